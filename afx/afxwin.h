@@ -1,0 +1,191 @@
+// A small dialog framework with the classes, message maps and helpers that the
+// program's two windows and its application object are written against.
+#pragma once
+
+#include <windows.h>
+
+class CWnd;
+
+// One message-map entry: a message number and a thunk that calls the handler
+// on the right class. The thunk returns true when it handled the message.
+typedef bool (*AFX_MSGTHUNK)(CWnd* pWnd, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+struct AFX_MSGMAP_ENTRY {
+    UINT nMessage;
+    AFX_MSGTHUNK pfnThunk;
+};
+struct AFX_MSGMAP {
+    const AFX_MSGMAP* (*pfnGetBaseMap)();
+    const AFX_MSGMAP_ENTRY* lpEntries;
+};
+
+#define DECLARE_MESSAGE_MAP()                           \
+protected:                                              \
+    static const AFX_MSGMAP* GetThisMessageMap();       \
+    const AFX_MSGMAP* GetMessageMap() const override;
+
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                             \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }     \
+    const AFX_MSGMAP* theClass::GetThisMessageMap()                                        \
+    {                                                                                      \
+        typedef theClass ThisClass;                                                        \
+        typedef baseClass TheBaseClass;                                                    \
+        static const AFX_MSGMAP_ENTRY _messageEntries[] = {
+
+#define END_MESSAGE_MAP()                                                                  \
+        {0, nullptr}};                                                                     \
+        static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, _messageEntries}; \
+        return &messageMap;                                                                \
+    }
+
+// int OnCreate(LPCREATESTRUCT)
+#define ON_WM_CREATE()                                                                     \
+    {WM_CREATE, [](CWnd* w, WPARAM, LPARAM l, LRESULT* r) {                                \
+         *r = static_cast<ThisClass*>(w)->OnCreate(reinterpret_cast<LPCREATESTRUCT>(l));   \
+         return true; }},
+// void OnTimer(UINT_PTR)
+#define ON_WM_TIMER()                                                                      \
+    {WM_TIMER, [](CWnd* w, WPARAM wp, LPARAM, LRESULT* r) {                                \
+         static_cast<ThisClass*>(w)->OnTimer(static_cast<UINT_PTR>(wp));                   \
+         *r = 0; return true; }},
+// BOOL OnCopyData(CWnd*, COPYDATASTRUCT*)
+#define ON_WM_COPYDATA()                                                                   \
+    {WM_COPYDATA, [](CWnd* w, WPARAM wp, LPARAM l, LRESULT* r) {                           \
+         *r = static_cast<ThisClass*>(w)->OnCopyData(CWnd::FromHandle(reinterpret_cast<HWND>(wp)), \
+                                                      reinterpret_cast<PCOPYDATASTRUCT>(l)); \
+         return true; }},
+// LRESULT memberFxn(WPARAM, LPARAM)
+#define ON_MESSAGE(message, memberFxn)                                                     \
+    {message, [](CWnd* w, WPARAM wp, LPARAM l, LRESULT* r) {                               \
+         *r = static_cast<ThisClass*>(w)->memberFxn(wp, l); return true; }},
+
+class CWnd {
+public:
+    CWnd() = default;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+    virtual ~CWnd();
+
+    HWND m_hWnd = nullptr;
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    operator HWND() const { return m_hWnd; }
+
+    // The framework object of a window it created, or null.
+    static CWnd* FromHandlePermanent(HWND hWnd);
+    // Same, or null for a window the framework does not know.
+    static CWnd* FromHandle(HWND hWnd) { return FromHandlePermanent(hWnd); }
+
+    BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
+    void SetWindowText(LPCWSTR pszText) { ::SetWindowTextW(m_hWnd, pszText); }
+    BOOL SetForegroundWindow() { return ::SetForegroundWindow(m_hWnd); }
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse) { return ::SetTimer(m_hWnd, nIDEvent, nElapse, nullptr); }
+    BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::PostMessageW(m_hWnd, message, wParam, lParam);
+    }
+    BOOL SetWindowPos(HWND hWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags)
+    {
+        return ::SetWindowPos(m_hWnd, hWndInsertAfter, x, y, cx, cy, nFlags);
+    }
+    virtual BOOL DestroyWindow();
+
+    // Runs the message map, then the window's original procedure.
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // The original procedure for the message being handled now.
+    LRESULT Default();
+
+protected:
+    virtual const AFX_MSGMAP* GetMessageMap() const { return GetThisMessageMap(); }
+    static const AFX_MSGMAP* GetThisMessageMap();
+    // True when a map entry handled the message.
+    virtual BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Default handlers that derived classes call for the default processing.
+    int OnCreate(LPCREATESTRUCT) { return static_cast<int>(Default()); }
+    void OnTimer(UINT_PTR) { Default(); }
+    BOOL OnCopyData(CWnd*, PCOPYDATASTRUCT) { return static_cast<BOOL>(Default()); }
+
+    // Called after the last message; the window handle is gone.
+    virtual void PostNcDestroy() {}
+
+private:
+    friend LRESULT CALLBACK AfxWndProc(HWND, UINT, WPARAM, LPARAM);
+    friend LRESULT CALLBACK AfxCbtFilterHook(int, WPARAM, LPARAM);
+    void Attach(HWND hWnd);
+    void Detach();
+
+    WNDPROC m_pfnSuper = nullptr;
+};
+
+LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Routes the next window created on this thread to pWnd (from its very first
+// message on) until AfxUnhookWindowCreate.
+void AfxHookWindowCreate(CWnd* pWnd);
+bool AfxUnhookWindowCreate();
+
+class CDialog : public CWnd {
+public:
+    explicit CDialog(UINT nIDTemplate = 0, CWnd* pParentWnd = nullptr);
+    ~CDialog() override;
+
+    // Modeless: creates the dialog from its template and returns at once.
+    virtual BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    // Modal: runs an own loop until EndDialog; -1 when the window cannot be created.
+    virtual INT_PTR DoModal();
+    void EndDialog(int nResult);
+
+    virtual BOOL OnInitDialog() { return TRUE; }
+
+protected:
+    // The default Enter, Esc and close-command handling.
+    virtual void OnOK() { EndDialog(IDOK); }
+    virtual void OnCancel() { EndDialog(IDCANCEL); }
+
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+
+    UINT m_nIDTemplate;
+    CWnd* m_pParentWnd;
+
+private:
+    friend INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM);
+    HWND CreateFromTemplate(HWND hWndParent);
+
+    bool m_bModal = false;
+    bool m_bContinueModal = false;
+    INT_PTR m_nModalResult = -1;
+};
+
+class CWinApp {
+public:
+    explicit CWinApp(LPCWSTR pszAppName = nullptr);
+    virtual ~CWinApp() = default;
+
+    virtual BOOL InitInstance() { return TRUE; }
+    virtual int ExitInstance() { return 0; }
+    // The framework's loop for an application that returned TRUE from
+    // InitInstance; quits at once when there is no main window.
+    virtual int Run();
+
+    HINSTANCE m_hInstance = nullptr;
+    LPCWSTR m_lpCmdLine = nullptr;
+    int m_nCmdShow = SW_SHOWNORMAL;
+    // The application title: the name given, else the executable's file name
+    // without extension.
+    LPCWSTR m_pszAppName = nullptr;
+    CWnd* m_pMainWnd = nullptr;
+
+private:
+    wchar_t m_szAppName[MAX_PATH] = {};
+};
+
+CWinApp* AfxGetApp();
+HINSTANCE AfxGetInstanceHandle();
+// Registers the class unless a class of that name is already registered.
+BOOL AfxRegisterClass(WNDCLASSW* lpWndClass);
+int AfxMessageBox(LPCWSTR lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
+void AfxEnableControlContainer();
+// The framework's entry point: InitInstance, then Run or ExitInstance.
+int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nCmdShow);

@@ -1,0 +1,45 @@
+# Test helpers. CTest runs Windows test executables through the toolchain's
+# emulator (wine); the Wine test bed itself (display, prefix, wineserver) is
+# set up around the whole CTest run by scripts/winebed.sh.
+
+# GoogleTest built with the same cross toolchain from Debian's sources.
+if(NOT TARGET gtest)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  target_compile_options(gtest PRIVATE -w)
+  target_compile_options(gtest_main PRIVATE -w)
+endif()
+
+# add_wine_gtest(NAME SOURCES... [LIBS ...] [TIMEOUT s] [LOCK])
+# One GoogleTest executable per area, one CTest entry per executable. LOCK
+# serialises tests that share window classes, named objects or folders of the
+# Wine prefix.
+function(add_wine_gtest name)
+  cmake_parse_arguments(ARG "LOCK" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_options(${name} PRIVATE -municode)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest)
+  add_dependencies(${name} uiskin)
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_LOCK)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wineprefix)
+  endif()
+endfunction()
+
+# add_scenario_test(NAME SCRIPT [TIMEOUT s]): a Python scenario that drives
+# the real executables under Wine; always serialised with the other GUI tests.
+function(add_scenario_test name script)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 600)
+  endif()
+  add_test(NAME ${name} COMMAND python3 ${script} --bin ${CMAKE_BINARY_DIR}/bin
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} RESOURCE_LOCK wineprefix)
+endfunction()

@@ -1,0 +1,29 @@
+// The record that the network library hands to the window with each
+// WM_MSG_DOWNLOAD message (wParam). Little-endian, fixed layout.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+enum DownloadState : int32_t {
+    DOWNLOAD_STATE_PROGRESS = 1,
+    DOWNLOAD_STATE_FINISHED = 2,
+    DOWNLOAD_STATE_NET_FAILED = 3,   // server or connection failed
+    DOWNLOAD_STATE_FILE_FAILED = 4,  // the local file could not be written
+};
+
+struct DOWNLOAD_PROGRESS {
+    int32_t iState;
+    uint8_t abLibrary[524];  // the library's own
+    uint32_t unFileSize;     // bytes this transfer fetches (total less what was on disk)
+    uint32_t unPosition;     // where this transfer started
+    uint32_t unReceived;     // bytes fetched so far in this transfer
+    uint32_t unExtra;        // logged only
+    double dSpeed;           // KB/s
+};
+static_assert(offsetof(DOWNLOAD_PROGRESS, unFileSize) == 528, "record layout");
+static_assert(offsetof(DOWNLOAD_PROGRESS, unPosition) == 532, "record layout");
+static_assert(offsetof(DOWNLOAD_PROGRESS, unReceived) == 536, "record layout");
+static_assert(offsetof(DOWNLOAD_PROGRESS, unExtra) == 540, "record layout");
+static_assert(offsetof(DOWNLOAD_PROGRESS, dSpeed) == 544, "record layout");
+static_assert(sizeof(DOWNLOAD_PROGRESS) == 552, "record layout");

@@ -1,0 +1,38 @@
+// The network library's functions as the program uses them. NubraSdk.dll
+// implements them; plain C names, C calling convention, wide strings, and
+// explicit buffer sizes wherever the library fills a buffer.
+#pragma once
+
+#include <windows.h>
+
+#ifdef NUBRASDK_EXPORTS
+#define NUBRA_API extern "C" __declspec(dllexport)
+#else
+#define NUBRA_API extern "C" __declspec(dllimport)
+#endif
+
+// Reachability watch. The attached auto-reset event is signalled whenever the
+// state may have changed.
+NUBRA_API BOOL InternetTrackAttach(HANDLE hEvent);
+NUBRA_API BOOL InternetTrackSetServer(LPCWSTR pszHost);
+NUBRA_API BOOL InternetTrackStartNetTrack(void);
+// Nonzero while the watched host is reachable.
+NUBRA_API int InternetTrackCheckNetState(void);
+NUBRA_API void InternetTrackDeAttach(void);
+NUBRA_API void InternetTrackShutDownNetTrack(void);
+
+// TRUE when the user has a proxy configured; fills host and port.
+NUBRA_API BOOL GetIEProxy(LPWSTR pszHost, DWORD cchHost, LPWSTR pszPort, DWORD cchPort);
+// Later transfers go through this proxy with these credentials.
+NUBRA_API BOOL InitHttpX(LPCWSTR pszProxyHost, LPCWSTR pszProxyPort, LPCWSTR pszUser, LPCWSTR pszPassword,
+                         int nReserved);
+
+// Starts the transfer of pszUrl into pszLocalFile on a worker thread and
+// returns at once. Progress arrives as uMsg at hNotify with a
+// DOWNLOAD_PROGRESS record in wParam (netlib/DownloadRecord.h).
+NUBRA_API int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int nReserved1, HWND hNotify, UINT uMsg,
+                                  int nReserved2, __int64 llExpectedSize, int nReserved3);
+
+// Writes the file's MD5 as 32 lower-case hex digits; leaves the buffer empty
+// when the file cannot be read.
+NUBRA_API BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5, DWORD cchMd5);

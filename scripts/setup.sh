@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the demo need.
+# Idempotent and quiet: a machine that has everything is left alone.
+set -euo pipefail
+
+packages=(
+  cmake make python3
+  g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  googletest
+  wine wine32:i386
+  xvfb xdotool x11-utils x11-apps netpbm
+  fonts-wqy-microhei fonts-wine
+  locales
+)
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  missing=("${packages[@]}")
+else
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The users' Windows runs with the Chinese ANSI code page; a prefix booted under
+# zh_CN.UTF-8 gets code page 936, so the log and ANSI INI files keep Chinese text.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
+  sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
