@@ -12,15 +12,17 @@ if(NOT TARGET gtest)
   target_compile_options(gtest_main PRIVATE -w)
 endif()
 
-# add_wine_gtest(NAME SOURCES... [LIBS ...] [TIMEOUT s] [LOCK])
+# add_wine_gtest(NAME SOURCES... [LIBS ...] [TIMEOUT s] [LOCK] [NO_MAIN])
 # One GoogleTest executable per area, one CTest entry per executable. LOCK
 # serialises tests that share window classes, named objects or folders of the
 # Wine prefix.
 function(add_wine_gtest name)
-  cmake_parse_arguments(ARG "LOCK" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "LOCK;NO_MAIN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_options(${name} PRIVATE -municode)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest)
+  if(NOT ARG_NO_MAIN)
+    target_link_libraries(${name} PRIVATE gtest_main)
+  endif()
   add_dependencies(${name} uiskin)
   add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   if(NOT ARG_TIMEOUT)
