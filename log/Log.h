@@ -1,0 +1,61 @@
+// The process-wide diagnostic log: nibble-swapped ANSI records, appended one
+// open-write-close at a time, rotated into numbered backups above the limit.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+enum LogLevel {
+    LOGLEVEL_TRACE = 0,
+    LOGLEVEL_DEBUG = 1,
+    LOGLEVEL_INFO = 2,
+    LOGLEVEL_WARN = 3,
+    LOGLEVEL_ERROR = 4,
+    LOGLEVEL_FATAL = 5,
+    LOGLEVEL_UNKNOWN = 6,
+};
+
+class CLog {
+public:
+    static CLog* GetInstance();
+
+    // 0, or -1 for a null path (nothing changes then).
+    int Init(LPCWSTR pszPath, int nLevel, int nMaxSizeMB);
+    // Never fails visibly; a record below the threshold is dropped.
+    void Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszFormat, ...);
+    std::wstring GetLogFilePath();
+
+    int GetLevel() const { return m_nLevel; }
+
+private:
+    CLog();
+    void WriteFormat(LPCWSTR pszFormat, ...);
+    void WriteToFile(const char* pData, int nLength);
+    void RollFile();
+
+    int m_nLevel;
+    int m_nMaxSizeMB;
+    int m_bRollByIndex;
+    int m_nMaxIndex;
+    std::wstring m_strLogFile;
+    CRITICAL_SECTION m_csLock;
+};
+
+// The source name written into records: ".\" and the file's base name without
+// extension, as the client's own logs show it.
+LPCWSTR LogSourceName(const char* pszFile);
+
+// Every call site of the program logs at level 2 and names its qualified
+// function ("CUpgradeDlgDUI::OnCopyData"), which the compiler does not give.
+#define LOG_INFO(function, format, ...)                                                         \
+    CLog::GetInstance()->Log(LOGLEVEL_INFO, LogSourceName(__FILE__), __LINE__, function, format, \
+                             ##__VA_ARGS__)
+
+// Configures the log under the documents folder with the level from the
+// client's config.ini; false when the log cannot be configured.
+bool InitLog();
+std::wstring GetDocumentsAppDir();
+bool CreateMultiLevelDir(const std::wstring& strPath);
+bool GetConfigValue(LPCWSTR pszKey, LPCWSTR pszSection, std::wstring& strValue);
+bool GetModuleDir(std::wstring& strDir);
