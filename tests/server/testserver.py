@@ -1,0 +1,485 @@
+#!/usr/bin/env python3
+"""Local HTTP test server: files with Range support, faults on demand, a
+request log, and an optional forward proxy that demands Basic authentication.
+
+Standard library only. Binds to 127.0.0.1. See README.md beside this file for
+the command line, the fault syntax, the control endpoints and the Python API.
+"""
+
+import argparse
+import base64
+import email.utils
+import hashlib
+import http.client
+import http.server
+import json
+import os
+import re
+import signal
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+BLOCK = 256 * 1024
+MAX_STALL = 600.0  # seconds; a stall never outlives the server anyway
+
+
+class Fault:
+    """One request's misbehaviour, parsed from "name=value,name,..."."""
+
+    KNOWN = {"status", "drop", "short", "stall", "stall_after", "rate", "noetag", "nolastmod",
+             "norange", "nolength", "etag"}
+
+    def __init__(self, spec=""):
+        self.items = {}
+        for part in filter(None, (p.strip() for p in spec.split(","))):
+            name, _, value = part.partition("=")
+            if name not in self.KNOWN:
+                raise ValueError("unknown fault %r" % name)
+            self.items[name] = value
+
+    def num(self, name, default=None):
+        value = self.items.get(name)
+        if value is None or value == "":
+            return default
+        return float(value) if "." in value else int(value)
+
+    def has(self, name):
+        return name in self.items
+
+    def __bool__(self):
+        return bool(self.items)
+
+    def __str__(self):
+        return ",".join(k if v == "" else "%s=%s" % (k, v) for k, v in self.items.items())
+
+
+def parse_range(header, size):
+    """Returns (start, end) inclusive for a single "bytes=" range, None when the
+    header is absent or not understood (serve the whole file), or "bad" when
+    it cannot be satisfied."""
+    if not header:
+        return None
+    m = re.fullmatch(r"\s*bytes\s*=\s*(\d*)\s*-\s*(\d*)\s*", header)
+    if not m or (m.group(1) == "" and m.group(2) == ""):
+        return None
+    if m.group(1) == "":
+        length = int(m.group(2))
+        if length == 0:
+            return "bad"
+        return max(0, size - length), size - 1
+    start = int(m.group(1))
+    end = int(m.group(2)) if m.group(2) else size - 1
+    if start >= size or end < start:
+        return "bad"
+    return start, min(end, size - 1)
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "NubraTestServer/1.0"
+
+    def log_message(self, fmt, *args):  # quiet: the JSON log is the record
+        pass
+
+    # -- helpers ---------------------------------------------------------
+    @property
+    def owner(self):
+        return self.server.owner
+
+    def _entry(self, **extra):
+        entry = {
+            "time": round(time.time(), 3),
+            "method": self.command,
+            "path": self.path,
+            "range": self.headers.get("Range", ""),
+            "if_range": self.headers.get("If-Range", ""),
+            "status": 0,
+            "sent": 0,
+            "length": None,
+            "fault": "",
+            "proxy_user": "",
+        }
+        entry.update(extra)
+        return entry
+
+    def _simple(self, status, body=b"", headers=None, entry=None):
+        self.send_response(status)
+        for k, v in (headers or {}).items():
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD" and body:
+            self.wfile.write(body)
+        if entry is not None:
+            entry["status"] = status
+            entry["sent"] = len(body) if self.command != "HEAD" else 0
+            self.owner._record(entry)
+
+    def _abort_connection(self):
+        # An abrupt close (RST) is what a broken link looks like to the client.
+        try:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        except OSError:
+            pass
+        self.close_connection = True
+
+    # -- dispatch ---------------------------------------------------------
+    def do_HEAD(self):
+        self.do_GET()
+
+    def do_POST(self):
+        self.do_GET()
+
+    def do_GET(self):
+        try:
+            if self.owner.proxy_auth is not None:
+                self._proxy()
+            elif self.path.startswith("/_control/"):
+                self._control()
+            else:
+                self._serve_file()
+        except (ConnectionError, BrokenPipeError, socket.timeout):
+            self.close_connection = True
+
+    # -- control endpoints -------------------------------------------------
+    def _control(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(url.query))
+        body = b""
+        if self.command == "POST":
+            length = int(self.headers.get("Content-Length", "0") or 0)
+            if length:
+                body = self.rfile.read(length)
+        if url.path == "/_control/log":
+            text = "".join(json.dumps(e, sort_keys=True, separators=(",", ":")) + "\n"
+                           for e in self.owner.requests())
+            self._simple(200, text.encode(), {"Content-Type": "application/x-ndjson"})
+        elif url.path == "/_control/reset":
+            self.owner.reset()
+            self._simple(200, b"ok\n")
+        elif url.path == "/_control/fault":
+            try:
+                args = json.loads(body) if body else query
+                self.owner.add_fault(args["path"], args.get("fault", ""), int(args.get("count", 1)))
+            except (ValueError, KeyError) as exc:
+                self._simple(400, ("bad fault: %s\n" % exc).encode())
+                return
+            self._simple(200, b"ok\n")
+        else:
+            self._simple(404, b"unknown control\n")
+
+    # -- files ---------------------------------------------------------
+    def _resolve(self):
+        """Splits the request path into (fault, file path) and applies queued
+        faults; the fault travels in a "/fault/SPEC/" prefix or "?fault=SPEC"."""
+        url = urllib.parse.urlsplit(self.path)
+        path = urllib.parse.unquote(url.path)
+        spec = ""
+        m = re.match(r"^/fault/([^/]*)(/.*)$", path)
+        if m:
+            spec, path = m.group(1), m.group(2)
+        query = dict(urllib.parse.parse_qsl(url.query))
+        if "fault" in query:
+            spec = ",".join(filter(None, (spec, query["fault"])))
+        queued = self.owner._take_fault(path)
+        if queued:
+            spec = ",".join(filter(None, (spec, queued)))
+        return Fault(spec), path
+
+    def _serve_file(self):
+        try:
+            fault, path = self._resolve()
+        except ValueError as exc:
+            self._simple(400, ("%s\n" % exc).encode(), entry=self._entry())
+            return
+        entry = self._entry(fault=str(fault), file=path)
+        status = fault.num("status")
+        if status:
+            self._simple(int(status), b"fault\n", entry=entry)
+            return
+
+        full = os.path.realpath(os.path.join(self.owner.root, path.lstrip("/")))
+        if not full.startswith(self.owner.root + os.sep) or not os.path.isfile(full):
+            self._simple(404, b"not found\n", entry=entry)
+            return
+
+        st = os.stat(full)
+        size = st.st_size
+        etag = fault.items.get("etag") or '"%x-%x"' % (st.st_mtime_ns, size)
+        last_modified = email.utils.formatdate(st.st_mtime, usegmt=True)
+        validators = []
+        if not fault.has("noetag"):
+            validators.append(etag)
+        if not fault.has("nolastmod"):
+            validators.append(last_modified)
+
+        rng = None if fault.has("norange") else parse_range(self.headers.get("Range"), size)
+        if_range = self.headers.get("If-Range")
+        if rng is not None and if_range is not None and if_range not in validators:
+            rng = None  # the client's copy is stale: send the whole new file
+        if rng == "bad":
+            self._simple(416, b"", {"Content-Range": "bytes */%d" % size}, entry=entry)
+            return
+
+        start, end = rng if rng else (0, size - 1)
+        length = end - start + 1 if size else 0
+        self.send_response(206 if rng else 200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if not fault.has("norange"):
+            self.send_header("Accept-Ranges", "bytes")
+        if not fault.has("noetag"):
+            self.send_header("ETag", etag)
+        if not fault.has("nolastmod"):
+            self.send_header("Last-Modified", last_modified)
+        if rng:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
+        if fault.has("nolength"):
+            self.close_connection = True
+            self.send_header("Connection", "close")
+        else:
+            self.send_header("Content-Length", str(length))
+        self.end_headers()
+        entry["status"] = 206 if rng else 200
+        entry["length"] = length
+        try:
+            if self.command != "HEAD":
+                self._send_body(full, start, length, fault, entry)
+        finally:
+            self.owner._record(entry)
+
+    def _send_body(self, full, start, length, fault, entry):
+        drop = fault.num("drop")
+        short = fault.num("short")
+        stall = fault.num("stall")
+        stall_after = fault.num("stall_after", 0)
+        rate = fault.num("rate")
+        limit = length
+        if drop is not None:
+            limit = min(limit, drop)
+        if short is not None:
+            limit = max(0, min(limit, length - short))
+        sent = 0
+        began = time.monotonic()
+        with open(full, "rb") as f:
+            f.seek(start)
+            while sent < limit:
+                if stall is not None and sent >= stall_after:
+                    self.wfile.flush()
+                    self.owner._stopping.wait(min(float(stall), MAX_STALL))
+                    stall = None
+                    if self.owner._stopping.is_set():
+                        break
+                chunk_size = min(BLOCK, limit - sent)
+                if stall is not None and sent < stall_after:
+                    chunk_size = min(chunk_size, stall_after - sent)
+                if rate:
+                    chunk_size = min(chunk_size, max(1, int(rate) // 20))
+                chunk = f.read(chunk_size)
+                if not chunk:
+                    break
+                self.wfile.write(chunk)
+                sent += len(chunk)
+                entry["sent"] = sent
+                if rate:
+                    due = began + sent / float(rate)
+                    delay = due - time.monotonic()
+                    if delay > 0 and self.owner._stopping.wait(delay):
+                        break
+        self.wfile.flush()
+        if sent < length:
+            if drop is not None and short is None:
+                self._abort_connection()
+            else:
+                # A clean close that leaves the body shorter than announced.
+                self.close_connection = True
+                try:
+                    self.connection.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+
+    # -- forward proxy -----------------------------------------------------
+    def _proxy(self):
+        entry = self._entry()
+        auth = self.headers.get("Proxy-Authorization", "")
+        user = None
+        if auth.lower().startswith("basic "):
+            try:
+                user = base64.b64decode(auth[6:].strip()).decode("utf-8")
+            except (ValueError, UnicodeDecodeError):
+                user = None
+        entry["proxy_user"] = (user or "").partition(":")[0]
+        if user != self.owner.proxy_auth:
+            self._simple(407, b"proxy authentication required\n",
+                         {"Proxy-Authenticate": 'Basic realm="test proxy"'}, entry=entry)
+            return
+        url = urllib.parse.urlsplit(self.path)
+        host = url.hostname or ""
+        # Only loopback targets: a test must never reach beyond this machine.
+        if url.scheme != "http" or host not in ("127.0.0.1", "localhost"):
+            self._simple(502, b"only loopback targets\n", entry=entry)
+            return
+        conn = http.client.HTTPConnection(host, url.port or 80, timeout=60)
+        target = url.path + ("?" + url.query if url.query else "")
+        headers = {k: v for k, v in self.headers.items()
+                   if k.lower() not in ("proxy-authorization", "proxy-connection", "connection", "keep-alive")}
+        try:
+            conn.request(self.command, target, headers=headers)
+            resp = conn.getresponse()
+        except OSError:
+            self._simple(502, b"upstream unreachable\n", entry=entry)
+            return
+        self.send_response(resp.status)
+        length = resp.getheader("Content-Length")
+        for k, v in resp.getheaders():
+            if k.lower() not in ("connection", "keep-alive", "transfer-encoding", "server", "date"):
+                self.send_header(k, v)
+        if length is None:
+            self.close_connection = True
+            self.send_header("Connection", "close")
+        self.end_headers()
+        entry["status"] = resp.status
+        try:
+            while self.command != "HEAD":
+                chunk = resp.read(BLOCK)
+                if not chunk:
+                    break
+                self.wfile.write(chunk)
+                entry["sent"] += len(chunk)
+        finally:
+            conn.close()
+            if length is not None and entry["sent"] < int(length):
+                self._abort_connection()
+            self.owner._record(entry)
+
+
+class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+
+class TestServer:
+    """In-process server: TestServer(root).start(); ...; stop().
+
+    root        folder whose files are served (created if missing)
+    port        0 picks a free port; read .port after start()
+    log_path    optional file that receives one JSON object per request
+    proxy_auth  "user:password" turns this instance into a forward proxy that
+                demands Basic authentication and forwards to loopback only
+    """
+
+    def __init__(self, root=".", port=0, log_path=None, proxy_auth=None, host="127.0.0.1"):
+        self.root = os.path.realpath(root)
+        os.makedirs(self.root, exist_ok=True)
+        self.host = host
+        self.log_path = log_path
+        self.proxy_auth = proxy_auth
+        self._port = port
+        self._lock = threading.Lock()
+        self._requests = []
+        self._faults = {}
+        self._stopping = threading.Event()
+        self._httpd = None
+        self._thread = None
+
+    # lifecycle
+    def start(self):
+        self._stopping.clear()
+        self._httpd = _Server((self.host, self._port), Handler)
+        self._httpd.owner = self
+        self._thread = threading.Thread(target=self._httpd.serve_forever, kwargs={"poll_interval": 0.1},
+                                        name="testserver", daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        if self._httpd is None:
+            return
+        self._stopping.set()  # ends stalls and slow transfers
+        self._httpd.shutdown()
+        self._httpd.server_close()
+        self._thread.join(5)
+        self._httpd = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    @property
+    def port(self):
+        return self._httpd.server_address[1]
+
+    def url(self, path="/"):
+        return "http://%s:%d/%s" % (self.host, self.port, path.lstrip("/"))
+
+    # faults and log
+    def add_fault(self, path, spec, count=1):
+        """The next `count` requests of `path` (without any /fault/ prefix)
+        behave as `spec` says."""
+        Fault(spec)  # validate now, not at request time
+        with self._lock:
+            self._faults.setdefault(path, []).extend([spec] * count)
+
+    def _take_fault(self, path):
+        with self._lock:
+            queue = self._faults.get(path)
+            return queue.pop(0) if queue else ""
+
+    def _record(self, entry):
+        with self._lock:
+            self._requests.append(entry)
+            if self.log_path:
+                with open(self.log_path, "a", encoding="utf-8") as f:
+                    f.write(json.dumps(entry, sort_keys=True, separators=(",", ":")) + "\n")
+
+    def requests(self, path=None):
+        with self._lock:
+            return [dict(e) for e in self._requests if path is None or e.get("file", e["path"]) == path]
+
+    def reset(self):
+        with self._lock:
+            self._requests.clear()
+            self._faults.clear()
+
+
+def md5_of(path):
+    h = hashlib.md5()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--root", default=".", help="folder to serve")
+    ap.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    ap.add_argument("--port-file", help="write the chosen port here once listening")
+    ap.add_argument("--log", help="append one JSON line per request here")
+    ap.add_argument("--proxy-auth", metavar="USER:PASSWORD",
+                    help="run as a forward proxy demanding these Basic credentials")
+    args = ap.parse_args(argv)
+    server = TestServer(args.root, args.port, args.log, args.proxy_auth).start()
+    if args.port_file:
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write("%d\n" % server.port)
+        os.replace(tmp, args.port_file)
+    print("listening on 127.0.0.1:%d" % server.port, flush=True)
+    done = threading.Event()
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(sig, lambda *_: done.set())
+    done.wait()
+    server.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
