@@ -31,8 +31,10 @@ public:
 private:
     CLog();
     void WriteFormat(LPCWSTR pszFormat, ...);
-    void WriteToFile(const char* pData, int nLength);
+    // Swaps the record in place before writing it.
+    void WriteToFile(char* pData, int nLength);
     void RollFile();
+    std::wstring BackupName(const std::wstring& strPath, int nIndex) const;
 
     int m_nLevel;
     int m_nMaxSizeMB;
@@ -41,6 +43,16 @@ private:
     std::wstring m_strLogFile;
     CRITICAL_SECTION m_csLock;
 };
+
+// Every byte of the file is stored with its two 4-bit halves swapped; the
+// same swap turns the file back into text.
+inline void SwapLogNibbles(char* pData, size_t nLength)
+{
+    for (size_t i = 0; i < nLength; ++i) {
+        const unsigned char b = static_cast<unsigned char>(pData[i]);
+        pData[i] = static_cast<char>(((b & 0x0F) << 4) | (b >> 4));
+    }
+}
 
 // The source name written into records: ".\" and the file's base name without
 // extension, as the client's own logs show it.
@@ -55,6 +67,10 @@ LPCWSTR LogSourceName(const char* pszFile);
 // Configures the log under the documents folder with the level from the
 // client's config.ini; false when the log cannot be configured.
 bool InitLog();
+// The log file inside the application folder of the documents folder; empty
+// when that folder is unknown, so that the log falls back to the file beside
+// the executable instead of a folder at the root of the current drive.
+std::wstring LogFilePathUnder(const std::wstring& strAppDir);
 std::wstring GetDocumentsAppDir();
 bool CreateMultiLevelDir(const std::wstring& strPath);
 bool GetConfigValue(LPCWSTR pszKey, LPCWSTR pszSection, std::wstring& strValue);

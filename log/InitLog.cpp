@@ -1,0 +1,138 @@
+// Start-up of the log: where the file lives, the threshold from the client's
+// configuration, and the source names the call sites write.
+#include "log/Log.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <strsafe.h>
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+const WCHAR kAppFolder[] = L"\\DazuvuVev";
+const WCHAR kLogFolder[] = L"\\log\\Upgrade";
+const WCHAR kLogFileName[] = L"\\Upgrade.log";
+const WCHAR kConfigFileName[] = L"\\config.ini";
+const WCHAR kConfigSection[] = L"APP";
+const WCHAR kLogLevelKey[] = L"LogLevel";
+const int kLogSizeLimitMB = 10;
+
+}  // namespace
+
+std::wstring LogFilePathUnder(const std::wstring& strAppDir)
+{
+    if (strAppDir.empty())
+        return std::wstring();
+    return strAppDir + kLogFolder + kLogFileName;
+}
+
+bool InitLog()
+{
+    const std::wstring strAppDir = GetDocumentsAppDir();
+    if (!strAppDir.empty())
+        CreateMultiLevelDir(strAppDir + kLogFolder);
+    const std::wstring strFile = LogFilePathUnder(strAppDir);
+
+    int nLevel = 0;
+    std::wstring strLevel;
+    if (GetConfigValue(kLogLevelKey, kConfigSection, strLevel))
+        nLevel = _wtoi(strLevel.c_str());
+
+    return CLog::GetInstance()->Init(strFile.c_str(), nLevel, kLogSizeLimitMB) == 0;
+}
+
+std::wstring GetDocumentsAppDir()
+{
+    WCHAR szPath[MAX_PATH] = {0};
+    if (!SHGetSpecialFolderPathW(NULL, szPath, CSIDL_PERSONAL, FALSE /* do not create */))
+        return std::wstring();
+    if (szPath[0] == L'\0' || FAILED(StringCchCatW(szPath, ARRAYSIZE(szPath), kAppFolder)))
+        return std::wstring();
+    if (!CreateDirectoryW(szPath, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return std::wstring();
+    return szPath;
+}
+
+bool CreateMultiLevelDir(const std::wstring& strPath)
+{
+    std::wstring strDir = strPath;
+    if (strDir.empty() || strDir.back() != L'\\')
+        strDir += L'\\';
+    if (strDir.find(L":\\") == std::wstring::npos)
+        return false;
+
+    for (size_t nPos = strDir.find(L'\\', 3); nPos != std::wstring::npos; nPos = strDir.find(L'\\', nPos + 1)) {
+        const std::wstring strPart = strDir.substr(0, nPos);
+        if (!CreateDirectoryW(strPart.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return true;
+}
+
+bool GetModuleDir(std::wstring& strDir)
+{
+    WCHAR szPath[MAX_PATH] = {0};
+    const DWORD dwLength = GetModuleFileNameW(NULL, szPath, ARRAYSIZE(szPath));
+    // A truncated path would point at some other folder's config.ini.
+    if (dwLength == 0 || dwLength >= ARRAYSIZE(szPath))
+        return false;
+    LPWSTR pszSlash = StrRChrIW(szPath, NULL, L'\\');
+    if (pszSlash == NULL)
+        return false;
+    *pszSlash = L'\0';
+    strDir = szPath;
+    return true;
+}
+
+bool GetConfigValue(LPCWSTR pszKey, LPCWSTR pszSection, std::wstring& strValue)
+{
+    std::wstring strDir;
+    if (!GetModuleDir(strDir))
+        return false;
+    const std::wstring strConfig = strDir + kConfigFileName;
+
+    WCHAR szValue[1024] = {0};
+    const DWORD dwRead =
+        GetPrivateProfileStringW(pszSection, pszKey, L"", szValue, ARRAYSIZE(szValue), strConfig.c_str());
+    if (dwRead == 0)
+        return false;
+    strValue = szValue;
+    return true;
+}
+
+LPCWSTR LogSourceName(const char* pszFile)
+{
+    // Call sites pass __FILE__, one pointer per source file, so each name is
+    // built once. Never destroyed: records may be written during exit.
+    static std::mutex* s_pLock = new std::mutex();
+    static std::map<const char*, std::wstring>* s_pNames = new std::map<const char*, std::wstring>();
+
+    std::lock_guard<std::mutex> guard(*s_pLock);
+    auto it = s_pNames->find(pszFile);
+    if (it != s_pNames->end())
+        return it->second.c_str();
+
+    std::string strBase;
+    if (pszFile != NULL) {
+        strBase = pszFile;
+        const size_t nSlash = strBase.find_last_of("\\/");
+        if (nSlash != std::string::npos)
+            strBase.erase(0, nSlash + 1);
+        const size_t nDot = strBase.rfind('.');
+        if (nDot != std::string::npos)
+            strBase.erase(nDot);
+    }
+
+    std::wstring strName = L".\\";
+    if (!strBase.empty()) {
+        const int nChars = MultiByteToWideChar(CP_UTF8, 0, strBase.data(), static_cast<int>(strBase.size()), NULL, 0);
+        if (nChars > 0) {
+            std::wstring strWide(static_cast<size_t>(nChars), L'\0');
+            MultiByteToWideChar(CP_UTF8, 0, strBase.data(), static_cast<int>(strBase.size()), &strWide[0], nChars);
+            strName += strWide;
+        }
+    }
+    return s_pNames->emplace(pszFile, strName).first->second.c_str();
+}

@@ -1,0 +1,275 @@
+#include "log/Log.h"
+
+#include <limits.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+const LPCWSTR kLevelNames[] = {L"[TRACE]", L"[DEBUG]", L"[INFO]", L"[WARN]",
+                               L"[ERROR]", L"[FATAL]", L"[UNKNWN]"};
+const int kUnknownLevel = LOGLEVEL_UNKNOWN;
+
+const WCHAR kRecordFormat[] = L"%s %s\tThread[%d]\t%s\t%s: %d :\r\n%s\r\n\r\n";
+
+// Written when a record itself cannot be built; support tools look for it by
+// these exact values.
+const WCHAR kFallbackFormat[] = L"%s %s\t%d %s:%d \t%s:\t%s";
+const WCHAR kFallbackLevel[] = L"[ERROR]";
+const WCHAR kFallbackSource[] = L".\\Log";
+const int kFallbackLine = 280;
+const WCHAR kFallbackFunction[] = L"CLog::Log";
+const WCHAR kFallbackMessage[] = L"Exception error,the params invalid";
+
+const WCHAR kDefaultLogName[] = L"QVXSDK.log";
+
+class CCriticalSectionLock {
+public:
+    explicit CCriticalSectionLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+    ~CCriticalSectionLock() { LeaveCriticalSection(&m_cs); }
+    CCriticalSectionLock(const CCriticalSectionLock&) = delete;
+    CCriticalSectionLock& operator=(const CCriticalSectionLock&) = delete;
+
+private:
+    CRITICAL_SECTION& m_cs;
+};
+
+class CFileHandle {
+public:
+    explicit CFileHandle(HANDLE h) : m_h(h) {}
+    ~CFileHandle()
+    {
+        if (m_h != INVALID_HANDLE_VALUE)
+            CloseHandle(m_h);
+    }
+    CFileHandle(const CFileHandle&) = delete;
+    CFileHandle& operator=(const CFileHandle&) = delete;
+    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+// Seconds and milliseconds come from one clock reading: two readings put a
+// record taken at a second boundary almost a second in the past.
+void FormatTimestamp(WCHAR* pszTime, size_t cchTime)
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    _snwprintf(pszTime, cchTime, L"%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth, st.wDay,
+               st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    pszTime[cchTime - 1] = L'\0';
+}
+
+LPCWSTR LevelName(int nLevel)
+{
+    // A level outside the table would read past it.
+    if (nLevel < 0 || nLevel > kUnknownLevel)
+        nLevel = kUnknownLevel;
+    return kLevelNames[nLevel];
+}
+
+// The call site's message, whole whatever its length. Throws when the format
+// cannot be applied, so that the caller writes the fallback record instead.
+std::wstring FormatMessageText(LPCWSTR pszFormat, va_list args)
+{
+    va_list measure;
+    va_copy(measure, args);
+    const int nLength = _vscwprintf(pszFormat, measure);
+    va_end(measure);
+    if (nLength < 0 || nLength == INT_MAX)
+        throw std::invalid_argument("message format");
+
+    std::wstring strText(static_cast<size_t>(nLength) + 1, L'\0');
+    _vsnwprintf(&strText[0], strText.size(), pszFormat, args);
+    strText.resize(static_cast<size_t>(nLength));
+    return strText;
+}
+
+std::wstring DefaultLogPath()
+{
+    WCHAR szModule[512] = {0};
+    const DWORD dwLength = GetModuleFileNameW(NULL, szModule, ARRAYSIZE(szModule));
+    // A truncated module path names some other folder.
+    if (dwLength == 0 || dwLength >= ARRAYSIZE(szModule))
+        return std::wstring();
+
+    WCHAR szDrive[_MAX_DRIVE] = {0};
+    WCHAR szDir[512] = {0};
+    if (_wsplitpath_s(szModule, szDrive, ARRAYSIZE(szDrive), szDir, ARRAYSIZE(szDir), NULL, 0, NULL, 0) != 0)
+        return std::wstring();
+    return std::wstring(szDrive) + szDir + kDefaultLogName;
+}
+
+}  // namespace
+
+CLog::CLog()
+    : m_nLevel(LOGLEVEL_INFO),
+      m_nMaxSizeMB(5),
+      // Numbered backups: the dated names contain ":", which no Windows file
+      // name may, so that scheme would let the log grow without bound.
+      m_bRollByIndex(TRUE),
+      m_nMaxIndex(5)
+{
+    InitializeCriticalSection(&m_csLock);
+}
+
+CLog* CLog::GetInstance()
+{
+    // Never destroyed: threads may still log while the process ends.
+    static CLog* s_pLog = new CLog();
+    return s_pLog;
+}
+
+int CLog::Init(LPCWSTR pszPath, int nLevel, int nMaxSizeMB)
+{
+    if (pszPath == NULL)
+        return -1;
+
+    CCriticalSectionLock lock(m_csLock);
+    m_nMaxIndex = 5;
+    if (nLevel >= 0)
+        m_nLevel = nLevel;
+    m_nMaxSizeMB = nMaxSizeMB;
+    m_strLogFile = pszPath;
+    if (m_nLevel < 0 || m_nLevel > LOGLEVEL_FATAL)
+        m_nLevel = LOGLEVEL_UNKNOWN;
+    if (m_strLogFile.empty())
+        m_strLogFile = DefaultLogPath();
+    return 0;
+}
+
+std::wstring CLog::GetLogFilePath()
+{
+    CCriticalSectionLock lock(m_csLock);
+    if (m_strLogFile.empty())
+        m_strLogFile = DefaultLogPath();
+    return m_strLogFile;
+}
+
+void CLog::Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszFormat, ...)
+{
+    WCHAR szTime[32];
+    FormatTimestamp(szTime, ARRAYSIZE(szTime));
+    if (nLevel < m_nLevel)
+        return;
+
+    va_list args;
+    va_start(args, pszFormat);
+    bool bFailed = false;
+    try {
+        if (pszFile == NULL || pszFunction == NULL || pszFormat == NULL)
+            throw std::invalid_argument("null log parameter");
+        const std::wstring strMessage = FormatMessageText(pszFormat, args);
+        WriteFormat(kRecordFormat, szTime, LevelName(nLevel), static_cast<int>(GetCurrentThreadId()), pszFile,
+                    pszFunction, nLine, strMessage.c_str());
+        RollFile();
+    } catch (...) {
+        bFailed = true;
+    }
+    va_end(args);
+
+    if (bFailed) {
+        WriteFormat(kFallbackFormat, szTime, kFallbackLevel, static_cast<int>(GetCurrentThreadId()),
+                    kFallbackSource, kFallbackLine, kFallbackFunction, kFallbackMessage);
+    }
+}
+
+void CLog::WriteFormat(LPCWSTR pszFormat, ...)
+{
+    try {
+        va_list args;
+        va_start(args, pszFormat);
+        std::wstring strText;
+        bool bFormatted = true;
+        try {
+            strText = FormatMessageText(pszFormat, args);
+        } catch (...) {
+            bFormatted = false;
+        }
+        va_end(args);
+        if (!bFormatted)
+            return;
+
+        // The converted size includes the terminating zero, which is written
+        // too: readers of the file expect it after every record.
+        const int nSize = WideCharToMultiByte(CP_ACP, 0, strText.c_str(), -1, NULL, 0, NULL, NULL);
+        if (nSize <= 0)
+            return;
+        std::vector<char> ansi(static_cast<size_t>(nSize) + 1, '\0');
+        if (WideCharToMultiByte(CP_ACP, 0, strText.c_str(), -1, ansi.data(), nSize, NULL, NULL) <= 0)
+            return;
+        WriteToFile(ansi.data(), nSize);
+    } catch (const std::bad_alloc&) {
+        // No memory for the record: it is dropped.
+    }
+}
+
+void CLog::WriteToFile(char* pData, int nLength)
+{
+    CCriticalSectionLock lock(m_csLock);
+    const std::wstring strPath = GetLogFilePath();
+    CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!file.IsValid())
+        return;
+
+    LARGE_INTEGER zero = {};
+    SetFilePointerEx(file.Get(), zero, NULL, FILE_END);
+    SwapLogNibbles(pData, static_cast<size_t>(nLength));
+    DWORD dwWritten = 0;
+    WriteFile(file.Get(), pData, static_cast<DWORD>(nLength), &dwWritten, NULL);
+    char crlf[2] = {'\r', '\n'};
+    SwapLogNibbles(crlf, sizeof(crlf));
+    WriteFile(file.Get(), crlf, sizeof(crlf), &dwWritten, NULL);
+}
+
+std::wstring CLog::BackupName(const std::wstring& strPath, int nIndex) const
+{
+    WCHAR szSuffix[16];
+    _snwprintf(szSuffix, ARRAYSIZE(szSuffix), L".%d", nIndex);
+    szSuffix[ARRAYSIZE(szSuffix) - 1] = L'\0';
+    return strPath + szSuffix;
+}
+
+void CLog::RollFile()
+{
+    CCriticalSectionLock lock(m_csLock);
+    const std::wstring strPath = GetLogFilePath();
+
+    LARGE_INTEGER size = {};
+    {
+        CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+        if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size))
+            return;
+    }
+    // 64-bit, so that no configured limit overflows.
+    const LONGLONG llLimit = static_cast<LONGLONG>(m_nMaxSizeMB) << 20;
+    if (size.QuadPart <= llLimit || !m_bRollByIndex)
+        return;
+
+    for (int i = 1; i < m_nMaxIndex; ++i) {
+        const std::wstring strCandidate = BackupName(strPath, i);
+        // Only a number that surely is free is used; an unreadable status
+        // counts as taken.
+        if (GetFileAttributesW(strCandidate.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_FILE_NOT_FOUND) {
+            MoveFileW(strPath.c_str(), strCandidate.c_str());
+            return;
+        }
+    }
+
+    // All numbers taken: drop the oldest and shift the rest down by one.
+    // Failures are left for the next record's check to retry.
+    DeleteFileW(BackupName(strPath, 1).c_str());
+    for (int i = 2; i < m_nMaxIndex; ++i)
+        MoveFileW(BackupName(strPath, i).c_str(), BackupName(strPath, i - 1).c_str());
+    MoveFileW(strPath.c_str(), BackupName(strPath, m_nMaxIndex - 1).c_str());
+}
