@@ -1,0 +1,42 @@
+// The rules that decide whether the program was started for an upgrade.
+#include "app/DazuvuVevUpgrade.h"
+
+#include <cwchar>
+
+const wchar_t kUpgradeCommandWord[] = L"DazuvuVevNeedUpgrade";
+
+LPCWSTR SkipProgramName(LPCWSTR pszCommandLine)
+{
+    if (!pszCommandLine)
+        return L"";
+    LPCWSTR p = pszCommandLine;
+    // Windows ends a quoted program name at the next quote, with no escapes,
+    // and an unquoted one at the first blank or tab.
+    if (*p == L'"') {
+        ++p;
+        while (*p && *p != L'"')
+            ++p;
+        if (*p == L'"')
+            ++p;
+    } else {
+        while (*p && *p != L' ' && *p != L'\t')
+            ++p;
+    }
+    while (*p == L' ' || *p == L'\t')
+        ++p;
+    return p;
+}
+
+bool ParseUpgradeCommandLine(LPCWSTR pszCommandLine, std::wstring& strUser, std::wstring& strPassword)
+{
+    const std::wstring strArgs = SkipProgramName(pszCommandLine);
+    if (strArgs.find(kUpgradeCommandWord) == std::wstring::npos)
+        return false;
+    const size_t nFirst = strArgs.find(L':');
+    const size_t nLast = strArgs.rfind(L':');
+    if (nFirst == std::wstring::npos || nFirst == nLast)
+        return false;
+    strUser = strArgs.substr(nFirst + 1, nLast - nFirst - 1);
+    strPassword = strArgs.substr(nLast + 1);
+    return true;
+}

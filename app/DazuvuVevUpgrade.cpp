@@ -1,0 +1,136 @@
+// The application object: claims the newest-instance slot, checks the command
+// line, starts log and skin, creates the upgrade window, runs the loop and
+// tears everything down in a fixed order.
+#include "app/DazuvuVevUpgrade.h"
+
+#include "log/Log.h"
+#include "netlib/NubraSdk.h"
+#include "res/resource.h"
+#include "upgrade/UpgradeDlgDUI.h"
+
+#include <commctrl.h>
+
+// Every process started from this executable sees the same slot; it holds
+// the id of the instance that started last.
+__attribute__((section("MyData"), shared)) volatile DWORD g_dwNewestInstancePid = 0;
+
+CDazuvuVevUpgradeApp theApp;
+
+namespace {
+
+const wchar_t kUpgradeClassName[] = L"#COMM_IN_UPGRADE";
+const wchar_t kDialogClassName[] = L"#32770";
+const wchar_t kLayoutFile[] = L"UISkin\\DazuvuVev.dui";
+const wchar_t kSkinFile[] = L"UISkin\\Default.skn";
+const wchar_t kLogInitFailed[] = L"Initialize log failed";
+const wchar_t kSkinInitFailed[] = L"Initialize Skin failed!";
+
+// A newer instance ends this one at once: the client only ever talks to the
+// companion it started last.
+DWORD WINAPI InstanceWatchThread(LPVOID)
+{
+    const DWORD dwOwnPid = ::GetCurrentProcessId();
+    for (;;) {
+        if (g_dwNewestInstancePid != dwOwnPid)
+            ::TerminateProcess(::GetCurrentProcess(), 0);
+        ::Sleep(10);
+    }
+}
+
+// From the end of the loop on, a fault only ends the process, quietly.
+LONG WINAPI QuietExceptionFilter(EXCEPTION_POINTERS*)
+{
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+CDazuvuVevUpgradeApp::CDazuvuVevUpgradeApp() : CWinApp(nullptr) {}
+
+BOOL CDazuvuVevUpgradeApp::InitInstance()
+{
+    g_dwNewestInstancePid = ::GetCurrentProcessId();
+    HANDLE hWatch = ::CreateThread(nullptr, 0, &InstanceWatchThread, nullptr, 0, nullptr);
+    if (hWatch)
+        ::CloseHandle(hWatch);
+    ::Sleep(50);
+
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&icc);
+
+    CWinApp::InitInstance();
+    AfxEnableControlContainer();
+
+    if (!ParseUpgradeCommandLine(::GetCommandLineW(), m_strProxyUser, m_strProxyPassword)) {
+        m_strProxyUser.clear();
+        m_strProxyPassword.clear();
+        return TRUE;
+    }
+
+    if (!InitLog()) {
+        AfxMessageBox(kLogInitFailed, MB_ICONERROR);
+        return FALSE;
+    }
+
+    m_pDUIRes = OpenSkinW(kLayoutFile, kSkinFile, 0, 0, 0);
+    if (!m_pDUIRes) {
+        AfxMessageBox(kSkinInitFailed, MB_ICONERROR);
+        return FALSE;
+    }
+
+    // The client finds the upgrade window by this class name; it behaves
+    // exactly like the system's dialog class.
+    WNDCLASSW wndcls = {};
+    ::GetClassInfoW(m_hInstance, kDialogClassName, &wndcls);
+    wndcls.hInstance = m_hInstance;
+    wndcls.lpszClassName = kUpgradeClassName;
+    AfxRegisterClass(&wndcls);
+
+    m_dwMainThreadId = ::GetCurrentThreadId();
+    m_pUpgradeDlg = new CUpgradeDlgDUI;
+    m_pUpgradeDlg->Create(IDD_UPGRADE_DIALOG, nullptr);
+
+    RunMessageLoop();
+    ShutDown();
+    return FALSE;
+}
+
+void CDazuvuVevUpgradeApp::RunMessageLoop()
+{
+    MSG msg;
+    BOOL bRet;
+    while ((bRet = ::GetMessageW(&msg, nullptr, 0, 0)) != 0) {
+        if (bRet == -1)
+            continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+void CDazuvuVevUpgradeApp::ShutDown()
+{
+    // Support reads this record as the orderly end of the loop; its place is fixed.
+    CLog::GetInstance()->Log(LOGLEVEL_INFO, L".\\DazuvuVevUpgrade", 167, L"CDazuvuVevUpgradeApp::InitInstance",
+                             L"GetMessage QUIT!");
+    ::SetUnhandledExceptionFilter(&QuietExceptionFilter);
+    m_dwMainThreadId = 0;
+
+    if (m_pUpgradeDlg && ::IsWindow(m_pUpgradeDlg->m_hWnd)) {
+        InternetTrackDeAttach();
+        InternetTrackShutDownNetTrack();
+        if (m_hNetThread) {
+            ::TerminateThread(m_hNetThread, 0);
+            ::CloseHandle(m_hNetThread);
+            m_hNetThread = nullptr;
+        }
+        m_pUpgradeDlg->DestroyWindow();
+        delete m_pUpgradeDlg;
+        m_pUpgradeDlg = nullptr;
+    }
+}
+
+int CDazuvuVevUpgradeApp::ExitInstance()
+{
+    FreeSkin();
+    return 0;
+}

@@ -1,0 +1,162 @@
+// The client's upgrade order and its four commands.
+#include "upgrade/UpgradeDlgDUI.h"
+
+#include "log/Log.h"
+#include "netlib/NubraSdk.h"
+#include "upgrade/UpgradePrompts.h"
+#include "upgrade/UpgradeState.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+// Whatever the sender wrote, every text field ends at its last unit.
+void TerminateOrderFields(UPGRADE_COMM& stComm)
+{
+    wchar_t* const fields[] = {stComm.szFileName, stComm.szReserved, stComm.szVersion, stComm.szURL,
+                               stComm.szSize,     stComm.szMD5,      stComm.szUpgradeType};
+    for (wchar_t* pszField : fields)
+        pszField[UPGRADE_TEXT_CCH - 1] = L'\0';
+}
+
+bool IsInteractiveType(const UPGRADE_COMM& stComm)
+{
+    return std::wcscmp(stComm.szUpgradeType, UPGRADE_TYPE_INTERACTIVE) == 0;
+}
+
+}  // namespace
+
+void CUpgradeDlgDUI::GiveFailureNotice()
+{
+    if (!m_bHidden) {
+        HideAfterError();
+        ShowDownloadFailedBox();
+    }
+    ExistMainThread();
+}
+
+bool CUpgradeDlgDUI::RunCleanUpStep()
+{
+    if (DeleteFileExpireEx()) {
+        SetClearFlags(kFlagFalse);
+        return true;
+    }
+    SetClearFlags(kFlagTrue);
+    GiveFailureNotice();
+    return false;
+}
+
+BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
+{
+    if (!pCopyDataStruct)
+        return CDialog::OnCopyData(pWnd, pCopyDataStruct);
+    const DWORD dwData = static_cast<DWORD>(pCopyDataStruct->dwData);
+    if (HIWORD(dwData) != UPGRADE_COMM_TAG || (LOWORD(dwData) != 0 && LOWORD(dwData) != 1))
+        return CDialog::OnCopyData(pWnd, pCopyDataStruct);
+    m_nMode = LOWORD(dwData);
+
+    if (pCopyDataStruct->cbData != sizeof(UPGRADE_COMM) || !pCopyDataStruct->lpData) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"COPYDATASTRUCT ERROR! Address of m_stComm:%x",
+                 static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&m_stComm)));
+        ExistMainThread();
+        return TRUE;
+    }
+    std::memcpy(&m_stComm, pCopyDataStruct->lpData, sizeof(UPGRADE_COMM));
+    TerminateOrderFields(m_stComm);
+
+    // An address the setup's name cannot be taken from is as unusable as one
+    // without a scheme.
+    if (!m_stComm.szURL[0] || !std::wcsstr(m_stComm.szURL, L"://") || !MakeCurrentSetupPath()) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"URL check failure,URL= %s", m_stComm.szURL);
+        ExistMainThread();
+        return TRUE;
+    }
+
+    if (IsNeedClear() && !RunCleanUpStep())
+        return TRUE;
+
+    if (!IsSameVersion()) {
+        if (!RunCleanUpStep())
+            return TRUE;
+        WriteUpgradeValue(m_szIniPath, kKeyVersion, m_stComm.szVersion);
+        SaveSetupPath();
+    } else if (IsDownloadOver()) {
+        if (IsNewSetupFileExist()) {
+            m_bSetupReady = true;
+            if (m_nMode == 1)
+                return TRUE;  // the client decides with its commands
+            UpdateProcesses();
+            ExistMainThread();
+            return TRUE;
+        }
+        if (!RunCleanUpStep())
+            return TRUE;
+    }
+
+    if (m_nMode == 0 && IsInteractiveType(m_stComm)) {
+        SetForegroundWindow();
+        if (ShowUpgradePrompt(true) == 1)
+            ShowUpgradeWindow();
+    }
+
+    InitProgressText(::StrToIntW(m_stComm.szSize), m_stComm.szVersion, m_stComm.szFileName);
+    SetOverFlags(L"");
+    ShowProgress(0);
+    LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"Nubra_SDK::UpgradeDownLoadFile, URL=%s, m_strTemp=%s, m_stComm.szSize=%s",
+             m_stComm.szURL, m_strTemp.c_str(), m_stComm.szSize);
+    UpgradeDownLoadFile(m_stComm.szURL, m_strTemp.c_str(), 0, m_hWnd, WM_MSG_DOWNLOAD, 0,
+                        static_cast<__int64>(_wtol(m_stComm.szSize)), 0);
+    return TRUE;
+}
+
+LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbHandled)
+{
+    *pbHandled = LOWORD(lParam) == UPGRADE_COMM_TAG;
+    if (!*pbHandled)
+        return 0;
+
+    switch (wParam) {
+    case UPGRADE_CMD_PROMPT: {
+        if (m_bSetupReady || !IsInteractiveType(m_stComm) || m_bPrompting)
+            return 1;
+        SetForegroundWindow();
+        m_bPrompting = true;
+        const int nResult = ShowUpgradePrompt(true);
+        const bool bOver = IsDownloadOver();
+        if (nResult == 1) {
+            if (bOver) {
+                RunSetup();
+                ExistMainThread();
+            } else {
+                ShowUpgradeWindow();
+            }
+        } else if (bOver) {
+            ExistMainThread();
+        }
+        m_bPrompting = false;
+        return 0;
+    }
+    case UPGRADE_CMD_HOLD:
+        m_bHold = true;
+        return 1;
+    case UPGRADE_CMD_INSTALL:
+        m_bHold = false;
+        if ((m_nMode == 1 && m_bSetupReady) || IsDownloadOver()) {
+            RunSetup();
+            ExistMainThread();
+        } else if (!m_bSetupReady) {
+            ShowUpgradeWindow();
+        }
+        return 1;
+    case UPGRADE_CMD_RELEASE:
+        m_bHold = false;
+        if (IsDownloadOver())
+            ExistMainThread();
+        return 1;
+    default:
+        return 1;
+    }
+}

@@ -1,0 +1,197 @@
+// Creation, timers, clicks, showing, hiding and quitting of the upgrade window.
+#include "upgrade/UpgradeDlgDUI.h"
+
+#include "app/DazuvuVevUpgrade.h"
+#include "log/Log.h"
+#include "netlib/NubraSdk.h"
+#include "ui/SkinLayer.h"
+
+volatile bool g_bNetAlive = true;
+volatile bool g_bInstallPrompting = false;
+
+namespace {
+
+const wchar_t kWindowTitle[] = L"正在下载";
+const wchar_t kLayoutName[] = L"UpgradeDUI";
+// Watched for reachability when the user has no proxy; administrators and
+// tests point the watch elsewhere through the network library's settings.
+const wchar_t kTrackServerHost[] = L"upgrade.talvex.com";
+const wchar_t kClientRunningFlag[] = L"$$$DAZUVUVEV_RUNNING_FLAG";
+
+enum : UINT_PTR {
+    TIMER_WAIT_CLIENT_EXIT = 0,
+    TIMER_BRING_TO_FRONT = 1,
+};
+const UINT kWaitClientExitPeriod = 3000;
+const UINT kBringToFrontPeriod = 100;
+const int kMaxBringToFront = 10;  // raise steps 0..10: eleven in all
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CUpgradeDlgDUI, CDialog)
+    ON_WM_CREATE()
+    ON_MESSAGE(WM_DUI_CLICK, OnCtrlClick)
+    ON_WM_TIMER()
+    ON_WM_COPYDATA()
+END_MESSAGE_MAP()
+
+CUpgradeDlgDUI::CUpgradeDlgDUI() : CDialog(0, nullptr) {}
+
+CUpgradeDlgDUI::~CUpgradeDlgDUI() = default;
+
+int CUpgradeDlgDUI::OnCreate(LPCREATESTRUCT lpCreateStruct)
+{
+    if (CDialog::OnCreate(lpCreateStruct) == -1)
+        return -1;
+
+    if (!theApp.m_pDUIRes) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnCreate", L"CUpgradeDlgDUI::theApp.m_pDUIRes is NULL!");
+        return -1;
+    }
+    m_pDirectUI = AttachSkinWindow(theApp.m_pDUIRes, kLayoutName, m_hWnd);
+    if (!m_pDirectUI) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnCreate", L"CUpgradeDlgDUI::m_pDirectUI is NULL!");
+        return -1;
+    }
+
+    m_pLoadingStatic = FindSkinCtrl(m_pDirectUI, L"LoadingStatic", true);
+    m_pLoadingAnimate = FindSkinCtrl(m_pDirectUI, L"LoadingAnimate", true);
+    m_pUpgradeForm = FindSkinCtrl(m_pDirectUI, L"UPgradeForm", true);
+    m_pCloseBtn = FindSkinCtrl(m_pDirectUI, L"CloseBtn", true);
+    m_pCancelDownload = FindSkinCtrl(m_pDirectUI, L"CancelDownload", true);
+    m_pFileNameStatic = FindSkinCtrl(m_pDirectUI, L"FileNameStatic", true);
+    m_pVersionStatic = FindSkinCtrl(m_pDirectUI, L"VersionStatic", true);
+    m_pSpeedStatic = FindSkinCtrl(m_pDirectUI, L"SpeedStatic", true);
+    m_pAlreadyloadStatic = FindSkinCtrl(m_pDirectUI, L"AlreadyloadStatic", true);
+    m_pDownloadProgress = FindSkinCtrl(m_pDirectUI, L"DownloadProgress", true);
+
+    SetCtrlText(m_pFileNameStatic, L"");
+    SetCtrlText(m_pVersionStatic, L"");
+    SetCtrlText(m_pSpeedStatic, L"");
+    SetCtrlText(m_pAlreadyloadStatic, L"");
+    return 0;
+}
+
+BOOL CUpgradeDlgDUI::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetWindowText(kWindowTitle);
+
+    HANDLE hTrackEvent = ::CreateEventW(nullptr, FALSE /* auto-reset */, FALSE, nullptr);
+    InternetTrackAttach(hTrackEvent);
+
+    wchar_t szProxyHost[MAX_PATH] = {};
+    wchar_t szProxyPort[MAX_PATH] = {};
+    if (GetIEProxy(szProxyHost, MAX_PATH, szProxyPort, MAX_PATH)) {
+        InternetTrackSetServer(szProxyHost);
+        InitHttpX(szProxyHost, szProxyPort, theApp.m_strProxyUser.c_str(), theApp.m_strProxyPassword.c_str(), 0);
+    } else {
+        InternetTrackSetServer(kTrackServerHost);
+    }
+    InternetTrackStartNetTrack();
+
+    theApp.m_hNetThread = ::CreateThread(nullptr, 0, &CUpgradeDlgDUI::NetThread, hTrackEvent, 0, nullptr);
+
+    if (!InitUpgradeDir())
+        ExistMainThread();
+    return TRUE;
+}
+
+void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent == TIMER_WAIT_CLIENT_EXIT) {
+        HANDLE hFlag = ::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kClientRunningFlag);
+        if (hFlag) {
+            ::CloseHandle(hFlag);  // the client still runs
+        } else {
+            KillTimer(TIMER_WAIT_CLIENT_EXIT);
+            ExistMainThread();
+        }
+    } else if (nIDEvent == TIMER_BRING_TO_FRONT) {
+        bool bRaised = false;
+        if (!m_bHidden && ::GetForegroundWindow() != m_hWnd) {
+            const int nCount = m_nTopMostCount++;
+            if (nCount <= kMaxBringToFront) {
+                // Topmost and back again lifts the window above the others
+                // without keeping it above them.
+                const UINT uFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
+                SetWindowPos(HWND_TOPMOST, 0, 0, 0, 0, uFlags);
+                SetWindowPos(HWND_NOTOPMOST, 0, 0, 0, 0, uFlags);
+                bRaised = true;
+            }
+        }
+        if (!bRaised) {
+            KillTimer(TIMER_BRING_TO_FRONT);
+            m_nTopMostCount = 0;
+        }
+    }
+    CDialog::OnTimer(nIDEvent);
+}
+
+LRESULT CUpgradeDlgDUI::OnCtrlClick(WPARAM wParam, LPARAM)
+{
+    // Neither button stops the download; they only take the window away,
+    // which changes how the download ends.
+    auto pClicked = reinterpret_cast<DUI_CTRLBASE*>(wParam);
+    if (pClicked && (pClicked == m_pCloseBtn || pClicked == m_pCancelDownload)) {
+        SetForegroundWindow();
+        m_bHidden = true;
+        ShowWindow(SW_HIDE);
+    }
+    return 0;
+}
+
+LRESULT CUpgradeDlgDUI::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_MSG_UPGRADE_CMD: {
+        bool bHandled = false;
+        LRESULT lResult = OnUpgradeCommand(wParam, lParam, &bHandled);
+        if (bHandled)
+            return lResult;
+        break;
+    }
+    case WM_MSG_DOWNLOAD:
+        return OnDownloadProgress(wParam);
+    case WM_MSG_DOWNLOAD_OVER:
+        return OnDownloadOver();
+    case WM_MSG_DOWNLOAD_FAIL:
+        return OnDownloadFail();
+    case WM_MSG_NET_BREAK:
+        return OnNetBreak();
+    default:
+        break;
+    }
+    return CDialog::WindowProc(message, wParam, lParam);
+}
+
+void CUpgradeDlgDUI::ExistMainThread()
+{
+    LOG_INFO(L"CUpgradeDlgDUI::ExistMainThread", L"ExistMainThread");
+    if (theApp.m_dwMainThreadId)
+        ::PostThreadMessageW(theApp.m_dwMainThreadId, WM_QUIT, 0, 0);
+}
+
+void CUpgradeDlgDUI::ShowUpgradeWindow()
+{
+    SetForegroundWindow();
+    m_bHidden = false;
+    ShowWindow(SW_SHOWNORMAL);
+    SetTimer(TIMER_BRING_TO_FRONT, kBringToFrontPeriod);
+}
+
+void CUpgradeDlgDUI::HideAfterError()
+{
+    CUpgradeDlgDUI* pDlg = theApp.m_pUpgradeDlg;
+    if (!pDlg)
+        return;
+    pDlg->SetForegroundWindow();
+    pDlg->m_bHidden = true;
+    pDlg->ShowWindow(SW_HIDE);
+}
+
+// Used by the completion handler when the client holds the installation.
+void CUpgradeDlgDUI::StartWaitForClientExit()
+{
+    SetTimer(TIMER_WAIT_CLIENT_EXIT, kWaitClientExitPeriod);
+}

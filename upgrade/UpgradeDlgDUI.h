@@ -1,0 +1,118 @@
+// The upgrade window: the hidden dialog that the client addresses, the hub of
+// the whole upgrade. Its member definitions are split by concern:
+//   UpgradeDlgDUI.cpp        creation, timers, clicks, showing and quitting
+//   UpgradeNetThread.cpp     the network watch thread
+//   UpgradeComm.cpp          the client's order and commands
+//   UpgradeDownload.cpp      download progress, completion and failure
+//   UpgradeStateFile.cpp     the state file accessors
+//   UpgradeSetupFiles.cpp    upgrade folder, setup path, verification, sweep
+//   UpgradeHandoff.cpp       asking, closing the client, starting the setup
+//   UpgradeProgressText.cpp  file name, version, speed, amount and bar
+#pragma once
+
+#include "afx/afxwin.h"
+#include "ui/DUIDefs.h"
+#include "upgrade/UpgradeProtocol.h"
+
+#include <string>
+
+// Written by the network watch thread, read by the download-failed handler.
+extern volatile bool g_bNetAlive;
+// True while the install prompt is on screen; the network watch stays quiet then.
+extern volatile bool g_bInstallPrompting;
+
+class CUpgradeDlgDUI : public CDialog {
+public:
+    CUpgradeDlgDUI();
+    ~CUpgradeDlgDUI() override;
+
+    // Ends the message loop once the current handler has returned.
+    void ExistMainThread();
+    static DWORD WINAPI NetThread(LPVOID lpParameter);
+
+protected:
+    BOOL OnInitDialog() override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    int OnCreate(LPCREATESTRUCT lpCreateStruct);
+    LRESULT OnCtrlClick(WPARAM wParam, LPARAM lParam);
+    void OnTimer(UINT_PTR nIDEvent);
+    BOOL OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct);
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    // Showing and hiding.
+    void ShowUpgradeWindow();
+    void HideAfterError();
+    void GiveFailureNotice();
+    void StartWaitForClientExit();
+
+    // The client's commands and the order.
+    LRESULT OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbHandled);
+    bool RunCleanUpStep();
+
+    // Download messages.
+    LRESULT OnDownloadProgress(WPARAM wParam);
+    LRESULT OnDownloadOver();
+    LRESULT OnDownloadFail();
+    LRESULT OnNetBreak();
+
+    // State file.
+    bool IsDownloadOver();
+    void SetOverFlags(LPCWSTR pszValue);
+    bool IsNeedClear();
+    void SetClearFlags(LPCWSTR pszValue);
+    bool IsSameVersion();
+    void SaveSetupPath();
+
+    // Upgrade folder and setup file.
+    bool InitUpgradeDir();
+    bool MakeCurrentSetupPath();
+    bool IsNewSetupFileExist();
+    bool DeleteFileExpireEx();
+
+    // Hand-off.
+    void UpdateProcesses();
+    void AskAndInstall(bool bSingle);
+    void RunSetup();
+    // Verifies the setup again and starts it; a setup that no longer
+    // verifies is swept like a broken download instead. True when started.
+    bool StartSetup(bool bCloseClient);
+    void HandleBadSetup();
+    class CVerifiedSetup;
+
+    // Progress display.
+    void InitProgressText(int nTotalSize, LPCWSTR pszVersion, LPCWSTR pszFileName);
+    void ShowSpeed(float fSpeed);
+    void ShowProgress(float fFraction);
+
+    IDirectUI* m_pDirectUI = nullptr;
+    DUI_CTRLBASE* m_pLoadingStatic = nullptr;
+    DUI_CTRLBASE* m_pLoadingAnimate = nullptr;
+    DUI_CTRLBASE* m_pUpgradeForm = nullptr;
+    DUI_CTRLBASE* m_pCloseBtn = nullptr;
+    DUI_CTRLBASE* m_pCancelDownload = nullptr;
+    DUI_CTRLBASE* m_pFileNameStatic = nullptr;
+    DUI_CTRLBASE* m_pVersionStatic = nullptr;
+    DUI_CTRLBASE* m_pSpeedStatic = nullptr;
+    DUI_CTRLBASE* m_pAlreadyloadStatic = nullptr;
+    DUI_CTRLBASE* m_pDownloadProgress = nullptr;
+
+    int m_nTotalSize = 0;
+    wchar_t m_szUpgradeDir[MAX_PATH] = {};
+    wchar_t m_szIniPath[MAX_PATH] = {};
+    std::wstring m_strTemp;
+    UPGRADE_COMM m_stComm = {};
+    int m_nTopMostCount = 0;
+    bool m_bHidden = true;
+    bool m_bDownloadEnded = false;
+    bool m_bPrompting = false;
+    bool m_bHold = false;
+    bool m_bSetupReady = false;
+    int m_nMode = 0;
+};
+
+// Terminates the first running process of that executable name (any letter
+// case); true when one was terminated.
+bool KillProcessByName(LPCWSTR pszName);

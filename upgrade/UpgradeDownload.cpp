@@ -1,0 +1,118 @@
+// Progress reports of the network library, the end of the download, and the
+// loss of the network.
+#include "upgrade/UpgradeDlgDUI.h"
+
+#include "log/Log.h"
+#include "netlib/DownloadRecord.h"
+#include "ui/SkinLayer.h"
+#include "upgrade/UpgradePrompts.h"
+#include "upgrade/UpgradeState.h"
+
+namespace {
+// Gives the library time to close the file, and the network watch time to
+// report a loss that caused a failure, before the result is judged.
+const DWORD kSettleDelayMs = 3000;
+}
+
+LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
+{
+    const auto* pRecord = reinterpret_cast<const DOWNLOAD_PROGRESS*>(wParam);
+    if (!pRecord)
+        return 1;
+    LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ",
+             pRecord->iState, pRecord->unFileSize, pRecord->unPosition, pRecord->unReceived, pRecord->unExtra);
+
+    switch (pRecord->iState) {
+    case DOWNLOAD_STATE_PROGRESS: {
+        // The first report switches from the waiting face to the download face.
+        if (GetCtrlVisible(m_pLoadingAnimate)) {
+            SetCtrlVisible(m_pLoadingStatic, false);
+            SetCtrlVisible(m_pLoadingAnimate, false);
+            SetCtrlVisible(m_pUpgradeForm, true);
+        }
+        if (pRecord->unFileSize == 0 && pRecord->unPosition == 0)
+            break;
+        // A resumed transfer fetches only the rest: what is on disk counts too.
+        const int nDownloaded = static_cast<int>(static_cast<unsigned>(m_nTotalSize) - pRecord->unFileSize +
+                                                 pRecord->unReceived);
+        const float fFraction =
+            m_nTotalSize ? static_cast<float>(nDownloaded) / static_cast<float>(m_nTotalSize) : 0.0f;
+        ShowSpeed(static_cast<float>(pRecord->dSpeed));
+        ShowProgress(fFraction);
+        break;
+    }
+    case DOWNLOAD_STATE_FINISHED:
+        PostMessage(WM_MSG_DOWNLOAD_OVER);
+        break;
+    case DOWNLOAD_STATE_NET_FAILED:
+    case DOWNLOAD_STATE_FILE_FAILED:
+        PostMessage(WM_MSG_DOWNLOAD_FAIL);
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+void CUpgradeDlgDUI::HandleBadSetup()
+{
+    SetClearFlags(DeleteFileExpireEx() ? kFlagFalse : kFlagTrue);
+    if (!m_bHidden) {
+        HideAfterError();
+        ShowDownloadFailedBox();
+    }
+}
+
+LRESULT CUpgradeDlgDUI::OnDownloadOver()
+{
+    m_bDownloadEnded = true;
+    ::Sleep(kSettleDelayMs);
+
+    if (!IsNewSetupFileExist()) {
+        HandleBadSetup();
+        ExistMainThread();
+        return 1;
+    }
+
+    ShowWindow(SW_HIDE);  // m_bHidden keeps what the user chose
+    SetOverFlags(kOverFlagsDone);
+    if (m_bHold) {
+        StartWaitForClientExit();
+    } else if (m_bPrompting) {
+        // The open prompt of the client's command decides.
+    } else if (m_bHidden) {
+        // Nobody watched: the next order finds the finished download.
+        ExistMainThread();
+    } else {
+        RunSetup();
+        ExistMainThread();
+    }
+    return 1;
+}
+
+LRESULT CUpgradeDlgDUI::OnDownloadFail()
+{
+    ::Sleep(kSettleDelayMs);
+    if (!g_bNetAlive)
+        return 1;  // the pending network message ends the upgrade
+    m_bDownloadEnded = true;
+    SetClearFlags(DeleteFileExpireEx() ? kFlagFalse : kFlagTrue);
+    if (!m_bHidden) {
+        HideAfterError();
+        ShowDownloadFailedBox();
+    }
+    ExistMainThread();
+    return 1;
+}
+
+LRESULT CUpgradeDlgDUI::OnNetBreak()
+{
+    if (m_bDownloadEnded)
+        return 1;
+    if (!m_bHidden) {
+        HideAfterError();
+        ShowNetworkLostBox();
+    }
+    ExistMainThread();
+    return 1;
+}

@@ -1,0 +1,119 @@
+// Asking the user, closing the client and starting the setup program.
+#include "upgrade/UpgradeDlgDUI.h"
+
+#include "log/Log.h"
+#include "upgrade/UpgradePrompts.h"
+#include "upgrade/UpgradeState.h"
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+
+namespace {
+
+const wchar_t kClientExeName[] = L"Dazuvuvev.exe";
+const wchar_t kSetupParameters[] = L"/UPGRADESHELL";
+
+// A kernel handle that closes itself.
+class CHandle {
+public:
+    explicit CHandle(HANDLE h = nullptr) : m_h(h) {}
+    ~CHandle()
+    {
+        if (IsValid())
+            ::CloseHandle(m_h);
+    }
+    CHandle(const CHandle&) = delete;
+    CHandle& operator=(const CHandle&) = delete;
+    bool IsValid() const { return m_h && m_h != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+}  // namespace
+
+bool KillProcessByName(LPCWSTR pszName)
+{
+    CHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot.IsValid())
+        return false;
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL bMore = ::Process32FirstW(hSnapshot.Get(), &pe); bMore; bMore = ::Process32NextW(hSnapshot.Get(), &pe)) {
+        if (_wcsicmp(pe.szExeFile, pszName) == 0) {
+            CHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
+            return hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0);
+        }
+    }
+    return false;
+}
+
+// Holds the setup file open against writing and deleting from its last check
+// until the start has returned, so what runs is what was verified.
+class CUpgradeDlgDUI::CVerifiedSetup {
+public:
+    explicit CVerifiedSetup(CUpgradeDlgDUI& dlg)
+        : m_hFile(::CreateFileW(dlg.m_strTemp.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr)),
+          m_bVerified(m_hFile.IsValid() && dlg.IsNewSetupFileExist())
+    {
+    }
+    bool IsVerified() const { return m_bVerified; }
+
+private:
+    CHandle m_hFile;
+    bool m_bVerified;
+};
+
+bool CUpgradeDlgDUI::StartSetup(bool bCloseClient)
+{
+    if (m_strTemp.empty()) {
+        LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"no setup file known, nothing started");
+        return false;
+    }
+    CVerifiedSetup setup(*this);
+    if (!setup.IsVerified()) {
+        LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
+        HandleBadSetup();
+        return false;
+    }
+    if (bCloseClient)
+        KillProcessByName(kClientExeName);
+    ::ShellExecuteW(nullptr, L"open", m_strTemp.c_str(), kSetupParameters, nullptr, SW_SHOWNORMAL);
+    return true;
+}
+
+void CUpgradeDlgDUI::RunSetup()
+{
+    StartSetup(false);
+}
+
+void CUpgradeDlgDUI::AskAndInstall(bool bSingle)
+{
+    SetForegroundWindow();
+    g_bInstallPrompting = true;
+    const int nResult = ShowUpgradePrompt(bSingle);
+    g_bInstallPrompting = false;
+    if (nResult != 1)
+        return;
+    StartSetup(true);
+}
+
+void CUpgradeDlgDUI::UpdateProcesses()
+{
+    if (m_bHold || m_bPrompting)
+        return;
+    if (std::wcscmp(m_stComm.szUpgradeType, UPGRADE_TYPE_INTERACTIVE) == 0) {
+        AskAndInstall(true);
+        return;
+    }
+    const std::wstring strNoTips = ReadUpgradeValue(m_szIniPath, kKeyVersionNoTips);
+    if (strNoTips == m_stComm.szVersion) {
+        LOG_INFO(L"CUpgradeDlgDUI::UpdateProcesses", L"version_no_tips = %s", strNoTips.c_str());
+        return;
+    }
+    AskAndInstall(false);
+}

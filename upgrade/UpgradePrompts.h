@@ -1,0 +1,11 @@
+// What the upgrade window says to the user, and how.
+#pragma once
+
+#include <string>
+
+// Failure notices: one "确定" button with the warning picture.
+void ShowDownloadFailedBox();
+void ShowNetworkLostBox();
+// The upgrade prompt with the single "升级" button, or with "升级", "取消" and
+// "不再提醒"; 1 means the user chose to upgrade.
+int ShowUpgradePrompt(bool bSingleButton);

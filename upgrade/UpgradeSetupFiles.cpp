@@ -1,0 +1,82 @@
+// The upgrade folder, the setup file's path, its verification and the sweep.
+#include "upgrade/UpgradeDlgDUI.h"
+
+#include "log/Log.h"
+#include "netlib/NubraSdk.h"
+#include "upgrade/SetupFiles.h"
+#include "upgrade/UpgradeState.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <strsafe.h>
+
+namespace {
+const wchar_t kUpgradeFolderName[] = L"\\DazuvuvevUpgrade";
+const wchar_t kIniFileName[] = L"Upgrade.ini";
+}
+
+bool CUpgradeDlgDUI::InitUpgradeDir()
+{
+    wchar_t szDir[MAX_PATH] = {};
+    // Without the application-data folder the path would fall back to the
+    // current drive's root, outside anything this program owns.
+    if (!::SHGetSpecialFolderPathW(nullptr, szDir, CSIDL_APPDATA, TRUE) || !szDir[0])
+        return false;
+    if (FAILED(::StringCchCatW(szDir, MAX_PATH, kUpgradeFolderName)))
+        return false;
+    if (!::PathFileExistsW(szDir) && !::CreateDirectoryW(szDir, nullptr))
+        return false;
+    if (FAILED(::StringCchCatW(szDir, MAX_PATH, L"\\")))
+        return false;
+    ::StringCchCopyW(m_szUpgradeDir, MAX_PATH, szDir);
+    ::StringCchCopyW(m_szIniPath, MAX_PATH, szDir);
+    if (FAILED(::StringCchCatW(m_szIniPath, MAX_PATH, kIniFileName)))
+        return false;
+
+    // Creates an empty file at the first start and proves it can be written.
+    HANDLE hIni = ::CreateFileW(m_szIniPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hIni == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(hIni);
+    return true;
+}
+
+bool CUpgradeDlgDUI::MakeCurrentSetupPath()
+{
+    const std::wstring strName = SetupNameFromUrl(m_stComm.szURL);
+    if (!IsAcceptableSetupName(m_szUpgradeDir, strName)) {
+        LOG_INFO(L"CUpgradeDlgDUI::MakeCurrentSetupPath", L"MakeCurrentSetupPath refused file name( %s )",
+                 strName.c_str());
+        return false;
+    }
+    ::StringCchCopyW(m_stComm.szFileName, UPGRADE_TEXT_CCH, strName.c_str());
+
+    wchar_t szPath[MAX_PATH] = {};
+    ::StringCchCopyW(szPath, MAX_PATH, m_szUpgradeDir);
+    ::StringCchCatW(szPath, MAX_PATH, m_stComm.szFileName);
+    LOG_INFO(L"CUpgradeDlgDUI::MakeCurrentSetupPath", L"MakeCurrentSetupPath  %s", szPath);
+    m_strTemp = szPath;
+    return true;
+}
+
+bool CUpgradeDlgDUI::IsNewSetupFileExist()
+{
+    wchar_t szLocalMd5[MAX_PATH] = {};
+    Md5CalFile(m_strTemp.c_str(), szLocalMd5, MAX_PATH);
+    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", szLocalMd5, m_stComm.szMD5);
+    // A file that could not be read has no digest; it never counts as the
+    // announced setup, not even against an empty one.
+    if (!szLocalMd5[0])
+        return false;
+    return std::wstring(szLocalMd5) == m_stComm.szMD5;
+}
+
+bool CUpgradeDlgDUI::DeleteFileExpireEx()
+{
+    bool bSearched = false;
+    if (!SweepSetupFiles(m_szUpgradeDir, &bSearched))
+        return false;
+    if (bSearched)
+        SetOverFlags(L"");
+    return true;
+}
