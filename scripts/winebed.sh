@@ -59,6 +59,10 @@ if [ ! -f "$WINEPREFIX/.booted" ]; then
 fi
 
 wineserver -p >/dev/null 2>&1
+# The first Wine program also starts Wine's own background programs, which
+# inherit its output; started here, they do not hold the command's pipes open
+# (CTest would otherwise wait for them until its time-out).
+wine cmd /c exit </dev/null >/dev/null 2>&1
 "$@"
 rc=$?
 exit $rc
