@@ -1,0 +1,209 @@
+// Operations on controls and rectangles as the program calls them. Each one
+// catches everything: no exception may cross the library's boundary.
+#include "VEXUI32/DirectUI.h"
+
+#include "VEXUI32/SkinRes.h"
+
+namespace {
+
+// Tags the record as ours; the program never reads it.
+const DWORD kCtrlBaseTag = 0x56584342;
+
+template <class Fn>
+HRESULT Guarded(Fn fn)
+{
+    try {
+        return fn();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace
+
+HRESULT CDUIRect::get_Left(LONG* plValue)
+{
+    if (!plValue)
+        return E_POINTER;
+    *plValue = m_rc.left;
+    return S_OK;
+}
+
+HRESULT CDUIRect::put_Left(LONG lValue)
+{
+    m_rc.left = lValue;
+    return S_OK;
+}
+
+HRESULT CDUIRect::get_Right(LONG* plValue)
+{
+    if (!plValue)
+        return E_POINTER;
+    *plValue = m_rc.right;
+    return S_OK;
+}
+
+HRESULT CDUIRect::put_Right(LONG lValue)
+{
+    m_rc.right = lValue;
+    return S_OK;
+}
+
+HRESULT CDUIRect::get_Top(LONG* plValue)
+{
+    if (!plValue)
+        return E_POINTER;
+    *plValue = m_rc.top;
+    return S_OK;
+}
+
+HRESULT CDUIRect::put_Top(LONG lValue)
+{
+    m_rc.top = lValue;
+    return S_OK;
+}
+
+HRESULT CDUIRect::put_Bottom(LONG lValue)
+{
+    m_rc.bottom = lValue;
+    return S_OK;
+}
+
+HRESULT CDUIRect::get_Width(LONG* plValue)
+{
+    if (!plValue)
+        return E_POINTER;
+    *plValue = m_rc.right - m_rc.left;
+    return S_OK;
+}
+
+HRESULT CDUIRect::get_Height(LONG* plValue)
+{
+    if (!plValue)
+        return E_POINTER;
+    *plValue = m_rc.bottom - m_rc.top;
+    return S_OK;
+}
+
+CDUIControl::CDUIControl(CDirectUI* pOwner, const CCtrlTemplate& def, LONG hCtrl)
+    : m_pOwner(pOwner), m_state(def), m_pPicture(def.look.pImage), m_pBound(this)
+{
+    m_base.dwLibrary = kCtrlBaseTag;
+    m_base.hCtrl = hCtrl;
+    m_base.pCtrl = this;
+}
+
+HRESULT CDUIControl::BindCtrl(LONG hCtrl)
+{
+    CSkinRes* pSkin = GetSkin();
+    CDUIControl* pTarget = pSkin ? pSkin->FindControl(hCtrl) : nullptr;
+    if (!pTarget)
+        return E_INVALIDARG;  // stays bound to what it was bound to
+    m_pBound = pTarget;
+    return S_OK;
+}
+
+HRESULT CDUIControl::SetVisible(VARIANT_BOOL bVisible, VARIANT_BOOL, LONG)
+{
+    CDUIControl* pCtrl = Bound();
+    bool bShow = bVisible != VARIANT_FALSE;
+    if (pCtrl->m_state.bVisible != bShow) {
+        pCtrl->m_state.bVisible = bShow;
+        pCtrl->m_pOwner->OnControlChanged(pCtrl);
+    }
+    return S_OK;
+}
+
+HRESULT CDUIControl::GetVisible(VARIANT_BOOL* pbVisible)
+{
+    if (!pbVisible)
+        return E_POINTER;
+    CDUIControl* pCtrl = Bound();
+    *pbVisible = pCtrl->m_pOwner->IsShown(pCtrl) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT CDUIControl::GetRect(IDUIRect** ppRect)
+{
+    return Guarded([&]() -> HRESULT {
+        if (!ppRect)
+            return E_POINTER;
+        *ppRect = nullptr;
+        CDUIControl* pCtrl = Bound();
+        // A fresh object per call: a caller may hold two rectangles of the
+        // same control and change one before reading the other.
+        *ppRect = pCtrl->m_pOwner->NewRect(pCtrl->m_state.rc);
+        return S_OK;
+    });
+}
+
+HRESULT CDUIControl::SetRect(IDUIRect* pRect)
+{
+    if (!pRect)
+        return E_POINTER;
+    // Read through the interface: any IDUIRect will do, not only ours.
+    LONG lLeft = 0, lTop = 0, lRight = 0, lHeight = 0;
+    if (FAILED(pRect->get_Left(&lLeft)) || FAILED(pRect->get_Top(&lTop)) || FAILED(pRect->get_Right(&lRight)) ||
+        FAILED(pRect->get_Height(&lHeight)))
+        return E_INVALIDARG;
+    CDUIControl* pCtrl = Bound();
+    pCtrl->m_state.rc = {lLeft, lTop, lRight, lTop + lHeight};
+    pCtrl->m_pOwner->OnControlChanged(pCtrl);
+    return S_OK;
+}
+
+HRESULT CDUIControl::SetText(BSTR bstrText)
+{
+    return Guarded([&]() -> HRESULT {
+        CDUIControl* pCtrl = Bound();
+        // A BSTR may carry its own length; stop at the first NUL as a window
+        // text would.
+        pCtrl->m_state.strText = bstrText ? bstrText : L"";
+        pCtrl->m_pOwner->OnControlChanged(pCtrl);
+        return S_OK;
+    });
+}
+
+HRESULT CDUIControl::SetPos(LONG lPos, LONG* plOldPos)
+{
+    CDUIControl* pCtrl = Bound();
+    if (plOldPos)
+        *plOldPos = pCtrl->m_state.lPos;
+    // Kept as given (a download may report more than it announced); the
+    // drawing clamps it to the bar.
+    pCtrl->m_state.lPos = lPos;
+    pCtrl->m_pOwner->OnControlChanged(pCtrl);
+    return S_OK;
+}
+
+HRESULT CDUIControl::SetImage(IDUIPicture* pPicture, LONG, VARIANT_BOOL* pbDone)
+{
+    CSkinRes* pSkin = GetSkin();
+    CDUIControl* pCtrl = Bound();
+    bool bDone = pPicture && pSkin && pSkin->IsPicture(pPicture);
+    if (bDone) {
+        pCtrl->m_pPicture = pPicture;
+        pCtrl->m_pOwner->OnControlChanged(pCtrl);
+    }
+    if (pbDone)
+        *pbDone = bDone ? VARIANT_TRUE : VARIANT_FALSE;
+    return bDone ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CDUIControl::GetCheck(LONG* plCheck)
+{
+    if (!plCheck)
+        return E_POINTER;
+    *plCheck = Bound()->m_state.bChecked ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT CDUIControl::SetTextStyle(LONG lColor, LONG lFontSize, LONG lBold, LONG lItalic, LONG lWrapWidth)
+{
+    CDUIControl* pCtrl = Bound();
+    const LONG alValues[5] = {lColor, lFontSize, lBold, lItalic, lWrapWidth};
+    for (int i = 0; i < 5; ++i)
+        pCtrl->m_alTextStyle[i] = alValues[i];
+    pCtrl->m_bTextStyleSet = true;
+    return S_OK;
+}

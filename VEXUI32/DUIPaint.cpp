@@ -1,0 +1,333 @@
+// Drawing a layout: shapes and pictures with GDI+, text with GDI (its font
+// mapper falls back to a Chinese face where GDI+ would draw boxes), all into a
+// back buffer that is copied to the window in one step.
+#include "VEXUI32/DirectUI.h"
+
+#include <objidl.h>
+
+#include <algorithm>
+#include <gdiplus.h>
+
+#include "VEXUI32/SkinRes.h"
+
+namespace {
+
+ULONG_PTR g_ulGdiplusToken = 0;
+
+// Pictures beyond this are not icons of a skin; refusing them keeps a bad
+// file from costing hundreds of megabytes.
+const UINT kMaxPictureSide = 2048;
+
+Gdiplus::Color ToColor(DUI_ARGB argb)
+{
+    return Gdiplus::Color(static_cast<Gdiplus::ARGB>(argb));
+}
+
+COLORREF ToColorRef(DUI_ARGB argb)
+{
+    return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF);
+}
+
+bool IsDrawn(DUI_ARGB argb)
+{
+    return (argb >> 24) != 0;
+}
+
+void AddRoundRect(Gdiplus::GraphicsPath& path, const Gdiplus::RectF& rc, float fRadius)
+{
+    fRadius = std::min(fRadius, std::min(rc.Width, rc.Height) / 2.0f);
+    if (fRadius <= 0.5f) {
+        path.AddRectangle(rc);
+        return;
+    }
+    float d = fRadius * 2.0f;
+    path.AddArc(rc.X, rc.Y, d, d, 180.0f, 90.0f);
+    path.AddArc(rc.X + rc.Width - d, rc.Y, d, d, 270.0f, 90.0f);
+    path.AddArc(rc.X + rc.Width - d, rc.Y + rc.Height - d, d, d, 0.0f, 90.0f);
+    path.AddArc(rc.X, rc.Y + rc.Height - d, d, d, 90.0f, 90.0f);
+    path.CloseFigure();
+}
+
+// Fills and outlines a rectangle; the outline sits on the pixel centres
+// inside the rectangle so a 1-pixel border stays sharp.
+void DrawBox(Gdiplus::Graphics& g, const RECT& rc, DUI_ARGB argbBack, DUI_ARGB argbBorder, int nRadius)
+{
+    float fWidth = static_cast<float>(rc.right - rc.left);
+    float fHeight = static_cast<float>(rc.bottom - rc.top);
+    if (fWidth <= 0 || fHeight <= 0)
+        return;
+    if (IsDrawn(argbBack)) {
+        Gdiplus::GraphicsPath path;
+        AddRoundRect(path, Gdiplus::RectF(static_cast<float>(rc.left), static_cast<float>(rc.top), fWidth, fHeight),
+                     static_cast<float>(nRadius));
+        Gdiplus::SolidBrush brush(ToColor(argbBack));
+        g.FillPath(&brush, &path);
+    }
+    if (IsDrawn(argbBorder)) {
+        Gdiplus::GraphicsPath path;
+        AddRoundRect(path,
+                     Gdiplus::RectF(rc.left + 0.5f, rc.top + 0.5f, fWidth - 1.0f, fHeight - 1.0f),
+                     static_cast<float>(nRadius));
+        Gdiplus::Pen pen(ToColor(argbBorder), 1.0f);
+        g.DrawPath(&pen, &path);
+    }
+}
+
+void DrawCloseGlyph(Gdiplus::Graphics& g, const RECT& rc, DUI_ARGB argb)
+{
+    float cx = (rc.left + rc.right) / 2.0f;
+    float cy = (rc.top + rc.bottom) / 2.0f;
+    const float h = 5.0f;
+    Gdiplus::Pen pen(ToColor(argb), 1.6f);
+    g.DrawLine(&pen, cx - h, cy - h, cx + h, cy + h);
+    g.DrawLine(&pen, cx - h, cy + h, cx + h, cy - h);
+}
+
+void DrawPicture(Gdiplus::Graphics& g, const RECT& rc, IDUIPicture* pPicture)
+{
+    if (!pPicture || !pPicture->pBitmap)
+        return;
+    float fW = static_cast<float>(pPicture->pBitmap->GetWidth());
+    float fH = static_cast<float>(pPicture->pBitmap->GetHeight());
+    float fBoxW = static_cast<float>(rc.right - rc.left);
+    float fBoxH = static_cast<float>(rc.bottom - rc.top);
+    if (fW <= 0 || fH <= 0 || fBoxW <= 0 || fBoxH <= 0)
+        return;
+    // Fit inside the control, never enlarged, centred.
+    float fScale = std::min(1.0f, std::min(fBoxW / fW, fBoxH / fH));
+    float fDrawW = fW * fScale;
+    float fDrawH = fH * fScale;
+    g.DrawImage(pPicture->pBitmap, rc.left + (fBoxW - fDrawW) / 2.0f, rc.top + (fBoxH - fDrawH) / 2.0f, fDrawW,
+                fDrawH);
+}
+
+void DrawText(HDC hdc, const std::wstring& strText, RECT rc, const CLook& look, DUI_ARGB argbText)
+{
+    if (strText.empty() || !IsDrawn(argbText) || !look.pFont)
+        return;
+    HGDIOBJ hOldFont = ::SelectObject(hdc, look.pFont->hFont);
+    ::SetBkMode(hdc, TRANSPARENT);
+    ::SetTextColor(hdc, ToColorRef(argbText));
+    UINT uFlags = look.uAlign | DT_NOPREFIX;
+    if (look.bMultiline) {
+        uFlags |= DT_WORDBREAK | DT_EDITCONTROL;
+        RECT rcCalc = rc;
+        ::DrawTextW(hdc, strText.c_str(), static_cast<int>(strText.size()), &rcCalc, uFlags | DT_CALCRECT);
+        int nSpare = (rc.bottom - rc.top) - (rcCalc.bottom - rcCalc.top);
+        if (nSpare > 0 && look.nVAlign > 0)
+            rc.top += look.nVAlign == 1 ? nSpare / 2 : nSpare;
+    } else {
+        uFlags |= DT_SINGLELINE | DT_END_ELLIPSIS;
+        uFlags |= look.nVAlign == 0 ? DT_TOP : look.nVAlign == 1 ? DT_VCENTER : DT_BOTTOM;
+    }
+    ::DrawTextW(hdc, strText.c_str(), static_cast<int>(strText.size()), &rc, uFlags);
+    ::SelectObject(hdc, hOldFont);
+}
+
+}  // namespace
+
+IDUIPicture::~IDUIPicture()
+{
+    delete pBitmap;
+}
+
+bool StartDrawing(std::wstring& strError)
+{
+    if (g_ulGdiplusToken)
+        return true;
+    Gdiplus::GdiplusStartupInput input;
+    if (Gdiplus::GdiplusStartup(&g_ulGdiplusToken, &input, nullptr) != Gdiplus::Ok) {
+        g_ulGdiplusToken = 0;
+        strError = L"cannot start GDI+";
+        return false;
+    }
+    return true;
+}
+
+void StopDrawing()
+{
+    if (g_ulGdiplusToken) {
+        Gdiplus::GdiplusShutdown(g_ulGdiplusToken);
+        g_ulGdiplusToken = 0;
+    }
+}
+
+Gdiplus::Bitmap* LoadPictureFile(const std::wstring& strPath, std::wstring& strError)
+{
+    // Decoded from a copy in memory, then copied again into a bitmap of our
+    // own, so that no file or stream stays locked behind the picture.
+    HANDLE hFile = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        strError = L"cannot open the file (error " + std::to_wstring(::GetLastError()) + L")";
+        return nullptr;
+    }
+    DWORD dwSize = ::GetFileSize(hFile, nullptr);
+    HGLOBAL hMem = nullptr;
+    bool bRead = false;
+    if (dwSize != INVALID_FILE_SIZE && dwSize > 0 && dwSize < 16 * 1024 * 1024) {
+        hMem = ::GlobalAlloc(GMEM_MOVEABLE, dwSize);
+        void* pData = hMem ? ::GlobalLock(hMem) : nullptr;
+        DWORD dwRead = 0;
+        bRead = pData && ::ReadFile(hFile, pData, dwSize, &dwRead, nullptr) && dwRead == dwSize;
+        if (pData)
+            ::GlobalUnlock(hMem);
+    }
+    ::CloseHandle(hFile);
+    IStream* pStream = nullptr;
+    if (!bRead || FAILED(::CreateStreamOnHGlobal(hMem, TRUE, &pStream))) {
+        if (hMem)
+            ::GlobalFree(hMem);
+        strError = L"cannot read the file";
+        return nullptr;
+    }
+    Gdiplus::Bitmap* pCopy = nullptr;
+    {
+        Gdiplus::Bitmap decoded(pStream);
+        UINT cx = decoded.GetWidth();
+        UINT cy = decoded.GetHeight();
+        if (decoded.GetLastStatus() != Gdiplus::Ok || cx == 0 || cy == 0) {
+            strError = L"not a picture that can be decoded (use PNG)";
+        } else if (cx > kMaxPictureSide || cy > kMaxPictureSide) {
+            strError = L"the picture is larger than 2048 pixels";
+        } else {
+            pCopy = new Gdiplus::Bitmap(static_cast<INT>(cx), static_cast<INT>(cy), PixelFormat32bppPARGB);
+            Gdiplus::Graphics g(pCopy);
+            g.DrawImage(&decoded, 0, 0, static_cast<INT>(cx), static_cast<INT>(cy));
+        }
+    }
+    pStream->Release();
+    return pCopy;
+}
+
+void CDirectUI::OnPaint()
+{
+    PAINTSTRUCT ps;
+    HDC hdc = ::BeginPaint(m_hWnd, &ps);
+    if (!hdc)
+        return;
+    RECT rcClient;
+    ::GetClientRect(m_hWnd, &rcClient);
+    int cx = rcClient.right;
+    int cy = rcClient.bottom;
+    HDC hdcMem = cx > 0 && cy > 0 ? ::CreateCompatibleDC(hdc) : nullptr;
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = cx;
+    bmi.bmiHeader.biHeight = -cy;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* pBits = nullptr;
+    HBITMAP hBitmap = hdcMem ? ::CreateDIBSection(hdc, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0) : nullptr;
+    if (hBitmap) {
+        HGDIOBJ hOld = ::SelectObject(hdcMem, hBitmap);
+        PaintAll(hdcMem, cx, cy);
+        ::BitBlt(hdc, 0, 0, cx, cy, hdcMem, 0, 0, SRCCOPY);
+        ::SelectObject(hdcMem, hOld);
+        ::DeleteObject(hBitmap);
+    }
+    if (hdcMem)
+        ::DeleteDC(hdcMem);
+    ::EndPaint(m_hWnd, &ps);
+}
+
+void CDirectUI::PaintAll(HDC hdc, int cx, int cy)
+{
+    RECT rcAll = {0, 0, cx, cy};
+    {
+        Gdiplus::Graphics g(hdc);
+        Gdiplus::SolidBrush brush(ToColor(IsDrawn(m_layout.look.argbBack[LOOK_NORMAL]) ? m_layout.look.argbBack[LOOK_NORMAL] : 0xFFFFFFFF));
+        g.FillRectangle(&brush, 0, 0, cx, cy);
+    }
+    for (const auto& pCtrl : m_vecCtrls) {
+        if (IsShown(pCtrl.get()))
+            PaintControl(hdc, *pCtrl);
+    }
+    // The frame goes over everything, caption bar included.
+    Gdiplus::Graphics g(hdc);
+    DrawBox(g, rcAll, 0, m_layout.look.argbBorder[LOOK_NORMAL], 0);
+}
+
+void CDirectUI::PaintControl(HDC hdc, const CDUIControl& ctrl)
+{
+    const CCtrlTemplate& state = ctrl.m_state;
+    const CLook& look = state.look;
+    const RECT& rc = state.rc;
+    int nState = LOOK_NORMAL;
+    if (m_pHover == &ctrl)
+        nState = m_pPressed == &ctrl ? LOOK_PRESSED : LOOK_HOVER;
+
+    RECT rcText = rc;
+    std::wstring strText = state.strText;
+    {
+        Gdiplus::Graphics g(hdc);
+        g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+        switch (state.eKind) {
+        case EDuiKind::CheckBox: {
+            const int nBox = 14;
+            int nTop = (rc.top + rc.bottom - nBox) / 2;
+            RECT rcBox = {rc.left, nTop, rc.left + nBox, nTop + nBox};
+            DUI_ARGB argbBorder = IsDrawn(look.argbBorder[nState]) ? look.argbBorder[nState] : 0xFFC0C6CF;
+            if (state.bChecked) {
+                DrawBox(g, rcBox, look.argbFore, look.argbFore, 3);
+                Gdiplus::Pen pen(Gdiplus::Color(255, 255, 255, 255), 1.8f);
+                Gdiplus::PointF points[3] = {{rcBox.left + 3.5f, rcBox.top + 7.0f},
+                                             {rcBox.left + 6.0f, rcBox.top + 9.8f},
+                                             {rcBox.left + 10.8f, rcBox.top + 4.2f}};
+                g.DrawLines(&pen, points, 3);
+            } else {
+                DrawBox(g, rcBox, 0xFFFFFFFF, argbBorder, 3);
+            }
+            rcText.left += nBox + 6;
+            break;
+        }
+        case EDuiKind::Picture:
+            DrawBox(g, rc, look.argbBack[nState], look.argbBorder[nState], look.nRadius);
+            DrawPicture(g, rc, ctrl.m_pPicture);
+            break;
+        case EDuiKind::Progress: {
+            DrawBox(g, rc, look.argbTrack, 0, look.nRadius);
+            LONG lPos = std::max<LONG>(0, std::min<LONG>(100, state.lPos));
+            RECT rcFill = rc;
+            rcFill.right = rc.left + (rc.right - rc.left) * lPos / 100;
+            if (rcFill.right > rcFill.left)
+                DrawBox(g, rcFill, look.argbFore, 0, look.nRadius);
+            break;
+        }
+        case EDuiKind::Animate: {
+            float fSide = static_cast<float>(std::min(rc.right - rc.left, rc.bottom - rc.top)) - 6.0f;
+            if (fSide > 4.0f) {
+                float fX = (rc.left + rc.right - fSide) / 2.0f;
+                float fY = (rc.top + rc.bottom - fSide) / 2.0f;
+                Gdiplus::Pen track(ToColor(look.argbTrack), 4.0f);
+                g.DrawEllipse(&track, fX, fY, fSide, fSide);
+                Gdiplus::Pen arc(ToColor(look.argbFore), 4.0f);
+                arc.SetStartCap(Gdiplus::LineCapRound);
+                arc.SetEndCap(Gdiplus::LineCapRound);
+                g.DrawArc(&arc, fX, fY, fSide, fSide, static_cast<float>(m_nSpinAngle), 100.0f);
+            }
+            break;
+        }
+        default:
+            DrawBox(g, rc, look.argbBack[nState], look.argbBorder[nState], look.nRadius);
+            if (look.eGlyph == EDuiGlyph::Close)
+                DrawCloseGlyph(g, rc, look.argbText[nState]);
+            if (look.pImage && state.eKind != EDuiKind::Picture)
+                DrawPicture(g, rc, look.pImage);
+            break;
+        }
+    }
+    if (state.eKind == EDuiKind::Title) {
+        int nLen = ::GetWindowTextLengthW(m_hWnd);
+        strText.assign(static_cast<size_t>(std::max(nLen, 0)) + 1, L'\0');
+        int nGot = ::GetWindowTextW(m_hWnd, &strText[0], nLen + 1);
+        strText.resize(static_cast<size_t>(std::max(nGot, 0)));
+        if (strText.empty())
+            strText = state.strText;
+    }
+    if (look.eGlyph == EDuiGlyph::None && state.eKind != EDuiKind::Picture && state.eKind != EDuiKind::Progress &&
+        state.eKind != EDuiKind::Animate)
+        DrawText(hdc, strText, rcText, look, look.argbText[nState]);
+}
