@@ -1,0 +1,95 @@
+// A window of the companion's class that only records what it receives, so
+// that the console tool's messages can be checked byte for byte.
+//
+//   FakeUpgradeWindow.exe RECORD_FILE [LIFETIME_MS]
+//
+// Per WM_COPYDATA it appends "copydata dwData=N cbData=N" to RECORD_FILE and
+// stores the payload in RECORD_FILE.N.bin (N counting from 1); per message
+// WM_USER + 256 it appends "cmd wParam=N lParam=N". It answers an order with
+// 1 and a command with wParam + 1000. Command 999 sleeps 3 s before it
+// answers (a busy handler); command 998 closes the window.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+namespace {
+
+const UINT kCommandMessage = WM_USER + 256;
+std::wstring g_strRecord;
+int g_nPayloads = 0;
+
+void Append(const std::string& strLine) {
+    HANDLE hFile = CreateFileW(g_strRecord.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return;
+    DWORD cbWritten = 0;
+    WriteFile(hFile, strLine.data(), static_cast<DWORD>(strLine.size()), &cbWritten, nullptr);
+    CloseHandle(hFile);
+}
+
+void SavePayload(const void* pData, DWORD cbData) {
+    const std::wstring strPath = g_strRecord + L"." + std::to_wstring(++g_nPayloads) + L".bin";
+    HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return;
+    DWORD cbWritten = 0;
+    if (cbData) WriteFile(hFile, pData, cbData, &cbWritten, nullptr);
+    CloseHandle(hFile);
+}
+
+LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (uMsg == WM_COPYDATA) {
+        const COPYDATASTRUCT* pcds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        // The payload first, so a reader that sees the line finds the file.
+        SavePayload(pcds->lpData, pcds->cbData);
+        Append("copydata dwData=" + std::to_string(static_cast<unsigned long>(pcds->dwData)) +
+               " cbData=" + std::to_string(pcds->cbData) + "\n");
+        return 1;
+    }
+    if (uMsg == kCommandMessage) {
+        Append("cmd wParam=" + std::to_string(static_cast<unsigned long>(wParam)) +
+               " lParam=" + std::to_string(static_cast<long>(lParam)) + "\n");
+        if (wParam == 999) Sleep(3000);
+        if (wParam == 998) DestroyWindow(hWnd);
+        return static_cast<LRESULT>(wParam + 1000);
+    }
+    if (uMsg == WM_TIMER) {
+        DestroyWindow(hWnd);
+        return 0;
+    }
+    if (uMsg == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc < 2) return 2;
+    g_strRecord = argv[1];
+    const UINT uLifetimeMs = argc >= 3 ? static_cast<UINT>(_wtoi(argv[2])) : 60000;
+    LocalFree(argv);
+
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = FakeWndProc;
+    wc.hInstance = hInstance;
+    wc.lpszClassName = L"#COMM_IN_UPGRADE";
+    if (!RegisterClassW(&wc)) return 3;
+    HWND hWnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, hInstance,
+                                nullptr);
+    if (!hWnd) return 3;
+    SetTimer(hWnd, 1, uLifetimeMs, nullptr);
+    Append("ready\n");
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}

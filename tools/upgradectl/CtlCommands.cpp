@@ -1,0 +1,253 @@
+#include "tools/upgradectl/CtlCommands.h"
+
+#include "tools/logdecode/LogDecode.h"
+#include "tools/upgradectl/CtlConsole.h"
+#include "tools/upgradectl/FileDigest.h"
+#include "tools/upgradectl/LogText.h"
+#include "tools/upgradectl/UpgradeOrder.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+namespace {
+
+class CKernelHandle {
+public:
+    explicit CKernelHandle(HANDLE h = nullptr) : m_h(h) {}
+    ~CKernelHandle() {
+        if (m_h && m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+    }
+    CKernelHandle(const CKernelHandle&) = delete;
+    CKernelHandle& operator=(const CKernelHandle&) = delete;
+    HANDLE Get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+const int kPollMs = 50;
+
+// Polls for the companion's window until it appears or dwWaitMs have passed.
+HWND FindUpgradeWindow(DWORD dwWaitMs) {
+    const ULONGLONG ullDeadline = GetTickCount64() + dwWaitMs;
+    for (;;) {
+        HWND hWnd = FindWindowW(kUpgradeWindowClass, nullptr);
+        if (hWnd || GetTickCount64() >= ullDeadline) return hWnd;
+        Sleep(kPollMs);
+    }
+}
+
+HWND RequireUpgradeWindow(DWORD dwWaitMs) {
+    HWND hWnd = FindUpgradeWindow(dwWaitMs);
+    if (!hWnd) {
+        CtlError(L"the upgrade companion's window (class \"%s\") was not found%s", kUpgradeWindowClass,
+                 dwWaitMs ? L" in time" : L"; is DazuvuVevUpgrade.exe running?");
+    }
+    return hWnd;
+}
+
+// Reports a failed SendMessageTimeoutW; its error is read by the caller right
+// after the call.
+int ReportSendFailure(HWND hWnd, DWORD dwError, DWORD dwTimeoutMs) {
+    if (!IsWindow(hWnd)) {
+        CtlError(L"the companion's window went away before it answered");
+        return CTL_EXIT_NO_WINDOW;
+    }
+    if (dwError == ERROR_TIMEOUT || dwError == 0) {
+        CtlError(L"the companion did not answer within %lu ms", dwTimeoutMs);
+        return CTL_EXIT_NO_WINDOW;
+    }
+    CtlError(L"sending to the companion failed (error %lu)", dwError);
+    return CTL_EXIT_FAILURE;
+}
+
+std::wstring AppDataFolder() {
+    wchar_t szPath[MAX_PATH] = {0};
+    if (!SHGetSpecialFolderPathW(nullptr, szPath, CSIDL_APPDATA, FALSE)) return std::wstring();
+    return szPath;
+}
+
+HANDLE g_hClientStop = nullptr;
+
+BOOL WINAPI OnConsoleCtrl(DWORD) {
+    SetEvent(g_hClientStop);
+    return TRUE;
+}
+
+// Ends the client when a piped standard input reaches its end, so that a
+// script can stop it by closing the pipe.
+DWORD WINAPI WatchStdin(LPVOID) {
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    char buffer[256];
+    DWORD cbRead = 0;
+    while (ReadFile(hIn, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead != 0) {
+    }
+    SetEvent(g_hClientStop);
+    return 0;
+}
+
+}  // namespace
+
+int RunOrder(const CtlRequest& req) {
+    UpgradeOrderFields fields;
+    fields.strURL = req.strURL;
+    fields.strVersion = req.strVersion;
+    fields.strUpgradeType = req.strUpgradeType;
+    fields.strFileName = req.bHaveFileName ? req.strFileName : SetupNameFromURL(req.strURL);
+    fields.strSize = req.strSize;
+    fields.strMD5 = req.strMD5;
+    if (req.bHaveLocalFile && (!req.bHaveSize || !req.bHaveMD5)) {
+        std::wstring strSize, strMD5, strError;
+        if (!DigestSetupFile(req.strLocalFile, strSize, strMD5, strError)) {
+            CtlError(L"%s", strError.c_str());
+            return CTL_EXIT_FAILURE;
+        }
+        if (!req.bHaveSize) fields.strSize = strSize;
+        if (!req.bHaveMD5) fields.strMD5 = strMD5;
+    }
+
+    UPGRADE_COMM rec;
+    std::wstring strError;
+    if (!BuildUpgradeOrder(fields, req.bUnterminated, rec, strError)) {
+        CtlError(L"%s", strError.c_str());
+        return CTL_EXIT_USAGE;
+    }
+    std::vector<BYTE> payload = MakeOrderPayload(rec, req.cbData);
+
+    HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
+    if (!hWnd) return CTL_EXIT_NO_WINDOW;
+
+    COPYDATASTRUCT cds;
+    cds.dwData = MakeOrderDwData(req.nTag, req.nMode);
+    cds.cbData = static_cast<DWORD>(payload.size());
+    cds.lpData = payload.empty() ? nullptr : payload.data();
+    DWORD_PTR dwResult = 0;
+    SetLastError(0);
+    if (!SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, reinterpret_cast<LPARAM>(&cds),
+                             SMTO_NORMAL, req.dwTimeoutMs, &dwResult)) {
+        return ReportSendFailure(hWnd, GetLastError(), req.dwTimeoutMs);
+    }
+    CtlPrintf(L"order sent: url=%s version=%s size=%s md5=%s type=%s dwData=%lu cbData=%lu result=%lu\n",
+              fields.strURL.c_str(), fields.strVersion.c_str(), fields.strSize.c_str(), fields.strMD5.c_str(),
+              fields.strUpgradeType.c_str(), static_cast<unsigned long>(cds.dwData), cds.cbData,
+              static_cast<unsigned long>(dwResult));
+    return CTL_EXIT_OK;
+}
+
+int RunClientCommand(const CtlRequest& req) {
+    HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
+    if (!hWnd) return CTL_EXIT_NO_WINDOW;
+    if (req.bPost) {
+        if (!PostMessageW(hWnd, WM_MSG_UPGRADE_CMD, req.nCode, req.nTag)) {
+            const DWORD dwError = GetLastError();
+            if (!IsWindow(hWnd)) {
+                CtlError(L"the companion's window went away");
+                return CTL_EXIT_NO_WINDOW;
+            }
+            CtlError(L"posting command %u failed (error %lu)", req.nCode, dwError);
+            return CTL_EXIT_FAILURE;
+        }
+        CtlPrintf(L"command %u posted\n", req.nCode);
+        return CTL_EXIT_OK;
+    }
+    DWORD_PTR dwResult = 0;
+    SetLastError(0);
+    if (!SendMessageTimeoutW(hWnd, WM_MSG_UPGRADE_CMD, req.nCode, req.nTag, SMTO_NORMAL, req.dwTimeoutMs,
+                             &dwResult)) {
+        return ReportSendFailure(hWnd, GetLastError(), req.dwTimeoutMs);
+    }
+    CtlPrintf(L"command %u sent: result=%lu\n", req.nCode, static_cast<unsigned long>(dwResult));
+    return CTL_EXIT_OK;
+}
+
+int RunClient(const CtlRequest& req) {
+    CKernelHandle stop(CreateEventW(nullptr, TRUE /* manual reset */, FALSE, nullptr));
+    if (!stop.Get()) {
+        CtlError(L"cannot create an event (error %lu)", GetLastError());
+        return CTL_EXIT_FAILURE;
+    }
+    g_hClientStop = stop.Get();
+
+    CKernelHandle mutex(CreateMutexW(nullptr, TRUE /* initial owner */, kClientRunningMutex));
+    const DWORD dwCreateError = GetLastError();
+    if (!mutex.Get()) {
+        CtlError(L"cannot create the mutex \"%s\" (error %lu)", kClientRunningMutex, dwCreateError);
+        return CTL_EXIT_FAILURE;
+    }
+    SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
+    // Only a pipe has an end a script can close; a console or the null
+    // device would end the client at once or never.
+    if (GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE) {
+        HANDLE hThread = CreateThread(nullptr, 0, WatchStdin, nullptr, 0, nullptr);
+        if (hThread) CloseHandle(hThread);
+    }
+    CtlPrintf(L"client: holding \"%s\"%s, pid %lu\n", kClientRunningMutex,
+              dwCreateError == ERROR_ALREADY_EXISTS ? L" (it already existed)" : L"", GetCurrentProcessId());
+
+    const DWORD dwWait = WaitForSingleObject(stop.Get(), req.bHaveExitAfter ? req.dwExitAfterMs : INFINITE);
+    SetConsoleCtrlHandler(OnConsoleCtrl, FALSE);
+    CtlPrintf(L"client: released (%s)\n", dwWait == WAIT_TIMEOUT ? L"time is up" : L"told to stop");
+    return CTL_EXIT_OK;
+}
+
+int RunState(const CtlRequest& req) {
+    std::wstring strPath = req.strPath;
+    if (!req.bHavePath) {
+        const std::wstring strAppData = AppDataFolder();
+        if (strAppData.empty()) {
+            CtlError(L"the application-data folder is not available");
+            return CTL_EXIT_FAILURE;
+        }
+        strPath = strAppData + L"\\DazuvuvevUpgrade\\Upgrade.ini";
+    }
+    if (!PathFileExistsW(strPath.c_str())) {
+        CtlError(L"no state file at \"%s\"", strPath.c_str());
+        return CTL_EXIT_FAILURE;
+    }
+    static const LPCWSTR kKeys[] = {L"version", L"path", L"overflags", L"clearflags", L"version_no_tips"};
+    std::wstring strOut = L"; " + strPath + L"\n[UPGRADE]\n";
+    for (LPCWSTR pszKey : kKeys) {
+        wchar_t szValue[260] = {0};
+        GetPrivateProfileStringW(L"UPGRADE", pszKey, L"", szValue, 260, strPath.c_str());
+        strOut += std::wstring(pszKey) + L"=" + szValue + L"\n";
+    }
+    CtlWrite(STD_OUTPUT_HANDLE, strOut);
+    return CTL_EXIT_OK;
+}
+
+int RunLog(const CtlRequest& req) {
+    const std::wstring strPath = req.bHavePath ? req.strPath : DefaultLogDecodeInput();
+    if (strPath.empty()) {
+        CtlError(L"the documents folder is not available");
+        return CTL_EXIT_FAILURE;
+    }
+    std::string strBytes;
+    std::wstring strError;
+    if (!ReadWholeFile(strPath, strBytes, strError)) {
+        CtlError(L"%s", strError.c_str());
+        return CTL_EXIT_FAILURE;
+    }
+    CtlWrite(STD_OUTPUT_HANDLE, LogFileText(strBytes, CP_ACP));
+    return CTL_EXIT_OK;
+}
+
+int RunWaitWindow(const CtlRequest& req, bool bGone) {
+    const ULONGLONG ullDeadline = GetTickCount64() + req.dwTimeoutMs;
+    for (;;) {
+        HWND hWnd = FindWindowW(kUpgradeWindowClass, nullptr);
+        if (bGone ? hWnd == nullptr : hWnd != nullptr) {
+            if (bGone) {
+                CtlPrintf(L"window gone\n");
+            } else {
+                CtlPrintf(L"window found: 0x%08lX\n", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hWnd)));
+            }
+            return CTL_EXIT_OK;
+        }
+        if (GetTickCount64() >= ullDeadline) break;
+        Sleep(kPollMs);
+    }
+    CtlError(bGone ? L"the companion's window still exists after %lu ms"
+                   : L"the companion's window did not appear within %lu ms",
+             req.dwTimeoutMs);
+    return CTL_EXIT_NO_WINDOW;
+}

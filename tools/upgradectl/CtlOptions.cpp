@@ -1,0 +1,367 @@
+#include "tools/upgradectl/CtlOptions.h"
+
+#include "tools/upgradectl/UpgradeOrder.h"
+
+#include <wctype.h>
+
+#include <map>
+#include <vector>
+
+namespace {
+
+enum OptionKind { OPT_FLAG, OPT_VALUE };
+
+struct OptionSpec {
+    LPCWSTR pszName;
+    OptionKind nKind;
+};
+
+struct CommandSpec {
+    LPCWSTR pszName;
+    CtlCommand nCommand;
+    UINT nCode;             // the command code of the four client commands
+    int nMaxPositionals;
+    std::vector<OptionSpec> options;
+};
+
+const std::vector<OptionSpec> kWindowOptions = {
+    {L"--wait-ms", OPT_VALUE}, {L"--timeout-ms", OPT_VALUE}, {L"--post", OPT_FLAG},
+    {L"--send", OPT_FLAG},     {L"--tag", OPT_VALUE},
+};
+
+const std::vector<CommandSpec>& Commands() {
+    static const std::vector<CommandSpec> commands = {
+        {L"order", CTL_ORDER, 0, 0,
+         {{L"--url", OPT_VALUE}, {L"--version", OPT_VALUE}, {L"--size", OPT_VALUE}, {L"--md5", OPT_VALUE},
+          {L"--file", OPT_VALUE}, {L"--type", OPT_VALUE}, {L"--mode", OPT_VALUE}, {L"--name", OPT_VALUE},
+          {L"--timeout-ms", OPT_VALUE}, {L"--wait-ms", OPT_VALUE}, {L"--cbdata", OPT_VALUE},
+          {L"--tag", OPT_VALUE}, {L"--raw-mode", OPT_VALUE}, {L"--unterminated", OPT_FLAG}}},
+        {L"prompt", CTL_PROMPT, UPGRADE_CMD_PROMPT, 0, kWindowOptions},
+        {L"hold", CTL_HOLD, UPGRADE_CMD_HOLD, 0, kWindowOptions},
+        {L"install", CTL_INSTALL, UPGRADE_CMD_INSTALL, 0, kWindowOptions},
+        {L"release", CTL_RELEASE, UPGRADE_CMD_RELEASE, 0, kWindowOptions},
+        {L"cmd", CTL_CMD, 0, 1, kWindowOptions},
+        {L"client", CTL_CLIENT, 0, 0, {{L"--exit-after-ms", OPT_VALUE}}},
+        {L"state", CTL_STATE, 0, 0, {{L"--ini", OPT_VALUE}}},
+        {L"log", CTL_LOG, 0, 1, {}},
+        {L"wait-window", CTL_WAIT_WINDOW, 0, 0, {{L"--timeout-ms", OPT_VALUE}}},
+        {L"wait-gone", CTL_WAIT_GONE, 0, 0, {{L"--timeout-ms", OPT_VALUE}}},
+    };
+    return commands;
+}
+
+bool IsHelpWord(const std::wstring& str) {
+    return str == L"help" || str == L"--help" || str == L"-h" || str == L"/?";
+}
+
+// Reads a number option into nValue; false with a message naming the option.
+bool TakeNumber(const std::map<std::wstring, std::wstring>& values, LPCWSTR pszName, uint64_t nMax,
+                uint64_t& nValue, std::wstring& strError) {
+    auto it = values.find(pszName);
+    if (it == values.end()) return false;
+    if (!ParseCtlNumber(it->second, nMax, nValue)) {
+        strError = std::wstring(pszName) + L" takes a whole number from 0 to " + std::to_wstring(nMax) +
+                   L", not \"" + it->second + L"\"";
+        return false;
+    }
+    return true;
+}
+
+bool Has(const std::map<std::wstring, std::wstring>& values, LPCWSTR pszName) {
+    return values.count(pszName) != 0;
+}
+
+bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& req, std::wstring& strError) {
+    if (!Has(values, L"--url")) {
+        strError = L"order needs --url";
+        return false;
+    }
+    if (!Has(values, L"--version")) {
+        strError = L"order needs --version";
+        return false;
+    }
+    req.strURL = values.at(L"--url");
+    req.strVersion = values.at(L"--version");
+    if (Has(values, L"--type")) req.strUpgradeType = values.at(L"--type");
+    if ((req.bHaveFileName = Has(values, L"--name"))) req.strFileName = values.at(L"--name");
+    if ((req.bHaveLocalFile = Has(values, L"--file"))) req.strLocalFile = values.at(L"--file");
+
+    uint64_t n = 0;
+    if ((req.bHaveSize = Has(values, L"--size"))) {
+        // The companion reads the size as a 32-bit signed number.
+        if (!TakeNumber(values, L"--size", 2147483647u, n, strError)) return false;
+        req.strSize = values.at(L"--size");
+    }
+    if ((req.bHaveMD5 = Has(values, L"--md5"))) {
+        req.strMD5 = values.at(L"--md5");
+        if (!IsMd5Text(req.strMD5)) {
+            strError = L"--md5 takes 32 hexadecimal digits, not \"" + req.strMD5 + L"\"";
+            return false;
+        }
+    }
+    if (!req.bHaveSize && !req.bHaveLocalFile) {
+        strError = L"order needs --size or --file";
+        return false;
+    }
+    if (!req.bHaveMD5 && !req.bHaveLocalFile) {
+        strError = L"order needs --md5 or --file";
+        return false;
+    }
+
+    if (Has(values, L"--mode") && Has(values, L"--raw-mode")) {
+        strError = L"--mode and --raw-mode exclude each other";
+        return false;
+    }
+    if (Has(values, L"--mode")) {
+        if (!TakeNumber(values, L"--mode", 1, n, strError)) return false;
+        req.nMode = static_cast<uint16_t>(n);
+    }
+    if (Has(values, L"--raw-mode")) {
+        if (!TakeNumber(values, L"--raw-mode", 0xFFFF, n, strError)) return false;
+        req.nMode = static_cast<uint16_t>(n);
+    }
+    if (Has(values, L"--cbdata")) {
+        if (!TakeNumber(values, L"--cbdata", CTL_MAX_CBDATA, n, strError)) return false;
+        req.cbData = static_cast<DWORD>(n);
+    }
+    req.bUnterminated = Has(values, L"--unterminated");
+    return true;
+}
+
+}  // namespace
+
+bool ParseCtlNumber(const std::wstring& strText, uint64_t nMax, uint64_t& nValue) {
+    if (strText.empty() || strText.size() > 19) return false;
+    uint64_t n = 0;
+    for (wchar_t ch : strText) {
+        if (ch < L'0' || ch > L'9') return false;
+        n = n * 10 + static_cast<uint64_t>(ch - L'0');
+    }
+    if (n > nMax) return false;
+    nValue = n;
+    return true;
+}
+
+bool IsMd5Text(const std::wstring& strText) {
+    if (strText.size() != 32) return false;
+    for (wchar_t ch : strText) {
+        if (!iswxdigit(ch) || ch > 0x7F) return false;
+    }
+    return true;
+}
+
+bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::wstring& strError) {
+    req = CtlRequest();
+    if (argc < 2 || IsHelpWord(argv[1])) {
+        req.nCommand = CTL_HELP;
+        if (argc >= 3) req.strHelpTopic = argv[2];
+        return true;
+    }
+
+    const std::wstring strName = argv[1];
+    const CommandSpec* pSpec = nullptr;
+    for (const CommandSpec& spec : Commands()) {
+        if (strName == spec.pszName) pSpec = &spec;
+    }
+    if (!pSpec) {
+        strError = L"unknown command \"" + strName + L"\"";
+        return false;
+    }
+    req.nCommand = pSpec->nCommand;
+    req.nCode = pSpec->nCode;
+
+    std::map<std::wstring, std::wstring> values;
+    std::vector<std::wstring> positionals;
+    for (int i = 2; i < argc; ++i) {
+        std::wstring strArg = argv[i];
+        if (IsHelpWord(strArg)) {
+            req = CtlRequest();
+            req.nCommand = CTL_HELP;
+            req.strHelpTopic = strName;
+            return true;
+        }
+        if (strArg.compare(0, 2, L"--") != 0) {
+            positionals.push_back(strArg);
+            continue;
+        }
+        std::wstring strValue;
+        bool bInlineValue = false;
+        const size_t nEqual = strArg.find(L'=');
+        if (nEqual != std::wstring::npos) {
+            strValue = strArg.substr(nEqual + 1);
+            strArg.resize(nEqual);
+            bInlineValue = true;
+        }
+        const OptionSpec* pOption = nullptr;
+        for (const OptionSpec& option : pSpec->options) {
+            if (strArg == option.pszName) pOption = &option;
+        }
+        if (!pOption) {
+            strError = L"unknown option " + strArg + L" for \"" + strName + L"\"";
+            return false;
+        }
+        if (values.count(strArg)) {
+            strError = strArg + L" is given twice";
+            return false;
+        }
+        if (pOption->nKind == OPT_FLAG) {
+            if (bInlineValue) {
+                strError = strArg + L" takes no value";
+                return false;
+            }
+        } else if (!bInlineValue) {
+            if (i + 1 >= argc) {
+                strError = strArg + L" needs a value";
+                return false;
+            }
+            strValue = argv[++i];
+        }
+        values[strArg] = strValue;
+    }
+    if (static_cast<int>(positionals.size()) > pSpec->nMaxPositionals) {
+        strError = L"unexpected argument \"" + positionals[pSpec->nMaxPositionals] + L"\" for \"" + strName + L"\"";
+        return false;
+    }
+
+    uint64_t n = 0;
+    const bool bWaits = req.nCommand == CTL_WAIT_WINDOW || req.nCommand == CTL_WAIT_GONE;
+    req.dwTimeoutMs = bWaits ? CTL_DEFAULT_WAIT_TIMEOUT_MS : CTL_DEFAULT_SEND_TIMEOUT_MS;
+    if (Has(values, L"--timeout-ms")) {
+        if (!TakeNumber(values, L"--timeout-ms", 0x7FFFFFFF, n, strError)) return false;
+        req.dwTimeoutMs = static_cast<DWORD>(n);
+    }
+    if (Has(values, L"--wait-ms")) {
+        if (!TakeNumber(values, L"--wait-ms", 0x7FFFFFFF, n, strError)) return false;
+        req.dwWaitMs = static_cast<DWORD>(n);
+    }
+    if (Has(values, L"--tag")) {
+        if (!TakeNumber(values, L"--tag", 0xFFFF, n, strError)) return false;
+        req.nTag = static_cast<uint16_t>(n);
+    }
+    if (Has(values, L"--exit-after-ms")) {
+        if (!TakeNumber(values, L"--exit-after-ms", 0x7FFFFFFF, n, strError)) return false;
+        req.bHaveExitAfter = true;
+        req.dwExitAfterMs = static_cast<DWORD>(n);
+    }
+    if (Has(values, L"--post") && Has(values, L"--send")) {
+        strError = L"--post and --send exclude each other";
+        return false;
+    }
+    // The prompt opens a modal box inside the companion's handler; a sender
+    // would sit there until someone answers it, so it is posted by default.
+    req.bPost = Has(values, L"--post") || (req.nCommand == CTL_PROMPT && !Has(values, L"--send"));
+
+    switch (req.nCommand) {
+    case CTL_ORDER:
+        return FillOrder(values, req, strError);
+    case CTL_CMD:
+        if (positionals.empty()) {
+            strError = L"cmd needs a command code";
+            return false;
+        }
+        if (!ParseCtlNumber(positionals[0], 0xFFFFFFFFu, n)) {
+            strError = L"the command code must be a whole number, not \"" + positionals[0] + L"\"";
+            return false;
+        }
+        req.nCode = static_cast<UINT>(n);
+        return true;
+    case CTL_LOG:
+        if ((req.bHavePath = !positionals.empty())) req.strPath = positionals[0];
+        return true;
+    case CTL_STATE:
+        if ((req.bHavePath = Has(values, L"--ini"))) req.strPath = values.at(L"--ini");
+        return true;
+    default:
+        return true;
+    }
+}
+
+std::wstring CtlUsageText(const std::wstring& strCommand) {
+    static const std::map<std::wstring, std::wstring> details = {
+        {L"order",
+         L"usage: DazuvuVevUpgradeCtl order --url URL --version V\n"
+         L"           (--size N | --file PATH) (--md5 HEX | --file PATH)\n"
+         L"           [--type T] [--mode 0|1] [--name SETUPNAME]\n"
+         L"           [--wait-ms N] [--timeout-ms N]\n"
+         L"           [--cbdata N] [--tag N] [--raw-mode N] [--unterminated]\n"
+         L"\n"
+         L"Sends the upgrade order (WM_COPYDATA) to the companion's window.\n"
+         L"  --file PATH     compute the size and the MD5 (lower-case hex) of a local\n"
+         L"                  file; an explicit --size or --md5 wins over it\n"
+         L"  --type T        upgrade type; \"9434\" asks the user before the download\n"
+         L"  --mode 0|1      0: the companion acts on its own; 1: it waits for commands\n"
+         L"  --name NAME     setup name field (default: the URL after its last \"/\")\n"
+         L"  --wait-ms N     wait up to N ms for the window to appear (default 0)\n"
+         L"  --timeout-ms N  how long to wait for the handler (default 600000)\n"
+         L"Bad input for testing the companion:\n"
+         L"  --cbdata N      send N bytes instead of 3642 (cut or zero-padded)\n"
+         L"  --tag N         high word of dwData instead of 239\n"
+         L"  --raw-mode N    low word of dwData, any value up to 65535\n"
+         L"  --unterminated  allow 260-character values that fill a field without\n"
+         L"                  a terminator\n"
+         L"Prints the handler's result. Every text field holds at most 259 characters.\n"},
+        {L"commands",
+         L"usage: DazuvuVevUpgradeCtl prompt|hold|install|release [options]\n"
+         L"       DazuvuVevUpgradeCtl cmd CODE [options]\n"
+         L"\n"
+         L"Sends a client command (message 1280, lParam 239):\n"
+         L"  prompt   100  ask the user now (posted by default: it opens a modal box)\n"
+         L"  hold     101  do not install yet\n"
+         L"  install  102  end the hold and install now, or show the download\n"
+         L"  release  103  end the hold; the companion quits if the download is done\n"
+         L"  cmd CODE      any code, for testing\n"
+         L"  --post          post the message and return at once\n"
+         L"  --send          send it and print the handler's result (default, except prompt)\n"
+         L"  --tag N         lParam instead of 239\n"
+         L"  --wait-ms N     wait up to N ms for the window to appear (default 0)\n"
+         L"  --timeout-ms N  how long to wait for the handler (default 600000)\n"},
+        {L"client",
+         L"usage: DazuvuVevUpgradeCtl client [--exit-after-ms N]\n"
+         L"\n"
+         L"Acts as the running client: holds the mutex \"$$$DAZUVUVEV_RUNNING_FLAG\"\n"
+         L"until killed, Ctrl+C, the end of a piped standard input, or N ms.\n"
+         L"Copy the tool as Dazuvuvev.exe so that the companion can close it by name.\n"},
+        {L"state",
+         L"usage: DazuvuVevUpgradeCtl state [--ini PATH]\n"
+         L"\n"
+         L"Prints section \"UPGRADE\" of %APPDATA%\\DazuvuvevUpgrade\\Upgrade.ini:\n"
+         L"version, path, overflags, clearflags, version_no_tips.\n"},
+        {L"log",
+         L"usage: DazuvuVevUpgradeCtl log [PATH]\n"
+         L"\n"
+         L"Prints the companion's log as text (default: Documents\\DazuvuVev\\log\\Upgrade\\\n"
+         L"Upgrade.log). The file's bytes have their two halves swapped.\n"},
+        {L"wait",
+         L"usage: DazuvuVevUpgradeCtl wait-window [--timeout-ms N]\n"
+         L"       DazuvuVevUpgradeCtl wait-gone [--timeout-ms N]\n"
+         L"\n"
+         L"Waits until the companion's window exists / no longer exists\n"
+         L"(default 30000 ms). Exit code 0 when it did, 1 on time-out.\n"},
+    };
+    std::wstring strTopic = strCommand;
+    if (strTopic == L"prompt" || strTopic == L"hold" || strTopic == L"install" || strTopic == L"release" ||
+        strTopic == L"cmd") {
+        strTopic = L"commands";
+    } else if (strTopic == L"wait-window" || strTopic == L"wait-gone") {
+        strTopic = L"wait";
+    }
+    auto it = details.find(strTopic);
+    if (it != details.end()) return it->second;
+    return L"usage: DazuvuVevUpgradeCtl COMMAND [options]   (COMMAND --help for details)\n"
+           L"\n"
+           L"Talks to the upgrade companion DazuvuVevUpgrade.exe as the client does.\n"
+           L"  order        send an upgrade order (address, version, size, MD5, type, mode)\n"
+           L"  prompt       command 100: ask the user now\n"
+           L"  hold         command 101: do not install yet\n"
+           L"  install      command 102: install now, or show the download\n"
+           L"  release      command 103: end the hold\n"
+           L"  cmd CODE     any command code\n"
+           L"  client       act as the running client (hold its running-flag mutex)\n"
+           L"  state        print the companion's state file Upgrade.ini\n"
+           L"  log [PATH]   print the companion's log as text\n"
+           L"  wait-window  wait until the companion's window exists\n"
+           L"  wait-gone    wait until it no longer exists\n"
+           L"\n"
+           L"Exit codes: 0 success, 1 window not found or timed out, 2 usage error,\n"
+           L"3 other failure. Output is UTF-8 when redirected.\n";
+}
