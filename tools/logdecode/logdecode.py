@@ -10,6 +10,7 @@ is ANSI of code page 936 and each record ends with a zero byte and CR LF.
 """
 
 import argparse
+import os
 import re
 import sys
 
@@ -75,6 +76,10 @@ def main(argv=None):
     parser.add_argument("-o", dest="output", help="write the decoded bytes to this file")
     args = parser.parse_args(argv)
     if args.output:
+        # Decoding the log onto itself would destroy it.
+        if os.path.exists(args.output) and os.path.samefile(args.log, args.output):
+            sys.stderr.write("logdecode: the output file is the log itself: %s\n" % args.output)
+            return 1
         with open(args.log, "rb") as f:
             data = decode_bytes(f.read())
         with open(args.output, "wb") as f:
