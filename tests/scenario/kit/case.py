@@ -1,0 +1,76 @@
+"""Base class and entry point of scenario scripts.
+
+    python3 tests/scenario/test_x.py --bin build/bin [unittest arguments]
+"""
+
+import argparse
+import os
+import sys
+import unittest
+
+from .bed import Bed
+from .fakes import read_setup_runs
+from .net import serve
+from .procs import Client, Companion, Ctl, WineProcess
+
+config = {"bin": None}
+
+
+def main():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--bin", default=os.path.join("build", "bin"),
+                        help="folder of the built executables")
+    args, rest = parser.parse_known_args()
+    config["bin"] = os.path.abspath(args.bin)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+class ScenarioCase(unittest.TestCase):
+    """Each test starts from a reset state, with a scratch folder in the
+    prefix (self.scratch) and the stand-in setup's record file in it
+    (self.setup_record). Servers and processes started through the helpers
+    are stopped when the test ends, whatever happens."""
+
+    def setUp(self):
+        self.bed = Bed(config["bin"] or os.path.join("build", "bin"))
+        self.ctl = Ctl(self.bed)
+        gone = self.ctl.wait_gone(timeout_ms=5000)
+        if gone.code != 0:
+            self.fail("a companion window from an earlier run is still open; it must end before the next scenario")
+        self.bed.reset()
+        self.scratch = self.bed.scratch(self.id().rsplit(".", 1)[-1])
+        self.setup_record = os.path.join(self.scratch, "fakesetup-runs.txt")
+        self.env = dict(os.environ, FAKESETUP_RECORD=self.bed.to_windows(self.setup_record))
+
+    def start_server(self, root=None):
+        """A local HTTP server for root (default: scratch/www)."""
+        root = root or os.path.join(self.scratch, "www")
+        os.makedirs(root, exist_ok=True)
+        server = serve(root, log_path=os.path.join(self.scratch, "requests.jsonl"))
+        self.addCleanup(server.stop)
+        return server
+
+    def start_client(self, exit_after_ms=None):
+        client = Client(self.bed, self.scratch)
+        self.addCleanup(client.stop)
+        return client.start(exit_after_ms)
+
+    def start_companion(self, wait_window=True, arg=None):
+        companion = Companion(self.bed, self.ctl, env=self.env, **({"arg": arg} if arg is not None else {}))
+        self.addCleanup(companion.stop)
+        return companion.start(wait_window)
+
+    def start_wine(self, *argv, **kwargs):
+        """Any other background wine process, ended with the test."""
+        process = WineProcess(argv, env=kwargs.pop("env", self.env), **kwargs)
+        self.addCleanup(process.kill)
+        return process
+
+    def setup_runs(self):
+        return read_setup_runs(self.setup_record)
+
+    def assertCtl(self, result, code=0, msg=None):
+        """The tool's exit code, with its output in the failure message."""
+        self.assertEqual(result.code, code, "%sexit %d\nstdout: %s\nstderr: %s" % (
+            (msg + ": ") if msg else "", result.code, result.out.strip(), result.err.strip()))
+        return result
