@@ -74,6 +74,11 @@ bool IsAcceptableSetupName(const std::wstring& strDir, const std::wstring& strNa
     return strDir.size() + strName.size() <= MAX_PATH - 1;
 }
 
+bool SetupDigestMatches(LPCWSTR pszLocalMd5, LPCWSTR pszExpectedMd5)
+{
+    return pszLocalMd5 && pszExpectedMd5 && pszLocalMd5[0] && std::wcscmp(pszLocalMd5, pszExpectedMd5) == 0;
+}
+
 bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
 {
     WIN32_FIND_DATAW fd;

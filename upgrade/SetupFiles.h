@@ -16,6 +16,11 @@ std::wstring SetupNameFromUrl(LPCWSTR pszUrl);
 // MAX_PATH - 1 characters.
 bool IsAcceptableSetupName(const std::wstring& strDir, const std::wstring& strName);
 
+// Whether a computed digest is the announced one: exactly, letter case
+// included. A file that could not be read has no digest and never matches,
+// not even an empty announcement.
+bool SetupDigestMatches(LPCWSTR pszLocalMd5, LPCWSTR pszExpectedMd5);
+
 // Deletes every file directly in the folder whose name contains ".exe"
 // (letter case as written). Stops at the first file that cannot be deleted
 // and returns false; a folder that cannot be searched counts as swept

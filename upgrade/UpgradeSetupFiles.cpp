@@ -64,11 +64,7 @@ bool CUpgradeDlgDUI::IsNewSetupFileExist()
     wchar_t szLocalMd5[MAX_PATH] = {};
     Md5CalFile(m_strTemp.c_str(), szLocalMd5, MAX_PATH);
     LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", szLocalMd5, m_stComm.szMD5);
-    // A file that could not be read has no digest; it never counts as the
-    // announced setup, not even against an empty one.
-    if (!szLocalMd5[0])
-        return false;
-    return std::wstring(szLocalMd5) == m_stComm.szMD5;
+    return SetupDigestMatches(szLocalMd5, m_stComm.szMD5);
 }
 
 bool CUpgradeDlgDUI::DeleteFileExpireEx()
