@@ -40,7 +40,7 @@ ToolRun RunDecoder(const CTempDir& dir, const std::wstring& strArgs)
     PROCESS_INFORMATION pi = {};
     std::wstring strCommand = L"\"" + ModuleDir() + L"\\DazuvuVevLogDecode.exe\" " + strArgs;
     const BOOL bStarted =
-        CreateProcessW(NULL, &strCommand[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi);
+        CreateProcessW(NULL, &strCommand[0], NULL, NULL, TRUE, DETACHED_PROCESS, NULL, NULL, &si, &pi);
     CloseHandle(hOut);
     CloseHandle(hErr);
     EXPECT_TRUE(bStarted) << "cannot start the decoder, error " << GetLastError();

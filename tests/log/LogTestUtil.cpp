@@ -4,28 +4,47 @@
 
 #include <gtest/gtest.h>
 
-#include <shellapi.h>
 
 CTempDir::CTempDir()
 {
     WCHAR szTemp[MAX_PATH] = {0};
     GetTempPathW(MAX_PATH, szTemp);
+    // Process ids are reused between runs; the clock keeps names apart.
     static LONG s_nCounter = 0;
     m_strPath = std::wstring(szTemp) + L"logtest_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                std::to_wstring(InterlockedIncrement(&s_nCounter));
+                std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(InterlockedIncrement(&s_nCounter));
     CreateDirectoryW(m_strPath.c_str(), NULL);
 }
 
+namespace {
+
+bool RemoveTree(const std::wstring& strDir)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = FindFirstFileW((strDir + L"\\*").c_str(), &data);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring strName = data.cFileName;
+            if (strName == L"." || strName == L"..")
+                continue;
+            const std::wstring strPath = strDir + L"\\" + strName;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(strPath);
+            else
+                DeleteFileW(strPath.c_str());
+        } while (FindNextFileW(hFind, &data));
+        FindClose(hFind);
+    }
+    return RemoveDirectoryW(strDir.c_str()) != FALSE;
+}
+
+}  // namespace
+
 CTempDir::~CTempDir()
 {
-    // Double-zero-terminated list for the shell's delete.
-    std::wstring strFrom = m_strPath;
-    strFrom.push_back(L'\0');
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = strFrom.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
+    // A child process's inherited handles may close a moment after it ended.
+    for (int i = 0; i < 50 && !RemoveTree(m_strPath); ++i)
+        Sleep(20);
 }
 
 bool FileExists(const std::wstring& strPath)
