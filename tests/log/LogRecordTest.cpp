@@ -145,40 +145,16 @@ TEST_F(LogRecordTest, TextIsStoredInTheAnsiCodePage)
     EXPECT_EQ(records[0].strMessage, "\xD6\xD0\xCE\xC4|?|ok");
 }
 
-TEST_F(LogRecordTest, ThresholdDecidesWhichRecordsAreWritten)
+// The thresholds themselves are checked through config.ini in InitLogTest.
+TEST_F(LogRecordTest, InitKeepsSettingsForNullPathAndNegativeLevel)
 {
     CLog* pLog = CLog::GetInstance();
-    struct {
-        int nConfigured;
-        int nStored;
-        bool bWritten;
-    } const cases[] = {{0, 0, true}, {1, 1, true}, {2, 2, true}, {3, 3, false},
-                       {4, 4, false}, {5, 5, false}, {6, 6, false}, {9, 6, false}};
-    for (const auto& c : cases) {
-        DeleteFileW(m_strLog.c_str());
-        ASSERT_EQ(pLog->Init(m_strLog.c_str(), c.nConfigured, 10), 0);
-        EXPECT_EQ(pLog->GetLevel(), c.nStored) << "configured " << c.nConfigured;
-        pLog->Log(LOGLEVEL_INFO, L".\\Test", 1, L"Test::Threshold", L"configured %d", c.nConfigured);
-        // A dropped record leaves no trace, not even an empty file.
-        EXPECT_EQ(FileExists(m_strLog), c.bWritten) << "configured " << c.nConfigured;
-    }
-
-    // A negative level keeps the threshold that was set before.
-    ASSERT_EQ(pLog->Init(m_strLog.c_str(), 2, 10), 0);
-    ASSERT_EQ(pLog->Init(m_strLog.c_str(), -1, 10), 0);
-    EXPECT_EQ(pLog->GetLevel(), 2);
     ASSERT_EQ(pLog->Init(m_strLog.c_str(), 4, 10), 0);
     ASSERT_EQ(pLog->Init(m_strLog.c_str(), -7, 10), 0);
     EXPECT_EQ(pLog->GetLevel(), 4);
-}
-
-TEST_F(LogRecordTest, InitRejectsNullAndDefaultsEmptyPath)
-{
-    CLog* pLog = CLog::GetInstance();
-    ASSERT_EQ(pLog->Init(m_strLog.c_str(), 3, 10), 0);
     EXPECT_EQ(pLog->Init(NULL, 0, 1), -1);
     EXPECT_EQ(pLog->GetLogFilePath(), m_strLog);
-    EXPECT_EQ(pLog->GetLevel(), 3);
+    EXPECT_EQ(pLog->GetLevel(), 4);
 
     ASSERT_EQ(pLog->Init(L"", 2, 10), 0);
     EXPECT_EQ(pLog->GetLogFilePath(), ModuleDir() + L"\\QVXSDK.log");
