@@ -1,4 +1,5 @@
 #include "log/Log.h"
+#include "log/FileHandle.h"
 
 #include <limits.h>
 #include <stdarg.h>
@@ -37,23 +38,6 @@ public:
 
 private:
     CRITICAL_SECTION& m_cs;
-};
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE h) : m_h(h) {}
-    ~CFileHandle()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
 };
 
 // Seconds and milliseconds come from one clock reading: two readings put a

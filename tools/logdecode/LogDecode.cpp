@@ -1,6 +1,7 @@
 #include "tools/logdecode/LogDecode.h"
 
 #include "log/Log.h"
+#include "log/FileHandle.h"
 
 #include <shlobj.h>
 
@@ -8,23 +9,6 @@ namespace {
 
 // A 32-bit process cannot hold much more; the log itself rotates at 10 MiB.
 const LONGLONG kMaxInputBytes = 256LL << 20;
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE h) : m_h(h) {}
-    ~CFileHandle()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 std::wstring SystemMessage(DWORD dwError)
 {
