@@ -137,10 +137,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         try:
-            if self.owner.proxy_auth is not None:
-                self._proxy()
-            elif self.path.startswith("/_control/"):
+            # Control requests use a plain path, proxied ones an absolute URL,
+            # so a proxy instance answers both.
+            if self.path.startswith("/_control/"):
                 self._control()
+            elif self.owner.proxy_auth is not None:
+                self._proxy()
             else:
                 self._serve_file()
         except (ConnectionError, BrokenPipeError, socket.timeout):
@@ -313,6 +315,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except (ValueError, UnicodeDecodeError):
                 user = None
         entry["proxy_user"] = (user or "").partition(":")[0]
+        entry["file"] = urllib.parse.urlsplit(self.path).path
         if user != self.owner.proxy_auth:
             self._simple(407, b"proxy authentication required\n",
                          {"Proxy-Authenticate": 'Basic realm="test proxy"'}, entry=entry)

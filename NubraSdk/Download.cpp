@@ -1,0 +1,366 @@
+// The transfer worker: WinINet request, resume, streaming to the partial
+// file, progress records, and the final rename.
+#include "NubraSdk/Download.h"
+
+#include <wininet.h>
+
+#include <memory>
+#include <vector>
+
+#include "NubraSdk/Handles.h"
+#include "NubraSdk/PartialFile.h"
+#include "NubraSdk/RecordPool.h"
+#include "netlib/DownloadRecord.h"
+
+namespace nubra {
+
+namespace {
+
+// Disk writes in large blocks; memory stays this size whatever the file.
+constexpr DWORD kBufferBytes = 1024 * 1024;
+constexpr DWORD kMinChunk = 16 * 1024;
+constexpr DWORD kFirstChunk = 64 * 1024;
+// About four progress records a second at most.
+constexpr ULONGLONG kReportPeriodMs = 250;
+constexpr DWORD kConnectTimeoutMs = 15000;
+constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
+// How long a finished worker waits for the window to handle its last
+// records before it gives up and leaves the few hundred bytes behind.
+constexpr DWORD kReleaseWaitMs = 10 * 60 * 1000;
+
+DWORD ReceiveTimeoutMs()
+{
+    // Administrators and tests may shorten or lengthen the stall limit.
+    wchar_t sz[32] = {};
+    const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_RECEIVE_TIMEOUT_MS", sz, 32);
+    if (n == 0 || n >= 32) return kDefaultReceiveTimeoutMs;
+    const long v = wcstol(sz, nullptr, 10);
+    return v >= 100 && v <= 3600000 ? static_cast<DWORD>(v) : kDefaultReceiveTimeoutMs;
+}
+
+uint32_t Clamp32(ULONGLONG v)
+{
+    return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
+}
+
+std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
+{
+    wchar_t sz[1024] = {};
+    DWORD cb = sizeof(sz) - sizeof(wchar_t);
+    if (!::HttpQueryInfoW(hRequest, dwInfo, sz, &cb, nullptr)) return std::wstring();
+    return sz;
+}
+
+DWORD QueryStatus(HINTERNET hRequest)
+{
+    DWORD dwStatus = 0, cb = sizeof(dwStatus);
+    if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &dwStatus, &cb, nullptr))
+        return 0;
+    return dwStatus;
+}
+
+// -1 when the server announced no length.
+LONGLONG QueryContentLength(HINTERNET hRequest)
+{
+    const std::wstring s = QueryHeader(hRequest, HTTP_QUERY_CONTENT_LENGTH);
+    if (s.empty() || s.size() > 19) return -1;
+    LONGLONG v = 0;
+    for (wchar_t c : s) {
+        if (c < L'0' || c > L'9') return -1;
+        v = v * 10 + (c - L'0');
+    }
+    return v;
+}
+
+class CTransfer {
+public:
+    CTransfer(const CDownloadRequest& req, CRecordPool& pool) : m_req(req), m_pool(pool) {}
+    DOWNLOAD_PROGRESS Run();
+
+private:
+    DOWNLOAD_PROGRESS Record(int32_t iState) const;
+    DOWNLOAD_PROGRESS Fail(int32_t iState, DWORD dwError)
+    {
+        m_dwError = dwError;
+        return Record(iState);
+    }
+    CInetHandle SendRequest(HINTERNET hConnect, const std::wstring& strPath, bool bSecure,
+                            const std::wstring& strValidator);
+    bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb);
+    void Report(bool bForce);
+    ULONGLONG TransferSize() const;
+
+    const CDownloadRequest& m_req;
+    CRecordPool& m_pool;
+    ULONGLONG m_ullOffset = 0;
+    ULONGLONG m_ullReceived = 0;
+    LONGLONG m_llLength = -1;
+    DWORD m_dwStatus = 0;
+    DWORD m_dwError = 0;
+    double m_dSpeed = 0;
+    ULONGLONG m_ullLastReportTick = 0;
+    ULONGLONG m_ullLastReportBytes = 0;
+};
+
+ULONGLONG CTransfer::TransferSize() const
+{
+    if (m_llLength >= 0) return static_cast<ULONGLONG>(m_llLength);
+    // Without a Content-Length the caller's expected size is the best guess;
+    // the window ignores records whose size and position are both zero.
+    const ULONGLONG ullExpected = m_req.llExpectedSize > 0 ? static_cast<ULONGLONG>(m_req.llExpectedSize) : 0;
+    return ullExpected > m_ullOffset ? ullExpected - m_ullOffset : 0;
+}
+
+DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
+{
+    DOWNLOAD_PROGRESS rec = {};
+    rec.iState = iState;
+    rec.unFileSize = Clamp32(TransferSize());
+    rec.unPosition = Clamp32(m_ullOffset);
+    rec.unReceived = Clamp32(m_ullReceived);
+    rec.unExtra = m_dwStatus;
+    rec.dSpeed = m_dSpeed;
+    // The library's part of the record: the target path, then the error code,
+    // for whoever inspects a record in a debugger or a log.
+    const size_t cchPath = (sizeof(rec.abLibrary) - sizeof(DWORD)) / sizeof(wchar_t) - 1;
+    const size_t n = m_req.strTarget.size() < cchPath ? m_req.strTarget.size() : cchPath;
+    memcpy(rec.abLibrary, m_req.strTarget.data(), n * sizeof(wchar_t));
+    memcpy(rec.abLibrary + sizeof(rec.abLibrary) - sizeof(DWORD), &m_dwError, sizeof(DWORD));
+    return rec;
+}
+
+void CTransfer::Report(bool bForce)
+{
+    const ULONGLONG ullNow = ::GetTickCount64();
+    if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs) {
+        m_pool.Pump();
+        return;
+    }
+    if (m_ullLastReportTick && ullNow > m_ullLastReportTick) {
+        const double dInstant = static_cast<double>(m_ullReceived - m_ullLastReportBytes) * 1000.0 /
+                                static_cast<double>(ullNow - m_ullLastReportTick) / 1024.0;
+        // Smoothed so that the display does not jitter with every block.
+        m_dSpeed = m_dSpeed == 0 ? dInstant : 0.7 * m_dSpeed + 0.3 * dInstant;
+    }
+    m_ullLastReportTick = ullNow;
+    m_ullLastReportBytes = m_ullReceived;
+    m_pool.SendProgress(Record(DOWNLOAD_STATE_PROGRESS));
+}
+
+CInetHandle CTransfer::SendRequest(HINTERNET hConnect, const std::wstring& strPath, bool bSecure,
+                                   const std::wstring& strValidator)
+{
+    LPCWSTR apszAccept[] = {L"*/*", nullptr};
+    DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                    INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION;
+    if (bSecure) dwFlags |= INTERNET_FLAG_SECURE;
+    CInetHandle hRequest(::HttpOpenRequestW(hConnect, L"GET", strPath.c_str(), nullptr, nullptr /* referrer */,
+                                            apszAccept, dwFlags, 0));
+    if (!hRequest) {
+        m_dwError = ::GetLastError();
+        return hRequest;
+    }
+    std::wstring strHeaders;
+    if (m_ullOffset) {
+        strHeaders = L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\n";
+        // The server sends the whole file instead of the range when its copy
+        // is no longer the one our bytes came from.
+        strHeaders += L"If-Range: " + strValidator + L"\r\n";
+    }
+    if (!::HttpSendRequestW(hRequest.Get(), strHeaders.empty() ? nullptr : strHeaders.c_str(),
+                            static_cast<DWORD>(strHeaders.size()), nullptr, 0)) {
+        m_dwError = ::GetLastError();
+        hRequest.Reset();
+    }
+    return hRequest;
+}
+
+bool CTransfer::WriteAll(HANDLE hFile, const BYTE* p, DWORD cb)
+{
+    while (cb) {
+        DWORD dwWritten = 0;
+        if (!::WriteFile(hFile, p, cb, &dwWritten, nullptr) || dwWritten == 0) {
+            m_dwError = ::GetLastError();
+            return false;
+        }
+        p += dwWritten;
+        cb -= dwWritten;
+    }
+    return true;
+}
+
+DOWNLOAD_PROGRESS CTransfer::Run()
+{
+    URL_COMPONENTSW uc = {};
+    uc.dwStructSize = sizeof(uc);
+    uc.dwHostNameLength = 1;  // ask for pointers into the address
+    uc.dwUrlPathLength = 1;
+    uc.dwExtraInfoLength = 1;
+    if (!::InternetCrackUrlW(m_req.strUrl.c_str(), 0, 0, &uc) || !uc.lpszHostName || uc.dwHostNameLength == 0)
+        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_INVALID_URL);
+    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
+        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    const std::wstring strHost(uc.lpszHostName, uc.dwHostNameLength);
+    std::wstring strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : std::wstring();
+    if (uc.lpszExtraInfo) strPath.append(uc.lpszExtraInfo, uc.dwExtraInfoLength);
+    if (strPath.empty()) strPath = L"/";
+    const bool bSecure = uc.nScheme == INTERNET_SCHEME_HTTPS;
+
+    std::wstring strValidator;
+    m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, strValidator);
+
+    const bool bProxy = !m_req.proxy.strServer.empty();
+    CInetHandle hSession(::InternetOpenW(L"NubraSdk/1.0",
+                                         bProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
+                                         bProxy ? m_req.proxy.strServer.c_str() : nullptr, nullptr /* bypass */, 0));
+    if (!hSession) return Fail(DOWNLOAD_STATE_NET_FAILED, ::GetLastError());
+    DWORD dwTimeout = kConnectTimeoutMs;
+    ::InternetSetOptionW(hSession.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    ::InternetSetOptionW(hSession.Get(), INTERNET_OPTION_SEND_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    // A stalled server must end the transfer, not hang it forever.
+    dwTimeout = ReceiveTimeoutMs();
+    ::InternetSetOptionW(hSession.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    ::InternetSetOptionW(hSession.Get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+
+    CInetHandle hConnect(::InternetConnectW(hSession.Get(), strHost.c_str(), uc.nPort, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 0));
+    if (!hConnect) return Fail(DOWNLOAD_STATE_NET_FAILED, ::GetLastError());
+    if (bProxy && !m_req.proxy.strUser.empty()) {
+        ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
+                             const_cast<wchar_t*>(m_req.proxy.strUser.c_str()),
+                             static_cast<DWORD>(m_req.proxy.strUser.size()));
+        ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_PASSWORD,
+                             const_cast<wchar_t*>(m_req.proxy.strPassword.c_str()),
+                             static_cast<DWORD>(m_req.proxy.strPassword.size()));
+    }
+
+    CInetHandle hRequest;
+    int nAuthRetries = 0, nRestarts = 0;
+    for (;;) {
+        hRequest = SendRequest(hConnect.Get(), strPath, bSecure, strValidator);
+        if (!hRequest) return Fail(DOWNLOAD_STATE_NET_FAILED, m_dwError);
+        m_dwStatus = QueryStatus(hRequest.Get());
+        // The first answer of an authenticating proxy is its challenge.
+        if (m_dwStatus == HTTP_STATUS_PROXY_AUTH_REQ && bProxy && !m_req.proxy.strUser.empty() && nAuthRetries++ == 0)
+            continue;
+        if (m_dwStatus == HTTP_STATUS_PARTIAL_CONTENT && m_ullOffset) {
+            ULONGLONG ullFirst = 0, ullLast = 0;
+            LONGLONG llTotal = 0;
+            if (ParseContentRange(QueryHeader(hRequest.Get(), HTTP_QUERY_CONTENT_RANGE), ullFirst, ullLast, llTotal) &&
+                ullFirst == m_ullOffset)
+                break;
+            // Any other range cannot be stitched onto our bytes.
+        } else if (m_dwStatus == HTTP_STATUS_OK) {
+            m_ullOffset = 0;  // the server ignored the range or the file changed
+            break;
+        } else if (m_dwStatus != 416 || !m_ullOffset) {
+            return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        }
+        // 416 or an unusable range: forget the partial file and start over.
+        if (nRestarts++ > 0) return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        m_ullOffset = 0;
+        strValidator.clear();
+    }
+    m_llLength = QueryContentLength(hRequest.Get());
+
+    const std::wstring strPart = PartialPathOf(m_req.strTarget);
+    const std::wstring strMeta = MetaPathOf(m_req.strTarget);
+    CHandle hFile(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                m_ullOffset ? OPEN_EXISTING : CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!hFile) return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(m_ullOffset);
+    if (!::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN) || !::SetEndOfFile(hFile.Get()))
+        return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+    // The note goes down before any byte of the new body, so a later run never
+    // pairs these bytes with an older validator.
+    const std::wstring strNewValidator = ChooseValidator(QueryHeader(hRequest.Get(), HTTP_QUERY_ETAG),
+                                                         QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED));
+    if (strNewValidator.empty()) {
+        ::DeleteFileW(strMeta.c_str());
+    } else if (!WritePartMeta(strMeta, CPartMeta{m_req.strUrl, strNewValidator})) {
+        return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+    }
+
+    std::vector<BYTE> buffer(kBufferBytes);
+    DWORD dwFill = 0;
+    DWORD dwChunk = kFirstChunk;
+    Report(true);
+    for (;;) {
+        const DWORD dwWant = dwChunk < kBufferBytes - dwFill ? dwChunk : kBufferBytes - dwFill;
+        DWORD dwGot = 0;
+        const ULONGLONG ullStart = ::GetTickCount64();
+        if (!::InternetReadFile(hRequest.Get(), buffer.data() + dwFill, dwWant, &dwGot)) {
+            const DWORD dwError = ::GetLastError();
+            WriteAll(hFile.Get(), buffer.data(), dwFill);  // keep what arrived for a resume
+            return Fail(DOWNLOAD_STATE_NET_FAILED, dwError);
+        }
+        // A read returns only when its block is full, so the block follows
+        // the rate: large when data streams, small enough to keep reporting
+        // when it trickles.
+        const ULONGLONG ullTook = ::GetTickCount64() - ullStart;
+        if (ullTook < 50 && dwGot == dwWant && dwChunk < kBufferBytes) dwChunk *= 2;
+        else if (ullTook > kReportPeriodMs && dwChunk > kMinChunk) dwChunk /= 2;
+
+        dwFill += dwGot;
+        m_ullReceived += dwGot;
+        if (dwGot == 0 || dwFill == kBufferBytes) {
+            if (!WriteAll(hFile.Get(), buffer.data(), dwFill)) return Fail(DOWNLOAD_STATE_FILE_FAILED, m_dwError);
+            dwFill = 0;
+        }
+        if (dwGot == 0) break;
+        Report(false);
+    }
+
+    // A connection that closed early looks like a normal end to the reader.
+    const ULONGLONG ullWanted = TransferSize();
+    if ((m_llLength >= 0 || ullWanted > 0) && m_ullReceived < ullWanted)
+        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_CONNECTION_RESET);
+    hFile.Reset();
+    if (!::MoveFileExW(strPart.c_str(), m_req.strTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+    ::DeleteFileW(strMeta.c_str());
+    return Record(DOWNLOAD_STATE_FINISHED);
+}
+
+DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)
+{
+    try {
+        auto pool = std::make_unique<CRecordPool>(req->hNotify, req->uMsg);
+        DOWNLOAD_PROGRESS final = {};
+        try {
+            CTransfer transfer(*req, *pool);
+            final = transfer.Run();
+        } catch (...) {
+            final.iState = DOWNLOAD_STATE_NET_FAILED;
+        }
+        pool->SendFinal(final);
+        // Records the window may still read must stay where they are.
+        if (!pool->WaitAllReleased(kReleaseWaitMs)) pool.release();
+    } catch (...) {
+    }
+    return 0;
+}
+
+DWORD WINAPI DownloadThread(void* pParam)
+{
+    DWORD dwCode = 0;
+    try {
+        dwCode = RunDownload(std::unique_ptr<CDownloadRequest>(static_cast<CDownloadRequest*>(pParam)));
+    } catch (...) {
+    }
+    ExitLibraryThread(dwCode);
+}
+
+}  // namespace
+
+bool StartDownload(const CDownloadRequest& request)
+{
+    auto pCopy = std::make_unique<CDownloadRequest>(request);
+    if (!StartLibraryThread(&DownloadThread, pCopy.get(), nullptr)) return false;
+    pCopy.release();  // the thread owns it now
+    return true;
+}
+
+}  // namespace nubra

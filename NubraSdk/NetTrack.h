@@ -1,0 +1,34 @@
+// Reachability watch: a thread that keeps trying a TCP connection to the
+// watched host and signals the attached event when the answer may have
+// changed.
+//
+// The host is what InternetTrackSetServer named ("host" or "host:port"), on
+// port 80, or on the proxy port when it is the proxy InitHttpX was given.
+// The environment variable NUBRA_TRACK_SERVER=host:port overrides both, for
+// tests and administrators.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace nubra {
+
+// Watched when nobody named a server; the program names its own.
+extern const wchar_t kDefaultTrackHost[];
+
+bool TrackAttach(HANDLE hEvent);
+void TrackDetach();
+void TrackSetServer(const std::wstring& strServer);
+// Lets a watch of the proxy host use the proxy's port.
+void TrackSetProxy(const std::wstring& strHost, const std::wstring& strPort);
+bool TrackStart();
+// 1 reachable, 0 lost; 1 until the first probe has answered.
+int TrackState();
+void TrackShutdown();
+
+// "host", "host:port" or "[v6]:port"; port 0 when none is given. False for
+// an empty host or a port that is not a number from 1 to 65535.
+bool SplitTrackServer(const std::wstring& strServer, std::wstring& strHost, USHORT& usPort);
+
+}  // namespace nubra

@@ -1,0 +1,153 @@
+// Partial files and their validator notes (see PartialFile.h).
+#include "NubraSdk/PartialFile.h"
+
+#include "NubraSdk/Handles.h"
+
+namespace nubra {
+
+namespace {
+
+// The note is tiny; anything larger is not ours.
+constexpr DWORD kMaxMetaBytes = 16 * 1024;
+const char kUrlKey[] = "url=";
+const char kValidatorKey[] = "validator=";
+
+bool IsUnsignedNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
+{
+    if (nBegin >= nEnd || nEnd - nBegin > 19) return false;
+    for (size_t i = nBegin; i < nEnd; ++i)
+        if (s[i] < L'0' || s[i] > L'9') return false;
+    return true;
+}
+
+ULONGLONG ToNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
+{
+    ULONGLONG v = 0;
+    for (size_t i = nBegin; i < nEnd; ++i) v = v * 10 + static_cast<ULONGLONG>(s[i] - L'0');
+    return v;
+}
+
+}  // namespace
+
+std::string ToUtf8(const std::wstring& s)
+{
+    if (s.empty()) return std::string();
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string& s)
+{
+    if (s.empty()) return std::wstring();
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(n > 0 ? n : 0, L'\0');
+    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
+    return out;
+}
+
+std::wstring PartialPathOf(const std::wstring& strTarget)
+{
+    return strTarget + L".part";
+}
+
+std::wstring MetaPathOf(const std::wstring& strTarget)
+{
+    return strTarget + L".part.meta";
+}
+
+bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
+{
+    CHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) return false;
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(hFile.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > kMaxMetaBytes) return false;
+    std::string text(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD dwRead = 0;
+    if (!::ReadFile(hFile.Get(), &text[0], static_cast<DWORD>(text.size()), &dwRead, nullptr) ||
+        dwRead != text.size())
+        return false;
+
+    CPartMeta parsed;
+    bool bUrl = false, bValidator = false;
+    size_t nPos = 0;
+    while (nPos < text.size()) {
+        size_t nEnd = text.find('\n', nPos);
+        if (nEnd == std::string::npos) return false;  // a torn write
+        const std::string line = text.substr(nPos, nEnd - nPos);
+        nPos = nEnd + 1;
+        if (line.compare(0, sizeof(kUrlKey) - 1, kUrlKey) == 0) {
+            parsed.strUrl = FromUtf8(line.substr(sizeof(kUrlKey) - 1));
+            bUrl = true;
+        } else if (line.compare(0, sizeof(kValidatorKey) - 1, kValidatorKey) == 0) {
+            parsed.strValidator = FromUtf8(line.substr(sizeof(kValidatorKey) - 1));
+            bValidator = true;
+        }
+    }
+    if (!bUrl || !bValidator) return false;
+    meta = parsed;
+    return true;
+}
+
+bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta)
+{
+    // Line breaks inside a value would forge another key.
+    for (const std::wstring* p : {&meta.strUrl, &meta.strValidator})
+        if (p->find_first_of(L"\r\n") != std::wstring::npos) return false;
+    const std::string text = kUrlKey + ToUtf8(meta.strUrl) + "\n" + kValidatorKey + ToUtf8(meta.strValidator) + "\n";
+    CHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!hFile) return false;
+    DWORD dwWritten = 0;
+    return ::WriteFile(hFile.Get(), text.data(), static_cast<DWORD>(text.size()), &dwWritten, nullptr) &&
+           dwWritten == text.size();
+}
+
+std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& strLastModified)
+{
+    // If-Range only accepts a strong entity tag; a weak one would make every
+    // resume start over, so the date serves instead.
+    if (!strETag.empty() && strETag.compare(0, 2, L"W/") != 0) return strETag;
+    return strLastModified;
+}
+
+ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strUrl, std::wstring& strValidator)
+{
+    strValidator.clear();
+    CPartMeta meta;
+    if (!ReadPartMeta(MetaPathOf(strTarget), meta) || meta.strUrl != strUrl || meta.strValidator.empty()) return 0;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(PartialPathOf(strTarget).c_str(), GetFileExInfoStandard, &data)) return 0;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+    const ULONGLONG ullSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (ullSize) strValidator = meta.strValidator;
+    return ullSize;
+}
+
+bool ParseContentRange(const std::wstring& strValue, ULONGLONG& ullFirst, ULONGLONG& ullLast, LONGLONG& llTotal)
+{
+    std::wstring s = strValue;
+    const size_t b = s.find_first_not_of(L' ');
+    if (b == std::wstring::npos || s.compare(b, 6, L"bytes ") != 0) return false;
+    s = s.substr(b + 6);
+    const size_t nDash = s.find(L'-');
+    const size_t nSlash = s.find(L'/');
+    if (nDash == std::wstring::npos || nSlash == std::wstring::npos || nSlash < nDash) return false;
+    if (!IsUnsignedNumber(s, 0, nDash) || !IsUnsignedNumber(s, nDash + 1, nSlash)) return false;
+    ullFirst = ToNumber(s, 0, nDash);
+    ullLast = ToNumber(s, nDash + 1, nSlash);
+    if (ullLast < ullFirst) return false;
+    size_t nEnd = s.find_last_not_of(L' ');
+    if (nEnd == std::wstring::npos || nEnd <= nSlash) return false;
+    if (s.compare(nSlash + 1, nEnd - nSlash, L"*") == 0) {
+        llTotal = -1;
+        return true;
+    }
+    if (!IsUnsignedNumber(s, nSlash + 1, nEnd + 1)) return false;
+    llTotal = static_cast<LONGLONG>(ToNumber(s, nSlash + 1, nEnd + 1));
+    return static_cast<ULONGLONG>(llTotal) > ullLast;
+}
+
+}  // namespace nubra

@@ -1,0 +1,41 @@
+// The partial file of a download and the note beside it that says which
+// version of the remote file its bytes belong to.
+//
+// "setup.exe" downloads into "setup.exe.part"; the validator (a strong ETag,
+// else Last-Modified) and the address go to "setup.exe.part.meta". Both names
+// keep ".exe" so that the program's sweep of old setup files removes
+// leftovers. Bytes are resumed only when the note names the same address and
+// a validator that the server confirms through If-Range.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace nubra {
+
+struct CPartMeta {
+    std::wstring strUrl;
+    std::wstring strValidator;
+};
+
+std::wstring PartialPathOf(const std::wstring& strTarget);
+std::wstring MetaPathOf(const std::wstring& strTarget);
+
+bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta);
+bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta);
+
+// Picks the validator If-Range can use: a strong ETag, else Last-Modified.
+std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& strLastModified);
+
+// Bytes of the partial file that may be resumed for strUrl, with the
+// validator to send; 0 when there is nothing trustworthy to resume.
+ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strUrl, std::wstring& strValidator);
+
+// Parses "bytes FIRST-LAST/TOTAL" (TOTAL may be "*"); total is -1 then.
+bool ParseContentRange(const std::wstring& strValue, ULONGLONG& ullFirst, ULONGLONG& ullLast, LONGLONG& llTotal);
+
+std::string ToUtf8(const std::wstring& s);
+std::wstring FromUtf8(const std::string& s);
+
+}  // namespace nubra
