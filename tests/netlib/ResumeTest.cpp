@@ -1,0 +1,110 @@
+// Resuming a broken transfer in a later run, and starting over when the
+// partial bytes can no longer be trusted.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "NetTestUtil.h"
+#include "netlib/NubraSdk.h"
+
+using namespace nettest;
+
+namespace {
+
+constexpr size_t kSize = 2 * 1024 * 1024 + 123;
+
+// Breaks the next request of the file after about cbDrop bytes and returns
+// how many bytes the partial file then holds.
+LONGLONG BreakOnce(const std::wstring& strName, const std::wstring& target, int cbDrop)
+{
+    Control(TestPort(), L"/_control/fault?path=/" + strName + L"&fault=drop=" + std::to_wstring(cbDrop));
+    auto records = Download(ServerUrl(L"/" + strName), target, kSize);
+    EXPECT_EQ(FinalState(records), DOWNLOAD_STATE_NET_FAILED) << "the dropped transfer must fail";
+    EXPECT_FALSE(Exists(target)) << "a broken transfer left a target file";
+    EXPECT_TRUE(Exists(target + L".part.meta")) << "no validator kept beside the partial file";
+    return SizeOf(target + L".part");
+}
+
+}  // namespace
+
+TEST(Resume, FetchesOnlyTheMissingBytes)
+{
+    const std::wstring name = L"resume.exe";
+    const std::string file = "/resume.exe";
+    const std::wstring target = WorkPath(name);
+    const std::string body = Pattern(kSize, 21);
+    ASSERT_TRUE(WriteAll(RootPath(name), body));
+    RemoveDownload(target);
+    Control(TestPort(), L"/_control/reset");
+
+    const LONGLONG llHave = BreakOnce(name, target, 900000);
+    ASSERT_GT(llHave, 0) << "nothing of the broken transfer was kept";
+    ASSERT_LE(llHave, 900000);
+
+    // A later run of the program: a new call with the same target.
+    auto records = Download(ServerUrl(L"/" + name), target, kSize);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+    const DOWNLOAD_PROGRESS& first = records.front().rec;
+    EXPECT_EQ(first.unPosition, static_cast<uint32_t>(llHave));
+    EXPECT_EQ(first.unFileSize, static_cast<uint32_t>(kSize - llHave)) << "size must count only this transfer";
+    EXPECT_EQ(records.back().rec.unReceived, static_cast<uint32_t>(kSize - llHave));
+    EXPECT_TRUE(ReadAll(target) == body) << "resumed file differs from the served one";
+    EXPECT_FALSE(Exists(target + L".part"));
+    EXPECT_FALSE(Exists(target + L".part.meta"));
+
+    const auto log = LogFor(TestPort(), file);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(JsonField(log[1], "range"), "bytes=" + std::to_string(llHave) + "-");
+    EXPECT_FALSE(JsonField(log[1], "if_range").empty()) << "resume without If-Range";
+    EXPECT_EQ(JsonField(log[1], "status"), "206");
+    EXPECT_EQ(JsonField(log[1], "sent"), std::to_string(kSize - llHave)) << "the server sent more than was missing";
+    RemoveDownload(target);
+}
+
+TEST(Resume, StartsOverWhenTheBytesCannotBeTrusted)
+{
+    const std::wstring name = L"changing.exe";
+    const std::string file = "/changing.exe";
+    const std::wstring target = WorkPath(name);
+    RemoveDownload(target);
+
+    // The file changed on the server between the runs.
+    ASSERT_TRUE(WriteAll(RootPath(name), Pattern(kSize, 1)));
+    ASSERT_GT(BreakOnce(name, target, 600000), 0);
+    const std::string changed = Pattern(kSize + 5, 2);
+    ASSERT_TRUE(WriteAll(RootPath(name), changed));
+    Control(TestPort(), L"/_control/reset");
+    auto records = Download(ServerUrl(L"/" + name), target, kSize + 5);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+    EXPECT_EQ(records.front().rec.unPosition, 0u);
+    EXPECT_TRUE(ReadAll(target) == changed) << "old bytes were stitched onto a changed file";
+    auto log = LogFor(TestPort(), file);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_FALSE(JsonField(log[0], "range").empty()) << "a resume should have been tried";
+    EXPECT_EQ(JsonField(log[0], "status"), "200");
+
+    // The server ignores ranges.
+    RemoveDownload(target);
+    ASSERT_GT(BreakOnce(name, target, 600000), 0);
+    Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=norange");
+    records = Download(ServerUrl(L"/" + name), target, kSize + 5);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+    EXPECT_TRUE(ReadAll(target) == changed) << "a 200 answer was appended to old bytes";
+
+    // A partial file without its note, or with the note of another address.
+    for (int nCase = 0; nCase < 2; ++nCase) {
+        RemoveDownload(target);
+        ASSERT_TRUE(WriteAll(target + L".part", std::string(4000, 'x')));
+        if (nCase == 1) {
+            ASSERT_TRUE(WriteAll(target + L".part.meta", "url=http://127.0.0.1:1/other.exe\nvalidator=\"abc\"\n"));
+        }
+        Control(TestPort(), L"/_control/reset");
+        records = Download(ServerUrl(L"/" + name), target, kSize + 5);
+        ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+        EXPECT_TRUE(ReadAll(target) == changed) << "case " << nCase;
+        log = LogFor(TestPort(), file);
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(JsonField(log[0], "range"), "") << "resumed bytes of unknown origin, case " << nCase;
+    }
+    RemoveDownload(target);
+}

@@ -1,0 +1,182 @@
+// The library's plain rules: proxy and server settings, the Content-Range
+// answer, the validator note, and the digest's text form.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "NetTestUtil.h"
+#include "NubraSdk/NetTrack.h"
+#include "NubraSdk/PartialFile.h"
+#include "NubraSdk/Proxy.h"
+#include "netlib/NubraSdk.h"
+
+using namespace nettest;
+
+TEST(TextRules, ProxySettingsSplitIntoHostAndPort)
+{
+    struct Case {
+        const wchar_t* pszSetting;
+        const wchar_t* pszHost;  // nullptr: no proxy found
+        const wchar_t* pszPort;
+    };
+    const Case cases[] = {
+        {L"proxy.corp:8080", L"proxy.corp", L"8080"},
+        {L"proxy.corp", L"proxy.corp", L"80"},
+        {L"http://proxy.corp:3128/", L"proxy.corp", L"3128"},
+        {L"ftp=f:21;https=s:8443;http=h:8080", L"h", L"8080"},
+        {L"https=s:8443;socks=k:1080", L"s", L"8443"},
+        {L"socks=k:1080", nullptr, nullptr},
+        {L"[fe80::1]:8080", L"[fe80::1]", L"8080"},
+        {L"proxy.corp:80x", nullptr, nullptr},
+        {L"proxy.corp:70000", nullptr, nullptr},
+        {L"", nullptr, nullptr},
+        {L" ; ", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::wstring host, port;
+        const bool ok = nubra::SplitProxyServer(c.pszSetting, host, port);
+        EXPECT_EQ(ok, c.pszHost != nullptr) << testing::PrintToString(std::wstring(c.pszSetting));
+        if (ok && c.pszHost) {
+            EXPECT_EQ(host, c.pszHost);
+            EXPECT_EQ(port, c.pszPort);
+        }
+    }
+}
+
+TEST(TextRules, TrackServerNamesHostAndOptionalPort)
+{
+    std::wstring host;
+    USHORT port = 1;
+    ASSERT_TRUE(nubra::SplitTrackServer(L"upgrade.talvex.com", host, port));
+    EXPECT_EQ(host, L"upgrade.talvex.com");
+    EXPECT_EQ(port, 0);
+    ASSERT_TRUE(nubra::SplitTrackServer(L"127.0.0.1:8080", host, port));
+    EXPECT_EQ(host, L"127.0.0.1");
+    EXPECT_EQ(port, 8080);
+    ASSERT_TRUE(nubra::SplitTrackServer(L"[::1]:81", host, port));
+    EXPECT_EQ(host, L"::1");
+    EXPECT_EQ(port, 81);
+    ASSERT_TRUE(nubra::SplitTrackServer(L"fe80::1", host, port));
+    EXPECT_EQ(port, 0);
+    for (const wchar_t* bad : {L"", L"host:", L"host:0", L"host:65536", L"host:8o", L":80", L"[::1", L"a b"})
+        EXPECT_FALSE(nubra::SplitTrackServer(bad, host, port)) << testing::PrintToString(std::wstring(bad));
+}
+
+TEST(TextRules, ContentRangeAnswers)
+{
+    ULONGLONG first = 0, last = 0;
+    LONGLONG total = 0;
+    ASSERT_TRUE(nubra::ParseContentRange(L"bytes 100-199/200", first, last, total));
+    EXPECT_EQ(first, 100u);
+    EXPECT_EQ(last, 199u);
+    EXPECT_EQ(total, 200);
+    ASSERT_TRUE(nubra::ParseContentRange(L"bytes 0-9/*", first, last, total));
+    EXPECT_EQ(total, -1);
+    ASSERT_TRUE(nubra::ParseContentRange(L"bytes 5000000000-5000000001/6000000000", first, last, total));
+    EXPECT_EQ(first, 5000000000ull);
+    for (const wchar_t* bad : {L"", L"bytes */200", L"bytes 10-5/200", L"bytes 0-199/199", L"items 0-1/2",
+                               L"bytes a-1/2", L"bytes 0-1/"})
+        EXPECT_FALSE(nubra::ParseContentRange(bad, first, last, total)) << testing::PrintToString(std::wstring(bad));
+}
+
+TEST(TextRules, ValidatorNoteDecidesWhatMayBeResumed)
+{
+    EXPECT_EQ(nubra::ChooseValidator(L"\"abc\"", L"Mon, 01 Jan 2024 00:00:00 GMT"), L"\"abc\"");
+    EXPECT_EQ(nubra::ChooseValidator(L"W/\"abc\"", L"Mon, 01 Jan 2024 00:00:00 GMT"),
+              L"Mon, 01 Jan 2024 00:00:00 GMT")
+        << "If-Range cannot use a weak tag";
+
+    const std::wstring target = WorkPath(L"note.exe");
+    RemoveDownload(target);
+    EXPECT_NE(nubra::PartialPathOf(target).find(L".exe"), std::wstring::npos);
+    EXPECT_NE(nubra::MetaPathOf(target).find(L".exe"), std::wstring::npos);
+    const std::wstring url = L"http://127.0.0.1:1/note.exe";
+    ASSERT_TRUE(nubra::WritePartMeta(nubra::MetaPathOf(target), {url, L"\"v1\""}));
+    ASSERT_TRUE(WriteAll(nubra::PartialPathOf(target), std::string(1234, 'p')));
+    std::wstring validator;
+    EXPECT_EQ(nubra::ResumableBytes(target, url, validator), 1234u);
+    EXPECT_EQ(validator, L"\"v1\"");
+    EXPECT_EQ(nubra::ResumableBytes(target, url + L"?x", validator), 0u) << "another address";
+
+    // A note cut short by a crash, or with a forged line, is not trusted.
+    ASSERT_TRUE(WriteAll(nubra::MetaPathOf(target), "url=http://127.0.0.1:1/note.exe\nvalidator=\"v1"));
+    EXPECT_EQ(nubra::ResumableBytes(target, url, validator), 0u);
+    EXPECT_FALSE(nubra::WritePartMeta(nubra::MetaPathOf(target), {url, L"\"v\"\nurl=x"}));
+    RemoveDownload(target);
+}
+
+TEST(TextRules, DigestIsLowerCaseHexOrNothing)
+{
+    struct Case {
+        std::string data;
+        const wchar_t* pszMd5;
+    };
+    const Case cases[] = {
+        {"", L"d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", L"900150983cd24fb0d6963f7d28e17f72"},
+        {"The quick brown fox jumps over the lazy dog", L"9e107d9d372bb6826bd81d3542a419d6"},
+        {std::string(1000000, 'a'), L"7707d6ae4e027c70eea2a935c2296f21"},
+    };
+    const std::wstring path = WorkPath(L"digest.bin");
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteAll(path, c.data));
+        EXPECT_EQ(Md5(path), c.pszMd5) << c.data.size() << " bytes";
+    }
+    // Several read blocks: the served big file's digest comes from the driver.
+    EXPECT_EQ(Md5(RootPath(L"big.bin")), Env(L"NUBRA_TEST_BIG_MD5"));
+
+    wchar_t sz[MAX_PATH];
+    for (const std::wstring& bad : {WorkPath(L"missing.bin"), Env(L"NUBRA_TEST_WORK"), std::wstring()}) {
+        wmemset(sz, L'x', MAX_PATH);
+        EXPECT_FALSE(Md5CalFile(bad.c_str(), sz, MAX_PATH));
+        EXPECT_EQ(sz[0], L'\0') << "an unreadable file must leave the buffer empty";
+    }
+    wmemset(sz, L'x', MAX_PATH);
+    EXPECT_FALSE(Md5CalFile(path.c_str(), sz, 32)) << "no room for the terminator";
+    EXPECT_EQ(sz[0], L'\0');
+    ::DeleteFileW(path.c_str());
+}
+
+TEST(TextRules, UserProxyComesFromTheUsersSettings)
+{
+    HKEY hKey = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                                0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr),
+              ERROR_SUCCESS);
+    // Keep the test bed's own values and put them back afterwards.
+    DWORD dwOldEnable = 0, cb = sizeof(dwOldEnable);
+    const bool bHadEnable = ::RegQueryValueExW(hKey, L"ProxyEnable", nullptr, nullptr,
+                                               reinterpret_cast<BYTE*>(&dwOldEnable), &cb) == ERROR_SUCCESS;
+    wchar_t szOldServer[512] = {};
+    cb = sizeof(szOldServer) - sizeof(wchar_t);
+    const bool bHadServer = ::RegQueryValueExW(hKey, L"ProxyServer", nullptr, nullptr,
+                                               reinterpret_cast<BYTE*>(szOldServer), &cb) == ERROR_SUCCESS;
+
+    const wchar_t szServer[] = L"https=s.corp:8443;http=h.corp:3128";
+    DWORD dwEnable = 1;
+    ::RegSetValueExW(hKey, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(szServer), sizeof(szServer));
+    ::RegSetValueExW(hKey, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwEnable), sizeof(dwEnable));
+    wchar_t szHost[MAX_PATH], szPort[MAX_PATH];
+    EXPECT_TRUE(GetIEProxy(szHost, MAX_PATH, szPort, MAX_PATH));
+    EXPECT_STREQ(szHost, L"h.corp");
+    EXPECT_STREQ(szPort, L"3128");
+    EXPECT_FALSE(GetIEProxy(szHost, 4, szPort, MAX_PATH)) << "a host cut to fit is no host";
+    EXPECT_EQ(szHost[0], L'\0');
+
+    dwEnable = 0;
+    ::RegSetValueExW(hKey, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwEnable), sizeof(dwEnable));
+    EXPECT_FALSE(GetIEProxy(szHost, MAX_PATH, szPort, MAX_PATH));
+    EXPECT_EQ(szHost[0], L'\0');
+
+    if (bHadEnable)
+        ::RegSetValueExW(hKey, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwOldEnable),
+                         sizeof(dwOldEnable));
+    else
+        ::RegDeleteValueW(hKey, L"ProxyEnable");
+    if (bHadServer)
+        ::RegSetValueExW(hKey, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(szOldServer),
+                         static_cast<DWORD>((wcslen(szOldServer) + 1) * sizeof(wchar_t)));
+    else
+        ::RegDeleteValueW(hKey, L"ProxyServer");
+    ::RegCloseKey(hKey);
+}
