@@ -144,19 +144,6 @@ TEST_F(SkinWindow, OnlyTheProgramsOwnTimersReachTheProgram)
         EXPECT_EQ(id, 1u) << "the spinner's timer must stay inside the library";
 }
 
-TEST_F(SkinWindow, OnlyTheProgramsOwnTimersReachTheProgram)
-{
-    auto pWnd = CreateSkinnedWindow(m_pRes, L"UpgradeDUI");
-    ASSERT_NE(pWnd->pDirectUI, nullptr);
-    ShowInFront(pWnd->hWnd);
-    ::SetTimer(pWnd->hWnd, 1, 50, nullptr);
-    PumpFor(600);
-    ::KillTimer(pWnd->hWnd, 1);
-    ASSERT_FALSE(pWnd->vecTimerIds.empty());
-    for (UINT_PTR id : pWnd->vecTimerIds)
-        EXPECT_EQ(id, 1u) << "the spinner's timer must stay inside the library";
-}
-
 TEST_F(SkinWindow, OperationsChangeWhatControlsHold)
 {
     auto pWnd = CreateSkinnedWindow(m_pRes, L"UpgradeDUI");
