@@ -38,6 +38,19 @@ DWORD ReceiveTimeoutMs()
     return v >= 100 && v <= 3600000 ? static_cast<DWORD>(v) : kDefaultReceiveTimeoutMs;
 }
 
+// Set on every handle level: some WinINet builds take a request's time-outs
+// only from the request or connection handle, not from the session.
+void SetTimeouts(HINTERNET h)
+{
+    DWORD dwTimeout = kConnectTimeoutMs;
+    ::InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    ::InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    // A stalled server must end the transfer, not hang it forever.
+    dwTimeout = ReceiveTimeoutMs();
+    ::InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    ::InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+}
+
 uint32_t Clamp32(ULONGLONG v)
 {
     return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
@@ -160,6 +173,7 @@ CInetHandle CTransfer::SendRequest(HINTERNET hConnect, const std::wstring& strPa
         m_dwError = ::GetLastError();
         return hRequest;
     }
+    SetTimeouts(hRequest.Get());
     std::wstring strHeaders;
     if (m_ullOffset) {
         strHeaders = L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\n";
@@ -214,17 +228,12 @@ DOWNLOAD_PROGRESS CTransfer::Run()
                                          bProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
                                          bProxy ? m_req.proxy.strServer.c_str() : nullptr, nullptr /* bypass */, 0));
     if (!hSession) return Fail(DOWNLOAD_STATE_NET_FAILED, ::GetLastError());
-    DWORD dwTimeout = kConnectTimeoutMs;
-    ::InternetSetOptionW(hSession.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    ::InternetSetOptionW(hSession.Get(), INTERNET_OPTION_SEND_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    // A stalled server must end the transfer, not hang it forever.
-    dwTimeout = ReceiveTimeoutMs();
-    ::InternetSetOptionW(hSession.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    ::InternetSetOptionW(hSession.Get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    SetTimeouts(hSession.Get());
 
     CInetHandle hConnect(::InternetConnectW(hSession.Get(), strHost.c_str(), uc.nPort, nullptr, nullptr,
                                             INTERNET_SERVICE_HTTP, 0, 0));
     if (!hConnect) return Fail(DOWNLOAD_STATE_NET_FAILED, ::GetLastError());
+    SetTimeouts(hConnect.Get());
     if (bProxy && !m_req.proxy.strUser.empty()) {
         ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
                              const_cast<wchar_t*>(m_req.proxy.strUser.c_str()),
