@@ -77,8 +77,8 @@ void DrawCloseGlyph(Gdiplus::Graphics& g, const RECT& rc, DUI_ARGB argb)
 {
     float cx = (rc.left + rc.right) / 2.0f;
     float cy = (rc.top + rc.bottom) / 2.0f;
-    const float h = 5.0f;
-    Gdiplus::Pen pen(ToColor(argb), 1.6f);
+    const float h = 4.5f;
+    Gdiplus::Pen pen(ToColor(argb), 1.4f);
     g.DrawLine(&pen, cx - h, cy - h, cx + h, cy + h);
     g.DrawLine(&pen, cx - h, cy + h, cx + h, cy - h);
 }

@@ -235,3 +235,46 @@ TEST_F(SkinScreenshot, MessageBoxNoticeWithOneButton)
     CInk ink = Shoot(*pWnd, L"msgbox_notice.png");
     EXPECT_GT(ink.nText, 150) << "the message";
 }
+
+TEST_F(SkinScreenshot, ButtonsShowHoverAndPressedLooks)
+{
+    auto pWnd = CreateSkinnedWindow(m_pRes, L"MessageboxCalDUI");
+    ASSERT_NE(pWnd->pDirectUI, nullptr);
+    DUI_CTRLBASE* pCancel = pWnd->Ctrl(L"CancelBtn");
+    LayOutMessageBox(*pWnd, true);
+    ShowInFront(pWnd->hWnd);
+    RECT rc = CtrlRect(pCancel);
+    // The fill just inside the border, away from the caption.
+    auto FillAt = [&](const CCapture& cap) { return cap.vecPixels[(rc.top + 4) * cap.cx + rc.left + 6]; };
+    DWORD dwNormal = FillAt(CaptureWindow(pWnd->hWnd));
+
+    POINT pt = CtrlCenterOnScreen(pWnd->hWnd, pCancel);
+    ::SetCursorPos(pt.x, pt.y);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    input.mi.dx = 1;
+    ::SendInput(1, &input, sizeof(input));
+    PumpFor(300);
+    DWORD dwHover = FillAt(CaptureWindow(pWnd->hWnd));
+
+    input.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input.mi.dx = 0;
+    ::SendInput(1, &input, sizeof(input));
+    PumpFor(300);
+    DWORD dwPressed = FillAt(CaptureWindow(pWnd->hWnd));
+    EXPECT_TRUE(pWnd->vecClicks.empty()) << "pressing is not yet a click";
+
+    input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ::SendInput(1, &input, sizeof(input));
+    PumpUntil([&] { return !pWnd->vecClicks.empty(); }, 3000);
+    PumpFor(200);
+    DWORD dwAfter = FillAt(CaptureWindow(pWnd->hWnd));
+
+    EXPECT_EQ(dwNormal, 0xFFFFFFu) << std::hex << dwNormal;
+    EXPECT_NE(dwHover, dwNormal) << "hover look";
+    EXPECT_NE(dwPressed, dwHover) << "pressed look";
+    EXPECT_EQ(dwAfter, dwHover) << "back to the hover look while the mouse stays";
+    ASSERT_EQ(pWnd->vecClicks.size(), 1u);
+    EXPECT_EQ(pWnd->vecClicks[0], reinterpret_cast<WPARAM>(pCancel));
+}
