@@ -73,39 +73,13 @@ bool Has(int nBit)
     return (g_nMsgStyle & nBit) != 0;
 }
 
-LONG RectLeft(IDUIRect* pRect)
+// One edge or extent of a rectangle; 0 when the library leaves it unread.
+typedef HRESULT (DUIAPI IDUIRect::*RectGetter)(LONG*);
+LONG RectValue(IDUIRect* pRect, RectGetter pfnGet)
 {
-    LONG l = 0;
-    pRect->get_Left(&l);
-    return l;
-}
-
-LONG RectRight(IDUIRect* pRect)
-{
-    LONG l = 0;
-    pRect->get_Right(&l);
-    return l;
-}
-
-LONG RectTop(IDUIRect* pRect)
-{
-    LONG l = 0;
-    pRect->get_Top(&l);
-    return l;
-}
-
-LONG RectWidth(IDUIRect* pRect)
-{
-    LONG l = 0;
-    pRect->get_Width(&l);
-    return l;
-}
-
-LONG RectHeight(IDUIRect* pRect)
-{
-    LONG l = 0;
-    pRect->get_Height(&l);
-    return l;
+    LONG lValue = 0;
+    (pRect->*pfnGet)(&lValue);
+    return lValue;
 }
 
 // Places a control; every edge is written, as the library expects both edges
@@ -127,8 +101,8 @@ void ShiftCtrl(DUI_CTRLBASE* pCtrl, LONG lDelta)
     IDUIRect* pRect = GetCtrlRect(pCtrl);
     if (!pRect)
         return;
-    const LONG lLeft = RectLeft(pRect);
-    const LONG lRight = RectRight(pRect);
+    const LONG lLeft = RectValue(pRect, &IDUIRect::get_Left);
+    const LONG lRight = RectValue(pRect, &IDUIRect::get_Right);
     pRect->put_Left(lLeft + lDelta);
     pRect->put_Right(lRight + lDelta);
     SetCtrlRect(pCtrl, pRect);
@@ -261,13 +235,13 @@ void CDlgMessageBoxCal::LayoutControls()
     // Halvings are signed divisions that truncate toward zero, as C++'s do.
     IDUIRect* pOKRect = GetCtrlRect(m_pOKBtn);
     if (pOKRect) {
-        const LONG lOKTop = RectTop(pOKRect);
+        const LONG lOKTop = RectValue(pOKRect, &IDUIRect::get_Top);
         // Each measurement is read out at once: the library may hand out one
         // shared rectangle object for every control.
         IDUIRect* pTextRect = GetCtrlRect(m_pTipsStatic);
         if (pTextRect) {
-            const LONG w = RectWidth(pTextRect);
-            const LONG h = RectHeight(pTextRect);
+            const LONG w = RectValue(pTextRect, &IDUIRect::get_Width);
+            const LONG h = RectValue(pTextRect, &IDUIRect::get_Height);
             if (Has(MBC_NOICON)) {
                 const LONG lLeft = (kBoxWidth - w) / 2;
                 LONG lTop = (lOKTop - h - kCaptionBandNoIcon) / 2 + kCaptionBandNoIcon;
@@ -281,8 +255,8 @@ void CDlgMessageBoxCal::LayoutControls()
                 LONG lw = 0;
                 IDUIRect* pLogoRect = GetCtrlRect(m_pStateLogo);
                 if (pLogoRect) {
-                    lw = RectWidth(pLogoRect);
-                    const LONG lh = RectHeight(pLogoRect);
+                    lw = RectValue(pLogoRect, &IDUIRect::get_Width);
+                    const LONG lh = RectValue(pLogoRect, &IDUIRect::get_Height);
                     const LONG lLogoTop = (lOKTop - lh - kCaptionBand) / 2 + kCaptionBand;
                     PlaceCtrl(m_pStateLogo, kPictureLeft, lLogoTop, kPictureLeft + lw, lLogoTop + lh);
                 }
