@@ -113,14 +113,8 @@ void LayOutMessageBox(CTestWindow& wnd, bool bTwoButtons)
     SetCtrlRect(pTips, pRect);
     if (!bTwoButtons)
         return;
-    for (auto entry : {std::make_pair(L"OKBtn", -92), std::make_pair(L"CancelBtn", 92)}) {
-        DUI_CTRLBASE* pButton = wnd.Ctrl(entry.first);
-        RECT rc = CtrlRect(pButton);
-        pRect = GetCtrlRect(pButton);
-        pRect->put_Left(rc.left + entry.second);
-        pRect->put_Right(rc.right + entry.second);
-        SetCtrlRect(pButton, pRect);
-    }
+    MoveCtrlBy(wnd.Ctrl(L"OKBtn"), -92);
+    MoveCtrlBy(wnd.Ctrl(L"CancelBtn"), 92);
 }
 
 class SkinScreenshot : public ::testing::Test {

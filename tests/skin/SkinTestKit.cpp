@@ -169,6 +169,19 @@ POINT CtrlCenterOnScreen(HWND hWnd, DUI_CTRLBASE* pCtrl)
     return pt;
 }
 
+void MoveCtrlBy(DUI_CTRLBASE* pCtrl, LONG dx)
+{
+    IDUIRect* pRect = GetCtrlRect(pCtrl);
+    if (!pRect)
+        return;
+    LONG lLeft = 0, lRight = 0;
+    pRect->get_Left(&lLeft);
+    pRect->get_Right(&lRight);
+    pRect->put_Left(lLeft + dx);
+    pRect->put_Right(lRight + dx);
+    SetCtrlRect(pCtrl, pRect);
+}
+
 void ClickAt(POINT pt)
 {
     ::SetCursorPos(pt.x, pt.y);

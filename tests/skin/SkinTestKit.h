@@ -37,6 +37,8 @@ void ShowInFront(HWND hWnd);
 // The control's rectangle in window pixels, and its centre on the screen.
 RECT CtrlRect(DUI_CTRLBASE* pCtrl);
 POINT CtrlCenterOnScreen(HWND hWnd, DUI_CTRLBASE* pCtrl);
+// Moves both horizontal edges, as the program moves the message box buttons.
+void MoveCtrlBy(DUI_CTRLBASE* pCtrl, LONG dx);
 
 // A real left click (synthesised hardware input) at a screen point.
 void ClickAt(POINT pt);

@@ -36,18 +36,6 @@ RECT WindowRect(HWND hWnd)
     return rc;
 }
 
-void MoveBy(DUI_CTRLBASE* pCtrl, LONG dx)
-{
-    IDUIRect* pRect = GetCtrlRect(pCtrl);
-    ASSERT_NE(pRect, nullptr);
-    LONG lLeft = 0, lRight = 0;
-    pRect->get_Left(&lLeft);
-    pRect->get_Right(&lRight);
-    pRect->put_Left(lLeft + dx);
-    pRect->put_Right(lRight + dx);
-    SetCtrlRect(pCtrl, pRect);
-}
-
 }  // namespace
 
 TEST_F(SkinWindow, EachLayoutAttachesSizedWithAllItsControls)
@@ -267,8 +255,8 @@ TEST_F(SkinWindow, RealClicksReportTheClickedControl)
     DUI_CTRLBASE* pCheck = pWnd->Ctrl(L"MsgBoxCalCheckBox");
     DUI_CTRLBASE* pLogo = pWnd->Ctrl(L"MsgBoxCalStateLogo");
     DUI_CTRLBASE* pClose = pWnd->Ctrl(L"CloseBtn");
-    MoveBy(pOK, -92);
-    MoveBy(pCancel, 92);
+    MoveCtrlBy(pOK, -92);
+    MoveCtrlBy(pCancel, 92);
     ShowInFront(pWnd->hWnd);
     // A click that must not be reported is given half a second to show up.
     auto ClickAndWait = [&](DUI_CTRLBASE* pCtrl, DWORD dwWaitMs = 3000) {
