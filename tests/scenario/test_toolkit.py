@@ -7,7 +7,6 @@ import hashlib
 import os
 import struct
 import sys
-import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -28,15 +27,6 @@ def parse_order(data):
     order["bReserved"], order["padding"] = struct.unpack_from("<BB", data, 3640)
     return order
 
-
-def wait_for(predicate, timeout=15):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    return predicate()
 
 
 class ToolkitScenario(kit.ScenarioCase):
@@ -83,7 +73,7 @@ class ToolkitScenario(kit.ScenarioCase):
         self.assertCtl(self.ctl.order("u" * 260, "3", size=1, md5="0" * 32, unterminated=True))
         self.assertCtl(self.ctl.order("u" * 260, "3", size=1, md5="0" * 32), 2, "a value without room for its end")
 
-        lines = wait_for(lambda: len(self.window_lines(record)) >= 4 and self.window_lines(record))
+        lines = kit.wait_for(lambda: len(self.window_lines(record)) >= 4 and self.window_lines(record))
         self.assertEqual(lines[:4], ["copydata dwData=15663104 cbData=3642", "copydata dwData=15663105 cbData=3642",
                                      "copydata dwData=15597570 cbData=100", "copydata dwData=15663104 cbData=3642"])
         payloads = []
@@ -118,7 +108,7 @@ class ToolkitScenario(kit.ScenarioCase):
         busy = self.ctl.command("cmd", code=999, timeout_ms=500)
         self.assertCtl(busy, 1, "a handler that does not answer in time")
         self.assertIn("did not answer within 500 ms", busy.err)
-        commands = wait_for(lambda: len(self.window_lines(record)) >= 9 and self.window_lines(record)[4:])
+        commands = kit.wait_for(lambda: len(self.window_lines(record)) >= 9 and self.window_lines(record)[4:])
         self.assertEqual(commands, ["cmd wParam=101 lParam=239", "cmd wParam=100 lParam=239",
                                     "cmd wParam=102 lParam=239", "cmd wParam=103 lParam=7",
                                     "cmd wParam=999 lParam=239"])
@@ -189,6 +179,20 @@ class ToolkitScenario(kit.ScenarioCase):
         beside = kit.read_setup_runs(os.path.join(folder, "fakesetup-runs.txt"))
         self.assertEqual(len(beside), 1, "without FAKESETUP_RECORD the record lies beside the program")
         self.assertEqual(len(self.setup_runs()), 1)
+
+    def test_companion_runs_under_the_kit(self):
+        """The kit's handle on the real companion: started from its folder,
+        found by its window, its exit code and log read back."""
+        self.start_server()
+        companion = self.start_companion()
+        self.assertTrue(companion.running())
+        sent = self.ctl.order("http://127.0.0.1/s.exe", "1", size=1, md5="0" * 32, cbdata=3641)
+        self.assertCtl(sent, msg="an order of the wrong size is still answered")
+        self.assertEqual(companion.wait_exit(30), 0)
+        self.assertCtl(self.ctl.wait_gone(5000))
+        messages = self.bed.log_messages()
+        self.assertTrue(any(m.startswith("COPYDATASTRUCT ERROR! Address of m_stComm:") for m in messages), messages)
+        self.assertEqual(self.setup_runs(), [])
 
     def test_display_helpers(self):
         self.assertEqual(kit.xwin.find_windows("no such window title 1b2c"), [])

@@ -22,8 +22,8 @@ from .bed import Bed, BedError
 from .procs import Client, Companion, Ctl, CtlResult, WineProcess
 from .fakes import make_setup, read_setup_runs
 from .net import serve, TestServer
-from .case import ScenarioCase, main, config
+from .case import ScenarioCase, main, config, wait_for
 from . import xwin
 
 __all__ = ["Bed", "BedError", "Client", "Companion", "Ctl", "CtlResult", "WineProcess", "make_setup",
-           "read_setup_runs", "serve", "TestServer", "ScenarioCase", "main", "config", "xwin"]
+           "read_setup_runs", "serve", "TestServer", "ScenarioCase", "main", "config", "wait_for", "xwin"]

@@ -6,6 +6,7 @@
 import argparse
 import os
 import sys
+import time
 import unittest
 
 from .bed import Bed
@@ -14,6 +15,17 @@ from .net import serve
 from .procs import Client, Companion, Ctl, WineProcess
 
 config = {"bin": None}
+
+
+def wait_for(predicate, timeout=15, interval=0.1):
+    """Polls predicate until it returns a true value, which is returned; on
+    time-out the last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
 
 
 def main():
@@ -41,13 +53,19 @@ class ScenarioCase(unittest.TestCase):
         self.scratch = self.bed.scratch(self.id().rsplit(".", 1)[-1])
         self.setup_record = os.path.join(self.scratch, "fakesetup-runs.txt")
         self.env = dict(os.environ, FAKESETUP_RECORD=self.bed.to_windows(self.setup_record))
+        self.env.pop("NUBRA_TRACK_SERVER", None)
 
     def start_server(self, root=None):
-        """A local HTTP server for root (default: scratch/www)."""
+        """A local HTTP server for root (default: scratch/www). The first one
+        also becomes the host whose reachability the network library watches
+        (NUBRA_TRACK_SERVER in self.env): the configured one is out of reach
+        here, so the companion would see a lost network at once. Stopping
+        this server is how a scenario loses the network."""
         root = root or os.path.join(self.scratch, "www")
         os.makedirs(root, exist_ok=True)
         server = serve(root, log_path=os.path.join(self.scratch, "requests.jsonl"))
         self.addCleanup(server.stop)
+        self.env.setdefault("NUBRA_TRACK_SERVER", "127.0.0.1:%d" % server.port)
         return server
 
     def start_client(self, exit_after_ms=None):
@@ -68,6 +86,12 @@ class ScenarioCase(unittest.TestCase):
 
     def setup_runs(self):
         return read_setup_runs(self.setup_record)
+
+    def wait_setup_runs(self, count=1, timeout=20):
+        """The setup's runs once there are at least count of them. The
+        companion starts the setup without waiting for it, so its record may
+        lag behind the companion's exit."""
+        return wait_for(lambda: len(self.setup_runs()) >= count and self.setup_runs(), timeout) or self.setup_runs()
 
     def assertCtl(self, result, code=0, msg=None):
         """The tool's exit code, with its output in the failure message."""
