@@ -18,7 +18,7 @@ namespace {
 std::wstring FieldAt(const UPGRADE_COMM& rec, size_t nOffset) {
     const BYTE* p = reinterpret_cast<const BYTE*>(&rec) + nOffset;
     std::wstring strText;
-    for (size_t i = 0; i < UPGRADE_FIELD_CHARS; ++i) {
+    for (size_t i = 0; i < UPGRADE_TEXT_CCH; ++i) {
         wchar_t ch;
         memcpy(&ch, p + i * 2, 2);
         if (ch == 0) break;

@@ -54,16 +54,20 @@ bool IsHelpWord(const std::wstring& str) {
     return str == L"help" || str == L"--help" || str == L"-h" || str == L"/?";
 }
 
-// Reads a number option into nValue; false with a message naming the option.
-bool TakeNumber(const std::map<std::wstring, std::wstring>& values, LPCWSTR pszName, uint64_t nMax,
-                uint64_t& nValue, std::wstring& strError) {
+// Stores a number option in field when it was given; false with a message
+// naming the option when its value is not a number from 0 to nMax.
+template <typename T>
+bool TakeNumber(const std::map<std::wstring, std::wstring>& values, LPCWSTR pszName, uint64_t nMax, T& field,
+                std::wstring& strError) {
     auto it = values.find(pszName);
-    if (it == values.end()) return false;
+    if (it == values.end()) return true;
+    uint64_t nValue = 0;
     if (!ParseCtlNumber(it->second, nMax, nValue)) {
         strError = std::wstring(pszName) + L" takes a whole number from 0 to " + std::to_wstring(nMax) +
                    L", not \"" + it->second + L"\"";
         return false;
     }
+    field = static_cast<T>(nValue);
     return true;
 }
 
@@ -86,10 +90,10 @@ bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& r
     if ((req.bHaveFileName = Has(values, L"--name"))) req.strFileName = values.at(L"--name");
     if ((req.bHaveLocalFile = Has(values, L"--file"))) req.strLocalFile = values.at(L"--file");
 
-    uint64_t n = 0;
+    uint64_t nSize = 0;
     if ((req.bHaveSize = Has(values, L"--size"))) {
         // The companion reads the size as a 32-bit signed number.
-        if (!TakeNumber(values, L"--size", 2147483647u, n, strError)) return false;
+        if (!TakeNumber(values, L"--size", 2147483647u, nSize, strError)) return false;
         req.strSize = values.at(L"--size");
     }
     if ((req.bHaveMD5 = Has(values, L"--md5"))) {
@@ -112,17 +116,10 @@ bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& r
         strError = L"--mode and --raw-mode exclude each other";
         return false;
     }
-    if (Has(values, L"--mode")) {
-        if (!TakeNumber(values, L"--mode", 1, n, strError)) return false;
-        req.nMode = static_cast<uint16_t>(n);
-    }
-    if (Has(values, L"--raw-mode")) {
-        if (!TakeNumber(values, L"--raw-mode", 0xFFFF, n, strError)) return false;
-        req.nMode = static_cast<uint16_t>(n);
-    }
-    if (Has(values, L"--cbdata")) {
-        if (!TakeNumber(values, L"--cbdata", CTL_MAX_CBDATA, n, strError)) return false;
-        req.cbData = static_cast<DWORD>(n);
+    if (!TakeNumber(values, L"--mode", 1, req.nMode, strError) ||
+        !TakeNumber(values, L"--raw-mode", 0xFFFF, req.nMode, strError) ||
+        !TakeNumber(values, L"--cbdata", CTL_MAX_CBDATA, req.cbData, strError)) {
+        return false;
     }
     req.bUnterminated = Has(values, L"--unterminated");
     return true;
@@ -223,26 +220,15 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
         return false;
     }
 
-    uint64_t n = 0;
     const bool bWaits = req.nCommand == CTL_WAIT_WINDOW || req.nCommand == CTL_WAIT_GONE;
     req.dwTimeoutMs = bWaits ? CTL_DEFAULT_WAIT_TIMEOUT_MS : CTL_DEFAULT_SEND_TIMEOUT_MS;
-    if (Has(values, L"--timeout-ms")) {
-        if (!TakeNumber(values, L"--timeout-ms", 0x7FFFFFFF, n, strError)) return false;
-        req.dwTimeoutMs = static_cast<DWORD>(n);
+    if (!TakeNumber(values, L"--timeout-ms", 0x7FFFFFFF, req.dwTimeoutMs, strError) ||
+        !TakeNumber(values, L"--wait-ms", 0x7FFFFFFF, req.dwWaitMs, strError) ||
+        !TakeNumber(values, L"--tag", 0xFFFF, req.nTag, strError) ||
+        !TakeNumber(values, L"--exit-after-ms", 0x7FFFFFFF, req.dwExitAfterMs, strError)) {
+        return false;
     }
-    if (Has(values, L"--wait-ms")) {
-        if (!TakeNumber(values, L"--wait-ms", 0x7FFFFFFF, n, strError)) return false;
-        req.dwWaitMs = static_cast<DWORD>(n);
-    }
-    if (Has(values, L"--tag")) {
-        if (!TakeNumber(values, L"--tag", 0xFFFF, n, strError)) return false;
-        req.nTag = static_cast<uint16_t>(n);
-    }
-    if (Has(values, L"--exit-after-ms")) {
-        if (!TakeNumber(values, L"--exit-after-ms", 0x7FFFFFFF, n, strError)) return false;
-        req.bHaveExitAfter = true;
-        req.dwExitAfterMs = static_cast<DWORD>(n);
-    }
+    req.bHaveExitAfter = Has(values, L"--exit-after-ms");
     if (Has(values, L"--post") && Has(values, L"--send")) {
         strError = L"--post and --send exclude each other";
         return false;
@@ -254,17 +240,19 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
     switch (req.nCommand) {
     case CTL_ORDER:
         return FillOrder(values, req, strError);
-    case CTL_CMD:
+    case CTL_CMD: {
         if (positionals.empty()) {
             strError = L"cmd needs a command code";
             return false;
         }
-        if (!ParseCtlNumber(positionals[0], 0xFFFFFFFFu, n)) {
+        uint64_t nCode = 0;
+        if (!ParseCtlNumber(positionals[0], 0xFFFFFFFFu, nCode)) {
             strError = L"the command code must be a whole number, not \"" + positionals[0] + L"\"";
             return false;
         }
-        req.nCode = static_cast<UINT>(n);
+        req.nCode = static_cast<UINT>(nCode);
         return true;
+    }
     case CTL_LOG:
         if ((req.bHavePath = !positionals.empty())) req.strPath = positionals[0];
         return true;

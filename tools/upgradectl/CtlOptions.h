@@ -2,6 +2,8 @@
 // usage text. Pure functions, so every rule is testable without a window.
 #pragma once
 
+#include "tools/upgradectl/UpgradeOrder.h"
+
 #include <windows.h>
 
 #include <stdint.h>
@@ -56,8 +58,8 @@ struct CtlRequest {
     std::wstring strLocalFile;  // --file: size and MD5 not given are computed from it
     bool bHaveLocalFile = false;
     uint16_t nMode = 0;
-    uint16_t nTag = 239;
-    DWORD cbData = 3642;
+    uint16_t nTag = UPGRADE_COMM_TAG;
+    DWORD cbData = UPGRADE_COMM_SIZE;
     bool bUnterminated = false;
 
     // prompt, hold, install, release, cmd

@@ -7,9 +7,9 @@ const wchar_t kClientRunningMutex[] = L"$$$DAZUVUVEV_RUNNING_FLAG";
 
 namespace {
 
-bool PutField(wchar_t (&field)[UPGRADE_FIELD_CHARS], const std::wstring& strValue, LPCWSTR pszName,
+bool PutField(wchar_t (&field)[UPGRADE_TEXT_CCH], const std::wstring& strValue, LPCWSTR pszName,
               bool bAllowUnterminated, std::wstring& strError) {
-    const size_t nLimit = bAllowUnterminated ? UPGRADE_FIELD_CHARS : UPGRADE_FIELD_CHARS - 1;
+    const size_t nLimit = bAllowUnterminated ? UPGRADE_TEXT_CCH : UPGRADE_TEXT_CCH - 1;
     if (strValue.size() > nLimit) {
         strError = std::wstring(pszName) + L" is " + std::to_wstring(strValue.size()) +
                    L" characters long; the record holds at most " + std::to_wstring(nLimit);

@@ -1,6 +1,5 @@
-// What the client sends to the upgrade companion: the order record carried by
-// WM_COPYDATA and the short commands of message WM_USER + 256. The companion
-// reads the record byte for byte, so its layout is pinned down here.
+// Building what the client sends to the upgrade companion: the order record
+// carried by WM_COPYDATA and the words of the message.
 #pragma once
 
 #include <windows.h>
@@ -11,47 +10,17 @@
 #include <string>
 #include <vector>
 
-// The companion's window class, the tag of its channel and the running flag
-// of the client.
+#include "upgrade/UpgradeProtocol.h"  // the record, the tag and the commands, as the companion reads them
+
+// The companion's window class and the client's running flag.
 extern const wchar_t kUpgradeWindowClass[];    // "#COMM_IN_UPGRADE"
 extern const wchar_t kClientRunningMutex[];    // "$$$DAZUVUVEV_RUNNING_FLAG"
 
-enum : uint16_t { UPGRADE_COMM_TAG = 239 };
-enum : UINT { WM_MSG_UPGRADE_CMD = WM_USER + 256 };
-
-enum UpgradeCommand : UINT {
-    UPGRADE_CMD_PROMPT = 100,
-    UPGRADE_CMD_HOLD = 101,
-    UPGRADE_CMD_INSTALL = 102,
-    UPGRADE_CMD_RELEASE = 103,
-};
-
-enum : size_t { UPGRADE_FIELD_CHARS = 260 };
-
-#pragma pack(push, 1)
-struct UPGRADE_COMM {
-    wchar_t szFileName[UPGRADE_FIELD_CHARS];
-    wchar_t szReserved[UPGRADE_FIELD_CHARS];
-    wchar_t szVersion[UPGRADE_FIELD_CHARS];
-    wchar_t szURL[UPGRADE_FIELD_CHARS];
-    wchar_t szSize[UPGRADE_FIELD_CHARS];
-    wchar_t szMD5[UPGRADE_FIELD_CHARS];
-    wchar_t szUpgradeType[UPGRADE_FIELD_CHARS];
-    uint8_t bReserved;
-    uint8_t bPadding;
-};
-#pragma pack(pop)
-
+// The offsets the client side relies on, beyond those the companion checks.
 static_assert(sizeof(wchar_t) == 2, "the record's text is UTF-16");
 static_assert(offsetof(UPGRADE_COMM, szFileName) == 0, "record layout");
 static_assert(offsetof(UPGRADE_COMM, szReserved) == 520, "record layout");
-static_assert(offsetof(UPGRADE_COMM, szVersion) == 1040, "record layout");
-static_assert(offsetof(UPGRADE_COMM, szURL) == 1560, "record layout");
-static_assert(offsetof(UPGRADE_COMM, szSize) == 2080, "record layout");
-static_assert(offsetof(UPGRADE_COMM, szMD5) == 2600, "record layout");
-static_assert(offsetof(UPGRADE_COMM, szUpgradeType) == 3120, "record layout");
-static_assert(offsetof(UPGRADE_COMM, bReserved) == 3640, "record layout");
-static_assert(sizeof(UPGRADE_COMM) == 3642, "record layout");
+static_assert(offsetof(UPGRADE_COMM, bPadding) == 3641, "record layout");
 
 enum : DWORD { UPGRADE_COMM_SIZE = sizeof(UPGRADE_COMM) };
 
