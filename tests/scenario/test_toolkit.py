@@ -108,10 +108,13 @@ class ToolkitScenario(kit.ScenarioCase):
         busy = self.ctl.command("cmd", code=999, timeout_ms=500)
         self.assertCtl(busy, 1, "a handler that does not answer in time")
         self.assertIn("did not answer within 500 ms", busy.err)
-        commands = kit.wait_for(lambda: len(self.window_lines(record)) >= 9 and self.window_lines(record)[4:])
+        patient = self.ctl.command("cmd", code=999, background=True)
+        self.assertEqual(patient.wait(30), 0, patient.lines)
+        self.assertIn("command 999 sent: result=1999", patient.lines)
+        commands = kit.wait_for(lambda: len(self.window_lines(record)) >= 10 and self.window_lines(record)[4:])
         self.assertEqual(commands, ["cmd wParam=101 lParam=239", "cmd wParam=100 lParam=239",
                                     "cmd wParam=102 lParam=239", "cmd wParam=103 lParam=7",
-                                    "cmd wParam=999 lParam=239"])
+                                    "cmd wParam=999 lParam=239", "cmd wParam=999 lParam=239"])
 
         self.assertCtl(self.ctl.command("cmd", code=998, post=True))
         self.assertCtl(self.ctl.wait_gone(10000), msg="the window closed on command 998")

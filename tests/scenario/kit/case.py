@@ -46,6 +46,7 @@ class ScenarioCase(unittest.TestCase):
     def setUp(self):
         self.bed = Bed(config["bin"] or os.path.join("build", "bin"))
         self.ctl = Ctl(self.bed)
+        self.addCleanup(self.ctl.stop_pending)
         gone = self.ctl.wait_gone(timeout_ms=5000)
         if gone.code != 0:
             self.fail("a companion window from an earlier run is still open; it must end before the next scenario")

@@ -81,14 +81,28 @@ class Ctl:
     def __init__(self, bed):
         self.bed = bed
         self.exe = bed.exe(CTL_EXE)
+        self.pending = []
 
-    def run(self, *args, timeout=120, env=None):
+    def run(self, *args, timeout=120, env=None, background=False):
+        """A CtlResult once the tool has ended; with background=True the
+        running WineProcess instead (an order or a sent prompt waits until
+        the companion's modal box is answered), ended by stop_pending()."""
+        if background:
+            process = WineProcess([self.exe] + [str(a) for a in args], env=env)
+            self.pending.append(process)
+            return process
         done = subprocess.run(["wine", self.exe] + [str(a) for a in args], stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=timeout, env=env)
         return CtlResult(done.returncode, done.stdout.decode("utf-8", errors="replace"),
                          done.stderr.decode("utf-8", errors="replace"))
 
-    def order(self, url, version, size=None, md5=None, file=None, type=None, mode=None, **options):
+    def stop_pending(self):
+        for process in self.pending:
+            process.kill()
+        self.pending = []
+
+    def order(self, url, version, size=None, md5=None, file=None, type=None, mode=None, background=False,
+              **options):
         """Sends an order. file is a Unix path; options are further named
         options of the tool: wait_ms=5000 becomes --wait-ms 5000, a True
         value a bare flag."""
@@ -98,12 +112,12 @@ class Ctl:
                 args += [name, value]
         if file is not None:
             args += ["--file", self.bed.to_windows(file)]
-        return self.run(*(args + _options(options)))
+        return self.run(*(args + _options(options)), background=background)
 
-    def command(self, name, **options):
+    def command(self, name, background=False, **options):
         """prompt, hold, install, release, or cmd with code=N."""
         code = options.pop("code", None)
-        return self.run(*([name] + ([code] if code is not None else []) + _options(options)))
+        return self.run(*([name] + ([code] if code is not None else []) + _options(options)), background=background)
 
     def wait_window(self, timeout_ms=30000):
         return self.run("wait-window", "--timeout-ms", timeout_ms, timeout=timeout_ms / 1000 + 60)
