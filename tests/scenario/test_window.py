@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""The upgrade window of the real companion: hidden and titled at start,
+its folder and state file, a state file it cannot write, the network watch,
+and the close button of a shown window."""
+
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit  # noqa: E402
+
+TITLE = "^正在下载$"
+# "CloseBtn" of layout "UpgradeDUI": the cross at the right of the caption bar.
+CLOSE_BUTTON = (384 + 18, 18)
+
+
+class UpgradeWindow(kit.ScenarioCase):
+
+    def test_starts_hidden_with_its_title_folder_and_empty_state_file(self):
+        self.start_server()
+        self.start_companion()
+        self.assertEqual(kit.xwin.find_windows(TITLE, visible=True), [], "the window must start hidden")
+        self.assertNotEqual(kit.xwin.find_windows(TITLE, visible=False), [], "no window titled 正在下载")
+        self.assertTrue(os.path.isdir(self.bed.upgrade_dir))
+        self.assertEqual(os.path.getsize(self.bed.ini_path), 0)
+        self.assertEqual(self.bed.upgrade_files(), ["Upgrade.ini"])
+
+    def test_an_unwritable_state_file_ends_the_process_at_once(self):
+        self.start_server()
+        # Root passes Wine's read-only check, so the state file is made
+        # unwritable for everyone: a folder stands where the file belongs.
+        os.makedirs(self.bed.ini_path)
+        companion = self.start_companion(wait_window=False)
+        self.assertEqual(companion.wait_exit(30), 0)
+        messages = self.bed.log_messages()
+        self.assertEqual(messages[-2:], ["ExistMainThread", "GetMessage QUIT!"], messages)
+
+    def test_a_lost_network_is_reported_once_and_ends_a_hidden_run(self):
+        tracked = self.start_server()
+        companion = self.start_companion()
+        time.sleep(1)
+        tracked.stop()
+        self.assertEqual(companion.wait_exit(40), 0, "the companion must end once the network is lost")
+        messages = self.bed.log_messages()
+        self.assertEqual(messages.count("net cutdown"), 1, messages)
+        self.assertEqual(messages[-2:], ["ExistMainThread", "GetMessage QUIT!"], messages)
+
+    def test_close_button_hides_a_shown_window(self):
+        self.start_server()
+        companion = self.start_companion()
+        # Without an order, "install" has nothing to start and shows the window.
+        self.assertCtl(self.ctl.command("install"))
+        window = kit.xwin.wait_window(TITLE, timeout=20)
+        self.assertIsNotNone(window, "the window was not shown")
+        kit.xwin.screenshot(os.path.join(self.scratch, "window-shown.png"))
+        kit.xwin.click(window, *CLOSE_BUTTON)
+        self.assertTrue(kit.xwin.wait_gone(TITLE, timeout=10), "CloseBtn did not hide the window")
+        self.assertTrue(companion.running(), "hiding must not end the companion")
+        self.assertEqual(self.ctl.wait_window(timeout_ms=1000).code, 0)
+
+
+if __name__ == "__main__":
+    kit.main()
