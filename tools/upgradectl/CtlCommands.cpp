@@ -251,3 +251,16 @@ int RunWaitWindow(const CtlRequest& req, bool bGone) {
              req.dwTimeoutMs);
     return CTL_EXIT_NO_WINDOW;
 }
+
+int RunQuit(const CtlRequest& req) {
+    HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
+    if (!hWnd) return CTL_EXIT_NO_WINDOW;
+    // A quit message in the window's queue ends the companion's loop exactly
+    // as its own end of work does.
+    if (!PostMessageW(hWnd, WM_QUIT, 0, 0)) {
+        CtlError(L"posting the quit request failed (error %lu)", GetLastError());
+        return CTL_EXIT_FAILURE;
+    }
+    CtlPrintf(L"quit requested\n");
+    return CTL_EXIT_OK;
+}

@@ -9,3 +9,5 @@ int RunClient(const CtlRequest& req);
 int RunState(const CtlRequest& req);
 int RunLog(const CtlRequest& req);
 int RunWaitWindow(const CtlRequest& req, bool bGone);
+// Ends the companion's message loop as if it had finished its work.
+int RunQuit(const CtlRequest& req);

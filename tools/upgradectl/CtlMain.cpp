@@ -34,6 +34,8 @@ int wmain(int argc, wchar_t** argv) {
             return RunWaitWindow(req, false);
         case CTL_WAIT_GONE:
             return RunWaitWindow(req, true);
+        case CTL_QUIT:
+            return RunQuit(req);
         }
         return CTL_EXIT_USAGE;
     } catch (...) {

@@ -46,6 +46,7 @@ const std::vector<CommandSpec>& Commands() {
         {L"log", CTL_LOG, 0, 1, {}},
         {L"wait-window", CTL_WAIT_WINDOW, 0, 0, {{L"--timeout-ms", OPT_VALUE}}},
         {L"wait-gone", CTL_WAIT_GONE, 0, 0, {{L"--timeout-ms", OPT_VALUE}}},
+        {L"quit", CTL_QUIT, 0, 0, {{L"--wait-ms", OPT_VALUE}}},
     };
     return commands;
 }
@@ -325,6 +326,12 @@ std::wstring CtlUsageText(const std::wstring& strCommand) {
          L"\n"
          L"Waits until the companion's window exists / no longer exists\n"
          L"(default 30000 ms). Exit code 0 when it did, 1 on time-out.\n"},
+        {L"quit",
+         L"usage: DazuvuVevUpgradeCtl quit [--wait-ms N]\n"
+         L"\n"
+         L"Ends the companion in an orderly way: its message loop ends, it logs\n"
+         L"\"GetMessage QUIT!\", shuts its network watch down and exits with code 0.\n"
+         L"Nothing is installed and the state file is left as it is.\n"},
     };
     std::wstring strTopic = strCommand;
     if (strTopic == L"prompt" || strTopic == L"hold" || strTopic == L"install" || strTopic == L"release" ||
@@ -349,6 +356,7 @@ std::wstring CtlUsageText(const std::wstring& strCommand) {
            L"  log [PATH]   print the companion's log as text\n"
            L"  wait-window  wait until the companion's window exists\n"
            L"  wait-gone    wait until it no longer exists\n"
+           L"  quit         end the companion in an orderly way\n"
            L"\n"
            L"Exit codes: 0 success, 1 window not found or timed out, 2 usage error,\n"
            L"3 other failure. Output is UTF-8 when redirected.\n";

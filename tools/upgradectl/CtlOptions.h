@@ -23,6 +23,7 @@ enum CtlCommand {
     CTL_LOG,
     CTL_WAIT_WINDOW,
     CTL_WAIT_GONE,
+    CTL_QUIT,
 };
 
 // Exit codes that scripts test.

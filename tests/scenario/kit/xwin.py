@@ -61,3 +61,13 @@ def screenshot(path):
     if pipeline.returncode != 0:
         raise RuntimeError("screenshot failed")
     return path
+
+
+def press(window, keys):
+    """Real key presses (xdotool key names, e.g. "Return") into the window,
+    after giving it the keyboard focus."""
+    _xdotool("windowactivate", "--sync", window)
+    _xdotool("windowfocus", "--sync", window)
+    done = _xdotool("key", "--clearmodifiers", keys)
+    if done.returncode != 0:
+        raise RuntimeError("xdotool key failed: " + done.stderr.strip())
