@@ -2,7 +2,7 @@
 orders sent while a prompt blocks the sender, the skinned boxes and the
 upgrade window found on the screen and clicked where the layout puts their
 controls, screen pixels of those controls, and a relay that holds back the
-server's answer so the waiting face can be seen.
+request back from the server so the waiting face can be seen.
 
     from kit import flow
     class MyFlow(flow.FlowCase):
@@ -172,12 +172,14 @@ def rgb(text):
     return tuple(int(text[i:i + 2], 16) for i in (0, 2, 4))
 
 
-# -- a relay that holds back the answer ------------------------------------
+# -- a relay that holds back the request -----------------------------------
 
 class SlowStart:
     """Forwards TCP connections on 127.0.0.1 to a server, passing the
-    server's answer on only after `delay` seconds, so that a client sits
-    between its request and the first byte of the answer."""
+    client's request on only after `delay` seconds, so that the client sits
+    that long before the first byte of the answer. (Holding back the answer
+    instead would let the server fill the socket buffers meanwhile, and the
+    whole file would then arrive at once.)"""
 
     def __init__(self, port, delay):
         self.target = ("127.0.0.1", port)
@@ -201,8 +203,8 @@ class SlowStart:
                 return
             upstream = socket.create_connection(self.target, timeout=30)
             self.sockets += [client, upstream]
-            threading.Thread(target=self._pump, args=(client, upstream, 0), daemon=True).start()
-            threading.Thread(target=self._pump, args=(upstream, client, self.delay), daemon=True).start()
+            threading.Thread(target=self._pump, args=(client, upstream, self.delay), daemon=True).start()
+            threading.Thread(target=self._pump, args=(upstream, client, 0), daemon=True).start()
 
     def _pump(self, source, sink, delay):
         if delay and self.stopping.wait(delay):

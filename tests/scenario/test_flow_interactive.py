@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""The interactive upgrade (mode 0, type "9434"): the user is asked before
+anything is fetched; "升级" shows the download, whose face, texts and bar
+follow the transfer, and the verified setup is started at the end. A setup
+that is already there is offered with the single-button prompt, whatever the
+user chose not to be reminded of, and "升级" then closes the client."""
+
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit  # noqa: E402
+from kit import flow  # noqa: E402
+
+ACCENT = flow.rgb("#2D7FF9")  # progress fill and spinner
+TRACK = flow.rgb("#E6EAF0")   # progress groove and spinner ring
+
+
+class InteractiveUpgrade(flow.FlowCase):
+
+    def faces(self, window):
+        """(spinner pixels, bar groove pixels, filled bar length, speed and
+        amount pixels) of the upgrade window as it stands."""
+        shot = window.grab()
+        spinner = shot.region(window.rect("LoadingAnimate"))
+        bar = shot.region(window.rect("DownloadProgress"))
+        middle = bar.height // 2
+        texts = shot.region(window.rect("SpeedStatic")).data + shot.region(window.rect("AlreadyloadStatic")).data
+        return shot, (spinner.count(ACCENT) + spinner.count(TRACK), bar.count(TRACK), bar.run_length(middle, ACCENT),
+                      texts)
+
+    def test_prompt_first_then_watched_download_and_setup(self):
+        setup = self.publish("DazuvuvevSetup_6.0.exe", "6.0", pad=600000)
+        # About 4 s of transfer, behind an answer held back for 3 s: long
+        # enough to see the waiting face and then the bar move.
+        self.server.add_fault("/" + setup.name, "rate=350000")
+        relay = flow.SlowStart(self.server.port, delay=3)
+        self.addCleanup(relay.stop)
+        url = relay.url(setup.name)
+
+        companion = self.launch()
+        order = self.order_later(setup, "6.0", url=url, type="9434")
+        box = self.wait_box(flow.UPDATE_CAPTION)
+        self.keep_picture(box.grab(), "single-prompt.png")
+        self.assertFalse(order.done(), "the order returned before the prompt was answered")
+        self.assertEqual(self.downloads(setup), [], "fetched before the user answered")
+        self.assertNotLogged(flow.DOWNLOAD_STARTED)
+        self.assertFalse(self.upgrade_window_shown())
+
+        box.click("OKBtn")
+        self.assertIn("result=1", self.assertCtl(order.result()).out)
+        window = self.wait_upgrade_window()
+        shot, (spinner, groove, _, _) = self.faces(window)
+        self.keep_picture(shot, "waiting-face.png")
+        self.assertNotLogged("Receive WM_MSG_DOWNLOAD")
+        self.assertGreater(spinner, 0, "the waiting face shows the spinner")
+        self.assertEqual(groove, 0, "the bar is hidden before the first record")
+
+        self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"), timeout=15)
+        time.sleep(0.5)
+        shot, (spinner, groove, filled, texts) = self.faces(window)
+        self.keep_picture(shot, "download-face.png")
+        self.assertEqual(spinner, 0, "the spinner went at the first record")
+        self.assertGreater(groove + filled, 0, "the bar is shown")
+        time.sleep(1.5)
+        later_shot, (_, _, later_filled, later_texts) = self.faces(window)
+        self.keep_picture(later_shot, "download-later.png")
+        self.assertGreater(later_filled, filled, "the bar moves")
+        self.assertNotEqual(later_texts, texts, "speed and amount move")
+
+        self.assertEnds(companion)
+        self.assertSetupRan(setup)
+        self.assertTrue(self.client.running(), "a watched download's setup leaves the client to the setup")
+        self.assertFalse(self.upgrade_window_shown())
+        self.assertState(version="6.0", overflags="over", clearflags="false")
+        self.assertFolder(setup.name)
+        messages = self.messages()
+        self.assertIn(flow.DOWNLOAD_STARTED + url + ", m_strTemp=", "\n".join(messages))
+        self.assertIn("Receive WM_MSG_DOWNLOAD, t->iState=2, t->unFileSize=%d, t->unPosition=0 " % setup.size,
+                      messages)
+        # Checked when the transfer ended, and again right before the start.
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5), 2)
+        self.assertEqual(len(self.downloads(setup)), 1)
+
+    def test_ready_setup_gets_the_single_prompt_despite_no_tips(self):
+        setup = self.publish("DazuvuvevSetup_6.1.exe", "6.1")
+        self.place_setup(setup)
+        self.bed.write_ini({"version": "6.1", "overflags": "over", "clearflags": "false",
+                            "version_no_tips": "6.1"})
+        companion = self.launch()
+        order = self.order_later(setup, "6.1", type="9434")
+        box = self.wait_box(flow.UPDATE_CAPTION)
+        box.click("OKBtn")
+        self.assertCtl(order.result())
+        self.assertEnds(companion)
+        self.assertSetupRan(setup)
+        self.assertIsNotNone(self.client.process.wait(10), "the client was not closed before the setup")
+        self.assertNotLogged(flow.NO_TIPS)
+        self.assertNotLogged(flow.DOWNLOAD_STARTED)
+        self.assertEqual(self.downloads(setup), [])
+        self.assertState(version="6.1", overflags="over", version_no_tips="6.1")
+        self.assertFolder(setup.name)
+
+
+if __name__ == "__main__":
+    kit.main()
