@@ -1,0 +1,101 @@
+// Figures for the network library, one run per process so that each peak
+// working set belongs to one transfer:
+//   netbench lib URL FILE    download with UpgradeDownLoadFile
+//   netbench bare URL FILE   the same with a bare WinINet read-and-write loop
+//   netbench md5 FILE        Md5CalFile
+// Prints "seconds=S bytes=N mbps=R peak_ws_kb=K" (md5 prints its digest too).
+#include <windows.h>
+#include <psapi.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "netlib/DownloadRecord.h"
+#include "netlib/NubraSdk.h"
+
+namespace {
+
+constexpr UINT kMsg = WM_USER + 258;
+int g_nFinal = 0;
+ULONGLONG g_ullBytes = 0;
+
+LRESULT CALLBACK SinkProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == kMsg) {
+        const auto* p = reinterpret_cast<const DOWNLOAD_PROGRESS*>(wParam);
+        g_ullBytes = p->unReceived;
+        if (p->iState != DOWNLOAD_STATE_PROGRESS) g_nFinal = p->iState;
+        return 1;
+    }
+    return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+bool LibraryDownload(const wchar_t* pszUrl, const wchar_t* pszFile)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = SinkProc;
+    wc.lpszClassName = L"NetBenchSink";
+    ::RegisterClassW(&wc);
+    HWND hWnd = ::CreateWindowExW(0, L"NetBenchSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (!UpgradeDownLoadFile(pszUrl, pszFile, 0, hWnd, kMsg, 0, 0, 0)) return false;
+    MSG msg;
+    while (!g_nFinal && ::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+    return g_nFinal == DOWNLOAD_STATE_FINISHED;
+}
+
+bool BareDownload(const wchar_t* pszUrl, const wchar_t* pszFile)
+{
+    HINTERNET hSession = ::InternetOpenW(L"netbench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET hUrl = hSession ? ::InternetOpenUrlW(hSession, pszUrl, nullptr, 0,
+                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                              : nullptr;
+    HANDLE hFile = ::CreateFileW(pszFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    bool ok = hUrl && hFile != INVALID_HANDLE_VALUE;
+    std::vector<BYTE> buf(1024 * 1024);
+    while (ok) {
+        DWORD n = 0, w = 0;
+        if (!::InternetReadFile(hUrl, buf.data(), static_cast<DWORD>(buf.size()), &n)) ok = false;
+        if (!ok || n == 0) break;
+        ok = ::WriteFile(hFile, buf.data(), n, &w, nullptr) && w == n;
+        g_ullBytes += n;
+    }
+    if (hFile != INVALID_HANDLE_VALUE) ::CloseHandle(hFile);
+    if (hUrl) ::InternetCloseHandle(hUrl);
+    if (hSession) ::InternetCloseHandle(hSession);
+    return ok;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3) {
+        fwprintf(stderr, L"usage: netbench lib|bare URL FILE | netbench md5 FILE\n");
+        return 2;
+    }
+    LARGE_INTEGER freq, t0, t1;
+    ::QueryPerformanceFrequency(&freq);
+    ::QueryPerformanceCounter(&t0);
+    bool ok = false;
+    wchar_t szMd5[MAX_PATH] = {};
+    if (wcscmp(argv[1], L"lib") == 0 && argc == 4) {
+        ok = LibraryDownload(argv[2], argv[3]);
+    } else if (wcscmp(argv[1], L"bare") == 0 && argc == 4) {
+        ok = BareDownload(argv[2], argv[3]);
+    } else if (wcscmp(argv[1], L"md5") == 0) {
+        ok = Md5CalFile(argv[2], szMd5, MAX_PATH) != FALSE;
+        WIN32_FILE_ATTRIBUTE_DATA d = {};
+        if (::GetFileAttributesExW(argv[2], GetFileExInfoStandard, &d))
+            g_ullBytes = (static_cast<ULONGLONG>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+    }
+    ::QueryPerformanceCounter(&t1);
+    const double dSeconds = static_cast<double>(t1.QuadPart - t0.QuadPart) / freq.QuadPart;
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof(pmc);
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof(pmc));
+    printf("ok=%d seconds=%.3f bytes=%llu mbps=%.1f peak_ws_kb=%lu md5=%ls\n", ok ? 1 : 0, dSeconds,
+           static_cast<unsigned long long>(g_ullBytes), g_ullBytes / 1048576.0 / (dSeconds > 0 ? dSeconds : 1),
+           static_cast<unsigned long>(pmc.PeakWorkingSetSize / 1024), szMd5[0] ? szMd5 : L"-");
+    return ok ? 0 : 1;
+}
