@@ -39,8 +39,13 @@ bool LibraryDownload(const wchar_t* pszUrl, const wchar_t* pszFile)
     ::RegisterClassW(&wc);
     HWND hWnd = ::CreateWindowExW(0, L"NetBenchSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     if (!UpgradeDownLoadFile(pszUrl, pszFile, 0, hWnd, kMsg, 0, 0, 0)) return false;
-    MSG msg;
-    while (!g_nFinal && ::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+    // Records arrive as sent messages, which GetMessage handles without
+    // returning; peek and wait instead.
+    while (!g_nFinal) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        if (!g_nFinal) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    }
     return g_nFinal == DOWNLOAD_STATE_FINISHED;
 }
 
