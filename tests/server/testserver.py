@@ -9,6 +9,7 @@ the command line, the fault syntax, the control endpoints and the Python API.
 import argparse
 import base64
 import email.utils
+import fcntl
 import hashlib
 import http.client
 import http.server
@@ -20,6 +21,7 @@ import socket
 import socketserver
 import struct
 import sys
+import termios
 import threading
 import time
 import urllib.parse
@@ -122,11 +124,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def _abort_connection(self):
         # An abrupt close (RST) is what a broken link looks like to the client.
+        # A reset makes the client's system discard what it has not read yet,
+        # so the bytes already sent are first let through: otherwise how much
+        # of them arrives would depend on the machine's load.
+        self._let_sent_bytes_arrive()
         try:
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         except OSError:
             pass
         self.close_connection = True
+
+    def _let_sent_bytes_arrive(self, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        try:
+            # Bytes not yet acknowledged by the client (Linux SIOCOUTQ).
+            while fcntl.ioctl(self.connection.fileno(), termios.TIOCOUTQ, struct.pack("i", 0)) != b"\0\0\0\0":
+                if time.monotonic() >= deadline or self.owner._stopping.wait(0.01):
+                    return
+        except OSError:
+            return
+        # Acknowledged is in the client's system; give the client a moment to read it.
+        self.owner._stopping.wait(0.3)
 
     # -- dispatch ---------------------------------------------------------
     def do_HEAD(self):
