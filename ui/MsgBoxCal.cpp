@@ -5,6 +5,7 @@
 
 #include "app/DazuvuVevUpgrade.h"
 #include "res/resource.h"
+#include "ui/BringToFront.h"
 #include "ui/SkinLayer.h"
 #include "upgrade/UpgradeState.h"
 
@@ -50,9 +51,6 @@ const wchar_t kCheckNoRemind[] = L"不再提醒";
 const wchar_t kStateFileTail[] = L"\\DazuvuvevUpgrade\\Upgrade.ini";
 
 const UINT_PTR kTopMostTimer = 1;
-const UINT kTopMostPeriodMs = 100;
-// Pushes allowed while the box is behind another window: counts 0 to 10.
-const int kMaxTopMostCount = 10;
 
 // The skin layout is 388 pixels wide; text and picture are placed in the
 // band between the caption bar and the buttons.
@@ -226,7 +224,7 @@ BOOL CDlgMessageBoxCal::OnInitDialog()
     CDialog::OnInitDialog();
     SetWindowText(g_strMsgCaption.c_str());
     LayoutControls();
-    SetTimer(kTopMostTimer, kTopMostPeriodMs);
+    SetTimer(kTopMostTimer, kBringToFrontPeriodMs);
     return TRUE;
 }
 
@@ -275,22 +273,8 @@ void CDlgMessageBoxCal::LayoutControls()
 void CDlgMessageBoxCal::OnTimer(UINT_PTR nIDEvent)
 {
     if (nIDEvent == kTopMostTimer) {
-        // Only pushed forward while something else is in front, and without
-        // taking the focus from what the user is typing into.
-        bool bStop = true;
-        if (::GetForegroundWindow() != m_hWnd) {
-            const int nCount = m_nTopMostCount++;
-            if (nCount <= kMaxTopMostCount) {
-                const UINT nFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
-                SetWindowPos(HWND_TOPMOST, 0, 0, 0, 0, nFlags);
-                SetWindowPos(HWND_NOTOPMOST, 0, 0, 0, 0, nFlags);
-                bStop = false;
-            }
-        }
-        if (bStop) {
+        if (!BringToFrontTick(m_hWnd, true, m_nTopMostCount))
             KillTimer(kTopMostTimer);
-            m_nTopMostCount = 0;
-        }
     }
     CWnd::OnTimer(nIDEvent);
 }

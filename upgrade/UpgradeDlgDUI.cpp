@@ -4,6 +4,7 @@
 #include "app/DazuvuVevUpgrade.h"
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
+#include "ui/BringToFront.h"
 #include "ui/SkinLayer.h"
 
 volatile bool g_bNetAlive = true;
@@ -23,8 +24,6 @@ enum : UINT_PTR {
     TIMER_BRING_TO_FRONT = 1,
 };
 const UINT kWaitClientExitPeriod = 3000;
-const UINT kBringToFrontPeriod = 100;
-const int kMaxBringToFront = 10;  // raise steps 0..10: eleven in all
 
 }  // namespace
 
@@ -108,22 +107,8 @@ void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
             ExistMainThread();
         }
     } else if (nIDEvent == TIMER_BRING_TO_FRONT) {
-        bool bRaised = false;
-        if (!m_bHidden && ::GetForegroundWindow() != m_hWnd) {
-            const int nCount = m_nTopMostCount++;
-            if (nCount <= kMaxBringToFront) {
-                // Topmost and back again lifts the window above the others
-                // without keeping it above them.
-                const UINT uFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
-                SetWindowPos(HWND_TOPMOST, 0, 0, 0, 0, uFlags);
-                SetWindowPos(HWND_NOTOPMOST, 0, 0, 0, 0, uFlags);
-                bRaised = true;
-            }
-        }
-        if (!bRaised) {
+        if (!BringToFrontTick(m_hWnd, !m_bHidden, m_nTopMostCount))
             KillTimer(TIMER_BRING_TO_FRONT);
-            m_nTopMostCount = 0;
-        }
     }
     CDialog::OnTimer(nIDEvent);
 }
@@ -177,7 +162,7 @@ void CUpgradeDlgDUI::ShowUpgradeWindow()
     SetForegroundWindow();
     m_bHidden = false;
     ShowWindow(SW_SHOWNORMAL);
-    SetTimer(TIMER_BRING_TO_FRONT, kBringToFrontPeriod);
+    SetTimer(TIMER_BRING_TO_FRONT, kBringToFrontPeriodMs);
 }
 
 void CUpgradeDlgDUI::HideAfterError()
