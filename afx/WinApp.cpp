@@ -14,10 +14,8 @@ CWinApp::CWinApp(LPCWSTR pszAppName)
     m_pszAppName = pszAppName;
 }
 
-int CWinApp::Run()
+void AfxRunMessageLoop()
 {
-    if (!m_pMainWnd)
-        ::PostQuitMessage(0);
     MSG msg;
     BOOL bRet;
     while ((bRet = ::GetMessageW(&msg, nullptr, 0, 0)) != 0) {
@@ -26,6 +24,13 @@ int CWinApp::Run()
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
+}
+
+int CWinApp::Run()
+{
+    if (!m_pMainWnd)
+        ::PostQuitMessage(0);
+    AfxRunMessageLoop();
     return ExitInstance();
 }
 

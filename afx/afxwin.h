@@ -185,6 +185,9 @@ CWinApp* AfxGetApp();
 HINSTANCE AfxGetInstanceHandle();
 // Registers the class unless a class of that name is already registered.
 BOOL AfxRegisterClass(WNDCLASSW* lpWndClass);
+// A plain GetMessageW loop for every window of the thread, without dialog
+// keyboard handling; a failed GetMessageW is skipped, WM_QUIT ends it.
+void AfxRunMessageLoop();
 int AfxMessageBox(LPCWSTR lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 void AfxEnableControlContainer();
 // The framework's entry point: InitInstance, then Run or ExitInstance.

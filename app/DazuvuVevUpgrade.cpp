@@ -90,21 +90,9 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
     m_pUpgradeDlg = new CUpgradeDlgDUI;
     m_pUpgradeDlg->Create(IDD_UPGRADE_DIALOG, nullptr);
 
-    RunMessageLoop();
+    AfxRunMessageLoop();
     ShutDown();
     return FALSE;
-}
-
-void CDazuvuVevUpgradeApp::RunMessageLoop()
-{
-    MSG msg;
-    BOOL bRet;
-    while ((bRet = ::GetMessageW(&msg, nullptr, 0, 0)) != 0) {
-        if (bRet == -1)
-            continue;
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
 }
 
 void CDazuvuVevUpgradeApp::ShutDown()

@@ -24,7 +24,6 @@ public:
     CUpgradeDlgDUI* m_pUpgradeDlg = nullptr;
 
 private:
-    void RunMessageLoop();
     void ShutDown();
 };
 
