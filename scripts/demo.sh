@@ -20,7 +20,7 @@ bash scripts/setup.sh
 build=${BUILD_DIR:-build}
 mkdir -p "$build"
 echo "Building the companion, its two libraries, the console tool and the demo setup in $build/ ..."
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli >/dev/null
 if ! cmake --build "$build" -j"$(nproc)" --target DazuvuVevUpgrade DazuvuVevUpgradeCtl DemoSetup uiskin \
      >"$build/demo-build.log" 2>&1; then
   grep -E -A3 'error|Error' "$build/demo-build.log" | head -60

@@ -218,20 +218,20 @@ class Demo:
                if max(image.pixel(x, y)) < 110) < 40:
             raise DemoError("the prompt's screenshot shows no text")
 
-        answered_by = "the demo (a real click)"
+        answered = "the demo clicked %s" % PROMPT_BUTTON
         if self.args.interactive:
             print("\n  >>> Please click %s in the window %s; the demo answers by itself in %d s.\n"
                   % (PROMPT_BUTTON, PROMPT_TITLE, self.args.answer_after), flush=True)
             if kit.xwin.wait_gone(title_pattern(PROMPT_TITLE), timeout=self.args.answer_after):
-                answered_by = "you"
+                answered = "you answered it"
             else:
                 self.timeline.event("no answer yet: the demo clicks %s itself" % PROMPT_BUTTON)
-        if answered_by != "you":
+        if not answered.startswith("you"):
             x, y, width, height = self.prompt_layout.rect("OKBtn")
             kit.xwin.click(prompt, x + width // 2, y + height // 2)
             if not kit.xwin.wait_gone(title_pattern(PROMPT_TITLE), timeout=10):
                 raise DemoError("the prompt stayed open after a click on %s" % PROMPT_BUTTON)
-        self.timeline.event("prompt answered by %s" % answered_by)
+        self.timeline.event("prompt answered: %s" % answered)
 
     def watch_download(self):
         try:

@@ -70,7 +70,7 @@ class DemoRun(kit.ScenarioCase):
         text = done.stdout.decode("utf-8", "replace") + done.stderr.decode("utf-8", "replace")
         self.assertEqual(done.returncode, 0, text)
         for step in ("local server up", "stand-in client", "order sent", "prompt 版本更新 shown",
-                     "prompt answered by the demo", "progress window 正在下载 shown", "download complete",
+                     "prompt answered: the demo clicked 升级", "progress window 正在下载 shown", "download complete",
                      "MD5 verified", "setup started", "/UPGRADESHELL", "companion exited with code 0"):
             self.assertIn(step, text)
         shots = sorted(os.listdir(out))
