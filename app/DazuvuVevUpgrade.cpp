@@ -6,6 +6,7 @@
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
 #include "res/resource.h"
+#include "VEXUI32/VEXUI32.h"
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include <commctrl.h>
@@ -74,6 +75,10 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
 
     m_pDUIRes = OpenSkinW(kLayoutFile, kSkinFile, 0, 0, 0);
     if (!m_pDUIRes) {
+        // The box says only that it failed; support needs the file and line.
+        wchar_t szReason[512] = {};
+        GetSkinLastErrorW(szReason, 512);
+        LOG_INFO(L"CDazuvuVevUpgradeApp::InitInstance", L"OpenSkinW failed: %s", szReason);
         AfxMessageBox(kSkinInitFailed, MB_ICONERROR);
         return FALSE;
     }

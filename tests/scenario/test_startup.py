@@ -33,7 +33,8 @@ class Startup(kit.ScenarioCase):
         companion = self.start_companion()
         # The log's folder is made at start; its file with the first record.
         self.assertTrue(os.path.isdir(self.bed.log_dir), "no log folder at %s" % self.bed.log_dir)
-        self.assertTrue(os.path.isfile(self.bed.ini_path), "no state file")
+        # The window exists a moment before it has prepared its folder.
+        self.assertTrue(kit.wait_for(lambda: os.path.isfile(self.bed.ini_path), 10), "no state file")
         self.assertEqual(os.path.getsize(self.bed.ini_path), 0)
         self.assertCtl(self.ctl.run("quit"))
         self.assertEqual(companion.wait_exit(30), 0)
@@ -71,6 +72,9 @@ class Startup(kit.ScenarioCase):
         kit.xwin.press(box, "Return")
         self.assertEqual(process.wait(30), 0)
         self.assertEqual(self.ctl.wait_window(timeout_ms=500).code, 1)
+        reasons = [m for m in self.bed.log_messages() if m.startswith("OpenSkinW failed: ")]
+        self.assertEqual(len(reasons), 1, "the log must say why the skin failed")
+        self.assertIn("UISkin\\", reasons[0])
 
 
 if __name__ == "__main__":

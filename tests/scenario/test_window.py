@@ -20,9 +20,10 @@ class UpgradeWindow(kit.ScenarioCase):
     def test_starts_hidden_with_its_title_folder_and_empty_state_file(self):
         self.start_server()
         self.start_companion()
+        # The window exists a moment before it has its title and its folder.
+        self.assertIsNotNone(kit.xwin.wait_window(TITLE, timeout=10, visible=False), "no window titled 正在下载")
+        self.assertTrue(kit.wait_for(lambda: os.path.isfile(self.bed.ini_path), 10), "no state file")
         self.assertEqual(kit.xwin.find_windows(TITLE, visible=True), [], "the window must start hidden")
-        self.assertNotEqual(kit.xwin.find_windows(TITLE, visible=False), [], "no window titled 正在下载")
-        self.assertTrue(os.path.isdir(self.bed.upgrade_dir))
         self.assertEqual(os.path.getsize(self.bed.ini_path), 0)
         self.assertEqual(self.bed.upgrade_files(), ["Upgrade.ini"])
 
