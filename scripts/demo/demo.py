@@ -24,18 +24,18 @@ REPO = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(REPO, "tests", "scenario"))
 sys.path.insert(0, HERE)
 import kit  # noqa: E402
-import screen  # noqa: E402
+from kit import flow  # noqa: E402
+import progressbar  # noqa: E402
 
 VERSION = "5.1.0.2046"
 SETUP_NAME = "DazuvuvevSetup_%s.exe" % VERSION
 UPGRADE_TYPE = "9434"  # asks the user before the download
-PROMPT_TITLE = "版本更新"
+PROMPT_TITLE = flow.UPDATE_CAPTION
 PROMPT_BUTTON = "升级"
-PROGRESS_TITLE = "正在下载"
+PROGRESS_TITLE = flow.WINDOW_TITLE
 SETUP_TITLE = "Dazuvuvev 安装程序"
-SETUP_SWITCH = "/UPGRADESHELL"
+SETUP_SWITCH = flow.SETUP_SWITCH
 PROGRESS_RECORD = "Receive WM_MSG_DOWNLOAD"
-SHOT_MARGIN = 16
 # An empty bar still shows its rounded start, which reads as 1 or 2 per cent.
 MIN_PART_WAY = 3
 
@@ -100,8 +100,8 @@ class Demo:
         self.ctl = kit.Ctl(self.bed)
         self.log = LogWatch(self.bed)
         skin = os.path.join(self.bed.bin, "UISkin", "DazuvuVev.dui")
-        self.prompt_layout = screen.SkinLayout(skin, "MessageboxCalDUI")
-        self.progress_layout = screen.SkinLayout(skin, "UpgradeDUI")
+        self.prompt_rects = flow.message_box_rects(skin, two_buttons=False)
+        self.progress_rects = flow.layout_rects(skin, "UpgradeDUI")
         self.screenshots = []
         self.bar_readings = []
         self.events = {}
@@ -110,10 +110,8 @@ class Demo:
 
     # -- helpers ------------------------------------------------------------
     def shoot(self, name, window):
-        """Saves the window with a small margin around it; returns the image."""
-        left, top, width, height = kit.xwin.geometry(window)
-        image = screen.grab().crop(left - SHOT_MARGIN, top - SHOT_MARGIN, width + 2 * SHOT_MARGIN,
-                                   height + 2 * SHOT_MARGIN)
+        """Saves the window as it stands on the screen; returns the picture."""
+        image = flow.SkinWindow(window, {}).grab()
         path = image.save_png(os.path.join(self.out, name))
         self.screenshots.append(path)
         return image
@@ -227,8 +225,7 @@ class Demo:
             else:
                 self.timeline.event("no answer yet: the demo clicks %s itself" % PROMPT_BUTTON)
         if not answered.startswith("you"):
-            x, y, width, height = self.prompt_layout.rect("OKBtn")
-            kit.xwin.click(prompt, x + width // 2, y + height // 2)
+            flow.SkinWindow(prompt, self.prompt_rects).click("OKBtn")
             if not kit.xwin.wait_gone(title_pattern(PROMPT_TITLE), timeout=10):
                 raise DemoError("the prompt stayed open after a click on %s" % PROMPT_BUTTON)
         self.timeline.event("prompt answered: %s" % answered)
@@ -242,7 +239,7 @@ class Demo:
                             "Then the companion downloads out of sight and starts nothing" % PROMPT_BUTTON)
         self.timeline.event("progress window %s shown" % PROGRESS_TITLE)
 
-        bar_x, bar_y, bar_width, bar_height = self.progress_layout.rect("DownloadProgress")
+        bar_x, bar_y, bar_width, bar_height = self.progress_rects["DownloadProgress"]
         interval = max(1.0, self.args.seconds / 6.0)
         next_shot = 0.0
         waiting_seen = False
@@ -257,11 +254,11 @@ class Demo:
                 next_shot = time.monotonic() + interval
                 try:
                     left, top, _, _ = kit.xwin.geometry(window)
-                    image = screen.grab()
+                    image = flow.Screen.grab()
                 except (KeyError, ValueError, RuntimeError):
                     continue  # the window went away at the end of the download
-                shown, fraction = screen.bar_reading(image, left + bar_x, top + bar_y,
-                                                     bar_width, bar_height)
+                shown, fraction = progressbar.bar_reading(image, left + bar_x, top + bar_y,
+                                                          bar_width, bar_height)
                 percent = int(fraction * 100)
                 if not shown and not waiting_seen and "first progress" not in self.events:
                     waiting_seen = True
