@@ -72,7 +72,11 @@ class WineProcess:
         self._reader.join(5)
         if self.proc.stdin:
             self.proc.stdin.close()
-        self.proc.stdout.close()
+        # A program the process started (Wine's desktop process, a setup)
+        # may still hold the pipe; closing it under the blocked reader would
+        # wait forever, so the reader keeps it until that program ends.
+        if not self._reader.is_alive():
+            self.proc.stdout.close()
 
 
 class Ctl:
