@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Mode 1 with the setup of the ordered version already downloaded and
+verified: nothing is fetched or asked, and the companion waits for the
+client's word: 102 starts the setup, 103 ends without it."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit  # noqa: E402
+from kit import flow  # noqa: E402
+
+
+class ReadySetup(flow.FlowCase):
+
+    def ready(self, version, upgrade_type=None):
+        setup = self.publish("DazuvuvevSetup_%s.exe" % version, version)
+        self.place_setup(setup)
+        self.bed.write_ini({"version": version, "path": self.upgrade_path(setup.name), "overflags": "over",
+                            "clearflags": "false"})
+        companion = self.launch()
+        self.assertIn("result=1", self.send_order(setup, version, mode=1, type=upgrade_type).out)
+        self.assertStays(companion, 1)
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5), 1)
+        self.assertNotLogged(flow.DOWNLOAD_STARTED)
+        self.assertNotLogged(flow.QUIT)
+        self.assertFalse(self.upgrade_window_shown())
+        return companion, setup
+
+    def assertUntouched(self, setup, version):
+        self.assertEqual(self.downloads(setup), [])
+        self.assertState(version=version, overflags="over", clearflags="false")
+        self.assertFolder(setup.name)
+
+    def test_install_starts_the_ready_setup(self):
+        companion, setup = self.ready("9.0", upgrade_type="9434")
+        # The prompt command is for setups still to be fetched.
+        self.assertIn("result=1", self.assertCtl(self.ctl.command("prompt", send=True)).out)
+        self.assertNoBox(flow.UPDATE_CAPTION)
+        self.assertIn("result=1", self.assertCtl(self.ctl.command("install")).out)
+        self.assertEnds(companion, timeout=15)
+        self.assertSetupRan(setup)
+        self.assertTrue(self.client.running(), "command 102 leaves the client to the setup")
+        self.assertUntouched(setup, "9.0")
+
+    def test_release_ends_without_the_setup(self):
+        companion, setup = self.ready("9.1")
+        self.assertIn("result=1", self.assertCtl(self.ctl.command("release")).out)
+        self.assertEnds(companion, timeout=15)
+        self.assertNoSetupRan()
+        self.assertTrue(self.client.running())
+        self.assertUntouched(setup, "9.1")
+
+
+if __name__ == "__main__":
+    kit.main()
