@@ -1,13 +1,16 @@
 // CDialog: modeless and modal dialogs from templates of the executable.
 #include "afx/afxwin.h"
 
+IMPLEMENT_DYNAMIC(CDialog, CWnd)
+
 INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM)
 {
     if (message != WM_INITDIALOG)
         return FALSE;
-    CDialog* pDlg = dynamic_cast<CDialog*>(CWnd::FromHandlePermanent(hWnd));
-    if (!pDlg)
+    CWnd* pWnd = CWnd::FromHandlePermanent(hWnd);
+    if (!pWnd || !pWnd->IsKindOf(RUNTIME_CLASS(CDialog)))
         return TRUE;
+    CDialog* pDlg = static_cast<CDialog*>(pWnd);
     try {
         return pDlg->OnInitDialog();
     } catch (...) {

@@ -21,6 +21,17 @@ thread_local HHOOK t_hHookCbt = nullptr;
 
 }  // namespace
 
+const CRuntimeClass CWnd::classCWnd = {"CWnd", nullptr};
+
+bool CRuntimeClass::IsDerivedFrom(const CRuntimeClass* pBaseClass) const
+{
+    for (const CRuntimeClass* pClass = this; pClass; pClass = pClass->m_pBaseClass) {
+        if (pClass == pBaseClass)
+            return true;
+    }
+    return false;
+}
+
 CWnd::~CWnd()
 {
     if (m_hWnd) {

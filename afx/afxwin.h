@@ -6,6 +6,23 @@
 
 class CWnd;
 
+// Class information at run time: a window class's name and its base, so code
+// and support tools can tell which framework class an object is.
+struct CRuntimeClass {
+    LPCSTR m_lpszClassName;
+    const CRuntimeClass* m_pBaseClass;
+    bool IsDerivedFrom(const CRuntimeClass* pBaseClass) const;
+};
+
+#define RUNTIME_CLASS(theClass) (&theClass::class##theClass)
+#define DECLARE_DYNAMIC(theClass)                      \
+public:                                                \
+    static const CRuntimeClass class##theClass;        \
+    const CRuntimeClass* GetRuntimeClass() const override;
+#define IMPLEMENT_DYNAMIC(theClass, baseClass)                                                      \
+    const CRuntimeClass theClass::class##theClass = {#theClass, RUNTIME_CLASS(baseClass)};          \
+    const CRuntimeClass* theClass::GetRuntimeClass() const { return RUNTIME_CLASS(theClass); }
+
 // One message-map entry: a message number and a thunk that calls the handler
 // on the right class. The thunk returns true when it handled the message.
 typedef bool (*AFX_MSGTHUNK)(CWnd* pWnd, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
@@ -67,6 +84,10 @@ public:
 
     HWND m_hWnd = nullptr;
 
+    static const CRuntimeClass classCWnd;
+    virtual const CRuntimeClass* GetRuntimeClass() const { return RUNTIME_CLASS(CWnd); }
+    bool IsKindOf(const CRuntimeClass* pClass) const { return GetRuntimeClass()->IsDerivedFrom(pClass); }
+
     HWND GetSafeHwnd() const { return m_hWnd; }
     operator HWND() const { return m_hWnd; }
 
@@ -127,6 +148,8 @@ void AfxHookWindowCreate(CWnd* pWnd);
 bool AfxUnhookWindowCreate();
 
 class CDialog : public CWnd {
+    DECLARE_DYNAMIC(CDialog)
+
 public:
     explicit CDialog(UINT nIDTemplate = 0, CWnd* pParentWnd = nullptr);
     ~CDialog() override;

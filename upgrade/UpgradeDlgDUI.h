@@ -22,6 +22,8 @@ extern volatile bool g_bNetAlive;
 extern volatile bool g_bInstallPrompting;
 
 class CUpgradeDlgDUI : public CDialog {
+    DECLARE_DYNAMIC(CUpgradeDlgDUI)
+
 public:
     CUpgradeDlgDUI();
     ~CUpgradeDlgDUI() override;
