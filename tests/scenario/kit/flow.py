@@ -15,6 +15,7 @@ request back from the server so the waiting face can be seen.
 
 import collections
 import os
+import shutil
 import socket
 import subprocess
 import threading
@@ -23,6 +24,7 @@ import xml.etree.ElementTree as ET
 
 from .case import ScenarioCase, wait_for
 from .fakes import make_setup
+from .net import TestServer
 from . import xwin
 
 # What the companion shows and writes, as its users and support staff see it.
@@ -271,6 +273,15 @@ class FlowCase(ScenarioCase):
         self.server = self.start_server()
         self.skin_file = os.path.join(self.bed.bin, "UISkin", "DazuvuVev.dui")
 
+    def lose_network(self):
+        self.watch.port_before_stop = self.watch.port
+        self.watch.stop()
+
+    def restore_network(self):
+        """The watched host back on its old port."""
+        self.watch = TestServer(self.watch.root, port=self.watch.port_before_stop).start()
+        self.addCleanup(self.watch.stop)
+
     # setup programs
     def publish(self, name, tag, pad=0):
         """The stand-in setup program served as `name`; pad adds bytes
@@ -303,17 +314,35 @@ class FlowCase(ScenarioCase):
         self.client = self.start_client() if client else None
         return self.start_companion()
 
+    def lock_file(self, path):
+        """Makes `path` a running program (a copy of the console tool acting
+        as a client), which Windows refuses to delete while it runs; returns
+        a function that ends it."""
+        shutil.copyfile(self.bed.exe("DazuvuVevUpgradeCtl.exe"), path)
+        process = self.start_wine(path, "client", stdin=subprocess.PIPE)
+        self.assertIsNotNone(process.wait_line(lambda l: l.startswith("client: holding")), "the locker did not start")
+
+        def release():
+            process.proc.stdin.close()
+            process.wait(20)
+            process.kill()
+        return release
+
     def send_order(self, setup, version, expect=0, url=None, **options):
         """The order of `setup`, answered by the companion (the tool's exit
-        code `expect`)."""
+        code `expect`); options may replace its size and md5."""
         options.setdefault("timeout_ms", 60000)
-        result = self.ctl.order(url or setup.url, version, size=setup.size, md5=setup.md5, **options)
+        options.setdefault("size", setup.size)
+        options.setdefault("md5", setup.md5)
+        result = self.ctl.order(url or setup.url, version, **options)
         return self.assertCtl(result, expect, "order of %s" % setup.name)
 
     def order_later(self, setup, version, url=None, **options):
         """The order sent from another thread; its result() is the tool's."""
         options.setdefault("timeout_ms", 120000)
-        return Pending(self.ctl.order, url or setup.url, version, size=setup.size, md5=setup.md5, **options)
+        options.setdefault("size", setup.size)
+        options.setdefault("md5", setup.md5)
+        return Pending(self.ctl.order, url or setup.url, version, **options)
 
     def command_later(self, name, **options):
         return Pending(self.ctl.command, name, send=True, timeout_ms=120000, **options)

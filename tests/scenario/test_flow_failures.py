@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Downloads that end badly: a missing file (404), a dropped connection, a
+file whose MD5 does not match, and a lost network. A watched download ends
+with the matching notice box, a hidden one silently; a failed download
+sweeps the setup programs out of the upgrade folder and records the sweep in
+"clearflags"; every run ends with exit code 0, and the next order recovers."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit  # noqa: E402
+from kit import flow  # noqa: E402
+
+VERSION = "7.0"
+OLD_SETUPS = ("DazuvuvevSetup_4.0.exe", "DazuvuvevSetup_4.0.exe.bak")
+OTHER_FILE = "notes.txt"
+SWEPT = ["Clear Expire File( %s ) Success!" % name for name in sorted(OLD_SETUPS)]
+
+
+class FailedDownloads(flow.FlowCase):
+
+    def setUp(self):
+        super().setUp()
+        self.setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION, pad=600000)
+
+    def prepare(self):
+        """An earlier, unfinished download of this version beside older
+        setup programs: the order goes straight to a new download, so the
+        files are still there when it fails."""
+        self.bed.write_ini({"version": VERSION, "path": self.upgrade_path(self.setup.name), "overflags": "",
+                            "clearflags": "false"})
+        for name in OLD_SETUPS + (OTHER_FILE,):
+            with open(os.path.join(self.bed.upgrade_dir, name), "wb") as f:
+                f.write(b"old")
+
+    def run_failure(self, kind, visible):
+        """One run that fails by `kind`; returns the notice box's picture
+        when the window was visible."""
+        self.prepare()
+        md5 = "0" * 32 if kind == "md5" else self.setup.md5
+        if kind == "404":
+            self.server.add_fault("/" + self.setup.name, "status=404")
+        elif kind == "drop":
+            self.server.add_fault("/" + self.setup.name, "drop=200000")
+        elif kind == "net":
+            self.server.add_fault("/" + self.setup.name, "stall=120,stall_after=1100000")
+        companion = self.launch()
+        if visible:
+            order = self.order_later(self.setup, VERSION, md5=md5, type="9434")
+            self.wait_box(flow.UPDATE_CAPTION).click("OKBtn")
+            self.assertCtl(order.result())
+            self.wait_upgrade_window()
+        else:
+            self.send_order(self.setup, VERSION, md5=md5)
+        if kind == "net":
+            self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"))
+            self.lose_network()
+
+        picture = None
+        if visible:
+            box = self.wait_box(flow.TIP_CAPTION, timeout=40)
+            self.assertFalse(self.upgrade_window_shown(), "the window is hidden before the notice")
+            self.assertTrue(companion.running(), "the notice waits for the user")
+            picture = box.grab()
+            self.keep_picture(picture, "notice-%s.png" % kind)
+            box.click("OKBtn")
+        self.assertEnds(companion, timeout=40)
+        self.assertNoBox(flow.TIP_CAPTION)
+        self.assertNoSetupRan(0.5)
+        self.assertLogged(flow.QUIT, 1)
+        if kind == "net":
+            # A lost network sweeps nothing: the partial download stays for
+            # a later resume.
+            self.assertNotLogged("Clear Expire File")
+            files = self.bed.upgrade_files()
+            for name in OLD_SETUPS + (OTHER_FILE, self.setup.name + ".part"):
+                self.assertIn(name, files)
+            self.partial = os.path.getsize(os.path.join(self.bed.upgrade_dir, self.setup.name + ".part"))
+            self.assertState(version=VERSION, overflags="", clearflags="false")
+        else:
+            for line in SWEPT:
+                self.assertLogged(line)
+            self.assertFolder(OTHER_FILE)
+            self.assertState(version=VERSION, overflags="", clearflags="false")
+        return picture.region(box.rect("MsgBoxCalTipsStatic")) if picture else None
+
+    def recover(self):
+        """A later order of the same version downloads and verifies."""
+        self.server.reset()
+        companion = self.start_companion()
+        self.send_order(self.setup, VERSION)
+        self.assertEnds(companion)
+        self.assertState(version=VERSION, overflags="over", clearflags="false")
+        self.assertIn(self.setup.name, self.bed.upgrade_files())
+        self.assertNoSetupRan(0)
+
+    def test_hidden_failures_end_silently_and_recover(self):
+        for kind in ("404", "drop", "md5"):
+            with self.subTest(kind=kind):
+                self.bed.reset()
+                self.run_failure(kind, visible=False)
+                self.recover()
+                self.assertLogged("localMD5:%s, remoteMD5:%s" % (self.setup.md5, self.setup.md5), 1)
+                self.client.stop()
+
+    def test_hidden_network_loss_then_resume(self):
+        self.run_failure("net", visible=False)
+        self.restore_network()
+        self.recover()
+        resumed = self.downloads(self.setup)[-1]
+        self.assertGreater(self.partial, 0, "nothing of the transfer reached the disk")
+        self.assertEqual(resumed["range"], "bytes=%d-" % self.partial, "not resumed: %r" % resumed)
+
+    def test_visible_failures_show_their_notice(self):
+        texts = {}
+        for kind in ("404", "drop", "md5", "net"):
+            with self.subTest(kind=kind):
+                self.bed.reset()
+                texts[kind] = self.run_failure(kind, visible=True).data
+                self.client.stop()
+        self.assertEqual(texts["404"], texts["drop"], "one download-failed notice")
+        self.assertEqual(texts["404"], texts["md5"], "a bad checksum is a failed download")
+        self.assertNotEqual(texts["404"], texts["net"], "the network notice has its own text")
+
+    def test_failed_sweep_is_retried_by_the_next_order(self):
+        self.prepare()
+        release = self.lock_file(os.path.join(self.bed.upgrade_dir, OLD_SETUPS[0]))
+        self.server.add_fault("/" + self.setup.name, "status=404")
+        companion = self.launch()
+        self.send_order(self.setup, VERSION)
+        self.assertEnds(companion)
+        self.assertLogged("Clear Expire File( %s ) Failure!" % OLD_SETUPS[0])
+        self.assertState(clearflags="true")
+        self.assertIn(OLD_SETUPS[0], self.bed.upgrade_files())
+
+        release()
+        self.recover()
+        self.assertLogged("Clear Expire File( %s ) Success!" % OLD_SETUPS[0])
+        self.assertNotIn(OLD_SETUPS[0], self.bed.upgrade_files())
+
+
+if __name__ == "__main__":
+    kit.main()
