@@ -74,16 +74,20 @@ bool CUpgradeDlgDUI::StartSetup(bool bCloseClient)
         LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"no setup file known, nothing started");
         return false;
     }
-    CVerifiedSetup setup(*this);
-    if (!setup.IsVerified()) {
-        LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
-        HandleBadSetup();
-        return false;
+    {
+        CVerifiedSetup setup(*this);
+        if (setup.IsVerified()) {
+            if (bCloseClient)
+                KillProcessByName(kClientExeName);
+            ::ShellExecuteW(nullptr, L"open", m_strTemp.c_str(), kSetupParameters, nullptr, SW_SHOWNORMAL);
+            return true;
+        }
     }
-    if (bCloseClient)
-        KillProcessByName(kClientExeName);
-    ::ShellExecuteW(nullptr, L"open", m_strTemp.c_str(), kSetupParameters, nullptr, SW_SHOWNORMAL);
-    return true;
+    // Only after the guard is closed: it denies deleting, and the sweep must
+    // remove this very file.
+    LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
+    HandleBadSetup();
+    return false;
 }
 
 void CUpgradeDlgDUI::RunSetup()
