@@ -23,8 +23,8 @@ class HeldInstallation(flow.FlowCase):
         companion = self.launch()
         self.send_order(setup, version)
         self.assertIn("result=1", self.assertCtl(self.ctl.command("hold")).out)
-        self.wait_logged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5))
-        self.assertState(version=version, overflags="over", clearflags="false")
+        self.wait_state(version=version, overflags="over", clearflags="false")
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5), 1)
         # Longer than one period of the client watch: it keeps waiting.
         self.assertStays(companion, 4)
         self.assertNoSetupRan(0)

@@ -415,6 +415,14 @@ class FlowCase(ScenarioCase):
         self.assertEqual({k: state[k] for k in expected}, expected, "state file: %r" % state)
         return state
 
+    def wait_state(self, timeout=30, **expected):
+        """Waits until the state file holds these values."""
+        def holds():
+            state = self.bed.read_ini() or {}
+            return all(state.get(k) == v for k, v in expected.items())
+        if not wait_for(holds, timeout):
+            self.assertState(**expected)
+
     def assertFolder(self, *names):
         self.assertEqual(self.bed.upgrade_files(), sorted(("Upgrade.ini",) + names))
 
