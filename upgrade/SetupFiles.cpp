@@ -44,6 +44,35 @@ bool IsReservedDeviceName(const std::wstring& strName)
     return false;
 }
 
+// The folder's or file's own path with every link resolved; empty when it
+// cannot be opened.
+std::wstring ResolvedPath(const std::wstring& strPath)
+{
+    HANDLE h = ::CreateFileW(strPath.c_str(), 0 /* no data access */,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS /* folders too */, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    wchar_t szPath[MAX_PATH * 2] = {};
+    const DWORD n = ::GetFinalPathNameByHandleW(h, szPath, MAX_PATH * 2, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(h);
+    return n > 0 && n < MAX_PATH * 2 ? std::wstring(szPath, n) : std::wstring();
+}
+
+// Whether deleting the entry could reach a file elsewhere: a link, or a name
+// that resolves outside the folder. Wine follows a Unix link even when the
+// link itself is deleted, so the attribute alone is not enough.
+bool LeadsOutside(const std::wstring& strResolvedDir, const std::wstring& strPath, DWORD dwAttributes)
+{
+    if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return true;
+    const std::wstring strResolved = ResolvedPath(strPath);
+    if (strResolved.empty() || strResolvedDir.empty())
+        return false;  // nothing to compare: deleting the name itself is all that can happen
+    const size_t nSlash = strResolved.find_last_of(L'\\');
+    return nSlash == std::wstring::npos || _wcsicmp(strResolved.substr(0, nSlash).c_str(), strResolvedDir.c_str()) != 0;
+}
+
 }  // namespace
 
 std::wstring SetupNameFromUrl(LPCWSTR pszUrl)
@@ -87,6 +116,9 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
         *pbSearched = hFind.IsValid();
     if (!hFind.IsValid())
         return true;
+    std::wstring strResolvedDir = ResolvedPath(strDir);
+    while (!strResolvedDir.empty() && strResolvedDir.back() == L'\\')
+        strResolvedDir.pop_back();
     do {
         if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
             continue;
@@ -96,7 +128,8 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
             continue;
         if (!std::wcsstr(fd.cFileName, L".exe"))
             continue;
-        // A link is removed as the link itself, never its target.
+        if (LeadsOutside(strResolvedDir, strDir + fd.cFileName, fd.dwFileAttributes))
+            continue;
         if (!::DeleteFileW((strDir + fd.cFileName).c_str())) {
             LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File( %s ) Failure!", fd.cFileName);
             return false;
