@@ -15,7 +15,12 @@ from kit import flow  # noqa: E402
 VERSION = "7.0"
 OLD_SETUPS = ("DazuvuvevSetup_4.0.exe", "DazuvuvevSetup_4.0.exe.bak")
 OTHER_FILE = "notes.txt"
-SWEPT = ["Clear Expire File( %s ) Success!" % name for name in sorted(OLD_SETUPS)]
+# Not setup programs of the folder, though named like them: a sub-folder, and
+# links to a folder and to a file outside.
+SUBFOLDER = "DazuvuvevSetup_3.0.exe"
+FOLDER_LINK = "DazuvuvevSetup_2.0.exe"
+FILE_LINK = "DazuvuvevSetup_1.0.exe"
+SWEPT = ["Clear Expire File( %s ) Success!" % name for name in OLD_SETUPS]
 
 
 class FailedDownloads(flow.FlowCase):
@@ -33,6 +38,17 @@ class FailedDownloads(flow.FlowCase):
         for name in OLD_SETUPS + (OTHER_FILE,):
             with open(os.path.join(self.bed.upgrade_dir, name), "wb") as f:
                 f.write(b"old")
+        # Nothing outside the upgrade folder may go, whatever leads there.
+        self.outside = os.path.join(self.scratch, "outside")
+        os.makedirs(self.outside, exist_ok=True)
+        for name in ("kept.exe", "target.exe"):
+            with open(os.path.join(self.outside, name), "wb") as f:
+                f.write(b"outside")
+        os.makedirs(os.path.join(self.bed.upgrade_dir, SUBFOLDER))
+        with open(os.path.join(self.bed.upgrade_dir, SUBFOLDER, "inner.exe"), "wb") as f:
+            f.write(b"inner")
+        os.symlink(self.outside, os.path.join(self.bed.upgrade_dir, FOLDER_LINK))
+        os.symlink(os.path.join(self.outside, "target.exe"), os.path.join(self.bed.upgrade_dir, FILE_LINK))
 
     def run_failure(self, kind, visible):
         """One run that fails by `kind`; returns the notice box's picture
@@ -81,7 +97,10 @@ class FailedDownloads(flow.FlowCase):
         else:
             for line in SWEPT:
                 self.assertLogged(line)
-            self.assertFolder(OTHER_FILE)
+            self.assertNotLogged("Clear Expire File( %s )" % FILE_LINK)
+            self.assertFolder(OTHER_FILE, SUBFOLDER, FOLDER_LINK, FILE_LINK)
+            self.assertTrue(os.path.exists(os.path.join(self.bed.upgrade_dir, SUBFOLDER, "inner.exe")))
+            self.assertEqual(sorted(os.listdir(self.outside)), ["kept.exe", "target.exe"])
             self.assertState(version=VERSION, overflags="", clearflags="false")
         return picture.region(box.rect("MsgBoxCalTipsStatic")) if picture else None
 
