@@ -80,9 +80,9 @@ class SkinWindow:
     def rect(self, name):
         return self.rects[name]
 
-    def click(self, name, dx=None):
+    def click(self, name):
         x, y, w, h = self.rects[name]
-        xwin.click(self.window, x + (w // 2 if dx is None else dx), y + h // 2)
+        xwin.click(self.window, x + w // 2, y + h // 2)
 
     def grab(self):
         return Screen.grab().crop(*xwin.geometry(self.window))
@@ -294,15 +294,10 @@ class FlowCase(ScenarioCase):
         """The Windows path under which the companion keeps a setup file."""
         return self.bed.to_windows(os.path.join(self.bed.upgrade_dir, name))
 
-    def place_setup(self, setup, data=None):
+    def place_setup(self, setup):
         """Puts a setup into the upgrade folder as if downloaded earlier."""
         os.makedirs(self.bed.upgrade_dir, exist_ok=True)
-        target = os.path.join(self.bed.upgrade_dir, setup.name)
-        with open(setup.path, "rb") as src:
-            content = src.read() if data is None else data
-        with open(target, "wb") as out:
-            out.write(content)
-        return target
+        shutil.copyfile(setup.path, os.path.join(self.bed.upgrade_dir, setup.name))
 
     def downloads(self, setup):
         return [r for r in self.server.requests("/" + setup.name) if r.get("method") == "GET"]
