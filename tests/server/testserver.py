@@ -36,9 +36,9 @@ class Fault:
     KNOWN = {"status", "drop", "short", "stall", "stall_after", "rate", "noetag", "nolastmod",
              "norange", "nolength", "etag"}
 
-    def __init__(self, spec=""):
+    def __init__(self, faults=""):
         self.items = {}
-        for part in filter(None, (p.strip() for p in spec.split(","))):
+        for part in filter(None, (p.strip() for p in faults.split(","))):
             name, _, value = part.partition("=")
             if name not in self.KNOWN:
                 raise ValueError("unknown fault %r" % name)
@@ -196,20 +196,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # -- files ---------------------------------------------------------
     def _resolve(self):
         """Splits the request path into (fault, file path) and applies queued
-        faults; the fault travels in a "/fault/SPEC/" prefix or "?fault=SPEC"."""
+        faults; the fault travels in a "/fault/FAULTS/" prefix or "?fault=FAULTS"."""
         url = urllib.parse.urlsplit(self.path)
         path = urllib.parse.unquote(url.path)
-        spec = ""
+        faults = ""
         m = re.match(r"^/fault/([^/]*)(/.*)$", path)
         if m:
-            spec, path = m.group(1), m.group(2)
+            faults, path = m.group(1), m.group(2)
         query = dict(urllib.parse.parse_qsl(url.query))
         if "fault" in query:
-            spec = ",".join(filter(None, (spec, query["fault"])))
+            faults = ",".join(filter(None, (faults, query["fault"])))
         queued = self.owner._take_fault(path)
         if queued:
-            spec = ",".join(filter(None, (spec, queued)))
-        return Fault(spec), path
+            faults = ",".join(filter(None, (faults, queued)))
+        return Fault(faults), path
 
     def _serve_file(self):
         try:
@@ -441,12 +441,12 @@ class TestServer:
         return "http://%s:%d/%s" % (self.host, self.port, path.lstrip("/"))
 
     # faults and log
-    def add_fault(self, path, spec, count=1):
+    def add_fault(self, path, faults, count=1):
         """The next `count` requests of `path` (without any /fault/ prefix)
-        behave as `spec` says."""
-        Fault(spec)  # validate now, not at request time
+        behave as `faults` says."""
+        Fault(faults)  # validate now, not at request time
         with self._lock:
-            self._faults.setdefault(path, []).extend([spec] * count)
+            self._faults.setdefault(path, []).extend([faults] * count)
 
     def _take_fault(self, path):
         with self._lock:

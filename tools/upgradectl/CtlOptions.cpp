@@ -158,8 +158,8 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
 
     const std::wstring strName = argv[1];
     const CommandSpec* pSpec = nullptr;
-    for (const CommandSpec& spec : Commands()) {
-        if (strName == spec.pszName) pSpec = &spec;
+    for (const CommandSpec& command : Commands()) {
+        if (strName == command.pszName) pSpec = &command;
     }
     if (!pSpec) {
         strError = L"unknown command \"" + strName + L"\"";
