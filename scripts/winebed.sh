@@ -59,6 +59,15 @@ if [ ! -f "$WINEPREFIX/.booted" ]; then
 fi
 
 wineserver -p >/dev/null 2>&1
+# On a private Xvfb nobody manages windows; Wine would wait 2 s for a window
+# manager each time an active window is hidden. On the user's own display the
+# window manager does its job.
+x11key='HKCU\Software\Wine\X11 Driver'
+if [ -n "$xvfb_pid" ]; then
+  wine reg add "$x11key" /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+else
+  wine reg delete "$x11key" /v Managed /f </dev/null >/dev/null 2>&1
+fi
 # The first Wine program also starts Wine's own background programs, which
 # inherit its output; started here, they do not hold the command's pipes open
 # (CTest would otherwise wait for them until its time-out).
