@@ -1,5 +1,5 @@
 #include "log/Log.h"
-#include "log/FileHandle.h"
+#include "afx/KernelHandle.h"
 
 #include <limits.h>
 #include <stdarg.h>
@@ -199,7 +199,7 @@ void CLog::WriteToFile(char* pData, int nLength)
 {
     CCriticalSectionLock lock(m_csLock);
     const std::wstring strPath = GetLogFilePath();
-    CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!file.IsValid())
         return;
@@ -229,7 +229,7 @@ void CLog::RollFile()
 
     LARGE_INTEGER size = {};
     {
-        CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+        CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
         if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size))
             return;

@@ -1,6 +1,7 @@
 // Asking the user, closing the client and starting the setup program.
 #include "upgrade/UpgradeDlgDUI.h"
 
+#include "afx/KernelHandle.h"
 #include "log/Log.h"
 #include "upgrade/UpgradePrompts.h"
 #include "upgrade/UpgradeState.h"
@@ -15,36 +16,18 @@ namespace {
 const wchar_t kClientExeName[] = L"Dazuvuvev.exe";
 const wchar_t kSetupParameters[] = L"/UPGRADESHELL";
 
-// A kernel handle that closes itself.
-class CHandle {
-public:
-    explicit CHandle(HANDLE h = nullptr) : m_h(h) {}
-    ~CHandle()
-    {
-        if (IsValid())
-            ::CloseHandle(m_h);
-    }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    bool IsValid() const { return m_h && m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
-
 }  // namespace
 
 bool KillProcessByName(LPCWSTR pszName)
 {
-    CHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    CKernelHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!hSnapshot.IsValid())
         return false;
     PROCESSENTRY32W pe = {};
     pe.dwSize = sizeof(pe);
     for (BOOL bMore = ::Process32FirstW(hSnapshot.Get(), &pe); bMore; bMore = ::Process32NextW(hSnapshot.Get(), &pe)) {
         if (_wcsicmp(pe.szExeFile, pszName) == 0) {
-            CHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
+            CKernelHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
             return hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0);
         }
     }
@@ -64,7 +47,7 @@ public:
     bool IsVerified() const { return m_bVerified; }
 
 private:
-    CHandle m_hFile;
+    CKernelHandle m_hFile;
     bool m_bVerified;
 };
 

@@ -1,7 +1,7 @@
 #include "tools/logdecode/LogDecode.h"
 
 #include "log/Log.h"
-#include "log/FileHandle.h"
+#include "afx/KernelHandle.h"
 
 #include <shlobj.h>
 
@@ -61,7 +61,7 @@ std::string ReadableLogText(const std::string& strDecoded)
 bool ReadWholeFile(const std::wstring& strPath, std::string& strData, std::wstring& strError)
 {
     // The upgrade companion may be appending or rotating right now.
-    CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!file.IsValid()) {
         strError = L"cannot open " + strPath + L": " + SystemMessage(GetLastError());
@@ -96,7 +96,7 @@ bool ReadWholeFile(const std::wstring& strPath, std::string& strData, std::wstri
 
 bool WriteWholeFile(const std::wstring& strPath, const std::string& strData, std::wstring& strError)
 {
-    CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!file.IsValid()) {
         strError = L"cannot create " + strPath + L": " + SystemMessage(GetLastError());
         return false;
@@ -117,8 +117,8 @@ bool WriteWholeFile(const std::wstring& strPath, const std::string& strData, std
 bool IsSameFile(const std::wstring& strFirst, const std::wstring& strSecond)
 {
     const DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    CFileHandle first(CreateFileW(strFirst.c_str(), 0, dwShare, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
-    CFileHandle second(CreateFileW(strSecond.c_str(), 0, dwShare, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+    CKernelHandle first(CreateFileW(strFirst.c_str(), 0, dwShare, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+    CKernelHandle second(CreateFileW(strSecond.c_str(), 0, dwShare, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!first.IsValid() || !second.IsValid())
         return false;
     BY_HANDLE_FILE_INFORMATION infoFirst = {}, infoSecond = {};

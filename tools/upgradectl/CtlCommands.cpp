@@ -1,5 +1,7 @@
 #include "tools/upgradectl/CtlCommands.h"
 
+#include "afx/KernelHandle.h"
+
 #include "tools/logdecode/LogDecode.h"
 #include "tools/upgradectl/CtlConsole.h"
 #include "tools/upgradectl/FileDigest.h"
@@ -10,20 +12,6 @@
 #include <shlwapi.h>
 
 namespace {
-
-class CKernelHandle {
-public:
-    explicit CKernelHandle(HANDLE h = nullptr) : m_h(h) {}
-    ~CKernelHandle() {
-        if (m_h && m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
-    }
-    CKernelHandle(const CKernelHandle&) = delete;
-    CKernelHandle& operator=(const CKernelHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 const int kPollMs = 50;
 

@@ -1,25 +1,12 @@
 #include "tools/upgradectl/FileDigest.h"
 
+#include "afx/KernelHandle.h"
+
 #include <wincrypt.h>
 
 #include <vector>
 
 namespace {
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE h) : m_h(h) {}
-    ~CFileHandle() {
-        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-    bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_h;
-};
 
 // One MD5 computation of the system's crypto provider.
 class CMd5 {
@@ -74,9 +61,9 @@ std::wstring Md5Text(const void* pData, size_t cbData) {
 
 bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::wstring& strMD5,
                      std::wstring& strError) {
-    CFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
+    if (!file.IsValid()) {
         strError = L"cannot open \"" + strPath + L"\" (" + ErrorText(GetLastError()) + L")";
         return false;
     }
