@@ -3,6 +3,41 @@
 
 namespace nubra {
 
+namespace {
+
+constexpr int kSlotsPerBlock = 4;
+constexpr int kBlocks = DOWNLOAD_RECORD_POOL_SIZE / kSlotsPerBlock;
+
+// Alone in its section, so that its first record starts the section.
+__attribute__((section(DOWNLOAD_RECORD_SECTION), used)) DOWNLOAD_PROGRESS g_aSharedRecords[DOWNLOAD_RECORD_POOL_SIZE];
+volatile LONG g_alBlockTaken[kBlocks];
+
+int TakeBlock()
+{
+    for (int i = 0; i < kBlocks; ++i) {
+        if (::InterlockedCompareExchange(&g_alBlockTaken[i], 1, 0) == 0) return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+CRecordPool::CRecordPool(HWND hWnd, UINT uMsg) : m_hWnd(hWnd), m_uMsg(uMsg)
+{
+    static_assert(kSlots == kSlotsPerBlock, "one block per pool");
+    m_nBlock = TakeBlock();
+    m_pRecords = m_nBlock >= 0 ? &g_aSharedRecords[m_nBlock * kSlotsPerBlock] : m_aOwnRecords;
+    for (int i = 0; i < kSlots; ++i) m_pRecords[i] = DOWNLOAD_PROGRESS{};
+}
+
+CRecordPool::~CRecordPool()
+{
+    if (m_nBlock < 0) return;
+    // A stale record must not look like a live one to a later reader.
+    for (int i = 0; i < kSlots; ++i) m_pRecords[i] = DOWNLOAD_PROGRESS{};
+    ::InterlockedExchange(&g_alBlockTaken[m_nBlock], 0);
+}
+
 void CALLBACK CRecordPool::OnHandled(HWND, UINT, ULONG_PTR dwData, LRESULT)
 {
     *reinterpret_cast<bool*>(dwData) = false;
@@ -32,9 +67,9 @@ bool CRecordPool::SendInSlot(const DOWNLOAD_PROGRESS& rec, int nKeepFree)
     if (kSlots - BusyCount() <= nKeepFree) return false;
     for (int i = 0; i < kSlots; ++i) {
         if (m_abBusy[i]) continue;
-        m_aRecords[i] = rec;
+        m_pRecords[i] = rec;
         m_abBusy[i] = true;
-        if (!::SendMessageCallbackW(m_hWnd, m_uMsg, reinterpret_cast<WPARAM>(&m_aRecords[i]), 0, &OnHandled,
+        if (!::SendMessageCallbackW(m_hWnd, m_uMsg, reinterpret_cast<WPARAM>(&m_pRecords[i]), 0, &OnHandled,
                                     reinterpret_cast<ULONG_PTR>(&m_abBusy[i]))) {
             m_abBusy[i] = false;  // the window is gone: nobody will read it
             return false;

@@ -9,6 +9,10 @@
 // is the slot reused. When no slot is free a progress report is skipped; one
 // slot is always kept back for the final record. A window that never handles
 // its messages therefore costs a few hundred bytes and never a deadlock.
+//
+// The slots themselves are a block of the library's one record array, which
+// lies in a section of its own (netlib/DownloadRecord.h): the window checks
+// that a record pointer names one of them before it reads anything.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +23,8 @@ namespace nubra {
 
 class CRecordPool {
 public:
-    CRecordPool(HWND hWnd, UINT uMsg) : m_hWnd(hWnd), m_uMsg(uMsg) {}
+    CRecordPool(HWND hWnd, UINT uMsg);
+    ~CRecordPool();
     CRecordPool(const CRecordPool&) = delete;
     CRecordPool& operator=(const CRecordPool&) = delete;
 
@@ -42,7 +47,12 @@ private:
 
     HWND m_hWnd;
     UINT m_uMsg;
-    DOWNLOAD_PROGRESS m_aRecords[kSlots] = {};
+    // A block of the shared array; with every block taken (only when more
+    // than a dozen transfers run at once) records of the pool's own, which
+    // the upgrade window would not accept.
+    int m_nBlock = -1;
+    DOWNLOAD_PROGRESS* m_pRecords = nullptr;
+    DOWNLOAD_PROGRESS m_aOwnRecords[kSlots] = {};
     // Touched only on the worker thread: the callback runs there too.
     bool m_abBusy[kSlots] = {};
 };

@@ -27,9 +27,24 @@ LPCWSTR SkipProgramName(LPCWSTR pszCommandLine)
     return p;
 }
 
+LPCWSTR UpgradeArguments(LPCWSTR pszCommandLine)
+{
+    if (!pszCommandLine)
+        return L"";
+    // A launcher may pass the arguments alone, with the program named only in
+    // its own first parameter. No program path starts with the word (a file
+    // name cannot hold its colons), so such a first token is an argument.
+    LPCWSTR p = pszCommandLine;
+    while (*p == L' ' || *p == L'\t')
+        ++p;
+    if (std::wcsncmp(p, kUpgradeCommandWord, std::wcslen(kUpgradeCommandWord)) == 0)
+        return p;
+    return SkipProgramName(pszCommandLine);
+}
+
 bool ParseUpgradeCommandLine(LPCWSTR pszCommandLine, std::wstring& strUser, std::wstring& strPassword)
 {
-    const std::wstring strArgs = SkipProgramName(pszCommandLine);
+    const std::wstring strArgs = UpgradeArguments(pszCommandLine);
     if (strArgs.find(kUpgradeCommandWord) == std::wstring::npos)
         return false;
     const size_t nFirst = strArgs.find(L':');

@@ -27,3 +27,10 @@ static_assert(offsetof(DOWNLOAD_PROGRESS, unReceived) == 536, "record layout");
 static_assert(offsetof(DOWNLOAD_PROGRESS, unExtra) == 540, "record layout");
 static_assert(offsetof(DOWNLOAD_PROGRESS, dSpeed) == 544, "record layout");
 static_assert(sizeof(DOWNLOAD_PROGRESS) == 552, "record layout");
+
+// Every record the library sends lies in one array of this many records, the
+// only thing in the section of this name of NubraSdk.dll's image. The window
+// accepts a record pointer only when it points at one of them, so a message
+// from another process cannot make it read arbitrary memory.
+#define DOWNLOAD_RECORD_SECTION ".nbrec"
+enum { DOWNLOAD_RECORD_POOL_SIZE = 64 };

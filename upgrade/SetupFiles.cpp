@@ -1,6 +1,7 @@
 #include "upgrade/SetupFiles.h"
 
 #include "log/Log.h"
+#include "upgrade/UpgradeState.h"
 
 #include <cwchar>
 #include <cwctype>
@@ -73,23 +74,36 @@ bool LeadsOutside(const std::wstring& strResolvedDir, const std::wstring& strPat
     return nSlash == std::wstring::npos || _wcsicmp(strResolved.substr(0, nSlash).c_str(), strResolvedDir.c_str()) != 0;
 }
 
+bool EndsWithNoCase(const std::wstring& strText, LPCWSTR pszTail)
+{
+    const size_t nTail = std::wcslen(pszTail);
+    return strText.size() >= nTail && _wcsicmp(strText.c_str() + strText.size() - nTail, pszTail) == 0;
+}
+
 }  // namespace
 
 std::wstring SetupNameFromUrl(LPCWSTR pszUrl)
 {
     if (!pszUrl)
         return std::wstring();
-    LPCWSTR pszSlash = std::wcsrchr(pszUrl, L'/');
-    std::wstring strName = pszSlash ? pszSlash + 1 : pszUrl;
-    const size_t nEnd = strName.find_first_of(L"?#");
+    // The query and fragment go first: a "/" inside them belongs to no path.
+    std::wstring strPath = pszUrl;
+    const size_t nEnd = strPath.find_first_of(L"?#");
     if (nEnd != std::wstring::npos)
-        strName.erase(nEnd);
-    return strName;
+        strPath.erase(nEnd);
+    const size_t nSlash = strPath.rfind(L'/');
+    return nSlash == std::wstring::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
 bool IsAcceptableSetupName(const std::wstring& strDir, const std::wstring& strName)
 {
     if (strName.empty() || strName == L"." || strName == L"..")
+        return false;
+    // The server must not name our own files: the state file, or the partial
+    // download and its note beside the target. And only a program is ever
+    // started from this folder.
+    if (_wcsicmp(strName.c_str(), kStateFileName) == 0 || EndsWithNoCase(strName, L".part") ||
+        EndsWithNoCase(strName, L".part.meta") || !EndsWithNoCase(strName, L".exe"))
         return false;
     for (wchar_t ch : strName) {
         if (ch < 32 || std::wcschr(L"\\/:*?\"<>|", ch))
@@ -108,8 +122,26 @@ bool SetupDigestMatches(LPCWSTR pszLocalMd5, LPCWSTR pszExpectedMd5)
     return pszLocalMd5 && pszExpectedMd5 && pszLocalMd5[0] && std::wcscmp(pszLocalMd5, pszExpectedMd5) == 0;
 }
 
+bool IsOwnFolderPath(const std::wstring& strDir)
+{
+    // "C:\..." or "\\server\share\..."; anything else would be taken
+    // relative to the current drive or folder, which the program does not own.
+    if (strDir.size() < 3 || strDir.back() != L'\\')
+        return false;
+    const bool bDrive = std::iswalpha(strDir[0]) && strDir[1] == L':' && strDir[2] == L'\\';
+    const bool bUnc = strDir[0] == L'\\' && strDir[1] == L'\\';
+    return bDrive || bUnc;
+}
+
 bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
 {
+    if (pbSearched)
+        *pbSearched = false;
+    if (!IsOwnFolderPath(strDir)) {
+        LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File refused, folder( %s ) is not absolute",
+                 strDir.c_str());
+        return false;
+    }
     WIN32_FIND_DATAW fd;
     CFindHandle hFind(::FindFirstFileW((strDir + L"*.*").c_str(), &fd));
     if (pbSearched)
@@ -130,6 +162,9 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
             continue;
         if (LeadsOutside(strResolvedDir, strDir + fd.cFileName, fd.dwFileAttributes))
             continue;
+        // A read-only leftover would fail every later sweep, run after run.
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            ::SetFileAttributesW((strDir + fd.cFileName).c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
         if (!::DeleteFileW((strDir + fd.cFileName).c_str())) {
             LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File( %s ) Failure!", fd.cFileName);
             return false;

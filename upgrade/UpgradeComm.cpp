@@ -3,6 +3,7 @@
 
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
+#include "upgrade/OrderRules.h"
 #include "upgrade/UpgradePrompts.h"
 #include "upgrade/UpgradeState.h"
 
@@ -13,14 +14,18 @@
 
 namespace {
 
-// Whatever the sender wrote, every text field ends at its last unit.
-void TerminateOrderFields(UPGRADE_COMM& stComm)
-{
-    wchar_t* const fields[] = {stComm.szFileName, stComm.szReserved, stComm.szVersion, stComm.szURL,
-                               stComm.szSize,     stComm.szMD5,      stComm.szUpgradeType};
-    for (wchar_t* pszField : fields)
-        pszField[UPGRADE_TEXT_CCH - 1] = L'\0';
-}
+// Marks the handling of an accepted order, which a modal prompt may hold open
+// while further orders arrive.
+class CBusyOrder {
+public:
+    explicit CBusyOrder(bool& bFlag) : m_bFlag(bFlag) { m_bFlag = true; }
+    ~CBusyOrder() { m_bFlag = false; }
+    CBusyOrder(const CBusyOrder&) = delete;
+    CBusyOrder& operator=(const CBusyOrder&) = delete;
+
+private:
+    bool& m_bFlag;
+};
 
 bool IsInteractiveType(const UPGRADE_COMM& stComm)
 {
@@ -36,6 +41,11 @@ void CUpgradeDlgDUI::GiveFailureNotice()
         ShowDownloadFailedBox();
     }
     ExistMainThread();
+}
+
+bool CUpgradeDlgDUI::IsOrderBusy() const
+{
+    return m_bInOrder || m_bDownloadRunning || m_bOverPending || m_bFailPending;
 }
 
 bool CUpgradeDlgDUI::RunCleanUpStep()
@@ -56,16 +66,50 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     const DWORD dwData = static_cast<DWORD>(pCopyDataStruct->dwData);
     if (HIWORD(dwData) != UPGRADE_COMM_TAG || (LOWORD(dwData) != 0 && LOWORD(dwData) != 1))
         return CDialog::OnCopyData(pWnd, pCopyDataStruct);
-    m_nMode = LOWORD(dwData);
+    const int nMode = LOWORD(dwData);
 
+    // Without the upgrade folder there is nowhere to sweep or download to;
+    // the quit is already on its way.
+    if (!m_bUpgradeDirReady) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order refused, the upgrade folder is not ready");
+        return TRUE;
+    }
+
+    const bool bBusy = IsOrderBusy();
     if (pCopyDataStruct->cbData != sizeof(UPGRADE_COMM) || !pCopyDataStruct->lpData) {
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"COPYDATASTRUCT ERROR! Address of m_stComm:%x",
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&m_stComm)));
+        // A running download is never ended by a later order.
+        if (!bBusy)
+            ExistMainThread();
+        return TRUE;
+    }
+    UPGRADE_COMM stOrder;
+    std::memcpy(&stOrder, pCopyDataStruct->lpData, sizeof(UPGRADE_COMM));
+    TerminateOrderFields(stOrder);
+
+    // One transfer per target: a second one would fail on the locked partial
+    // file, and its failure would sweep the good one away.
+    if (bBusy) {
+        if (IsSameOrder(stOrder, nMode, m_stComm, m_nMode))
+            LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"same order again while its download runs, URL= %s",
+                     stOrder.szURL);
+        else
+            LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order refused while the download of %s runs, URL= %s",
+                     m_stComm.szURL, stOrder.szURL);
+        return TRUE;
+    }
+    CBusyOrder busy(m_bInOrder);
+    m_nMode = nMode;
+    m_stComm = stOrder;
+
+    // A line break would add keys to the state file; any control character
+    // makes the order as unusable as a bad address.
+    if (LPCWSTR pszField = FindControlCharacterField(m_stComm)) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order check failure, control character in %s", pszField);
         ExistMainThread();
         return TRUE;
     }
-    std::memcpy(&m_stComm, pCopyDataStruct->lpData, sizeof(UPGRADE_COMM));
-    TerminateOrderFields(m_stComm);
 
     // An address the setup's name cannot be taken from is as unusable as one
     // without a scheme.
@@ -107,8 +151,8 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     ShowProgress(0);
     LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"Nubra_SDK::UpgradeDownLoadFile, URL=%s, m_strTemp=%s, m_stComm.szSize=%s",
              m_stComm.szURL, m_strTemp.c_str(), m_stComm.szSize);
-    UpgradeDownLoadFile(m_stComm.szURL, m_strTemp.c_str(), 0, m_hWnd, WM_MSG_DOWNLOAD, 0,
-                        static_cast<__int64>(_wtol(m_stComm.szSize)), 0);
+    m_bDownloadRunning = UpgradeDownLoadFile(m_stComm.szURL, m_strTemp.c_str(), 0, m_hWnd, WM_MSG_DOWNLOAD, 0,
+                                             static_cast<__int64>(_wtol(m_stComm.szSize)), 0) != 0;
     return TRUE;
 }
 

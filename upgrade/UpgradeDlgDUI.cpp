@@ -120,12 +120,29 @@ LRESULT CUpgradeDlgDUI::OnCtrlClick(WPARAM wParam, LPARAM)
     // Neither button stops the download; they only take the window away,
     // which changes how the download ends.
     auto pClicked = reinterpret_cast<DUI_CTRLBASE*>(wParam);
-    if (pClicked && (pClicked == m_pCloseBtn || pClicked == m_pCancelDownload)) {
-        SetForegroundWindow();
-        m_bHidden = true;
-        ShowWindow(SW_HIDE);
-    }
+    if (pClicked && (pClicked == m_pCloseBtn || pClicked == m_pCancelDownload))
+        HideByUser();
     return 0;
+}
+
+void CUpgradeDlgDUI::HideByUser()
+{
+    SetForegroundWindow();
+    m_bHidden = true;
+    ShowWindow(SW_HIDE);
+}
+
+// The dialog manager turns Alt+F4, WM_CLOSE and the taskbar's close into
+// IDCANCEL; ending the dialog would only hide it and leave m_bHidden false,
+// so the setup would still start and failure notices still appear.
+void CUpgradeDlgDUI::OnCancel()
+{
+    HideByUser();
+}
+
+void CUpgradeDlgDUI::OnOK()
+{
+    HideByUser();
 }
 
 LRESULT CUpgradeDlgDUI::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)

@@ -49,6 +49,11 @@ protected:
 private:
     // Showing and hiding.
     void ShowUpgradeWindow();
+    // Every close of the shown window (its close button, Alt+F4, WM_CLOSE,
+    // the taskbar) only takes it off the screen.
+    void HideByUser();
+    void OnOK() override;
+    void OnCancel() override;
     void HideAfterError();
     void GiveFailureNotice();
     void StartWaitForClientExit();
@@ -56,9 +61,14 @@ private:
     // The client's commands and the order.
     LRESULT OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbHandled);
     bool RunCleanUpStep();
+    // An order is being handled, or its download has not ended yet.
+    bool IsOrderBusy() const;
 
     // Download messages.
     LRESULT OnDownloadProgress(WPARAM wParam);
+    // Whether a WM_MSG_DOWNLOAD message comes from the library: sent, not
+    // posted, while our transfer runs, with a record from the library's pool.
+    bool IsRecordFromLibrary(WPARAM wParam) const;
     LRESULT OnDownloadOver();
     LRESULT OnDownloadFail();
     LRESULT OnNetBreak();
@@ -116,6 +126,13 @@ private:
     bool m_bHold = false;
     bool m_bSetupReady = false;
     int m_nMode = 0;
+
+    // What keeps foreign or repeated messages from steering the upgrade.
+    bool m_bUpgradeDirReady = false;   // InitUpgradeDir succeeded
+    bool m_bInOrder = false;           // an accepted order is being handled
+    bool m_bDownloadRunning = false;   // started, its final record not yet seen
+    bool m_bOverPending = false;       // we posted WM_MSG_DOWNLOAD_OVER
+    bool m_bFailPending = false;       // we posted WM_MSG_DOWNLOAD_FAIL
 };
 
 // Terminates the first running process of that executable name (any letter

@@ -4,6 +4,7 @@
 
 #include "log/Log.h"
 #include "netlib/DownloadRecord.h"
+#include "upgrade/LibraryRecord.h"
 #include "ui/SkinLayer.h"
 #include "upgrade/UpgradePrompts.h"
 #include "upgrade/UpgradeState.h"
@@ -14,11 +15,24 @@ namespace {
 const DWORD kSettleDelayMs = 3000;
 }
 
+bool CUpgradeDlgDUI::IsRecordFromLibrary(WPARAM wParam) const
+{
+    // The library sends its records and never posts them; a posted one, or
+    // one that points anywhere but into the library's record pool, would let
+    // any process of the session make us read what it likes.
+    if (::InSendMessageEx(nullptr) == ISMEX_NOSEND)
+        return false;
+    return m_bDownloadRunning && IsLibraryProgressRecord(reinterpret_cast<const void*>(wParam));
+}
+
 LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
 {
-    const auto* pRecord = reinterpret_cast<const DOWNLOAD_PROGRESS*>(wParam);
-    if (!pRecord)
+    if (!IsRecordFromLibrary(wParam)) {
+        LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD not from the network library ignored, wParam=%x",
+                 static_cast<unsigned>(wParam));
         return 1;
+    }
+    const auto* pRecord = reinterpret_cast<const DOWNLOAD_PROGRESS*>(wParam);
     LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ",
              pRecord->iState, pRecord->unFileSize, pRecord->unPosition, pRecord->unReceived, pRecord->unExtra);
 
@@ -42,11 +56,13 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
         break;
     }
     case DOWNLOAD_STATE_FINISHED:
-        PostMessage(WM_MSG_DOWNLOAD_OVER);
+        m_bDownloadRunning = false;
+        m_bOverPending = PostMessage(WM_MSG_DOWNLOAD_OVER) != FALSE;
         break;
     case DOWNLOAD_STATE_NET_FAILED:
     case DOWNLOAD_STATE_FILE_FAILED:
-        PostMessage(WM_MSG_DOWNLOAD_FAIL);
+        m_bDownloadRunning = false;
+        m_bFailPending = PostMessage(WM_MSG_DOWNLOAD_FAIL) != FALSE;
         break;
     default:
         break;
@@ -65,6 +81,13 @@ void CUpgradeDlgDUI::HandleBadSetup()
 
 LRESULT CUpgradeDlgDUI::OnDownloadOver()
 {
+    // Only the one we posted ourselves: a foreign one would sweep a setup
+    // that is still downloading, or clear "over".
+    if (!m_bOverPending || !m_bUpgradeDirReady) {
+        LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD_OVER not posted by this window ignored");
+        return 1;
+    }
+    m_bOverPending = false;
     m_bDownloadEnded = true;
     ::Sleep(kSettleDelayMs);
 
@@ -92,6 +115,11 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
 
 LRESULT CUpgradeDlgDUI::OnDownloadFail()
 {
+    if (!m_bFailPending || !m_bUpgradeDirReady) {
+        LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD_FAIL not posted by this window ignored");
+        return 1;
+    }
+    m_bFailPending = false;
     ::Sleep(kSettleDelayMs);
     if (!g_bNetAlive)
         return 1;  // the pending network message ends the upgrade
@@ -107,6 +135,12 @@ LRESULT CUpgradeDlgDUI::OnDownloadFail()
 
 LRESULT CUpgradeDlgDUI::OnNetBreak()
 {
+    // The network watch clears the flag before it posts; with the flag still
+    // set the message came from elsewhere.
+    if (g_bNetAlive) {
+        LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_NET_BREAK without a lost network ignored");
+        return 1;
+    }
     if (m_bDownloadEnded)
         return 1;
     if (!m_bHidden) {

@@ -12,7 +12,6 @@
 
 namespace {
 const wchar_t kUpgradeFolderName[] = L"\\DazuvuvevUpgrade";
-const wchar_t kIniFileName[] = L"Upgrade.ini";
 }
 
 bool CUpgradeDlgDUI::InitUpgradeDir()
@@ -30,14 +29,13 @@ bool CUpgradeDlgDUI::InitUpgradeDir()
         return false;
     ::StringCchCopyW(m_szUpgradeDir, MAX_PATH, szDir);
     ::StringCchCopyW(m_szIniPath, MAX_PATH, szDir);
-    if (FAILED(::StringCchCatW(m_szIniPath, MAX_PATH, kIniFileName)))
+    if (FAILED(::StringCchCatW(m_szIniPath, MAX_PATH, kStateFileName)))
         return false;
 
-    // Creates an empty file at the first start and proves it can be written.
-    HANDLE hIni = ::CreateFileW(m_szIniPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hIni == INVALID_HANDLE_VALUE)
+    // Creates the file at the first start and proves it can be written.
+    if (!PrepareStateFile(m_szIniPath))
         return false;
-    ::CloseHandle(hIni);
+    m_bUpgradeDirReady = true;
     return true;
 }
 

@@ -1,5 +1,8 @@
 #include "upgrade/UpgradeState.h"
 
+#include "afx/KernelHandle.h"
+
+const wchar_t kStateFileName[] = L"Upgrade.ini";
 const wchar_t kUpgradeSection[] = L"UPGRADE";
 const wchar_t kKeyVersion[] = L"version";
 const wchar_t kKeyPath[] = L"path";
@@ -11,14 +14,35 @@ const wchar_t kOverFlagsDone[] = L"over";
 const wchar_t kFlagTrue[] = L"true";
 const wchar_t kFlagFalse[] = L"false";
 
+bool PrepareStateFile(LPCWSTR pszIniPath)
+{
+    if (!pszIniPath || !pszIniPath[0])
+        return false;
+    CKernelHandle hIni(::CreateFileW(pszIniPath, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hIni.IsValid())
+        return false;
+    LARGE_INTEGER size = {};
+    if (::GetFileSizeEx(hIni.Get(), &size) && size.QuadPart == 0) {
+        static const BYTE kUtf16Mark[] = {0xFF, 0xFE};
+        DWORD dwWritten = 0;
+        ::WriteFile(hIni.Get(), kUtf16Mark, sizeof(kUtf16Mark), &dwWritten, nullptr);
+    }
+    return true;
+}
+
 std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey)
 {
     wchar_t szValue[MAX_PATH] = {};
+    if (!pszIniPath || !pszIniPath[0])
+        return szValue;
     ::GetPrivateProfileStringW(kUpgradeSection, pszKey, L"", szValue, MAX_PATH, pszIniPath);
     return szValue;
 }
 
 void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
 {
+    if (!pszIniPath || !pszIniPath[0])
+        return;
     ::WritePrivateProfileStringW(kUpgradeSection, pszKey, pszValue, pszIniPath);
 }

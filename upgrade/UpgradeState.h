@@ -6,6 +6,7 @@
 
 #include <string>
 
+extern const wchar_t kStateFileName[];  // "Upgrade.ini", in the upgrade folder
 extern const wchar_t kUpgradeSection[];
 extern const wchar_t kKeyVersion[];
 extern const wchar_t kKeyPath[];
@@ -17,7 +18,15 @@ extern const wchar_t kOverFlagsDone[];   // "over"
 extern const wchar_t kFlagTrue[];        // "true"
 extern const wchar_t kFlagFalse[];       // "false"
 
+// Creates the state file when it is absent and proves it can be written. A
+// new (or still empty) file starts with the UTF-16 byte-order mark, so that
+// the profile functions keep any text written to it, not only what the ANSI
+// code page holds; an existing file keeps its content and encoding.
+bool PrepareStateFile(LPCWSTR pszIniPath);
+
 // A value as the program sees it: at most 259 characters, "" when the file,
 // section or key is missing.
+// Without a state file path nothing is read or written: the profile
+// functions would take a bare name from the system folder.
 std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey);
 void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue);

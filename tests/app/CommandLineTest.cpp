@@ -65,6 +65,36 @@ TEST(CommandLine, RejectsLinesWithoutTheWordOrWithOneColon)
     EXPECT_FALSE(ParseUpgradeCommandLine(nullptr, u, p));
 }
 
+TEST(CommandLine, ArgumentsAloneHaveNoProgramToken)
+{
+    // A launcher that names the program only in its own first parameter.
+    Parsed p = Parse(L"DazuvuVevNeedUpgrade:user:pass");
+    EXPECT_TRUE(p.bAccepted);
+    EXPECT_EQ(p.strUser, L"user");
+    EXPECT_EQ(p.strPassword, L"pass");
+
+    p = Parse(L"DazuvuVevNeedUpgrade::");
+    EXPECT_TRUE(p.bAccepted);
+    EXPECT_EQ(p.strUser, L"");
+    EXPECT_EQ(p.strPassword, L"");
+
+    p = Parse(L"  DazuvuVevNeedUpgrade:a:b c");
+    EXPECT_TRUE(p.bAccepted);
+    EXPECT_EQ(p.strUser, L"a");
+    EXPECT_EQ(p.strPassword, L"b c");
+
+    // Still one colon too few, and still skipped when a real program comes first.
+    EXPECT_FALSE(Parse(L"DazuvuVevNeedUpgrade:only").bAccepted);
+    EXPECT_FALSE(Parse(L"DazuvuVevNeedUpgrade").bAccepted);
+    p = Parse(L"C:\\Talvex\\DazuvuVevNeedUpgrade.exe DazuvuVevNeedUpgrade:u:p");
+    EXPECT_TRUE(p.bAccepted);
+    EXPECT_EQ(p.strUser, L"u");
+    p = Parse(L"\"DazuvuVevNeedUpgrade:x:y\" DazuvuVevNeedUpgrade:u:p");  // quoted: a program token
+    EXPECT_TRUE(p.bAccepted);
+    EXPECT_EQ(p.strUser, L"u");
+    EXPECT_EQ(p.strPassword, L"p");
+}
+
 TEST(CommandLine, ProgramNameEndsLikeWindowsSplitsIt)
 {
     EXPECT_STREQ(SkipProgramName(L"\"C:\\with space\\a.exe\"rest of it"), L"rest of it");

@@ -14,8 +14,10 @@ TEST(SetupPath, NameIsTheLastSegmentOfTheAddress)
     EXPECT_EQ(SetupNameFromUrl(L"http://dl.example/pkg/5.2/DazuvuVevSetup.exe"), L"DazuvuVevSetup.exe");
     EXPECT_EQ(SetupNameFromUrl(L"DazuvuVevSetup.exe"), L"DazuvuVevSetup.exe");  // no slash: the whole address
     EXPECT_EQ(SetupNameFromUrl(L"http://dl.example/pkg/"), L"");
-    // A query or fragment is not part of the file's name.
-    EXPECT_EQ(SetupNameFromUrl(L"http://dl.example/Setup.exe?sig=a/b&x=1"), L"b&x=1");
+    // A query or fragment is not part of the file's name, even with a "/" in it.
+    EXPECT_EQ(SetupNameFromUrl(L"http://dl.example/Setup.exe?sig=a/b&x=1"), L"Setup.exe");
+    EXPECT_EQ(SetupNameFromUrl(L"http://dl.example/Setup.exe#part/upgrade.ini"), L"Setup.exe");
+    EXPECT_EQ(SetupNameFromUrl(L"http://dl.example/get?f=/Setup.exe"), L"get");
     EXPECT_EQ(SetupNameFromUrl(L"http://dl.example/Setup.exe?sig=abc"), L"Setup.exe");
     EXPECT_EQ(SetupNameFromUrl(L"http://dl.example/Setup.exe#top"), L"Setup.exe");
     EXPECT_EQ(SetupNameFromUrl(nullptr), L"");
@@ -27,6 +29,7 @@ TEST(SetupPath, RefusesNamesThatAreNoPlainFileInTheFolder)
     EXPECT_TRUE(IsAcceptableSetupName(kDir, L"setup%20v2.exe"));
     EXPECT_TRUE(IsAcceptableSetupName(kDir, L"安装程序.exe"));
     EXPECT_TRUE(IsAcceptableSetupName(kDir, L"console.exe"));  // starts like a device, is none
+    EXPECT_TRUE(IsAcceptableSetupName(kDir, L"SETUP.EXE"));
 
     for (LPCWSTR pszName : {L"", L".", L"..", L"a\\b.exe", L"c:setup.exe", L"a*b.exe", L"a?.exe", L"a\"b", L"a<b",
                             L"a>b", L"a|b", L"tab\there.exe", L"setup.exe.", L"setup.exe ", L"CON", L"con.exe",
@@ -35,9 +38,20 @@ TEST(SetupPath, RefusesNamesThatAreNoPlainFileInTheFolder)
     }
 
     // The whole path must fit MAX_PATH - 1 characters.
-    const std::wstring strFits(MAX_PATH - 1 - kDir.size(), L'a');
+    const std::wstring strFits = std::wstring(MAX_PATH - 1 - kDir.size() - 4, L'a') + L".exe";
     EXPECT_TRUE(IsAcceptableSetupName(kDir, strFits));
-    EXPECT_FALSE(IsAcceptableSetupName(kDir, strFits + L"a"));
+    EXPECT_FALSE(IsAcceptableSetupName(kDir, L"a" + strFits));
+}
+
+TEST(SetupPath, TheServerNeverNamesOurOwnFilesOrANonProgram)
+{
+    for (LPCWSTR pszName : {L"Upgrade.ini", L"upgrade.INI", L"UPGRADE.ini", L"Setup.exe.part", L"Setup.exe.PART",
+                            L"Setup.exe.part.meta", L"setup.exe.Part.Meta", L"setup.msi", L"setup", L"setup.exe.bak",
+                            L"setup.ex", L"readme.txt", L".exe.txt"}) {
+        EXPECT_FALSE(IsAcceptableSetupName(kDir, pszName)) << pszName;
+    }
+    for (LPCWSTR pszName : {L"Setup.Exe", L"a.part.exe", L"Upgrade.ini.exe"})
+        EXPECT_TRUE(IsAcceptableSetupName(kDir, pszName)) << pszName;
 }
 
 TEST(SetupDigest, MatchesExactlyAndNeverWhenUnreadable)
@@ -84,6 +98,43 @@ TEST(Sweep, StopsAtAFileThatCannotBeDeleted)
     ::CloseHandle(hLock);
     EXPECT_TRUE(SweepSetupFiles(folder.Path()));
     EXPECT_FALSE(folder.Exists(L"locked.exe"));
+}
+
+TEST(Sweep, ClearsTheReadOnlyMarkOfItsOwnLeftovers)
+{
+    CTestFolder folder;
+    folder.Write(L"Old.exe", "a");
+    folder.Write(L"keep.txt", "b");
+    ASSERT_TRUE(::SetFileAttributesW(folder.File(L"Old.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(::SetFileAttributesW(folder.File(L"keep.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(SweepSetupFiles(folder.Path()));
+    EXPECT_FALSE(folder.Exists(L"Old.exe"));
+    // What is not swept keeps its mark.
+    EXPECT_EQ(::GetFileAttributesW(folder.File(L"keep.txt").c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    ::SetFileAttributesW(folder.File(L"keep.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(Sweep, RefusesAFolderThatIsNotAbsolute)
+{
+    // Relative to the current folder, these would sweep whatever lies there.
+    CTestFolder folder;
+    folder.Write(L"program.exe", "a");
+    ::CreateDirectoryW(folder.File(L"sub").c_str(), nullptr);
+    folder.Write(L"sub\\tool.exe", "b");
+    wchar_t szOld[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, szOld);
+    ASSERT_TRUE(::SetCurrentDirectoryW(folder.Path().c_str()));
+    for (LPCWSTR pszDir : {L"", L"sub\\", L".\\", L"\\", L"C:", L"C:sub\\", L"sub"}) {
+        bool bSearched = true;
+        EXPECT_FALSE(SweepSetupFiles(pszDir, &bSearched)) << pszDir;
+        EXPECT_FALSE(bSearched) << pszDir;
+    }
+    ::SetCurrentDirectoryW(szOld);
+    EXPECT_TRUE(folder.Exists(L"program.exe"));
+    EXPECT_TRUE(folder.Exists(L"sub\\tool.exe"));
+    EXPECT_TRUE(IsOwnFolderPath(folder.Path()));
+    EXPECT_TRUE(IsOwnFolderPath(L"\\\\server\\share\\DazuvuvevUpgrade\\"));
 }
 
 TEST(Sweep, EmptyAndMissingFoldersCountAsSwept)

@@ -62,4 +62,59 @@ TEST(StateFile, LongValuesAreCutAt259Characters)
     EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), std::wstring(259, L'v'));
 }
 
+std::string FileBytes(const std::wstring& strPath)
+{
+    std::string data;
+    HANDLE h = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return data;
+    char buf[4096];
+    DWORD n = 0;
+    while (::ReadFile(h, buf, sizeof(buf), &n, nullptr) && n)
+        data.append(buf, n);
+    ::CloseHandle(h);
+    return data;
+}
+
+TEST(StateFile, ANewFileKeepsAnyTextItIsGiven)
+{
+    CTestFolder folder;
+    const std::wstring strIni = folder.File(L"Upgrade.ini");
+    ASSERT_TRUE(PrepareStateFile(strIni.c_str()));
+    EXPECT_EQ(FileBytes(strIni), std::string("\xFF\xFE")) << "a new file is UTF-16 with its mark";
+
+    // Outside the ANSI code page, and outside the BMP: stored as "?" in an
+    // ANSI file, so the same order would download again for ever.
+    const std::wstring strVersion = L"5.2 \u0440\u0443\u0441 \u00e9\u00e8 \U0001F600 \u4e0d\u518d";
+    WriteUpgradeValue(strIni.c_str(), kKeyVersion, strVersion.c_str());
+    WriteUpgradeValue(strIni.c_str(), kKeyVersionNoTips, L"\u4e0d\u518d\u63d0\u9192");
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), strVersion);
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersionNoTips), L"\u4e0d\u518d\u63d0\u9192");
+    EXPECT_EQ(FileBytes(strIni).substr(0, 2), std::string("\xFF\xFE"));
+
+    // Preparing again (the next start) changes nothing.
+    const std::string before = FileBytes(strIni);
+    ASSERT_TRUE(PrepareStateFile(strIni.c_str()));
+    EXPECT_EQ(FileBytes(strIni), before);
+}
+
+TEST(StateFile, AnExistingAnsiFileIsStillReadAndKeptAsItIs)
+{
+    CTestFolder folder;
+    const std::wstring strIni = folder.File(L"Upgrade.ini");
+    const std::string ansi = "[UPGRADE]\r\nversion=4.9.1\r\noverflags=over\r\n";
+    folder.Write(L"Upgrade.ini", ansi);
+    ASSERT_TRUE(PrepareStateFile(strIni.c_str()));
+    EXPECT_EQ(FileBytes(strIni), ansi);
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), L"4.9.1");
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyOverFlags), kOverFlagsDone);
+    WriteUpgradeValue(strIni.c_str(), kKeyClearFlags, kFlagFalse);
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyClearFlags), kFlagFalse);
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), L"4.9.1");
+
+    // No path at all: nothing is prepared or read.
+    EXPECT_FALSE(PrepareStateFile(L""));
+    EXPECT_EQ(ReadUpgradeValue(L"", kKeyVersion), L"");
+}
+
 }  // namespace
