@@ -17,7 +17,7 @@ class BadOrders(flow.FlowCase):
     def assertNothingDone(self, setup):
         self.assertNotLogged(flow.DOWNLOAD_STARTED)
         self.assertEqual(self.downloads(setup), [])
-        self.assertEqual(os.path.getsize(self.bed.ini_path), 0, "the state file was written")
+        self.assertEqual(self.bed.ini_bytes(), kit.bed.NEW_STATE_FILE, "the state file was written")
         self.assertFolder()
         self.assertNoSetupRan(0)
 

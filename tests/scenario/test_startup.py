@@ -34,8 +34,7 @@ class Startup(kit.ScenarioCase):
         # The log's folder is made at start; its file with the first record.
         self.assertTrue(os.path.isdir(self.bed.log_dir), "no log folder at %s" % self.bed.log_dir)
         # The window exists a moment before it has prepared its folder.
-        self.assertTrue(kit.wait_for(lambda: os.path.isfile(self.bed.ini_path), 10), "no state file")
-        self.assertEqual(os.path.getsize(self.bed.ini_path), 0)
+        self.assertTrue(kit.wait_for(self.bed.ini_untouched, 10), "no new state file: %r" % self.bed.ini_bytes())
         self.assertCtl(self.ctl.run("quit"))
         self.assertEqual(companion.wait_exit(30), 0)
         records = self.bed.log_records()

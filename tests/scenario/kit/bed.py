@@ -15,6 +15,8 @@ import logdecode  # noqa: E402  (the log decoder's Python twin)
 UPGRADE_FOLDER = "DazuvuvevUpgrade"
 INI_SECTION = "UPGRADE"
 INI_KEYS = ("version", "path", "overflags", "clearflags", "version_no_tips")
+# A state file as the companion creates it: UTF-16 LE, only its byte-order mark.
+NEW_STATE_FILE = b"\xff\xfe"
 
 
 class BedError(RuntimeError):
@@ -116,6 +118,18 @@ class Bed:
         lines = ["[%s]" % INI_SECTION] + ["%s=%s" % (k, v) for k, v in values.items()]
         with open(path, "wb") as f:
             f.write(("\r\n".join(lines) + "\r\n").encode(logdecode.CODEPAGE))
+
+    def ini_bytes(self):
+        """The state file's bytes; None when it does not exist."""
+        if not os.path.exists(self.ini_path):
+            return None
+        with open(self.ini_path, "rb") as f:
+            return f.read()
+
+    def ini_untouched(self):
+        """True when the state file is as the companion creates it, with
+        nothing written to it yet."""
+        return self.ini_bytes() == NEW_STATE_FILE
 
     def upgrade_files(self):
         """Names in the upgrade folder, sorted; [] when it does not exist."""
