@@ -105,8 +105,11 @@ std::wstring RandomText(CRandom& rnd, size_t nMax)
 // are unterminated, oversized, or hold odd addresses, sizes and digests.
 std::vector<BYTE> MalformedOrder(CRandom& rnd, const std::wstring& strServer, ULONG_PTR* pdwData)
 {
-    static const uint16_t kTags[] = {UPGRADE_COMM_TAG, UPGRADE_COMM_TAG, 0, 238, 240, 0xFFFF};
-    static const uint16_t kModes[] = {0, 1, 1, 2, 0xFFFF};
+    // Mostly the right tag and mode, so that most orders reach the checks
+    // behind the tag.
+    static const uint16_t kTags[] = {UPGRADE_COMM_TAG, UPGRADE_COMM_TAG, UPGRADE_COMM_TAG, UPGRADE_COMM_TAG,
+                                     UPGRADE_COMM_TAG, UPGRADE_COMM_TAG, 0, 238, 0xFFFF};
+    static const uint16_t kModes[] = {0, 0, 1, 1, 1, 2, 0xFFFF};
     *pdwData = (static_cast<ULONG_PTR>(rnd.Pick(kTags)) << 16) | rnd.Pick(kModes);
 
     static const size_t kSizes[] = {0, 1, 2, 520, 3640, 3641, 3643, 3644, 7284, 65536};
