@@ -67,32 +67,28 @@ TEST(CommandLine, RejectsLinesWithoutTheWordOrWithOneColon)
 
 TEST(CommandLine, ArgumentsAloneHaveNoProgramToken)
 {
-    // A launcher that names the program only in its own first parameter.
-    Parsed p = Parse(L"DazuvuVevNeedUpgrade:user:pass");
-    EXPECT_TRUE(p.bAccepted);
-    EXPECT_EQ(p.strUser, L"user");
-    EXPECT_EQ(p.strPassword, L"pass");
-
-    p = Parse(L"DazuvuVevNeedUpgrade::");
-    EXPECT_TRUE(p.bAccepted);
-    EXPECT_EQ(p.strUser, L"");
-    EXPECT_EQ(p.strPassword, L"");
-
-    p = Parse(L"  DazuvuVevNeedUpgrade:a:b c");
-    EXPECT_TRUE(p.bAccepted);
-    EXPECT_EQ(p.strUser, L"a");
-    EXPECT_EQ(p.strPassword, L"b c");
-
-    // Still one colon too few, and still skipped when a real program comes first.
+    // A launcher that names the program only in its own first parameter; a
+    // real program token in front is still skipped, quoted or not.
+    const struct {
+        LPCWSTR pszLine;
+        LPCWSTR pszUser;
+        LPCWSTR pszPassword;
+    } accepted[] = {
+        {L"DazuvuVevNeedUpgrade:user:pass", L"user", L"pass"},
+        {L"DazuvuVevNeedUpgrade::", L"", L""},
+        {L"  DazuvuVevNeedUpgrade:a:b c", L"a", L"b c"},
+        {L"C:\\Talvex\\DazuvuVevNeedUpgrade.exe DazuvuVevNeedUpgrade:u:p", L"u", L"p"},
+        {L"\"DazuvuVevNeedUpgrade:x:y\" DazuvuVevNeedUpgrade:u:p", L"u", L"p"},
+    };
+    for (const auto& c : accepted) {
+        Parsed p = Parse(c.pszLine);
+        EXPECT_TRUE(p.bAccepted) << c.pszLine;
+        EXPECT_EQ(p.strUser, c.pszUser) << c.pszLine;
+        EXPECT_EQ(p.strPassword, c.pszPassword) << c.pszLine;
+    }
+    // Still one colon too few.
     EXPECT_FALSE(Parse(L"DazuvuVevNeedUpgrade:only").bAccepted);
     EXPECT_FALSE(Parse(L"DazuvuVevNeedUpgrade").bAccepted);
-    p = Parse(L"C:\\Talvex\\DazuvuVevNeedUpgrade.exe DazuvuVevNeedUpgrade:u:p");
-    EXPECT_TRUE(p.bAccepted);
-    EXPECT_EQ(p.strUser, L"u");
-    p = Parse(L"\"DazuvuVevNeedUpgrade:x:y\" DazuvuVevNeedUpgrade:u:p");  // quoted: a program token
-    EXPECT_TRUE(p.bAccepted);
-    EXPECT_EQ(p.strUser, L"u");
-    EXPECT_EQ(p.strPassword, L"p");
 }
 
 TEST(CommandLine, ProgramNameEndsLikeWindowsSplitsIt)
