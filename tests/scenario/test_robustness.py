@@ -46,8 +46,8 @@ class Robustness(flow.FlowCase):
         # The transfer stalls after its first bytes and stays running
         # throughout the flood.
         self.server.add_fault("/" + setup.name, "stall=600,stall_after=100000")
-        companion = self.launch()
         before = self.snapshot()
+        companion = self.launch()
         self.send_order(setup, "9.9", mode=1)
         self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1"))
 
