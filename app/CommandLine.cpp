@@ -32,12 +32,14 @@ LPCWSTR UpgradeArguments(LPCWSTR pszCommandLine)
     if (!pszCommandLine)
         return L"";
     // A launcher may pass the arguments alone, with the program named only in
-    // its own first parameter. No program path starts with the word (a file
-    // name cannot hold its colons), so such a first token is an argument.
+    // its own first parameter. A first token that starts with the word and a
+    // colon cannot be a program's path (no file name holds a colon there), so
+    // it is the first argument.
     LPCWSTR p = pszCommandLine;
     while (*p == L' ' || *p == L'\t')
         ++p;
-    if (std::wcsncmp(p, kUpgradeCommandWord, std::wcslen(kUpgradeCommandWord)) == 0)
+    const size_t nWord = std::wcslen(kUpgradeCommandWord);
+    if (std::wcsncmp(p, kUpgradeCommandWord, nWord) == 0 && p[nWord] == L':')
         return p;
     return SkipProgramName(pszCommandLine);
 }

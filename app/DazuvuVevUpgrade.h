@@ -35,12 +35,12 @@ extern const wchar_t kUpgradeCommandWord[];
 // Splits an upgrade command line into its two fields; false when the line is
 // not an upgrade command. The fields are taken from the arguments after the
 // program-name token, so a quoted or drive-qualified program path cannot
-// leak into the user name; a line that starts with the command word has no
-// program-name token.
+// leak into the user name; a line that starts with the command word and a
+// colon has no program-name token.
 bool ParseUpgradeCommandLine(LPCWSTR pszCommandLine, std::wstring& strUser, std::wstring& strPassword);
 // The part of a command line after its program-name token, split the way
 // Windows splits the first argument.
 LPCWSTR SkipProgramName(LPCWSTR pszCommandLine);
 // The arguments of a command line: the whole line when it starts with the
-// command word, else what follows the program-name token.
+// command word and a colon, else what follows the program-name token.
 LPCWSTR UpgradeArguments(LPCWSTR pszCommandLine);

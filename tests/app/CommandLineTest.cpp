@@ -86,9 +86,10 @@ TEST(CommandLine, ArgumentsAloneHaveNoProgramToken)
         EXPECT_EQ(p.strUser, c.pszUser) << c.pszLine;
         EXPECT_EQ(p.strPassword, c.pszPassword) << c.pszLine;
     }
-    // Still one colon too few.
+    // Still one colon too few; and a program named like the word is a program.
     EXPECT_FALSE(Parse(L"DazuvuVevNeedUpgrade:only").bAccepted);
     EXPECT_FALSE(Parse(L"DazuvuVevNeedUpgrade").bAccepted);
+    EXPECT_FALSE(Parse(L"DazuvuVevNeedUpgrade.exe :a:b").bAccepted);
 }
 
 TEST(CommandLine, ProgramNameEndsLikeWindowsSplitsIt)
