@@ -9,8 +9,10 @@
 //   UpgradeHandoff.cpp       asking, closing the client, starting the setup
 //   UpgradeProgressText.cpp  file name, version, speed, amount and bar
 // and, without the window: UpgradeProtocol.h (what the client sends),
-// UpgradeState (the state file's keys), SetupFiles (setup name rules, digest
-// match, sweep), ProgressText (number formats), UpgradePrompts (the boxes).
+// OrderRules (checks of an arriving order), LibraryRecord (which progress
+// records come from the network library), UpgradeState (the state file),
+// SetupFiles (setup name rules, digest match, sweep), ProgressText (number
+// formats), UpgradePrompts (the boxes).
 #pragma once
 
 #include "afx/afxwin.h"

@@ -4,8 +4,8 @@
 
 #include "log/Log.h"
 #include "netlib/DownloadRecord.h"
-#include "upgrade/LibraryRecord.h"
 #include "ui/SkinLayer.h"
+#include "upgrade/LibraryRecord.h"
 #include "upgrade/UpgradePrompts.h"
 #include "upgrade/UpgradeState.h"
 
