@@ -2,6 +2,8 @@
 // catches everything: no exception may cross the library's boundary.
 #include "VEXUI32/DirectUI.h"
 
+#include <oleacc.h>
+
 #include "VEXUI32/SkinRes.h"
 
 namespace {
@@ -109,7 +111,7 @@ HRESULT CDUIControl::SetVisible(VARIANT_BOOL bVisible, VARIANT_BOOL, LONG)
     bool bShow = bVisible != VARIANT_FALSE;
     if (pCtrl->m_state.bVisible != bShow) {
         pCtrl->m_state.bVisible = bShow;
-        pCtrl->m_pOwner->OnControlChanged(pCtrl);
+        pCtrl->m_pOwner->OnControlChanged(pCtrl, bShow ? EVENT_OBJECT_SHOW : EVENT_OBJECT_HIDE);
     }
     return S_OK;
 }
@@ -148,7 +150,7 @@ HRESULT CDUIControl::SetRect(IDUIRect* pRect)
         return E_INVALIDARG;
     CDUIControl* pCtrl = Bound();
     pCtrl->m_state.rc = {lLeft, lTop, lRight, lTop + lHeight};
-    pCtrl->m_pOwner->OnControlChanged(pCtrl);
+    pCtrl->m_pOwner->OnControlChanged(pCtrl, EVENT_OBJECT_LOCATIONCHANGE);
     return S_OK;
 }
 
@@ -158,8 +160,10 @@ HRESULT CDUIControl::SetText(BSTR bstrText)
         CDUIControl* pCtrl = Bound();
         // A BSTR may carry its own length; stop at the first NUL as a window
         // text would.
-        pCtrl->m_state.strText = bstrText ? bstrText : L"";
-        pCtrl->m_pOwner->OnControlChanged(pCtrl);
+        std::wstring strText = bstrText ? bstrText : L"";
+        bool bChanged = strText != pCtrl->m_state.strText;
+        pCtrl->m_state.strText = strText;
+        pCtrl->m_pOwner->OnControlChanged(pCtrl, bChanged ? EVENT_OBJECT_NAMECHANGE : 0);
         return S_OK;
     });
 }
@@ -171,8 +175,9 @@ HRESULT CDUIControl::SetPos(LONG lPos, LONG* plOldPos)
         *plOldPos = pCtrl->m_state.lPos;
     // Kept as given (a download may report more than it announced); the
     // drawing clamps it to the bar.
+    bool bChanged = lPos != pCtrl->m_state.lPos;
     pCtrl->m_state.lPos = lPos;
-    pCtrl->m_pOwner->OnControlChanged(pCtrl);
+    pCtrl->m_pOwner->OnControlChanged(pCtrl, bChanged ? EVENT_OBJECT_VALUECHANGE : 0);
     return S_OK;
 }
 
@@ -183,7 +188,7 @@ HRESULT CDUIControl::SetImage(IDUIPicture* pPicture, LONG, VARIANT_BOOL* pbDone)
     bool bDone = pPicture && pSkin && pSkin->IsPicture(pPicture);
     if (bDone) {
         pCtrl->m_pPicture = pPicture;
-        pCtrl->m_pOwner->OnControlChanged(pCtrl);
+        pCtrl->m_pOwner->OnControlChanged(pCtrl, 0);
     }
     if (pbDone)
         *pbDone = bDone ? VARIANT_TRUE : VARIANT_FALSE;

@@ -101,14 +101,50 @@ void DrawPicture(Gdiplus::Graphics& g, const RECT& rc, IDUIPicture* pPicture)
                 fDrawH);
 }
 
-void DrawText(HDC hdc, const std::wstring& strText, RECT rc, const CLook& look, DUI_ARGB argbText)
+// Cuts a single line in the middle, keeping its start and its end, which is
+// where file names and versions differ: "DazuvuVev_5.2…_1234.exe".
+std::wstring CutInMiddle(HDC hdc, const std::wstring& strText, int nWidth)
 {
-    if (strText.empty() || !IsDrawn(argbText) || !look.pFont)
-        return;
-    HGDIOBJ hOldFont = ::SelectObject(hdc, look.pFont->hFont);
+    SIZE size = {};
+    ::GetTextExtentPoint32W(hdc, strText.c_str(), static_cast<int>(strText.size()), &size);
+    if (size.cx <= nWidth)
+        return strText;
+    auto Join = [&](size_t nKeep) {
+        size_t nHead = (nKeep + 1) / 2;
+        size_t nTail = nKeep / 2;
+        // Never split a character made of two UTF-16 units.
+        if (nHead > 0 && IS_HIGH_SURROGATE(strText[nHead - 1]))
+            --nHead;
+        size_t nTailStart = strText.size() - nTail;
+        if (nTail > 0 && IS_LOW_SURROGATE(strText[nTailStart]))
+            ++nTailStart;
+        return strText.substr(0, nHead) + L"\u2026" + strText.substr(nTailStart);
+    };
+    size_t nLow = 0;
+    size_t nHigh = strText.size() - 1;
+    while (nLow < nHigh) {
+        size_t nMid = (nLow + nHigh + 1) / 2;
+        std::wstring strTry = Join(nMid);
+        ::GetTextExtentPoint32W(hdc, strTry.c_str(), static_cast<int>(strTry.size()), &size);
+        if (size.cx <= nWidth)
+            nLow = nMid;
+        else
+            nHigh = nMid - 1;
+    }
+    return Join(nLow);
+}
+
+// Draws the text in rc (window pixels); returns whether it had to be cut.
+bool DrawText(HDC hdc, HFONT hFont, const std::wstring& strText, RECT rc, const CLook& look, DUI_ARGB argbText)
+{
+    if (strText.empty() || !IsDrawn(argbText) || !hFont)
+        return false;
+    HGDIOBJ hOldFont = ::SelectObject(hdc, hFont);
     ::SetBkMode(hdc, TRANSPARENT);
     ::SetTextColor(hdc, ToColorRef(argbText));
     UINT uFlags = look.uAlign | DT_NOPREFIX;
+    bool bCut = false;
+    std::wstring strShown = strText;
     if (look.bMultiline) {
         uFlags |= DT_WORDBREAK | DT_EDITCONTROL;
         RECT rcCalc = rc;
@@ -116,12 +152,50 @@ void DrawText(HDC hdc, const std::wstring& strText, RECT rc, const CLook& look, 
         int nSpare = (rc.bottom - rc.top) - (rcCalc.bottom - rcCalc.top);
         if (nSpare > 0 && look.nVAlign > 0)
             rc.top += look.nVAlign == 1 ? nSpare / 2 : nSpare;
+        bCut = nSpare < 0;
     } else {
-        uFlags |= DT_SINGLELINE | DT_END_ELLIPSIS;
+        uFlags |= DT_SINGLELINE;
         uFlags |= look.nVAlign == 0 ? DT_TOP : look.nVAlign == 1 ? DT_VCENTER : DT_BOTTOM;
+        strShown = CutInMiddle(hdc, strText, rc.right - rc.left);
+        bCut = strShown.size() != strText.size() || strShown != strText;
     }
-    ::DrawTextW(hdc, strText.c_str(), static_cast<int>(strText.size()), &rc, uFlags);
+    ::DrawTextW(hdc, strShown.c_str(), static_cast<int>(strShown.size()), &rc, uFlags);
     ::SelectObject(hdc, hOldFont);
+    return bCut;
+}
+
+bool IsHighContrast()
+{
+    HIGHCONTRASTW hc = {};
+    hc.cbSize = sizeof(hc);
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(hc), &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON);
+}
+
+DUI_ARGB SysArgb(int nIndex)
+{
+    COLORREF cr = ::GetSysColor(nIndex);
+    return 0xFF000000 | (GetRValue(cr) << 16) | (GetGValue(cr) << 8) | GetBValue(cr);
+}
+
+// With high contrast on, the user's system colours replace the skin's: the
+// skin's pale greys and blues are exactly what such a user cannot read.
+CLook HighContrastLook(const CLook& look, EDuiKind eKind)
+{
+    CLook hc = look;
+    bool bButton = eKind == EDuiKind::Button || eKind == EDuiKind::Picture;
+    for (int i = 0; i < 3; ++i) {
+        bool bActive = i != LOOK_NORMAL && bButton;
+        if (bButton)
+            hc.argbBack[i] = SysArgb(bActive ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
+        else
+            hc.argbBack[i] = IsDrawn(look.argbBack[i]) ? SysArgb(COLOR_WINDOW) : 0;
+        if (bButton || eKind == EDuiKind::CheckBox || IsDrawn(look.argbBorder[i]))
+            hc.argbBorder[i] = SysArgb(bButton ? COLOR_BTNTEXT : COLOR_WINDOWTEXT);
+        hc.argbText[i] = SysArgb(bActive ? COLOR_HIGHLIGHTTEXT : bButton ? COLOR_BTNTEXT : COLOR_WINDOWTEXT);
+    }
+    hc.argbFore = SysArgb(COLOR_HIGHLIGHT);
+    hc.argbTrack = SysArgb(COLOR_GRAYTEXT);
+    return hc;
 }
 
 }  // namespace
@@ -232,12 +306,46 @@ void CDirectUI::OnPaint()
     ::EndPaint(m_hWnd, &ps);
 }
 
+HFONT CDirectUI::ScaledFont(const CSkinFont* pFont)
+{
+    if (!pFont)
+        return nullptr;
+    if (m_nDpi == 96)
+        return pFont->hFont;
+    auto it = m_mapFonts.find(pFont);
+    if (it != m_mapFonts.end())
+        return it->second;
+    LOGFONTW lf = {};
+    if (!pFont->hFont || !::GetObjectW(pFont->hFont, sizeof(lf), &lf))
+        return pFont->hFont;
+    lf.lfHeight = -Scale(pFont->nPixels);
+    HFONT hFont = ::CreateFontIndirectW(&lf);
+    if (!hFont)
+        return pFont->hFont;  // text at the wrong size beats no text
+    m_mapFonts[pFont] = hFont;
+    return hFont;
+}
+
+void CDirectUI::DropFonts()
+{
+    for (auto& entry : m_mapFonts)
+        ::DeleteObject(entry.second);
+    m_mapFonts.clear();
+}
+
 void CDirectUI::PaintAll(HDC hdc, int cx, int cy)
 {
     RECT rcAll = {0, 0, cx, cy};
+    bool bHighContrast = IsHighContrast();
+    DUI_ARGB argbBack = m_layout.look.argbBack[LOOK_NORMAL];
+    DUI_ARGB argbFrame = m_layout.look.argbBorder[LOOK_NORMAL];
+    if (bHighContrast) {
+        argbBack = SysArgb(COLOR_WINDOW);
+        argbFrame = SysArgb(COLOR_WINDOWTEXT);
+    }
     {
         Gdiplus::Graphics g(hdc);
-        Gdiplus::SolidBrush brush(ToColor(IsDrawn(m_layout.look.argbBack[LOOK_NORMAL]) ? m_layout.look.argbBack[LOOK_NORMAL] : 0xFFFFFFFF));
+        Gdiplus::SolidBrush brush(ToColor(IsDrawn(argbBack) ? argbBack : 0xFFFFFFFF));
         g.FillRectangle(&brush, 0, 0, cx, cy);
     }
     for (const auto& pCtrl : m_vecCtrls) {
@@ -246,13 +354,16 @@ void CDirectUI::PaintAll(HDC hdc, int cx, int cy)
     }
     // The frame goes over everything, caption bar included.
     Gdiplus::Graphics g(hdc);
-    DrawBox(g, rcAll, 0, m_layout.look.argbBorder[LOOK_NORMAL], 0);
+    DrawBox(g, rcAll, 0, argbFrame, 0);
+    SyncTips();
 }
 
-void CDirectUI::PaintControl(HDC hdc, const CDUIControl& ctrl)
+void CDirectUI::PaintControl(HDC hdc, CDUIControl& ctrl)
 {
     const CCtrlTemplate& state = ctrl.m_state;
-    const CLook& look = state.look;
+    const CLook look = IsHighContrast() ? HighContrastLook(state.look, state.eKind) : state.look;
+    // Shapes are drawn in layout pixels through a scaling transform; text is
+    // drawn by GDI in window pixels with fonts made for the window's DPI.
     const RECT& rc = state.rc;
     int nState = LOOK_NORMAL;
     if (m_pHover == &ctrl)
@@ -264,21 +375,25 @@ void CDirectUI::PaintControl(HDC hdc, const CDUIControl& ctrl)
         Gdiplus::Graphics g(hdc);
         g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
         g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+        g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        float fScale = m_nDpi / 96.0f;
+        g.ScaleTransform(fScale, fScale);
         switch (state.eKind) {
         case EDuiKind::CheckBox: {
             const int nBox = 14;
             int nTop = (rc.top + rc.bottom - nBox) / 2;
             RECT rcBox = {rc.left, nTop, rc.left + nBox, nTop + nBox};
             DUI_ARGB argbBorder = IsDrawn(look.argbBorder[nState]) ? look.argbBorder[nState] : 0xFFC0C6CF;
+            bool bHighContrast = IsHighContrast();
             if (state.bChecked) {
                 DrawBox(g, rcBox, look.argbFore, look.argbFore, 3);
-                Gdiplus::Pen pen(Gdiplus::Color(255, 255, 255, 255), 1.8f);
+                Gdiplus::Pen pen(ToColor(bHighContrast ? SysArgb(COLOR_HIGHLIGHTTEXT) : 0xFFFFFFFF), 1.8f);
                 Gdiplus::PointF points[3] = {{rcBox.left + 3.5f, rcBox.top + 7.0f},
                                              {rcBox.left + 6.0f, rcBox.top + 9.8f},
                                              {rcBox.left + 10.8f, rcBox.top + 4.2f}};
                 g.DrawLines(&pen, points, 3);
             } else {
-                DrawBox(g, rcBox, 0xFFFFFFFF, argbBorder, 3);
+                DrawBox(g, rcBox, bHighContrast ? SysArgb(COLOR_WINDOW) : 0xFFFFFFFF, argbBorder, 3);
             }
             rcText.left += nBox + 6;
             break;
@@ -327,7 +442,17 @@ void CDirectUI::PaintControl(HDC hdc, const CDUIControl& ctrl)
         if (strText.empty())
             strText = state.strText;
     }
+    ctrl.m_bTextCut = false;
     if (look.eGlyph == EDuiGlyph::None && state.eKind != EDuiKind::Picture && state.eKind != EDuiKind::Progress &&
         state.eKind != EDuiKind::Animate)
-        DrawText(hdc, strText, rcText, look, look.argbText[nState]);
+        ctrl.m_bTextCut =
+            DrawText(hdc, ScaledFont(look.pFont), strText, ScaleRect(rcText), look, look.argbText[nState]);
+    if (m_bFocusCues && &ctrl == FocusedControl() && ::GetFocus() == m_hWnd) {
+        RECT rcFocus = ScaleRect(rc);
+        int nInset = ctrl.m_state.eKind == EDuiKind::CheckBox ? 0 : Scale(3);
+        ::InflateRect(&rcFocus, -nInset, -nInset);
+        ::SetTextColor(hdc, RGB(0, 0, 0));
+        ::SetBkColor(hdc, RGB(255, 255, 255));
+        ::DrawFocusRect(hdc, &rcFocus);
+    }
 }

@@ -3,7 +3,12 @@
 #include "VEXUI32/DirectUI.h"
 
 #include <windowsx.h>
+#include <commctrl.h>
+#include <oleacc.h>
 
+#include <algorithm>
+
+#include "VEXUI32/DUIAccess.h"
 #include "VEXUI32/SkinRes.h"
 
 namespace {
@@ -17,7 +22,50 @@ const wchar_t kPrevProcProp[] = L"VEXUI32.PrevProc";
 const UINT_PTR kSpinTimerId = 0x5645;
 const UINT kSpinPeriodMs = 80;
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+// The window's own DPI where the system knows one per window (per-monitor
+// scaling), else the DPI of its screen.
+int WindowDpi(HWND hWnd)
+{
+    typedef UINT(WINAPI * PFN_GETDPIFORWINDOW)(HWND);
+    static PFN_GETDPIFORWINDOW pfnGetDpi = reinterpret_cast<PFN_GETDPIFORWINDOW>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    UINT uDpi = pfnGetDpi ? pfnGetDpi(hWnd) : 0;
+    if (uDpi == 0) {
+        HDC hdc = ::GetDC(hWnd);
+        if (hdc) {
+            uDpi = static_cast<UINT>(::GetDeviceCaps(hdc, LOGPIXELSY));
+            ::ReleaseDC(hWnd, hdc);
+        }
+    }
+    // Anything outside what screens use is a broken answer, not a reason to
+    // draw a window ten times its size.
+    return uDpi >= 48 && uDpi <= 960 ? static_cast<int>(uDpi) : 96;
+}
+
+// The executable's first icon: the application's own, whatever its number.
+BOOL CALLBACK OnFirstIconGroup(HMODULE, LPCWSTR, LPWSTR pszName, LONG_PTR lParam)
+{
+    *reinterpret_cast<LPCWSTR*>(lParam) = pszName;
+    return FALSE;
+}
+
+// Keeps a rectangle of the given size inside the work area.
+void KeepOnScreen(const RECT& rcWork, int& x, int& y, int cx, int cy)
+{
+    x = std::max<int>(rcWork.left, std::min<int>(x, rcWork.right - cx));
+    y = std::max<int>(rcWork.top, std::min<int>(y, rcWork.bottom - cy));
+}
+
 }  // namespace
+
+RECT CDirectUI::ScaleRect(const RECT& rc) const
+{
+    return {Scale(rc.left), Scale(rc.top), Scale(rc.right), Scale(rc.bottom)};
+}
 
 CDirectUI::CDirectUI(CSkinRes* pSkin, const CLayout& layout) : m_pSkin(pSkin), m_layout(layout)
 {
@@ -67,26 +115,61 @@ bool CDirectUI::Attach(HWND hWnd, std::wstring& strError)
     m_hWnd = hWnd;
     ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CDirectUI::SubclassProc));
 
+    m_nDpi = WindowDpi(hWnd);
+    int cx = Scale(m_layout.cx);
+    int cy = Scale(m_layout.cy);
     int x = 0;
     int y = 0;
     UINT uFlags = SWP_NOZORDER | SWP_NOACTIVATE;
-    if (m_layout.bCenter) {
-        MONITORINFO mi = {};
-        mi.cbSize = sizeof(mi);
-        if (::GetMonitorInfoW(::MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &mi)) {
-            x = mi.rcWork.left + (mi.rcWork.right - mi.rcWork.left - m_layout.cx) / 2;
-            y = mi.rcWork.top + (mi.rcWork.bottom - mi.rcWork.top - m_layout.cy) / 2;
-        } else {
-            uFlags |= SWP_NOMOVE;
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof(mi);
+    if (::GetMonitorInfoW(::MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &mi)) {
+        RECT rcNow;
+        ::GetWindowRect(hWnd, &rcNow);
+        x = rcNow.left;
+        y = rcNow.top;
+        if (m_layout.bCenter) {
+            x = mi.rcWork.left + (mi.rcWork.right - mi.rcWork.left - cx) / 2;
+            y = mi.rcWork.top + (mi.rcWork.bottom - mi.rcWork.top - cy) / 2;
         }
+        // Larger at a high DPI, the window must still be whole on the screen.
+        KeepOnScreen(mi.rcWork, x, y, cx, cy);
     } else {
         uFlags |= SWP_NOMOVE;
     }
-    ::SetWindowPos(hWnd, nullptr, x, y, m_layout.cx, m_layout.cy, uFlags);
+    ::SetWindowPos(hWnd, nullptr, x, y, cx, cy, uFlags);
+    SetIcons();
+    m_pAccessible = new CDUIAccessible(this);
     if (m_bHasSpinner)
         ::SetTimer(hWnd, kSpinTimerId, kSpinPeriodMs, nullptr);
     Invalidate();
     return true;
+}
+
+void CDirectUI::SetIcons()
+{
+    HMODULE hExe = ::GetModuleHandleW(nullptr);
+    LPCWSTR pszGroup = nullptr;
+    ::EnumResourceNamesW(hExe, MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */, &OnFirstIconGroup,
+                         reinterpret_cast<LONG_PTR>(&pszGroup));
+    if (!pszGroup)
+        return;
+    // The taskbar and Alt+Tab want the large size, the caption the small
+    // one; both at the window's DPI, so that nothing is stretched.
+    int nBig = ::MulDiv(32, m_nDpi, 96);
+    int nSmall = ::MulDiv(16, m_nDpi, 96);
+    HICON hBig = static_cast<HICON>(::LoadImageW(hExe, pszGroup, IMAGE_ICON, nBig, nBig, 0));
+    HICON hSmall = static_cast<HICON>(::LoadImageW(hExe, pszGroup, IMAGE_ICON, nSmall, nSmall, 0));
+    if (hBig)
+        ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hBig));
+    if (hSmall)
+        ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmall));
+    if (m_hIconBig)
+        ::DestroyIcon(m_hIconBig);
+    if (m_hIconSmall)
+        ::DestroyIcon(m_hIconSmall);
+    m_hIconBig = hBig;
+    m_hIconSmall = hSmall;
 }
 
 void CDirectUI::Detach()
@@ -105,9 +188,37 @@ void CDirectUI::Detach()
             ::RemovePropW(hWnd, kPrevProcProp);
         }
     }
+    if (m_pAccessible) {
+        // Readers may hold the object longer than the window lives.
+        m_pAccessible->Disconnect();
+        m_pAccessible->Release();
+        m_pAccessible = nullptr;
+    }
+    if (m_hTip) {
+        ::DestroyWindow(m_hTip);
+        m_hTip = nullptr;
+    }
+    m_mapTipped.clear();
+    // The window keeps its icons until it is gone; they are freed only once
+    // it no longer uses them.
+    if (m_hIconBig || m_hIconSmall) {
+        if (::IsWindow(hWnd)) {
+            if (reinterpret_cast<HICON>(::SendMessageW(hWnd, WM_GETICON, ICON_BIG, 0)) == m_hIconBig)
+                ::SendMessageW(hWnd, WM_SETICON, ICON_BIG, 0);
+            if (reinterpret_cast<HICON>(::SendMessageW(hWnd, WM_GETICON, ICON_SMALL, 0)) == m_hIconSmall)
+                ::SendMessageW(hWnd, WM_SETICON, ICON_SMALL, 0);
+        }
+        if (m_hIconBig)
+            ::DestroyIcon(m_hIconBig);
+        if (m_hIconSmall)
+            ::DestroyIcon(m_hIconSmall);
+        m_hIconBig = m_hIconSmall = nullptr;
+    }
+    DropFonts();
     m_hWnd = nullptr;
     m_pHover = nullptr;
     m_pPressed = nullptr;
+    m_pFocus = nullptr;
     m_bTrackingLeave = false;
 }
 
@@ -134,7 +245,8 @@ CDUIControl* CDirectUI::HitTest(POINT pt) const
     // Topmost first: later controls are drawn over earlier ones.
     for (auto it = m_vecCtrls.rbegin(); it != m_vecCtrls.rend(); ++it) {
         CDUIControl* pCtrl = it->get();
-        if (IsClickable(pCtrl) && ::PtInRect(&pCtrl->m_state.rc, pt))
+        RECT rc = ScaleRect(pCtrl->m_state.rc);
+        if (IsClickable(pCtrl) && ::PtInRect(&rc, pt))
             return pCtrl;
     }
     return nullptr;
@@ -146,7 +258,7 @@ void CDirectUI::Invalidate()
         ::InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
-void CDirectUI::OnControlChanged(CDUIControl* pCtrl)
+void CDirectUI::OnControlChanged(CDUIControl* pCtrl, DWORD dwEvent)
 {
     // A control that went out of sight can no longer be hovered or pressed.
     if (m_pHover && !IsClickable(m_pHover))
@@ -156,7 +268,13 @@ void CDirectUI::OnControlChanged(CDUIControl* pCtrl)
         if (m_hWnd && ::GetCapture() == m_hWnd)
             ::ReleaseCapture();
     }
-    (void)pCtrl;
+    CDUIControl* pFocusBefore = m_pFocus;
+    if (m_pFocus && !IsFocusable(m_pFocus))
+        m_pFocus = nullptr;
+    if (dwEvent)
+        Notify(dwEvent, pCtrl);
+    if (pFocusBefore != m_pFocus && m_hWnd && ::GetFocus() == m_hWnd)
+        Notify(EVENT_OBJECT_FOCUS, FocusedControl());
     Invalidate();
 }
 
@@ -189,7 +307,8 @@ void CDirectUI::OnSpinTick()
     for (const auto& pCtrl : m_vecCtrls) {
         if (pCtrl->m_state.eKind == EDuiKind::Animate && IsShown(pCtrl.get())) {
             m_nSpinAngle = (m_nSpinAngle + 30) % 360;
-            ::InvalidateRect(m_hWnd, &pCtrl->m_state.rc, FALSE);
+            RECT rc = ScaleRect(pCtrl->m_state.rc);
+            ::InvalidateRect(m_hWnd, &rc, FALSE);
         }
     }
 }
@@ -218,7 +337,7 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         ::ScreenToClient(hWnd, &pt);
         // The caption band drags the borderless window, except where a
         // control wants the click.
-        if (pt.y >= 0 && pt.y < m_layout.nCaption && !HitTest(pt))
+        if (pt.y >= 0 && pt.y < Scale(m_layout.nCaption) && !HitTest(pt))
             return HTCAPTION;
         return HTCLIENT;
     }
@@ -229,6 +348,10 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         }
         break;
     case WM_MOUSEMOVE:
+        if (m_hTip) {
+            MSG msg = {hWnd, message, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {}};
+            ::SendMessageW(m_hTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+        }
         OnMouseMove({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
         break;
     case WM_MOUSELEAVE:
@@ -240,6 +363,10 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
+        if (m_hTip) {
+            MSG msg = {hWnd, message, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {}};
+            ::SendMessageW(m_hTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+        }
         POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         CDUIControl* pHit = HitTest(pt);
         if (!pHit)
@@ -259,12 +386,11 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
             ::ReleaseCapture();
         POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         if (HitTest(pt) == pPressed) {
-            if (pPressed->m_state.eKind == EDuiKind::CheckBox)
-                pPressed->m_state.bChecked = !pPressed->m_state.bChecked;
-            // Posted, not sent: the window's handler may end a modal loop or
-            // destroy the window, which must not happen while we are still
-            // inside this mouse message.
-            ::PostMessageW(hWnd, WM_DUI_CLICK, reinterpret_cast<WPARAM>(&pPressed->m_base), 0);
+            // A clicked button or check box takes the focus, as controls of
+            // the system do.
+            if (IsFocusable(pPressed))
+                SetFocusTo(pPressed);
+            Activate(pPressed);
         }
         Invalidate();
         return 0;
@@ -274,6 +400,65 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
             m_pPressed = nullptr;
             Invalidate();
         }
+        break;
+    case WM_GETDLGCODE: {
+        // Tab and the arrows move the skin's own focus. Enter and Esc stay
+        // with the dialog manager where a window has one (its OK and cancel
+        // commands are what a dialog promises for them), except Enter on a
+        // button that is not the default: that button is what the user chose.
+        LRESULT lCode = DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS;
+        const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
+        if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN) {
+            CDUIControl* pFocus = FocusedControl();
+            if (pFocus && pFocus->m_state.eKind == EDuiKind::Button && !pFocus->m_state.bDefault)
+                lCode |= DLGC_WANTMESSAGE;
+        }
+        return lCode;
+    }
+    case WM_KEYDOWN:
+        if (OnKeyDown(wParam, lParam))
+            return 0;
+        break;
+    case WM_CHAR:
+        // Space, Enter, Esc and Tab were handled as keys; their characters
+        // must not reach the dialog procedure a second time.
+        if (wParam == L' ' || wParam == L'\r' || wParam == 27 || wParam == L'\t')
+            return 0;
+        break;
+    case WM_ACTIVATE: {
+        LRESULT lResult = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
+        // A dialog without child windows would leave the keyboard focus
+        // nowhere; the skin's controls live in this window, so it takes it.
+        if (LOWORD(wParam) != WA_INACTIVE && ::IsWindow(hWnd) && ::GetFocus() != hWnd)
+            ::SetFocus(hWnd);
+        return lResult;
+    }
+    case WM_SETFOCUS:
+        // Not passed on: the dialog procedure would hand the focus on to a
+        // first child, and there is none.
+        Notify(EVENT_OBJECT_FOCUS, FocusedControl());
+        Invalidate();
+        return 0;
+    case WM_KILLFOCUS:
+        Invalidate();
+        break;
+    case WM_DPICHANGED: {
+        const RECT* pSuggested = reinterpret_cast<const RECT*>(lParam);
+        SetDpi(HIWORD(wParam));
+        if (pSuggested) {
+            ::SetWindowPos(hWnd, nullptr, pSuggested->left, pSuggested->top, pSuggested->right - pSuggested->left,
+                           pSuggested->bottom - pSuggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        return 0;
+    }
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        // High contrast may have been switched on or off.
+        Invalidate();
+        break;
+    case WM_GETOBJECT:
+        if (static_cast<LONG>(lParam) == OBJID_CLIENT && m_pAccessible)
+            return ::LresultFromObject(IID_IAccessible, wParam, m_pAccessible);
         break;
     case WM_SETTEXT: {
         // Title controls show the window text.

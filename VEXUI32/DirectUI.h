@@ -6,6 +6,7 @@
 
 class CSkinRes;
 class CDirectUI;
+class CDUIAccessible;
 
 class CDUIRect : public IDUIRect {
 public:
@@ -38,6 +39,8 @@ public:
     HRESULT DUIAPI GetCheck(LONG* plCheck) override;
     HRESULT DUIAPI SetTextStyle(LONG lColor, LONG lFontSize, LONG lBold, LONG lItalic, LONG lWrapWidth) override;
 
+    // The text as painted last time was cut to fit (its tooltip shows it whole).
+    bool m_bTextCut = false;
     DUI_CTRLBASE m_base;           // its address is the control's identity
     CDirectUI* m_pOwner;
     CCtrlTemplate m_state;         // the template's values, changed at run time
@@ -66,8 +69,29 @@ public:
     // Shown: the control and every form around it are visible.
     bool IsShown(const CDUIControl* pCtrl) const;
     void Invalidate();
-    void OnControlChanged(CDUIControl* pCtrl);
+    // dwEvent is the accessibility event that readers follow for the change
+    // (0 when none applies).
+    void OnControlChanged(CDUIControl* pCtrl, DWORD dwEvent);
     CDUIRect* NewRect(const RECT& rc);
+
+    // Layout pixels (96 DPI, what the layout file and the program use) to
+    // window pixels at the window's DPI.
+    int Scale(int nValue) const { return ::MulDiv(nValue, m_nDpi, 96); }
+    RECT ScaleRect(const RECT& rc) const;
+    int Dpi() const { return m_nDpi; }
+
+    // What a screen reader sees (DUIAccess.cpp): the controls it lists, and
+    // the control's name, role, state and value.
+    std::vector<CDUIControl*> ReadableControls() const;
+    LONG ChildIdOf(const CDUIControl* pCtrl) const;
+    CDUIControl* ControlOfChildId(LONG lChild) const;
+    std::wstring AccName(const CDUIControl& ctrl) const;
+    LONG AccRole(const CDUIControl& ctrl) const;
+    LONG AccState(const CDUIControl& ctrl) const;
+    CDUIControl* FocusedControl() const;
+    // Does what a click on the control does; false when it takes no click now.
+    bool Activate(CDUIControl* pCtrl);
+    void TakeFocus(CDUIControl* pCtrl) { SetFocusTo(pCtrl); }
 
     static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -78,9 +102,22 @@ private:
     void OnMouseMove(POINT pt);
     void OnSpinTick();
     void OnPaint();
+    void SetDpi(int nDpi);
+    void SetIcons();
+    // Keyboard: focus and Tab order over the buttons and the check box.
+    bool IsFocusable(const CDUIControl* pCtrl) const;
+    std::vector<CDUIControl*> TabOrder() const;
+    void MoveFocus(bool bBack);
+    void SetFocusTo(CDUIControl* pCtrl);
+    bool OnKeyDown(WPARAM wKey, LPARAM lParam);
+    void Notify(DWORD dwEvent, const CDUIControl* pCtrl);
+    // Tooltips with the whole text of the controls whose text is cut.
+    void SyncTips();
     // DUIPaint.cpp
     void PaintAll(HDC hdc, int cx, int cy);
-    void PaintControl(HDC hdc, const CDUIControl& ctrl);
+    void PaintControl(HDC hdc, CDUIControl& ctrl);
+    HFONT ScaledFont(const CSkinFont* pFont);
+    void DropFonts();
 
     CSkinRes* m_pSkin;
     const CLayout& m_layout;
@@ -92,4 +129,14 @@ private:
     bool m_bTrackingLeave = false;
     bool m_bHasSpinner = false;
     int m_nSpinAngle = 0;
+    int m_nDpi = 96;
+    std::map<const CSkinFont*, HFONT> m_mapFonts;  // the skin's fonts at m_nDpi
+    CDUIControl* m_pFocus = nullptr;
+    bool m_bFocusCues = false;     // shown once the keyboard is used, as Windows does
+    HICON m_hIconBig = nullptr;
+    HICON m_hIconSmall = nullptr;
+    HWND m_hTip = nullptr;
+    // Controls with a tooltip tool: the rectangle and text it was made with.
+    std::map<const CDUIControl*, std::pair<RECT, std::wstring>> m_mapTipped;
+    CDUIAccessible* m_pAccessible = nullptr;        // one reference held while attached
 };

@@ -507,8 +507,10 @@ private:
         for (const auto& attr : node.vecAttrs) {
             const std::wstring& strKey = attr.first;
             bool bCommon = strKey == L"name" || strKey == L"x" || strKey == L"y" || strKey == L"width" ||
-                           strKey == L"height" || strKey == L"visible" || strKey == L"style" || strKey == L"text";
+                           strKey == L"height" || strKey == L"visible" || strKey == L"style" || strKey == L"text" ||
+                           strKey == L"label";
             bool bOwn = (strKey == L"checked" && ctrl.eKind == EDuiKind::CheckBox) ||
+                        (strKey == L"default" && ctrl.eKind == EDuiKind::Button) ||
                         (strKey == L"pos" && ctrl.eKind == EDuiKind::Progress);
             if (!bCommon && !bOwn && !IsLookKey(strKey))
                 return Fail(node, L"unknown attribute '" + strKey + L"' on <" + node.strName + L">");
@@ -531,6 +533,11 @@ private:
         pFlag = node.FindAttr(L"checked");
         if (pFlag && !ParseBool(*pFlag, ctrl.bChecked))
             return Fail(node, L"checked must be true or false");
+        pFlag = node.FindAttr(L"default");
+        if (pFlag && !ParseBool(*pFlag, ctrl.bDefault))
+            return Fail(node, L"default must be true or false");
+        if (const std::wstring* pLabel = node.FindAttr(L"label"))
+            ctrl.strLabel = *pLabel;
         if (const std::wstring* pPos = node.FindAttr(L"pos")) {
             int nPos = 0;
             if (!ParseInt(*pPos, 0, 100, nPos))

@@ -65,6 +65,8 @@ struct CCtrlTemplate {
     bool bVisible = true;
     bool bChecked = false;
     LONG lPos = 0;
+    bool bDefault = false;            // the button Enter presses when focus is not on a button
+    std::wstring strLabel;            // what a screen reader calls a control without text
     int nParent = -1;                 // index of the enclosing form, -1 at top level
     CLook look;
 };
