@@ -318,7 +318,9 @@ HFONT CDirectUI::ScaledFont(const CSkinFont* pFont)
     LOGFONTW lf = {};
     if (!pFont->hFont || !::GetObjectW(pFont->hFont, sizeof(lf), &lf))
         return pFont->hFont;
-    lf.lfHeight = -Scale(pFont->nPixels);
+    // Rounded down: a font's line height grows faster than its size, so a
+    // half pixel more would make wrapped text taller than the layout's scale.
+    lf.lfHeight = -(pFont->nPixels * m_nDpi / 96);
     HFONT hFont = ::CreateFontIndirectW(&lf);
     if (!hFont)
         return pFont->hFont;  // text at the wrong size beats no text
