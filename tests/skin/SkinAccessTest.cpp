@@ -456,3 +456,40 @@ TEST_F(SkinAccess, BothWindowsCarryTheApplicationIcon)
             ::DeleteObject(ii.hbmMask);
     }
 }
+
+TEST_F(SkinAccess, MovingToAScreenOfAnotherDpiRescalesWhatIsDrawnNotWhatTheProgramReads)
+{
+    auto pWnd = CreateSkinnedWindow(m_pRes, L"MessageboxCalDUI");
+    ASSERT_NE(pWnd, nullptr);
+    SetUpPrompt(*pWnd);
+    ShowInFront(pWnd->hWnd);
+    RECT rcWindow = {};
+    ::GetWindowRect(pWnd->hWnd, &rcWindow);
+    RECT rcSuggested = {rcWindow.left, rcWindow.top, rcWindow.left + 582, rcWindow.top + 306};
+    ::SendMessageW(pWnd->hWnd, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144),
+                   reinterpret_cast<LPARAM>(&rcSuggested));
+    PumpFor(200);
+    ::GetWindowRect(pWnd->hWnd, &rcWindow);
+    EXPECT_EQ(rcWindow.right - rcWindow.left, 582);
+    EXPECT_EQ(rcWindow.bottom - rcWindow.top, 306);
+
+    // The program lays the box out in the layout's pixels whatever the DPI.
+    RECT rcCancel = CtrlRect(pWnd->Ctrl(L"CancelBtn"));
+    EXPECT_EQ(rcCancel.left, 154 + 92);
+    EXPECT_EQ(rcCancel.right - rcCancel.left, 80);
+
+    // On the screen the button is half as large again, and a click there
+    // reaches it.
+    CReader reader(pWnd->hWnd);
+    ASSERT_NE(reader.pAcc, nullptr);
+    CReadChild cancel = reader.Find(L"取消");
+    POINT ptClient = {0, 0};
+    ::ClientToScreen(pWnd->hWnd, &ptClient);
+    EXPECT_EQ(cancel.rcScreen.left - ptClient.x, rcCancel.left * 3 / 2);
+    EXPECT_EQ(cancel.rcScreen.right - cancel.rcScreen.left, 120);
+    POINT ptClick = {(cancel.rcScreen.left + cancel.rcScreen.right) / 2,
+                     (cancel.rcScreen.top + cancel.rcScreen.bottom) / 2};
+    ClickAt(ptClick);
+    ASSERT_TRUE(PumpUntil([&] { return !pWnd->vecClicks.empty(); }, 3000));
+    EXPECT_EQ(pWnd->vecClicks[0], reinterpret_cast<WPARAM>(pWnd->Ctrl(L"CancelBtn")));
+}
