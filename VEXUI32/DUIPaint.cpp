@@ -83,12 +83,15 @@ void DrawCloseGlyph(Gdiplus::Graphics& g, const RECT& rc, DUI_ARGB argb)
     g.DrawLine(&pen, cx - h, cy + h, cx + h, cy - h);
 }
 
-void DrawPicture(Gdiplus::Graphics& g, const RECT& rc, IDUIPicture* pPicture)
+// rc is in layout pixels; fDpiScale is the window's DPI over 96.
+void DrawPicture(Gdiplus::Graphics& g, const RECT& rc, IDUIPicture* pPicture, float fDpiScale)
 {
     if (!pPicture || !pPicture->pBitmap)
         return;
     float fW = static_cast<float>(pPicture->pBitmap->GetWidth());
     float fH = static_cast<float>(pPicture->pBitmap->GetHeight());
+    // The large drawing takes the small one's place in the layout.
+    Gdiplus::Bitmap* pSource = fDpiScale > 1.0f && pPicture->pLarge ? pPicture->pLarge : pPicture->pBitmap;
     float fBoxW = static_cast<float>(rc.right - rc.left);
     float fBoxH = static_cast<float>(rc.bottom - rc.top);
     if (fW <= 0 || fH <= 0 || fBoxW <= 0 || fBoxH <= 0)
@@ -97,8 +100,7 @@ void DrawPicture(Gdiplus::Graphics& g, const RECT& rc, IDUIPicture* pPicture)
     float fScale = std::min(1.0f, std::min(fBoxW / fW, fBoxH / fH));
     float fDrawW = fW * fScale;
     float fDrawH = fH * fScale;
-    g.DrawImage(pPicture->pBitmap, rc.left + (fBoxW - fDrawW) / 2.0f, rc.top + (fBoxH - fDrawH) / 2.0f, fDrawW,
-                fDrawH);
+    g.DrawImage(pSource, rc.left + (fBoxW - fDrawW) / 2.0f, rc.top + (fBoxH - fDrawH) / 2.0f, fDrawW, fDrawH);
 }
 
 // Cuts a single line in the middle, keeping its start and its end, which is
@@ -182,7 +184,7 @@ DUI_ARGB SysArgb(int nIndex)
 CLook HighContrastLook(const CLook& look, EDuiKind eKind)
 {
     CLook hc = look;
-    bool bButton = eKind == EDuiKind::Button || eKind == EDuiKind::Picture;
+    bool bButton = eKind == EDuiKind::Button;
     for (int i = 0; i < 3; ++i) {
         bool bActive = i != LOOK_NORMAL && bButton;
         if (bButton)
@@ -203,6 +205,7 @@ CLook HighContrastLook(const CLook& look, EDuiKind eKind)
 IDUIPicture::~IDUIPicture()
 {
     delete pBitmap;
+    delete pLarge;
 }
 
 bool StartDrawing(std::wstring& strError)
@@ -338,7 +341,10 @@ void CDirectUI::DropFonts()
 void CDirectUI::PaintAll(HDC hdc, int cx, int cy)
 {
     RECT rcAll = {0, 0, cx, cy};
-    bool bHighContrast = IsHighContrast();
+    // Asked once per painting, not once per control.
+    m_bHighContrast = IsHighContrast();
+    m_pFocusDrawn = m_bFocusCues && ::GetFocus() == m_hWnd ? FocusedControl() : nullptr;
+    bool bHighContrast = m_bHighContrast;
     DUI_ARGB argbBack = m_layout.look.argbBack[LOOK_NORMAL];
     DUI_ARGB argbFrame = m_layout.look.argbBorder[LOOK_NORMAL];
     if (bHighContrast) {
@@ -363,7 +369,7 @@ void CDirectUI::PaintAll(HDC hdc, int cx, int cy)
 void CDirectUI::PaintControl(HDC hdc, CDUIControl& ctrl)
 {
     const CCtrlTemplate& state = ctrl.m_state;
-    const CLook look = IsHighContrast() ? HighContrastLook(state.look, state.eKind) : state.look;
+    const CLook look = m_bHighContrast ? HighContrastLook(state.look, state.eKind) : state.look;
     // Shapes are drawn in layout pixels through a scaling transform; text is
     // drawn by GDI in window pixels with fonts made for the window's DPI.
     const RECT& rc = state.rc;
@@ -386,7 +392,7 @@ void CDirectUI::PaintControl(HDC hdc, CDUIControl& ctrl)
             int nTop = (rc.top + rc.bottom - nBox) / 2;
             RECT rcBox = {rc.left, nTop, rc.left + nBox, nTop + nBox};
             DUI_ARGB argbBorder = IsDrawn(look.argbBorder[nState]) ? look.argbBorder[nState] : 0xFFC0C6CF;
-            bool bHighContrast = IsHighContrast();
+            bool bHighContrast = m_bHighContrast;
             if (state.bChecked) {
                 DrawBox(g, rcBox, look.argbFore, look.argbFore, 3);
                 Gdiplus::Pen pen(ToColor(bHighContrast ? SysArgb(COLOR_HIGHLIGHTTEXT) : 0xFFFFFFFF), 1.8f);
@@ -402,7 +408,7 @@ void CDirectUI::PaintControl(HDC hdc, CDUIControl& ctrl)
         }
         case EDuiKind::Picture:
             DrawBox(g, rc, look.argbBack[nState], look.argbBorder[nState], look.nRadius);
-            DrawPicture(g, rc, ctrl.m_pPicture);
+            DrawPicture(g, rc, ctrl.m_pPicture, fScale);
             break;
         case EDuiKind::Progress: {
             DrawBox(g, rc, look.argbTrack, 0, look.nRadius);
@@ -432,7 +438,7 @@ void CDirectUI::PaintControl(HDC hdc, CDUIControl& ctrl)
             if (look.eGlyph == EDuiGlyph::Close)
                 DrawCloseGlyph(g, rc, look.argbText[nState]);
             if (look.pImage && state.eKind != EDuiKind::Picture)
-                DrawPicture(g, rc, look.pImage);
+                DrawPicture(g, rc, look.pImage, fScale);
             break;
         }
     }
@@ -449,7 +455,7 @@ void CDirectUI::PaintControl(HDC hdc, CDUIControl& ctrl)
         state.eKind != EDuiKind::Animate)
         ctrl.m_bTextCut =
             DrawText(hdc, ScaledFont(look.pFont), strText, ScaleRect(rcText), look, look.argbText[nState]);
-    if (m_bFocusCues && &ctrl == FocusedControl() && ::GetFocus() == m_hWnd) {
+    if (&ctrl == m_pFocusDrawn) {
         RECT rcFocus = ScaleRect(rc);
         int nInset = ctrl.m_state.eKind == EDuiKind::CheckBox ? 0 : Scale(3);
         ::InflateRect(&rcFocus, -nInset, -nInset);

@@ -133,6 +133,9 @@ private:
     std::map<const CSkinFont*, HFONT> m_mapFonts;  // the skin's fonts at m_nDpi
     CDUIControl* m_pFocus = nullptr;
     bool m_bFocusCues = false;     // shown once the keyboard is used, as Windows does
+    // Decided once at the start of each painting.
+    bool m_bHighContrast = false;
+    const CDUIControl* m_pFocusDrawn = nullptr;
     HICON m_hIconBig = nullptr;
     HICON m_hIconSmall = nullptr;
     HWND m_hTip = nullptr;

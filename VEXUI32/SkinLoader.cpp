@@ -290,6 +290,18 @@ private:
         pPicture->pBitmap = LoadPictureFile(strDir + *pFile, strReason);
         if (!pPicture->pBitmap)
             return Fail(node, L"picture '" + *pName + L"' (" + *pFile + L"): " + strReason);
+        // A drawing at twice the size beside it ("tip@2x.png" for "tip.png")
+        // is used on screens of a higher DPI instead of an enlarged copy.
+        size_t nDot = pFile->find_last_of(L'.');
+        size_t nSlash = pFile->find_last_of(L"\\/");
+        if (nDot != std::wstring::npos && (nSlash == std::wstring::npos || nDot > nSlash)) {
+            std::wstring strLarge = pFile->substr(0, nDot) + L"@2x" + pFile->substr(nDot);
+            if (::GetFileAttributesW((strDir + strLarge).c_str()) != INVALID_FILE_ATTRIBUTES) {
+                pPicture->pLarge = LoadPictureFile(strDir + strLarge, strReason);
+                if (!pPicture->pLarge)
+                    return Fail(node, L"picture '" + *pName + L"' (" + strLarge + L"): " + strReason);
+            }
+        }
         m_model.mapPictures.emplace(*pName, std::move(pPicture));
         return true;
     }

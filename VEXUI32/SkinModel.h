@@ -20,6 +20,7 @@ class Bitmap;
 struct IDUIPicture {
     std::wstring strName;
     Gdiplus::Bitmap* pBitmap = nullptr;  // owned
+    Gdiplus::Bitmap* pLarge = nullptr;   // owned: the same drawn at twice the size, if the skin has it
     ~IDUIPicture();
 };
 

@@ -493,3 +493,47 @@ TEST_F(SkinScreenshot, WindowsAndTextGrowWithTheDpi)
         EXPECT_LT((*pAt)["name_room_right"], (*pAt)["name_width"] / 8) << "dpi " << (*pAt)["dpi"];
     }
 }
+
+TEST_F(SkinScreenshot, LargerDrawingOfAPictureIsUsedAtAHigherDpi)
+{
+    FreeSkin();
+    std::wstring strDir = MakeTempFolder(L"large");
+    CopySkinFolder(strDir);
+    CCapture green;
+    green.cx = green.cy = 80;
+    green.vecPixels.assign(80 * 80, 0x0000C800);
+    ASSERT_TRUE(SavePng(green, strDir + L"images\\tip_warn@2x.png"));
+    m_pRes = OpenSkinW((strDir + L"DazuvuVev.dui").c_str(), (strDir + L"Default.skn").c_str(), 0, 0, 0);
+    ASSERT_NE(m_pRes, nullptr) << Narrow(SkinLastError());
+
+    auto pWnd = CreateSkinnedWindow(m_pRes, L"MessageboxCalDUI");
+    ASSERT_NE(pWnd->pDirectUI, nullptr);
+    SetCtrlImage(pWnd->Ctrl(L"MsgBoxCalStateLogo"), LoadSkinImage(m_pRes, L"MessageBoxCal.tip_warn", 0, true));
+    ShowInFront(pWnd->hWnd);
+    RECT rcLogo = CtrlRect(pWnd->Ctrl(L"MsgBoxCalStateLogo"));
+    auto CentreOfLogo = [&](int nDpi) {
+        ::InvalidateRect(pWnd->hWnd, nullptr, FALSE);
+        ::UpdateWindow(pWnd->hWnd);
+        PumpFor(200);
+        CCapture cap = CaptureWindow(pWnd->hWnd);
+        RECT rc = ScaledBy(rcLogo, nDpi);
+        return cap.vecPixels[((rc.top + rc.bottom) / 2) * cap.cx + (rc.left + rc.right) / 2];
+    };
+    DWORD dwAt96 = CentreOfLogo(96);
+    EXPECT_NE(dwAt96, 0x00C800u) << "the large drawing at 96 DPI";
+
+    RECT rcWindow = {};
+    ::GetWindowRect(pWnd->hWnd, &rcWindow);
+    RECT rcSuggested = {rcWindow.left, rcWindow.top, rcWindow.left + 582, rcWindow.top + 306};
+    ::SendMessageW(pWnd->hWnd, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144),
+                   reinterpret_cast<LPARAM>(&rcSuggested));
+    EXPECT_EQ(CentreOfLogo(144), 0x00C800u) << "the small drawing enlarged at 144 DPI";
+    pWnd.reset();
+    FreeSkin();
+
+    // A larger drawing that cannot be read is a mistake in the skin, named.
+    WriteFileBytes(strDir + L"images\\tip_warn@2x.png", "not a picture");
+    m_pRes = OpenSkinW((strDir + L"DazuvuVev.dui").c_str(), (strDir + L"Default.skn").c_str(), 0, 0, 0);
+    EXPECT_EQ(m_pRes, nullptr);
+    EXPECT_NE(SkinLastError().find(L"tip_warn@2x.png"), std::wstring::npos) << Narrow(SkinLastError());
+}
