@@ -9,16 +9,6 @@
 
 namespace {
 
-template <class Fn>
-HRESULT Guarded(Fn fn)
-{
-    try {
-        return fn();
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-}
-
 HRESULT ReturnText(const std::wstring& strText, BSTR* pbstr)
 {
     if (!pbstr)
@@ -90,22 +80,19 @@ std::wstring CDirectUI::AccName(const CDUIControl& ctrl) const
 
 LONG CDirectUI::AccRole(const CDUIControl& ctrl) const
 {
-    switch (ctrl.m_state.eKind) {
-    case EDuiKind::Button:
-        return ROLE_SYSTEM_PUSHBUTTON;
-    case EDuiKind::CheckBox:
-        return ROLE_SYSTEM_CHECKBUTTON;
-    case EDuiKind::Picture:
-        return ROLE_SYSTEM_GRAPHIC;
-    case EDuiKind::Progress:
-        return ROLE_SYSTEM_PROGRESSBAR;
-    case EDuiKind::Animate:
-        return ROLE_SYSTEM_ANIMATION;
-    case EDuiKind::Form:
-        return ROLE_SYSTEM_GROUPING;
-    default:
-        return ROLE_SYSTEM_STATICTEXT;
+    static const struct {
+        EDuiKind eKind;
+        LONG lRole;
+    } kRoles[] = {
+        {EDuiKind::Button, ROLE_SYSTEM_PUSHBUTTON},  {EDuiKind::CheckBox, ROLE_SYSTEM_CHECKBUTTON},
+        {EDuiKind::Picture, ROLE_SYSTEM_GRAPHIC},    {EDuiKind::Progress, ROLE_SYSTEM_PROGRESSBAR},
+        {EDuiKind::Animate, ROLE_SYSTEM_ANIMATION},  {EDuiKind::Form, ROLE_SYSTEM_GROUPING},
+    };
+    for (const auto& entry : kRoles) {
+        if (entry.eKind == ctrl.m_state.eKind)
+            return entry.lRole;
     }
+    return ROLE_SYSTEM_STATICTEXT;  // static and title texts
 }
 
 LONG CDirectUI::AccState(const CDUIControl& ctrl) const
@@ -154,6 +141,52 @@ HRESULT Resolve(CDirectUI* pOwner, const VARIANT& varChild, CDUIControl** ppCtrl
     return *ppCtrl ? S_OK : E_INVALIDARG;
 }
 
+// fn(control) for the element a reader names (null: the client area), with
+// the reader's name checked first and nothing thrown back at the reader.
+template <class Fn>
+HRESULT OnChild(CDirectUI* pOwner, const VARIANT& varChild, Fn fn)
+{
+    return Guarded([&]() -> HRESULT {
+        CDUIControl* pCtrl = nullptr;
+        HRESULT hr = Resolve(pOwner, varChild, &pCtrl);
+        return FAILED(hr) ? hr : fn(pCtrl);
+    });
+}
+
+// fn() for the client area itself, once the window is known to be there.
+template <class Fn>
+HRESULT OnSelf(CDirectUI* pOwner, Fn fn)
+{
+    VARIANT varSelf;
+    varSelf.vt = VT_I4;
+    varSelf.lVal = CHILDID_SELF;
+    return OnChild(pOwner, varSelf, [&](CDUIControl*) -> HRESULT { return fn(); });
+}
+
+// A text answer: fn(control) gives the text, empty for none.
+template <class Fn>
+HRESULT TextOfChild(CDirectUI* pOwner, const VARIANT& varChild, BSTR* pbstr, Fn fn)
+{
+    if (!pbstr)
+        return E_POINTER;
+    *pbstr = nullptr;
+    return OnChild(pOwner, varChild, [&](CDUIControl* pCtrl) { return ReturnText(fn(pCtrl), pbstr); });
+}
+
+// A number answer in a VARIANT: fn(control) gives it.
+template <class Fn>
+HRESULT NumberOfChild(CDirectUI* pOwner, const VARIANT& varChild, VARIANT* pvar, Fn fn)
+{
+    if (!pvar)
+        return E_POINTER;
+    ::VariantInit(pvar);
+    return OnChild(pOwner, varChild, [&](CDUIControl* pCtrl) -> HRESULT {
+        pvar->vt = VT_I4;
+        pvar->lVal = fn(pCtrl);
+        return S_OK;
+    });
+}
+
 }  // namespace
 
 HRESULT CDUIAccessible::QueryInterface(REFIID riid, void** ppv)
@@ -192,12 +225,10 @@ HRESULT CDUIAccessible::GetTypeInfoCount(UINT* pcTypeInfo)
 
 HRESULT CDUIAccessible::get_accParent(IDispatch** ppdispParent)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!ppdispParent)
-            return E_POINTER;
-        *ppdispParent = nullptr;
-        if (!m_pOwner || !m_pOwner->Window())
-            return RPC_E_DISCONNECTED;
+    if (!ppdispParent)
+        return E_POINTER;
+    *ppdispParent = nullptr;
+    return OnSelf(m_pOwner, [&]() {
         return ::CreateStdAccessibleObject(m_pOwner->Window(), OBJID_WINDOW, IID_IDispatch,
                                            reinterpret_cast<void**>(ppdispParent));
     });
@@ -205,12 +236,10 @@ HRESULT CDUIAccessible::get_accParent(IDispatch** ppdispParent)
 
 HRESULT CDUIAccessible::get_accChildCount(long* pcountChildren)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pcountChildren)
-            return E_POINTER;
-        *pcountChildren = 0;
-        if (!m_pOwner || !m_pOwner->Window())
-            return RPC_E_DISCONNECTED;
+    if (!pcountChildren)
+        return E_POINTER;
+    *pcountChildren = 0;
+    return OnSelf(m_pOwner, [&]() -> HRESULT {
         *pcountChildren = static_cast<long>(m_pOwner->ReadableControls().size());
         return S_OK;
     });
@@ -218,98 +247,51 @@ HRESULT CDUIAccessible::get_accChildCount(long* pcountChildren)
 
 HRESULT CDUIAccessible::get_accChild(VARIANT varChild, IDispatch** ppdispChild)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!ppdispChild)
-            return E_POINTER;
-        *ppdispChild = nullptr;
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
-        // The controls are simple elements of this object, not objects.
-        return S_FALSE;
-    });
+    if (!ppdispChild)
+        return E_POINTER;
+    *ppdispChild = nullptr;
+    // The controls are simple elements of this object, not objects.
+    return OnChild(m_pOwner, varChild, [](CDUIControl*) -> HRESULT { return S_FALSE; });
 }
 
 HRESULT CDUIAccessible::get_accName(VARIANT varChild, BSTR* pszName)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pszName)
-            return E_POINTER;
-        *pszName = nullptr;
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
-        return ReturnText(pCtrl ? m_pOwner->AccName(*pCtrl) : WindowText(m_pOwner->Window()), pszName);
+    return TextOfChild(m_pOwner, varChild, pszName, [&](CDUIControl* pCtrl) {
+        return pCtrl ? m_pOwner->AccName(*pCtrl) : WindowText(m_pOwner->Window());
     });
 }
 
 HRESULT CDUIAccessible::get_accValue(VARIANT varChild, BSTR* pszValue)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pszValue)
-            return E_POINTER;
-        *pszValue = nullptr;
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
+    return TextOfChild(m_pOwner, varChild, pszValue, [](CDUIControl* pCtrl) {
         if (!pCtrl || pCtrl->m_state.eKind != EDuiKind::Progress)
-            return S_FALSE;
+            return std::wstring();
         // As the bar draws it: a position past the end shows a full bar.
         LONG lPos = std::max<LONG>(0, std::min<LONG>(100, pCtrl->m_state.lPos));
-        return ReturnText(std::to_wstring(lPos) + L"%", pszValue);
+        return std::to_wstring(lPos) + L"%";
     });
 }
 
 HRESULT CDUIAccessible::get_accDescription(VARIANT varChild, BSTR* pszDescription)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pszDescription)
-            return E_POINTER;
-        *pszDescription = nullptr;
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        return FAILED(hr) ? hr : S_FALSE;
-    });
+    return TextOfChild(m_pOwner, varChild, pszDescription, [](CDUIControl*) { return std::wstring(); });
 }
 
 HRESULT CDUIAccessible::get_accRole(VARIANT varChild, VARIANT* pvarRole)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pvarRole)
-            return E_POINTER;
-        ::VariantInit(pvarRole);
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
-        pvarRole->vt = VT_I4;
-        pvarRole->lVal = pCtrl ? m_pOwner->AccRole(*pCtrl) : ROLE_SYSTEM_CLIENT;
-        return S_OK;
+    return NumberOfChild(m_pOwner, varChild, pvarRole, [&](CDUIControl* pCtrl) -> LONG {
+        return pCtrl ? m_pOwner->AccRole(*pCtrl) : ROLE_SYSTEM_CLIENT;
     });
 }
 
 HRESULT CDUIAccessible::get_accState(VARIANT varChild, VARIANT* pvarState)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pvarState)
-            return E_POINTER;
-        ::VariantInit(pvarState);
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
-        pvarState->vt = VT_I4;
-        if (pCtrl) {
-            pvarState->lVal = m_pOwner->AccState(*pCtrl);
-        } else {
-            HWND hWnd = m_pOwner->Window();
-            pvarState->lVal = STATE_SYSTEM_FOCUSABLE | (::GetFocus() == hWnd ? STATE_SYSTEM_FOCUSED : 0) |
-                              (::IsWindowVisible(hWnd) ? 0 : STATE_SYSTEM_INVISIBLE);
-        }
-        return S_OK;
+    return NumberOfChild(m_pOwner, varChild, pvarState, [&](CDUIControl* pCtrl) -> LONG {
+        if (pCtrl)
+            return m_pOwner->AccState(*pCtrl);
+        HWND hWnd = m_pOwner->Window();
+        return STATE_SYSTEM_FOCUSABLE | (::GetFocus() == hWnd ? STATE_SYSTEM_FOCUSED : 0) |
+               (::IsWindowVisible(hWnd) ? 0 : STATE_SYSTEM_INVISIBLE);
     });
 }
 
@@ -329,30 +311,19 @@ HRESULT CDUIAccessible::get_accHelpTopic(BSTR* pszHelpFile, VARIANT, long* pidTo
 
 HRESULT CDUIAccessible::get_accKeyboardShortcut(VARIANT varChild, BSTR* pszKeyboardShortcut)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pszKeyboardShortcut)
-            return E_POINTER;
-        *pszKeyboardShortcut = nullptr;
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
+    return TextOfChild(m_pOwner, varChild, pszKeyboardShortcut, [](CDUIControl* pCtrl) {
         if (pCtrl && pCtrl->m_state.look.eGlyph == EDuiGlyph::Close)
-            return ReturnText(L"Esc", pszKeyboardShortcut);
-        if (pCtrl && pCtrl->m_state.bDefault)
-            return ReturnText(L"Enter", pszKeyboardShortcut);
-        return S_FALSE;
+            return std::wstring(L"Esc");
+        return std::wstring(pCtrl && pCtrl->m_state.bDefault ? L"Enter" : L"");
     });
 }
 
 HRESULT CDUIAccessible::get_accFocus(VARIANT* pvarChild)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pvarChild)
-            return E_POINTER;
-        ::VariantInit(pvarChild);
-        if (!m_pOwner || !m_pOwner->Window())
-            return RPC_E_DISCONNECTED;
+    if (!pvarChild)
+        return E_POINTER;
+    ::VariantInit(pvarChild);
+    return OnSelf(m_pOwner, [&]() -> HRESULT {
         if (::GetFocus() != m_pOwner->Window())
             return S_FALSE;
         LONG lChild = m_pOwner->ChildIdOf(m_pOwner->FocusedControl());
@@ -372,65 +343,46 @@ HRESULT CDUIAccessible::get_accSelection(VARIANT* pvarChildren)
 
 HRESULT CDUIAccessible::get_accDefaultAction(VARIANT varChild, BSTR* pszDefaultAction)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pszDefaultAction)
-            return E_POINTER;
-        *pszDefaultAction = nullptr;
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
-        if (!pCtrl)
-            return S_FALSE;
-        switch (pCtrl->m_state.eKind) {
+    return TextOfChild(m_pOwner, varChild, pszDefaultAction, [](CDUIControl* pCtrl) {
+        switch (pCtrl ? pCtrl->m_state.eKind : EDuiKind::Form) {
         case EDuiKind::Button:
-            return ReturnText(L"按下", pszDefaultAction);
+            return std::wstring(L"按下");
         case EDuiKind::CheckBox:
-            return ReturnText(pCtrl->m_state.bChecked ? L"取消选中" : L"选中", pszDefaultAction);
+            return std::wstring(pCtrl->m_state.bChecked ? L"取消选中" : L"选中");
         case EDuiKind::Picture:
-            return ReturnText(L"单击", pszDefaultAction);
+            return std::wstring(L"单击");
         default:
-            return S_FALSE;
+            return std::wstring();
         }
     });
 }
 
 HRESULT CDUIAccessible::accSelect(long flagsSelect, VARIANT varChild)
 {
-    return Guarded([&]() -> HRESULT {
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
+    return OnChild(m_pOwner, varChild, [&](CDUIControl* pCtrl) -> HRESULT {
         if (flagsSelect != SELFLAG_TAKEFOCUS)
             return E_INVALIDARG;
+        if (pCtrl && !(m_pOwner->AccState(*pCtrl) & STATE_SYSTEM_FOCUSABLE))
+            return E_INVALIDARG;
         ::SetFocus(m_pOwner->Window());
-        if (pCtrl) {
-            if (!(m_pOwner->AccState(*pCtrl) & STATE_SYSTEM_FOCUSABLE))
-                return E_INVALIDARG;
+        if (pCtrl)
             m_pOwner->TakeFocus(pCtrl);
-        }
         return S_OK;
     });
 }
 
 HRESULT CDUIAccessible::accLocation(long* pxLeft, long* pyTop, long* pcxWidth, long* pcyHeight, VARIANT varChild)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pxLeft || !pyTop || !pcxWidth || !pcyHeight)
-            return E_POINTER;
-        *pxLeft = *pyTop = *pcxWidth = *pcyHeight = 0;
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
+    if (!pxLeft || !pyTop || !pcxWidth || !pcyHeight)
+        return E_POINTER;
+    *pxLeft = *pyTop = *pcxWidth = *pcyHeight = 0;
+    return OnChild(m_pOwner, varChild, [&](CDUIControl* pCtrl) -> HRESULT {
         HWND hWnd = m_pOwner->Window();
         RECT rc;
-        if (pCtrl) {
+        if (pCtrl)
             rc = m_pOwner->ScaleRect(pCtrl->m_state.rc);
-        } else {
+        else
             ::GetClientRect(hWnd, &rc);
-        }
         POINT pt = {rc.left, rc.top};
         ::ClientToScreen(hWnd, &pt);
         *pxLeft = pt.x;
@@ -443,14 +395,10 @@ HRESULT CDUIAccessible::accLocation(long* pxLeft, long* pyTop, long* pcxWidth, l
 
 HRESULT CDUIAccessible::accNavigate(long navDir, VARIANT varStart, VARIANT* pvarEndUpAt)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pvarEndUpAt)
-            return E_POINTER;
-        ::VariantInit(pvarEndUpAt);
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varStart, &pCtrl);
-        if (FAILED(hr))
-            return hr;
+    if (!pvarEndUpAt)
+        return E_POINTER;
+    ::VariantInit(pvarEndUpAt);
+    return OnChild(m_pOwner, varStart, [&](CDUIControl* pCtrl) -> HRESULT {
         LONG lCount = static_cast<LONG>(m_pOwner->ReadableControls().size());
         LONG lTo = 0;
         if (!pCtrl) {
@@ -475,12 +423,10 @@ HRESULT CDUIAccessible::accNavigate(long navDir, VARIANT varStart, VARIANT* pvar
 
 HRESULT CDUIAccessible::accHitTest(long xLeft, long yTop, VARIANT* pvarChild)
 {
-    return Guarded([&]() -> HRESULT {
-        if (!pvarChild)
-            return E_POINTER;
-        ::VariantInit(pvarChild);
-        if (!m_pOwner || !m_pOwner->Window())
-            return RPC_E_DISCONNECTED;
+    if (!pvarChild)
+        return E_POINTER;
+    ::VariantInit(pvarChild);
+    return OnSelf(m_pOwner, [&]() -> HRESULT {
         HWND hWnd = m_pOwner->Window();
         POINT pt = {xLeft, yTop};
         ::ScreenToClient(hWnd, &pt);
@@ -505,11 +451,7 @@ HRESULT CDUIAccessible::accHitTest(long xLeft, long yTop, VARIANT* pvarChild)
 
 HRESULT CDUIAccessible::accDoDefaultAction(VARIANT varChild)
 {
-    return Guarded([&]() -> HRESULT {
-        CDUIControl* pCtrl = nullptr;
-        HRESULT hr = Resolve(m_pOwner, varChild, &pCtrl);
-        if (FAILED(hr))
-            return hr;
+    return OnChild(m_pOwner, varChild, [&](CDUIControl* pCtrl) -> HRESULT {
         return pCtrl && m_pOwner->Activate(pCtrl) ? S_OK : DISP_E_MEMBERNOTFOUND;
     });
 }

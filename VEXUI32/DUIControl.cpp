@@ -11,16 +11,6 @@ namespace {
 // Tags the record as ours; the program never reads it.
 const DWORD kCtrlBaseTag = 0x56584342;
 
-template <class Fn>
-HRESULT Guarded(Fn fn)
-{
-    try {
-        return fn();
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-}
-
 }  // namespace
 
 HRESULT CDUIRect::get_Left(LONG* plValue)

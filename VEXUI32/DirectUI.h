@@ -8,6 +8,18 @@ class CSkinRes;
 class CDirectUI;
 class CDUIAccessible;
 
+// Runs an operation called from outside the library: nothing may unwind into
+// the caller, and the one thing that throws here is an allocation.
+template <class Fn>
+HRESULT Guarded(Fn fn)
+{
+    try {
+        return fn();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 class CDUIRect : public IDUIRect {
 public:
     explicit CDUIRect(const RECT& rc) : m_rc(rc) {}
