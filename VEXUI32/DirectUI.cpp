@@ -463,6 +463,10 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
     case WM_SETTEXT: {
         // Title controls show the window text.
         LRESULT lResult = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
+        for (const auto& pCtrl : m_vecCtrls) {
+            if (pCtrl->m_state.eKind == EDuiKind::Title && pCtrl->m_state.strLabel.empty())
+                Notify(EVENT_OBJECT_NAMECHANGE, pCtrl.get());
+        }
         Invalidate();
         return lResult;
     }
