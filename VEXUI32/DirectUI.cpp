@@ -46,10 +46,25 @@ int WindowDpi(HWND hWnd)
     return uDpi >= 48 && uDpi <= 960 ? static_cast<int>(uDpi) : 96;
 }
 
-// The executable's first icon: the application's own, whatever its number.
+// The executable's first icon: the application's own, whatever its number
+// or name (a name is valid only during the enumeration, so it is copied).
+struct CIconGroup {
+    ULONG_PTR uId = 0;
+    std::wstring strName;
+    LPCWSTR Resource() const { return uId ? MAKEINTRESOURCEW(uId) : strName.empty() ? nullptr : strName.c_str(); }
+};
+
 BOOL CALLBACK OnFirstIconGroup(HMODULE, LPCWSTR, LPWSTR pszName, LONG_PTR lParam)
 {
-    *reinterpret_cast<LPCWSTR*>(lParam) = pszName;
+    CIconGroup* pGroup = reinterpret_cast<CIconGroup*>(lParam);
+    try {
+        if (IS_INTRESOURCE(pszName))
+            pGroup->uId = reinterpret_cast<ULONG_PTR>(pszName);
+        else
+            pGroup->strName = pszName;
+    } catch (...) {
+        // No icon rather than an exception through the system's enumeration.
+    }
     return FALSE;
 }
 
@@ -149,9 +164,10 @@ bool CDirectUI::Attach(HWND hWnd, std::wstring& strError)
 void CDirectUI::SetIcons()
 {
     HMODULE hExe = ::GetModuleHandleW(nullptr);
-    LPCWSTR pszGroup = nullptr;
+    CIconGroup group;
     ::EnumResourceNamesW(hExe, MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */, &OnFirstIconGroup,
-                         reinterpret_cast<LONG_PTR>(&pszGroup));
+                         reinterpret_cast<LONG_PTR>(&group));
+    LPCWSTR pszGroup = group.Resource();
     if (!pszGroup)
         return;
     // The taskbar and Alt+Tab want the large size, the caption the small
