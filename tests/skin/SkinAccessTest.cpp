@@ -220,6 +220,43 @@ std::vector<std::wstring> TipTexts(HWND hOwner)
     return vecTexts;
 }
 
+// The accessibility events of one window, as a reader's hook gets them.
+struct CEventLog {
+    static CEventLog* s_pActive;
+    HWND hWnd = nullptr;
+    HWINEVENTHOOK hHook = nullptr;
+    std::vector<std::pair<DWORD, LONG>> vecEvents;  // event, child
+
+    explicit CEventLog(HWND hWindow) : hWnd(hWindow)
+    {
+        s_pActive = this;
+        hHook = ::SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, &OnEvent, ::GetCurrentProcessId(), 0,
+                                  WINEVENT_OUTOFCONTEXT);
+    }
+    ~CEventLog()
+    {
+        if (hHook)
+            ::UnhookWinEvent(hHook);
+        s_pActive = nullptr;
+    }
+    static void CALLBACK OnEvent(HWINEVENTHOOK, DWORD dwEvent, HWND hWnd, LONG lObject, LONG lChild, DWORD, DWORD)
+    {
+        if (s_pActive && hWnd == s_pActive->hWnd && lObject == OBJID_CLIENT)
+            s_pActive->vecEvents.push_back({dwEvent, lChild});
+    }
+    bool Saw(DWORD dwEvent, LONG lChild)
+    {
+        PumpFor(100);
+        for (const auto& event : vecEvents) {
+            if (event.first == dwEvent && event.second == lChild)
+                return true;
+        }
+        return false;
+    }
+};
+
+CEventLog* CEventLog::s_pActive = nullptr;
+
 }  // namespace
 
 TEST_F(SkinAccess, ScreenReaderFindsEveryControlOfThePromptAndTicksTheBox)
@@ -319,8 +356,16 @@ TEST_F(SkinAccess, ScreenReaderFollowsTheDownload)
     SetCtrlVisible(pWnd->Ctrl(L"UPgradeForm"), true);
     const std::wstring strFile = L"DazuvuVev_Setup_5.2.0.1893_beta_channel_x86_full_offline_20261208.exe";
     SetCtrlText(pWnd->Ctrl(L"FileNameStatic"), strFile.c_str());
-    SetCtrlPos(pWnd->Ctrl(L"DownloadProgress"), 42);
     PumpFor(100);
+    CEventLog events(pWnd->hWnd);
+    SetCtrlPos(pWnd->Ctrl(L"DownloadProgress"), 42);
+    SetCtrlText(pWnd->Ctrl(L"SpeedStatic"), L"1.2MB/S");
+    // Readers follow what changes without being asked.
+    EXPECT_TRUE(events.Saw(EVENT_OBJECT_VALUECHANGE, reader.Find(L"下载进度").lId));
+    EXPECT_TRUE(events.Saw(EVENT_OBJECT_NAMECHANGE, reader.Find(L"1.2MB/S").lId));
+    events.vecEvents.clear();
+    SetCtrlPos(pWnd->Ctrl(L"DownloadProgress"), 42);
+    EXPECT_FALSE(events.Saw(EVENT_OBJECT_VALUECHANGE, reader.Find(L"下载进度").lId)) << "nothing changed";
 
     EXPECT_EQ(reader.Find(L"正在准备下载，请稍候…").lId, 0);
     CReadChild bar = reader.Find(L"下载进度");
