@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool x11-utils x11-apps netpbm
   fonts-wqy-microhei fonts-wine
   locales
+  nginx tinyproxy
 )
 
 missing=()
@@ -25,8 +26,10 @@ fi
 
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq >/dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Quiet when it works (debconf chatters on stderr); everything when it fails.
+  quietly() { local out; out=$("$@" 2>&1) || { printf '%s\n' "$out" >&2; return 1; }; }
+  quietly apt-get update -qq
+  quietly apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The users' Windows runs with the Chinese ANSI code page; a prefix booted under

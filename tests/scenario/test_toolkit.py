@@ -46,6 +46,9 @@ class ToolkitScenario(kit.ScenarioCase):
     def test_exit_codes_without_a_companion(self):
         self.assertIn("Exit codes", self.assertCtl(self.ctl.run("--help")).out)
         self.assertIn("--cbdata", self.assertCtl(self.ctl.run("order", "--help")).out)
+        bare = self.assertCtl(self.ctl.run(), 2, "no arguments is a usage error")
+        self.assertIn("Exit codes", bare.err)
+        self.assertEqual(bare.out, "")
         self.assertIn("unknown command", self.assertCtl(self.ctl.run("upgrade"), 2).err)
         self.assertIn("--url", self.assertCtl(self.ctl.run("order", "--version", "1", "--size", "1"), 2).err)
 
@@ -68,7 +71,7 @@ class ToolkitScenario(kit.ScenarioCase):
         url = "http://127.0.0.1:8080/download/DazuvuvevSetup_3.2.exe"
         sent = self.assertCtl(self.ctl.order(url, "3.2.0.1", file=setup, type="9434"))
         self.assertIn("result=1", sent.out)
-        sent = self.assertCtl(self.ctl.order(url, "版本3", size=12, md5="ab" * 16, mode=1, name="名字.exe"))
+        sent = self.assertCtl(self.ctl.order(url, "版本3", size=12, md5="aB" * 16, mode=1, name="名字.exe"))
         self.assertCtl(self.ctl.order(url, "3", size=1, md5="0" * 32, cbdata=100, tag=238, raw_mode=2))
         self.assertCtl(self.ctl.order("u" * 260, "3", size=1, md5="0" * 32, unterminated=True))
         self.assertCtl(self.ctl.order("u" * 260, "3", size=1, md5="0" * 32), 2, "a value without room for its end")
@@ -93,7 +96,7 @@ class ToolkitScenario(kit.ScenarioCase):
 
         second = parse_order(payloads[1])
         self.assertEqual((second["szVersion"], second["szFileName"], second["szSize"], second["szMD5"]),
-                         ("版本3", "名字.exe", "12", "ab" * 16))
+                         ("版本3", "名字.exe", "12", "ab" * 16), "an upper-case MD5 arrives lowered")
         self.assertEqual(payloads[2], payloads[2][:100])
         self.assertEqual(len(payloads[2]), 100)
         fourth = parse_order(payloads[3])

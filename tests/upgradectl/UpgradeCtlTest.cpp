@@ -136,7 +136,8 @@ TEST(CtlOptions, OrderTakesNamedOptions) {
     EXPECT_EQ(req.strURL, L"http://127.0.0.1/s.exe");
     EXPECT_EQ(req.strVersion, L"2.0");
     EXPECT_EQ(req.strSize, L"42");
-    EXPECT_EQ(req.strMD5, L"0123456789ABCDEF0123456789abcdef") << "the MD5 text is sent as written";
+    EXPECT_EQ(req.strMD5, L"0123456789abcdef0123456789abcdef")
+        << "the companion compares exactly with a lower-case digest, so upper case is lowered";
     EXPECT_EQ(req.strUpgradeType, L"9434");
     EXPECT_EQ(req.nMode, 1);
     EXPECT_EQ(req.nTag, 239);

@@ -1,18 +1,44 @@
-// DazuvuVevLogDecode [-o FILE] [LOGFILE]
-// Prints the upgrade companion's log as text, or with -o writes the decoded
-// bytes (ANSI text, zero byte after each record) to FILE.
+// DazuvuVevLogDecode [options] [LOGFILE]
+// Prints the upgrade companion's log and its rotated backups, oldest first,
+// as UTF-8 text (UTF-16 on a console), optionally filtered, and ends with a
+// one-line summary of the last run. --raw writes the decoded bytes of one
+// file unchanged (ANSI text, zero byte after each record).
 #include "tools/logdecode/LogDecode.h"
+#include "tools/logdecode/LogReport.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
 const WCHAR kUsage[] =
-    L"Usage: DazuvuVevLogDecode [-o FILE] [LOGFILE]\r\n"
-    L"  Decodes the upgrade log and prints it.\r\n"
-    L"  LOGFILE  the log to read (default: Documents\\DazuvuVev\\log\\Upgrade\\Upgrade.log)\r\n"
-    L"  -o FILE  write the decoded bytes to FILE instead of printing them\r\n";
+    L"Usage: DazuvuVevLogDecode [options] [LOGFILE]\r\n"
+    L"  Prints the upgrade log and its backups LOGFILE.1 ... oldest first, as UTF-8,\r\n"
+    L"  and ends with a one-line summary of the last run.\r\n"
+    L"  LOGFILE       the log to read (default: Documents\\DazuvuVev\\log\\Upgrade\\Upgrade.log)\r\n"
+    L"  -o FILE       write the text to FILE instead of printing it\r\n"
+    L"  --level L     only records of level L or above (TRACE DEBUG INFO WARN ERROR FATAL, or 0-6)\r\n"
+    L"  --since T     only records from time T on (2026-01-02[ 03[:04[:05]]])\r\n"
+    L"  --until T     only records up to T (the whole minute for 2026-01-02 03:04)\r\n"
+    L"  --no-backups  read only LOGFILE\r\n"
+    L"  --codepage N  code page of the log's text (default: this machine's ANSI code page)\r\n"
+    L"  --raw         write the decoded bytes of LOGFILE unchanged: no filter, no summary\r\n"
+    L"Exit code 0 on success, 1 on a usage error or a file that cannot be read or is no log.\r\n";
 
+// A pipe or a file gets the bytes unchanged.
+void WriteBytes(HANDLE hOut, const std::string& strBytes)
+{
+    DWORD dwWritten = 0;
+    for (size_t nPos = 0; nPos < strBytes.size();) {
+        const size_t nLeft = strBytes.size() - nPos;
+        const DWORD dwWant = static_cast<DWORD>(nLeft < (1u << 20) ? nLeft : (1u << 20));
+        if (!WriteFile(hOut, strBytes.data() + nPos, dwWant, &dwWritten, NULL) || dwWritten == 0)
+            return;
+        nPos += dwWritten;
+    }
+}
+
+// A console gets UTF-16, a pipe or a file UTF-8.
 void WriteWide(DWORD dwStd, const std::wstring& strText)
 {
     HANDLE hOut = GetStdHandle(dwStd);
@@ -32,38 +58,7 @@ void WriteWide(DWORD dwStd, const std::wstring& strText)
         }
         return;
     }
-    const int nSize = WideCharToMultiByte(CP_ACP, 0, strText.data(), static_cast<int>(strText.size()), NULL, 0, NULL, NULL);
-    if (nSize <= 0)
-        return;
-    std::string strAnsi(static_cast<size_t>(nSize), '\0');
-    WideCharToMultiByte(CP_ACP, 0, strText.data(), static_cast<int>(strText.size()), &strAnsi[0], nSize, NULL, NULL);
-    WriteFile(hOut, strAnsi.data(), static_cast<DWORD>(strAnsi.size()), &dwWritten, NULL);
-}
-
-// The log is ANSI text of the machine that wrote it: a console shows it after
-// conversion to UTF-16; a pipe or a file gets the bytes unchanged.
-void PrintLogText(const std::string& strText)
-{
-    HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD dwMode = 0;
-    DWORD dwWritten = 0;
-    if (hOut != NULL && hOut != INVALID_HANDLE_VALUE && !GetConsoleMode(hOut, &dwMode)) {
-        for (size_t nPos = 0; nPos < strText.size();) {
-            const DWORD dwWant = static_cast<DWORD>(strText.size() - nPos < (1u << 20) ? strText.size() - nPos : (1u << 20));
-            if (!WriteFile(hOut, strText.data() + nPos, dwWant, &dwWritten, NULL) || dwWritten == 0)
-                return;
-            nPos += dwWritten;
-        }
-        return;
-    }
-    if (strText.empty())
-        return;
-    const int nChars = MultiByteToWideChar(CP_ACP, 0, strText.data(), static_cast<int>(strText.size()), NULL, 0);
-    if (nChars <= 0)
-        return;
-    std::wstring strWide(static_cast<size_t>(nChars), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, strText.data(), static_cast<int>(strText.size()), &strWide[0], nChars);
-    WriteWide(STD_OUTPUT_HANDLE, strWide);
+    WriteBytes(hOut, WideToUtf8(strText));
 }
 
 int Fail(const std::wstring& strMessage)
@@ -72,51 +67,210 @@ int Fail(const std::wstring& strMessage)
     return 1;
 }
 
+std::string Narrow(const std::wstring& str)
+{
+    std::string strNarrow;
+    for (wchar_t ch : str)
+        strNarrow += ch < 0x80 ? static_cast<char>(ch) : '?';
+    return strNarrow;
+}
+
+// One file's entries; false with a message when it cannot be read or is no log.
+bool ReadLogEntries(const std::wstring& strPath, std::string& strRaw, std::vector<LogEntry>& entries,
+                    std::wstring& strError)
+{
+    if (!ReadWholeFile(strPath, strRaw, strError))
+        return false;
+    if (SplitLogEntries(DecodeLogBytes(strRaw), entries))
+        return true;
+    strError = LooksDecoded(strRaw) ? strPath + L" is already decoded text, not the log file itself"
+                                    : strPath + L" is not an upgrade log (its first record cannot be read)";
+    return false;
+}
+
+// The backups "<log>.N" beside the log, oldest first.
+std::vector<std::wstring> FindBackups(const std::wstring& strLog)
+{
+    std::vector<LogBackup> backups;
+    const size_t nSlash = strLog.find_last_of(L"\\/");
+    const std::wstring strFolder = nSlash == std::wstring::npos ? std::wstring() : strLog.substr(0, nSlash + 1);
+    const std::wstring strBase = strLog.substr(nSlash == std::wstring::npos ? 0 : nSlash + 1);
+    WIN32_FIND_DATAW fd = {};
+    HANDLE hFind = FindFirstFileW((strLog + L".*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return std::vector<std::wstring>();
+    do {
+        const std::wstring strName = fd.cFileName;
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strName.size() <= strBase.size() + 1 ||
+            CompareStringOrdinal(strName.c_str(), static_cast<int>(strBase.size()), strBase.c_str(),
+                                 static_cast<int>(strBase.size()), TRUE /* ignore case */) != CSTR_EQUAL ||
+            strName[strBase.size()] != L'.')
+            continue;
+        const std::wstring strNumber = strName.substr(strBase.size() + 1);
+        if (strNumber.size() > 9 || strNumber.find_first_not_of(L"0123456789") != std::wstring::npos)
+            continue;
+        LogBackup backup;
+        backup.strPath = strFolder + strName;
+        backup.nNumber = _wtoi(strNumber.c_str());
+        std::string strRaw;
+        std::wstring strIgnored;
+        if (ReadWholeFile(backup.strPath, strRaw, strIgnored))
+            backup.strFirstTime = DecodeLogBytes(strRaw.substr(0, 23));
+        backups.push_back(backup);
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
+    return OrderLogBackups(backups);
+}
+
+struct DecodeOptions {
+    std::wstring strInput;
+    std::wstring strOutput;
+    LogFilter filter;
+    bool bNoBackups = false;
+    bool bRaw = false;
+    UINT nCodePage = CP_ACP;
+};
+
+// False with a message on a usage error; bHelp when only the usage is wanted.
+bool ParseOptions(int argc, wchar_t** argv, DecodeOptions& options, bool& bHelp, std::wstring& strError)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring strArg = argv[i];
+        const bool bHasValue = i + 1 < argc;
+        if (strArg == L"-h" || strArg == L"--help" || strArg == L"/?") {
+            bHelp = true;
+            return true;
+        }
+        if (strArg == L"-o" || strArg == L"--level" || strArg == L"--since" || strArg == L"--until" ||
+            strArg == L"--codepage") {
+            if (!bHasValue) {
+                strError = strArg + L" needs a value";
+                return false;
+            }
+            const std::wstring strValue = argv[++i];
+            if (strArg == L"-o") {
+                if (!options.strOutput.empty()) {
+                    strError = L"-o needs one output file name";
+                    return false;
+                }
+                options.strOutput = strValue;
+            } else if (strArg == L"--level") {
+                options.filter.nMinLevel = LogLevelNumber(strValue);
+                if (options.filter.nMinLevel < 0) {
+                    strError = L"unknown level " + strValue + L" (TRACE, DEBUG, INFO, WARN, ERROR, FATAL or 0 to 6)";
+                    return false;
+                }
+            } else if (strArg == L"--codepage") {
+                options.nCodePage = static_cast<UINT>(_wtoi(strValue.c_str()));
+                CPINFO info = {};
+                if (strValue.find_first_not_of(L"0123456789") != std::wstring::npos ||
+                    !GetCPInfo(options.nCodePage, &info)) {
+                    strError = L"unknown code page " + strValue;
+                    return false;
+                }
+            } else {
+                const std::string strTime = Narrow(strValue);
+                if (!IsLogTimePrefix(strTime)) {
+                    strError = strArg + L" takes a time like 2026-01-02 03:04:05, not " + strValue;
+                    return false;
+                }
+                (strArg == L"--since" ? options.filter.strSince : options.filter.strUntil) = strTime;
+            }
+        } else if (strArg == L"--no-backups") {
+            options.bNoBackups = true;
+        } else if (strArg == L"--raw") {
+            options.bRaw = true;
+        } else if (strArg.size() > 1 && strArg[0] == L'-') {
+            strError = L"unknown option " + strArg;
+            return false;
+        } else if (options.strInput.empty()) {
+            options.strInput = strArg;
+        } else {
+            strError = L"only one log file may be given";
+            return false;
+        }
+    }
+    return true;
+}
+
+int Run(int argc, wchar_t** argv)
+{
+    DecodeOptions options;
+    bool bHelp = false;
+    std::wstring strError;
+    if (!ParseOptions(argc, argv, options, bHelp, strError))
+        return Fail(strError + L"\r\n" + kUsage);
+    if (bHelp) {
+        WriteWide(STD_OUTPUT_HANDLE, kUsage);
+        return 0;
+    }
+    if (options.strInput.empty()) {
+        options.strInput = DefaultLogDecodeInput();
+        if (options.strInput.empty())
+            return Fail(L"the documents folder is unknown; name the log file");
+    }
+    // Writing over the log would destroy the only copy of it.
+    if (!options.strOutput.empty() && IsSameFile(options.strInput, options.strOutput))
+        return Fail(L"the output file is the log itself: " + options.strOutput);
+
+    std::string strData;
+    if (options.bRaw) {
+        // Only a log is decoded, even without a filter: the bytes of a
+        // foreign file swapped would look like a damaged log.
+        std::string strRaw;
+        std::vector<LogEntry> entries;
+        if (!ReadLogEntries(options.strInput, strRaw, entries, strError))
+            return Fail(strError);
+        strData = DecodeLogBytes(strRaw);
+    } else {
+        std::vector<std::wstring> files;
+        if (!options.bNoBackups)
+            files = FindBackups(options.strInput);
+        files.push_back(options.strInput);
+        std::vector<LogEntry> all;
+        for (const std::wstring& strFile : files) {
+            std::string strRaw;
+            std::vector<LogEntry> entries;
+            if (!ReadLogEntries(strFile, strRaw, entries, strError)) {
+                if (strFile == options.strInput)
+                    return Fail(strError);
+                WriteWide(STD_ERROR_HANDLE, L"DazuvuVevLogDecode: skipped: " + strError + L"\r\n");
+                continue;
+            }
+            all.insert(all.end(), entries.begin(), entries.end());
+        }
+        std::string strSelected;
+        for (const LogEntry& entry : all) {
+            if (options.filter.Accepts(entry))
+                strSelected += entry.strText;
+        }
+        const std::wstring strText = LogTextToWide(strSelected, options.nCodePage) +
+                                     LogSummaryLine(all, options.nCodePage);
+        if (options.strOutput.empty()) {
+            WriteWide(STD_OUTPUT_HANDLE, strText);
+            return 0;
+        }
+        strData = WideToUtf8(strText);
+    }
+
+    if (options.strOutput.empty()) {
+        HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
+        if (hOut != NULL && hOut != INVALID_HANDLE_VALUE)
+            WriteBytes(hOut, strData);
+        return 0;
+    }
+    if (!WriteWholeFile(options.strOutput, strData, strError))
+        return Fail(strError);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    std::wstring strInput;
-    std::wstring strOutput;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring strArg = argv[i];
-        if (strArg == L"-h" || strArg == L"--help" || strArg == L"/?") {
-            WriteWide(STD_OUTPUT_HANDLE, kUsage);
-            return 0;
-        }
-        if (strArg == L"-o") {
-            if (i + 1 >= argc || !strOutput.empty())
-                return Fail(L"-o needs one output file name\r\n" + std::wstring(kUsage));
-            strOutput = argv[++i];
-        } else if (strArg.size() > 1 && strArg[0] == L'-') {
-            return Fail(L"unknown option " + strArg + L"\r\n" + kUsage);
-        } else if (strInput.empty()) {
-            strInput = strArg;
-        } else {
-            return Fail(L"only one log file may be given\r\n" + std::wstring(kUsage));
-        }
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        return Fail(L"out of memory");
     }
-
-    if (strInput.empty()) {
-        strInput = DefaultLogDecodeInput();
-        if (strInput.empty())
-            return Fail(L"the documents folder is unknown; name the log file");
-    }
-
-    std::string strRaw;
-    std::wstring strError;
-    if (!ReadWholeFile(strInput, strRaw, strError))
-        return Fail(strError);
-    const std::string strDecoded = DecodeLogBytes(strRaw);
-
-    if (strOutput.empty()) {
-        PrintLogText(ReadableLogText(strDecoded));
-        return 0;
-    }
-    // Writing over the log would destroy the only copy of it.
-    if (IsSameFile(strInput, strOutput))
-        return Fail(L"the output file is the log itself: " + strOutput);
-    if (!WriteWholeFile(strOutput, strDecoded, strError))
-        return Fail(strError);
-    return 0;
 }

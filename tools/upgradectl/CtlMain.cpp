@@ -5,6 +5,12 @@
 
 int wmain(int argc, wchar_t** argv) {
     try {
+        // A bare call is a mistake in a script, not a request for help: it
+        // must not pass for success.
+        if (argc < 2) {
+            CtlWrite(STD_ERROR_HANDLE, CtlUsageText(L""));
+            return CTL_EXIT_USAGE;
+        }
         CtlRequest req;
         std::wstring strError;
         if (!ParseCtlArgs(argc, argv, req, strError)) {

@@ -103,6 +103,12 @@ bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& r
             strError = L"--md5 takes 32 hexadecimal digits, not \"" + req.strMD5 + L"\"";
             return false;
         }
+        // The companion compares the MD5 text exactly with its own lower-case
+        // digest, and only after the whole download: an upper-case text would
+        // waste the download and fail it.
+        for (wchar_t& ch : req.strMD5) {
+            if (ch >= L'A' && ch <= L'F') ch = static_cast<wchar_t>(ch - L'A' + L'a');
+        }
     }
     if (!req.bHaveSize && !req.bHaveLocalFile) {
         strError = L"order needs --size or --file";
