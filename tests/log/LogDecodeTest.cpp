@@ -2,10 +2,13 @@
 #include "log/Log.h"
 #include "tests/log/LogTestUtil.h"
 #include "tools/logdecode/LogDecode.h"
+#include "tools/logdecode/LogReport.h"
 
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -60,6 +63,53 @@ std::wstring Quoted(const std::wstring& strPath)
     return L"\"" + strPath + L"\"";
 }
 
+// Real rotated logs: with a limit of 0 MiB every record is moved to the
+// lowest free backup number. "rotated one" to "three" go to .1 to .3; .1 is
+// deleted as a user might, so "rotated four" lands in .1 although it is the
+// newest backup; a warning and the orderly end stay in the log itself.
+void WriteRotatedLogs(const std::wstring& strLog)
+{
+    CLog* pLog = CLog::GetInstance();
+    ASSERT_EQ(pLog->Init(strLog.c_str(), LOGLEVEL_INFO, 0), 0);
+    for (const wchar_t* pszMessage : {L"rotated one", L"rotated two", L"rotated three"}) {
+        pLog->Log(LOGLEVEL_INFO, L".\\Test", 10, L"Test::Rotate", L"%s", pszMessage);
+        Sleep(20);  // time stamps, not numbers, put the backups in order
+    }
+    ASSERT_TRUE(DeleteFileW((strLog + L".1").c_str()));
+    pLog->Log(LOGLEVEL_INFO, L".\\Test", 11, L"Test::Rotate", L"rotated four");
+    Sleep(20);
+    ASSERT_EQ(pLog->Init(strLog.c_str(), LOGLEVEL_INFO, 10), 0);
+    pLog->Log(LOGLEVEL_WARN, L".\\UpgradeDlgDUI", 50, L"CUpgradeDlgDUI::OnCopyData", L"rotated five %s",
+              L"\x4E0B\x8F7D");
+    pLog->Log(LOGLEVEL_INFO, L".\\DazuvuVevUpgrade", 167, L"CDazuvuVevUpgradeApp::InitInstance",
+              L"GetMessage QUIT!");
+    ASSERT_TRUE(FileExists(strLog + L".1") && FileExists(strLog + L".3") && !FileExists(strLog + L".4"));
+}
+
+// The messages of the printed records in their order.
+std::vector<std::string> PrintedMessages(const std::string& strOut)
+{
+    std::vector<std::string> messages;
+    for (const char* pszMessage : {"rotated one", "rotated two", "rotated three", "rotated four", "rotated five",
+                                   "GetMessage QUIT!"}) {
+        const size_t nAt = strOut.find(std::string(":\r\n") + pszMessage);
+        if (nAt != std::string::npos)
+            messages.push_back(std::to_string(nAt) + " " + pszMessage);
+    }
+    std::sort(messages.begin(), messages.end(), [](const std::string& a, const std::string& b) {
+        return std::stoul(a) < std::stoul(b);
+    });
+    for (std::string& strMessage : messages)
+        strMessage = strMessage.substr(strMessage.find(' ') + 1);
+    return messages;
+}
+
+std::string LastLine(const std::string& strOut)
+{
+    const size_t nStart = strOut.rfind("\r\n", strOut.size() >= 2 ? strOut.size() - 3 : 0);
+    return strOut.substr(nStart == std::string::npos ? 0 : nStart + 2);
+}
+
 class LogDecodeTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -82,7 +132,8 @@ TEST_F(LogDecodeTest, DecodedFileIsTheTextCLogWrote)
     const std::string strDecoded = DecodeLogBytes(strRaw);
     EXPECT_EQ(DecodeLogBytes(strDecoded), strRaw) << "the swap is its own inverse";
 
-    const ToolRun run = RunDecoder(m_dir, L"-o " + Quoted(m_dir.File(L"decoded.txt")) + L" " + Quoted(m_strLog));
+    const ToolRun run =
+        RunDecoder(m_dir, L"--raw -o " + Quoted(m_dir.File(L"decoded.txt")) + L" " + Quoted(m_strLog));
     EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
     EXPECT_EQ(run.strOut, "");
     EXPECT_EQ(ReadBytes(m_dir.File(L"decoded.txt")), strDecoded);
@@ -94,14 +145,23 @@ TEST_F(LogDecodeTest, DecodedFileIsTheTextCLogWrote)
     EXPECT_EQ(records[1].strMessage, "line one\r\nline two");
 }
 
-TEST_F(LogDecodeTest, PrintedTextHasNoZeroBytes)
+TEST_F(LogDecodeTest, PrintedTextIsUtf8WithoutZeroBytesAndEndsWithASummary)
 {
     const ToolRun run = RunDecoder(m_dir, Quoted(m_strLog));
     EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
-    const std::string strExpected = ReadableLogText(DecodeLogBytes(ReadBytes(m_strLog)));
-    EXPECT_EQ(run.strOut, strExpected);
     EXPECT_EQ(run.strOut.find('\0'), std::string::npos);
-    EXPECT_NE(run.strOut.find("\xCF\xC2\xD4\xD8 Setup.exe\r\n\r\n\r\n"), std::string::npos);
+    EXPECT_NE(run.strOut.find("\xE4\xB8\x8B\xE8\xBD\xBD Setup.exe\r\n\r\n\r\n"), std::string::npos)
+        << "the Chinese text comes out as UTF-8:\n" << run.strOut;
+    EXPECT_NE(run.strOut.find("line one\r\nline two\r\n"), std::string::npos) << run.strOut;
+    const size_t nSummary = run.strOut.rfind("summary: 2 records, run start ");
+    ASSERT_NE(nSummary, std::string::npos) << run.strOut;
+    EXPECT_EQ(run.strOut.find("\r\n", nSummary), run.strOut.size() - 2) << "the summary is the last line";
+    EXPECT_NE(run.strOut.find("outcome no orderly end", nSummary), std::string::npos) << run.strOut;
+
+    // The same text in a file with -o.
+    const ToolRun written = RunDecoder(m_dir, Quoted(m_strLog) + L" -o " + Quoted(m_dir.File(L"text.txt")));
+    EXPECT_EQ(written.dwExitCode, 0u) << written.strErr;
+    EXPECT_EQ(ReadBytes(m_dir.File(L"text.txt")), run.strOut);
 }
 
 TEST_F(LogDecodeTest, BadArgumentsFailClearlyAndLoseNothing)
@@ -125,6 +185,143 @@ TEST_F(LogDecodeTest, BadArgumentsFailClearlyAndLoseNothing)
     run = RunDecoder(m_dir, L"--bogus");
     EXPECT_EQ(run.dwExitCode, 1u);
     EXPECT_NE(run.strErr.find("--bogus"), std::string::npos) << run.strErr;
+}
+
+TEST_F(LogDecodeTest, RotatedLogsAreReadTogetherInTimeOrderAndFiltered)
+{
+    const std::wstring strLog = m_dir.File(L"rotated.log");
+    WriteRotatedLogs(strLog);
+    typedef std::vector<std::string> Messages;
+
+    ToolRun run = RunDecoder(m_dir, Quoted(strLog));
+    EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
+    EXPECT_EQ(PrintedMessages(run.strOut),
+              (Messages{"rotated two", "rotated three", "rotated four", "rotated five", "GetMessage QUIT!"}))
+        << "backups oldest first by their records' time, the log last:\n" << run.strOut;
+    const std::vector<LogRecord> first = ReadRecords(strLog + L".2");
+    ASSERT_EQ(first.size(), 1u);
+    std::string strSummary = LastLine(run.strOut);
+    EXPECT_EQ(strSummary.find("summary: 5 records, run start " + first[0].strTimestamp + ", "), 0u)
+        << strSummary;
+    EXPECT_NE(strSummary.find("outcome ended in order, last error "), std::string::npos) << strSummary;
+    EXPECT_NE(strSummary.find(" [WARN] CUpgradeDlgDUI::OnCopyData: rotated five \xE4\xB8\x8B\xE8\xBD\xBD\r\n"),
+              std::string::npos)
+        << strSummary;
+
+    run = RunDecoder(m_dir, L"--level WARN " + Quoted(strLog));
+    EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
+    EXPECT_EQ(PrintedMessages(run.strOut), (Messages{"rotated five"})) << run.strOut;
+    EXPECT_EQ(LastLine(run.strOut), strSummary) << "the summary covers every record, not only the shown ones";
+
+    const std::vector<LogRecord> four = ReadRecords(strLog + L".1");
+    ASSERT_EQ(four.size(), 1u);
+    run = RunDecoder(m_dir, Quoted(strLog) + L" --since \"" + std::wstring(four[0].strTimestamp.begin(),
+                                                                            four[0].strTimestamp.end()) + L"\"");
+    EXPECT_EQ(PrintedMessages(run.strOut), (Messages{"rotated four", "rotated five", "GetMessage QUIT!"}))
+        << run.strOut;
+    run = RunDecoder(m_dir, Quoted(strLog) + L" --until \"" + std::wstring(first[0].strTimestamp.begin(),
+                                                                            first[0].strTimestamp.end()) + L"\"");
+    EXPECT_EQ(PrintedMessages(run.strOut), (Messages{"rotated two"})) << run.strOut;
+    run = RunDecoder(m_dir, L"--until 2000-01-01 " + Quoted(strLog));
+    EXPECT_EQ(PrintedMessages(run.strOut), Messages()) << run.strOut;
+
+    run = RunDecoder(m_dir, L"--no-backups " + Quoted(strLog));
+    EXPECT_EQ(PrintedMessages(run.strOut), (Messages{"rotated five", "GetMessage QUIT!"})) << run.strOut;
+
+    for (const wchar_t* pszBad : {L"--level LOUD", L"--since yesterday", L"--until \"2026-01-02 3:04\"",
+                                  L"--codepage 99999"}) {
+        run = RunDecoder(m_dir, std::wstring(pszBad) + L" " + Quoted(strLog));
+        EXPECT_EQ(run.dwExitCode, 1u) << Narrow(pszBad);
+        EXPECT_NE(run.strErr.find("Usage"), std::string::npos) << run.strErr;
+    }
+}
+
+TEST_F(LogDecodeTest, FilesThatAreNoLogAreRefusedOrSkipped)
+{
+    WriteBytes(m_dir.File(L"junk.txt"), "MZ\x90\x00 not a log at all\r\n");
+    ToolRun run = RunDecoder(m_dir, Quoted(m_dir.File(L"junk.txt")));
+    EXPECT_EQ(run.dwExitCode, 1u);
+    EXPECT_EQ(run.strOut, "");
+    EXPECT_NE(run.strErr.find("junk.txt is not an upgrade log"), std::string::npos) << run.strErr;
+    run = RunDecoder(m_dir, L"--raw -o " + Quoted(m_dir.File(L"junk-out.txt")) + L" " + Quoted(m_dir.File(L"junk.txt")));
+    EXPECT_EQ(run.dwExitCode, 1u) << "raw output of a foreign file would look like a damaged log";
+    EXPECT_FALSE(FileExists(m_dir.File(L"junk-out.txt")));
+
+    // Someone hands in the decoded text instead of the log.
+    WriteBytes(m_dir.File(L"decoded.txt"), DecodeLogBytes(ReadBytes(m_strLog)));
+    run = RunDecoder(m_dir, Quoted(m_dir.File(L"decoded.txt")));
+    EXPECT_EQ(run.dwExitCode, 1u);
+    EXPECT_NE(run.strErr.find("already decoded"), std::string::npos) << run.strErr;
+
+    // A foreign file that happens to carry a backup's name is skipped, the
+    // log is still read.
+    WriteBytes(m_strLog + L".3", "foreign bytes");
+    run = RunDecoder(m_dir, Quoted(m_strLog));
+    EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
+    EXPECT_NE(run.strErr.find("skipped: "), std::string::npos) << run.strErr;
+    EXPECT_NE(run.strOut.find("line one"), std::string::npos);
+
+    // A record torn off at the end (the program was writing, or died) is
+    // shown as it is and counted, not dropped.
+    std::string strRaw = ReadBytes(m_strLog);
+    WriteBytes(m_strLog, strRaw + DecodeLogBytes("2026-01-02 03:04:05.678 [INFO]\tThread[7]\t.\\Te"));
+    run = RunDecoder(m_dir, L"--no-backups " + Quoted(m_strLog));
+    EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
+    EXPECT_NE(run.strOut.find("Thread[7]\t.\\Tesummary: 2 records"), std::string::npos) << run.strOut;
+    EXPECT_NE(LastLine(run.strOut).find(", 1 damaged\r\n"), std::string::npos) << LastLine(run.strOut);
+
+    // An empty log is a log without records.
+    WriteBytes(m_dir.File(L"empty.log"), "");
+    run = RunDecoder(m_dir, Quoted(m_dir.File(L"empty.log")));
+    EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
+    EXPECT_EQ(run.strOut, "summary: no records\r\n");
+}
+
+TEST(LogReport, SummaryTellsHowTheLastRunEnded)
+{
+    auto record = [](const char* pszTime, const char* pszLevel, const char* pszMessage) {
+        return std::string(pszTime) + " " + pszLevel + "\tThread[1]\t.\\T\tT::F: 1 :\r\n" + pszMessage +
+               std::string("\r\n\r\n\0\r\n", 7);
+    };
+    std::vector<LogEntry> entries;
+    // An earlier run ended in order; the last one failed its download and
+    // never reached the end of its loop. Old builds logged failures as INFO.
+    const std::string strLog =
+        record("2026-01-02 03:04:05.000", "[INFO]", "URL check failure,URL= x") +
+        record("2026-01-02 03:04:06.000", "[INFO]", "GetMessage QUIT!") +
+        record("2026-01-02 04:00:00.000", "[INFO]", "started") +
+        record("2026-01-02 04:00:01.000", "[INFO]", "Receive WM_MSG_DOWNLOAD, t->iState=3, t->unFileSize=9") +
+        record("2026-01-02 04:00:02.000", "[INFO]", "net cutdown");
+    ASSERT_TRUE(SplitLogEntries(strLog, entries));
+    EXPECT_EQ(LogSummaryLine(entries, 936),
+              L"summary: 5 records, run start 2026-01-02 04:00:00.000, outcome download failed, no orderly end "
+              L"(still running or stopped), last error 2026-01-02 04:00:02.000 [INFO] T::F: net cutdown\r\n");
+
+    // A log that ends in order: its last run is the one that ended there, and
+    // a real warning wins over words in an INFO record.
+    ASSERT_TRUE(SplitLogEntries(strLog + record("2026-01-02 04:00:03.000", "[ERROR]", "setup start failed, error 2") +
+                                    record("2026-01-02 04:00:04.000", "[INFO]", "refused") +
+                                    record("2026-01-02 04:00:05.000", "[INFO]", "GetMessage QUIT!"),
+                                entries));
+    EXPECT_EQ(LogSummaryLine(entries, 936),
+              L"summary: 8 records, run start 2026-01-02 04:00:00.000, outcome download failed, ended in order, "
+              L"last error 2026-01-02 04:00:03.000 [ERROR] T::F: setup start failed, error 2\r\n");
+
+    ASSERT_TRUE(SplitLogEntries(record("2026-01-02 04:00:00.000", "[INFO]", "Receive WM_MSG_DOWNLOAD, t->iState=2"),
+                                entries));
+    EXPECT_EQ(LogSummaryLine(entries, 936),
+              L"summary: 1 records, run start 2026-01-02 04:00:00.000, outcome download complete, no orderly end "
+              L"(still running or stopped), last error none\r\n");
+
+    EXPECT_EQ(LogLevelNumber(L"warn"), 3);
+    EXPECT_EQ(LogLevelNumber(L"[FATAL]"), 5);
+    EXPECT_EQ(LogLevelNumber(L"4"), 4);
+    EXPECT_EQ(LogLevelNumber(L"7"), -1);
+    EXPECT_EQ(LogLevelNumber(L"WARNING"), -1);
+    EXPECT_TRUE(IsLogTimePrefix("2026-01-02 03:04"));
+    EXPECT_TRUE(IsLogTimePrefix("2026-01-02 03:04:05.6"));
+    EXPECT_FALSE(IsLogTimePrefix("2026-01-02 03:0"));
+    EXPECT_FALSE(IsLogTimePrefix("2026-1-02"));
 }
 
 TEST_F(LogDecodeTest, DefaultInputIsTheLogUnderDocuments)
@@ -153,6 +350,11 @@ TEST(LogDecodeSample, WriteSampleForPython)
     pLog->Log(LOGLEVEL_INFO, L".\\Test", 2, L"Test::Decode", L"line one\r\nline two");
     pLog->Log(LOGLEVEL_INFO, L".\\Test", 3, L"Test::Decode", NULL);
     pLog->Log(LOGLEVEL_FATAL, L".\\DazuvuVevUpgrade", 167, L"CDazuvuVevUpgradeApp::InitInstance", L"GetMessage QUIT!");
+
+    // And a set of rotated logs in the folder "rotated" beside it.
+    const std::wstring strRotated = strPath.substr(0, strPath.find_last_of(L"\\/") + 1) + L"rotated";
+    ASSERT_TRUE(CreateDirectoryW(strRotated.c_str(), NULL));
+    WriteRotatedLogs(strRotated + L"\\Upgrade.log");
 }
 
 }  // namespace

@@ -24,6 +24,61 @@ def check(condition, what):
         print("FAILED: " + what)
 
 
+def run_python(*args):
+    return subprocess.run([sys.executable, os.path.join(ROOT, "tools", "logdecode", "logdecode.py")] + list(args),
+                          capture_output=True, timeout=60)
+
+
+def run_exe(bin_dir, log, *args):
+    winlog = subprocess.run(["winepath", "-w", log], capture_output=True, text=True, timeout=60).stdout.strip()
+    return subprocess.run(["wine", os.path.join(bin_dir, "DazuvuVevLogDecode.exe"), winlog] + list(args),
+                          stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+
+
+def check_rotated_logs(bin_dir, log):
+    """Both decoders print the same bytes for real rotated logs."""
+    if not os.path.exists(log):
+        check(False, "the rotated sample exists")
+        return
+    five = [r for r in logdecode.read_records(log) if r[6].startswith("rotated five")]
+    check(len(five) == 1, "the rotated sample holds its warning")
+    since = five[0][0][:19] if five else "2000-01-01"
+    for options in ([], ["--level", "warn"], ["--since", since], ["--until", "2000-01-01"], ["--no-backups"]):
+        ours = run_python(log, *options)
+        theirs = run_exe(bin_dir, log, *options)
+        what = "options %s" % options
+        check(ours.returncode == 0 and theirs.returncode == 0,
+              "%s: both succeed (%r %r)" % (what, ours.stderr, theirs.stderr))
+        check(ours.stdout == theirs.stdout,
+              "%s: the same text\n--- python\n%s\n--- exe\n%s" % (what, ours.stdout.decode("utf-8", "replace"),
+                                                                  theirs.stdout.decode("utf-8", "replace")))
+    text = run_python(log).stdout.decode("utf-8")
+    order = [text.find(":\r\nrotated " + n) for n in ("two", "three", "four", "five")]
+    check(-1 not in order and order == sorted(order) and ":\r\nrotated one" not in text,
+          "backups in time order, the deleted one missing: %s" % order)
+    check(text.endswith(", outcome ended in order, last error %s [WARN] CUpgradeDlgDUI::OnCopyData: "
+                        "rotated five \u4e0b\u8f7d\r\n" % five[0][0]) if five else False,
+          "summary line: %r" % text.splitlines()[-1:])
+
+
+def check_failures_without_traceback(tmp, decoded):
+    """Support sees one clear line and exit code 1, never a traceback."""
+    junk = os.path.join(tmp, "junk.bin")
+    with open(junk, "wb") as f:
+        f.write(b"MZ\x90\x00 not a log")
+    cases = (("missing", os.path.join(tmp, "absent.log"), "absent.log"),
+             ("a folder", tmp, "cannot read"),
+             ("junk", junk, "is not an upgrade log"),
+             ("decoded text", decoded, "already decoded"))
+    for what, path, expected in cases:
+        done = run_python(path)
+        err = done.stderr.decode("utf-8", "replace")
+        check(done.returncode == 1 and "Traceback" not in err and expected in err and done.stdout == b"",
+              "%s: exit %d, %r" % (what, done.returncode, err))
+    done = run_python(junk, "--level", "loud")
+    check(done.returncode == 1 and b"unknown level" in done.stderr, "bad level: %r" % done.stderr)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
@@ -74,9 +129,12 @@ def main():
             check("unterminated" in str(e), "torn record message: %s" % e)
 
         out = os.path.join(tmp, "decoded.txt")
-        check(logdecode.main([sample, "-o", out]) == 0, "command line -o")
+        check(logdecode.main([sample, "--raw", "-o", out]) == 0, "command line --raw -o")
         with open(out, "rb") as f:
-            check(f.read() == raw, "-o writes the decoded bytes")
+            check(f.read() == raw, "--raw -o writes the decoded bytes")
+
+        check_rotated_logs(args.bin, os.path.join(tmp, "rotated", "Upgrade.log"))
+        check_failures_without_traceback(tmp, out)
 
     print("%d passed, %d failed" % (len(passes), len(failures)))
     return 1 if failures else 0
