@@ -19,7 +19,7 @@ CDazuvuVevUpgradeApp theApp;
 
 namespace {
 
-const wchar_t kUpgradeClassName[] = L"#COMM_IN_UPGRADE";
+const wchar_t kUpgradeClassName[] = UPGRADE_WINDOW_CLASS;
 const wchar_t kDialogClassName[] = L"#32770";
 const wchar_t kLayoutFile[] = L"UISkin\\DazuvuVev.dui";
 const wchar_t kSkinFile[] = L"UISkin\\Default.skn";

@@ -17,7 +17,7 @@ const wchar_t kLayoutName[] = L"UpgradeDUI";
 // Watched for reachability when the user has no proxy; administrators and
 // tests point the watch elsewhere through the network library's settings.
 const wchar_t kTrackServerHost[] = L"upgrade.talvex.com";
-const wchar_t kClientRunningFlag[] = L"$$$DAZUVUVEV_RUNNING_FLAG";
+const wchar_t kClientRunningFlag[] = UPGRADE_CLIENT_RUNNING_FLAG;
 
 enum : UINT_PTR {
     TIMER_WAIT_CLIENT_EXIT = 0,

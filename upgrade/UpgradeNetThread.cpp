@@ -5,7 +5,7 @@
 #include "netlib/NubraSdk.h"
 
 namespace {
-const wchar_t kUpgradeClassName[] = L"#COMM_IN_UPGRADE";
+const wchar_t kUpgradeClassName[] = UPGRADE_WINDOW_CLASS;
 }
 
 DWORD WINAPI CUpgradeDlgDUI::NetThread(LPVOID lpParameter)

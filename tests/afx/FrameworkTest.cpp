@@ -23,7 +23,7 @@ void RegisterCompanionClass()
     WNDCLASSW wndcls = {};
     ::GetClassInfoW(AfxGetInstanceHandle(), L"#32770", &wndcls);
     wndcls.hInstance = AfxGetInstanceHandle();
-    wndcls.lpszClassName = L"#COMM_IN_UPGRADE";
+    wndcls.lpszClassName = UPGRADE_WINDOW_CLASS;
     AfxRegisterClass(&wndcls);
 }
 
@@ -77,7 +77,7 @@ TEST(Framework, ModelessDialogSeesCreateBeforeInitAndItsMappedMessages)
 
     wchar_t szClass[64] = {};
     ::GetClassNameW(dlg.m_hWnd, szClass, 64);
-    EXPECT_STREQ(szClass, L"#COMM_IN_UPGRADE");
+    EXPECT_STREQ(szClass, UPGRADE_WINDOW_CLASS);
     // Unmapped messages reach the dialog manager below the framework.
     ::SetWindowTextW(dlg.m_hWnd, L"正在下载");
     wchar_t szTitle[64] = {};

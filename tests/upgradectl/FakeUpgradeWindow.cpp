@@ -5,9 +5,11 @@
 //
 // Per WM_COPYDATA it appends "copydata dwData=N cbData=N" to RECORD_FILE and
 // stores the payload in RECORD_FILE.N.bin (N counting from 1); per message
-// WM_USER + 256 it appends "cmd wParam=N lParam=N". It answers an order with
+// WM_MSG_UPGRADE_CMD it appends "cmd wParam=N lParam=N". It answers an order with
 // 1 and a command with wParam + 1000. Command 999 sleeps 3 s before it
 // answers (a busy handler); command 998 closes the window.
+#include "include/DazuvuVevUpgradeClient.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -15,7 +17,7 @@
 
 namespace {
 
-const UINT kCommandMessage = WM_USER + 256;
+const UINT kCommandMessage = WM_MSG_UPGRADE_CMD;
 std::wstring g_strRecord;
 int g_nPayloads = 0;
 
@@ -78,7 +80,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = FakeWndProc;
     wc.hInstance = hInstance;
-    wc.lpszClassName = L"#COMM_IN_UPGRADE";
+    wc.lpszClassName = UPGRADE_WINDOW_CLASS;
     if (!RegisterClassW(&wc)) return 3;
     HWND hWnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, hInstance,
                                 nullptr);

@@ -313,7 +313,7 @@ std::wstring CtlUsageText(const std::wstring& strCommand) {
         {L"client",
          L"usage: DazuvuVevUpgradeCtl client [--exit-after-ms N]\n"
          L"\n"
-         L"Acts as the running client: holds the mutex \"$$$DAZUVUVEV_RUNNING_FLAG\"\n"
+         L"Acts as the running client: holds the mutex \"" UPGRADE_CLIENT_RUNNING_FLAG L"\"\n"
          L"until killed, Ctrl+C, the end of a piped standard input, or N ms.\n"
          L"Copy the tool as Dazuvuvev.exe so that the companion can close it by name.\n"},
         {L"state",

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-const wchar_t kUpgradeWindowClass[] = L"#COMM_IN_UPGRADE";
-const wchar_t kClientRunningMutex[] = L"$$$DAZUVUVEV_RUNNING_FLAG";
+const wchar_t kUpgradeWindowClass[] = UPGRADE_WINDOW_CLASS;
+const wchar_t kClientRunningMutex[] = UPGRADE_CLIENT_RUNNING_FLAG;
 
 namespace {
 

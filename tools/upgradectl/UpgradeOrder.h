@@ -10,19 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/UpgradeProtocol.h"  // the record, the tag and the commands, as the companion reads them
+#include "include/DazuvuVevUpgradeClient.h"  // the record, the tag and the commands, as the companion reads them
 
 // The companion's window class and the client's running flag.
-extern const wchar_t kUpgradeWindowClass[];    // "#COMM_IN_UPGRADE"
-extern const wchar_t kClientRunningMutex[];    // "$$$DAZUVUVEV_RUNNING_FLAG"
-
-// The offsets the client side relies on, beyond those the companion checks.
-static_assert(sizeof(wchar_t) == 2, "the record's text is UTF-16");
-static_assert(offsetof(UPGRADE_COMM, szFileName) == 0, "record layout");
-static_assert(offsetof(UPGRADE_COMM, szReserved) == 520, "record layout");
-static_assert(offsetof(UPGRADE_COMM, bPadding) == 3641, "record layout");
-
-enum : DWORD { UPGRADE_COMM_SIZE = sizeof(UPGRADE_COMM) };
+extern const wchar_t kUpgradeWindowClass[];
+extern const wchar_t kClientRunningMutex[];
 
 // The texts of one order. szReserved is not read by the companion and is
 // left empty.
