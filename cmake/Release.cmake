@@ -11,16 +11,8 @@
 set(RELEASE_BINARIES DazuvuVevUpgrade NubraSdk VEXUI32 DazuvuVevUpgradeCtl DazuvuVevLogDecode)
 set(release_symbol_files "")
 foreach(target ${RELEASE_BINARIES})
-  get_target_property(type ${target} TYPE)
-  get_target_property(name ${target} OUTPUT_NAME)
-  if(NOT name)
-    set(name ${target})
-  endif()
-  if(type STREQUAL "SHARED_LIBRARY")
-    set(symbols ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${name}.dll.debug)
-  else()
-    set(symbols ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${name}.exe.debug)
-  endif()
+  binary_file_name(${target} file_name)
+  set(symbols ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${file_name}.debug)
   add_custom_command(OUTPUT ${symbols}
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> ${symbols}
     DEPENDS ${target}
