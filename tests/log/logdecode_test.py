@@ -133,6 +133,15 @@ def main():
         with open(out, "rb") as f:
             check(f.read() == raw, "--raw -o writes the decoded bytes")
 
+        # The fallback record, a multi-line and a Chinese message: the same
+        # text from both decoders.
+        ours, theirs = run_python(sample), run_exe(args.bin, sample)
+        check(ours.returncode == 0 and ours.stdout == theirs.stdout,
+              "sample: the same text\n--- python\n%s\n--- exe\n%s" % (ours.stdout.decode("utf-8", "replace"),
+                                                                      theirs.stdout.decode("utf-8", "replace")))
+        check(ours.stdout.decode("utf-8").endswith(
+                  ", last error %s [FATAL] CDazuvuVevUpgradeApp::InitInstance: GetMessage QUIT!\r\n" % records[3][0])
+              if len(records) == 4 else False, "sample summary: %r" % ours.stdout[-200:])
         check_rotated_logs(args.bin, os.path.join(tmp, "rotated", "Upgrade.log"))
         check_failures_without_traceback(tmp, out)
 

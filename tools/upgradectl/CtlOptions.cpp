@@ -281,6 +281,8 @@ std::wstring CtlUsageText(const std::wstring& strCommand) {
          L"           [--cbdata N] [--tag N] [--raw-mode N] [--unterminated]\n"
          L"\n"
          L"Sends the upgrade order (WM_COPYDATA) to the companion's window.\n"
+         L"  --md5 HEX       the setup's MD5; upper-case digits are sent in lower case,\n"
+         L"                  the form the companion compares with\n"
          L"  --file PATH     compute the size and the MD5 (lower-case hex) of a local\n"
          L"                  file; an explicit --size or --md5 wins over it\n"
          L"  --type T        upgrade type; \"9434\" asks the user before the download\n"
