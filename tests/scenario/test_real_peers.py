@@ -37,12 +37,12 @@ class RealPeers(flow.FlowCase):
 
     def test_nginx_download_resumes_after_a_lost_network(self):
         # Slow enough that the network can be lost in the middle.
-        web, setup = self.serve_with_nginx(pad=700000, limit_rate="100k")
+        web, setup = self.serve_with_nginx(pad=700000, limit_rate="60k")
         companion = self.launch()
         self.send_order(setup, VERSION)
         self.wait_logged(lambda m: m.startswith(PROGRESS))
         part = os.path.join(self.bed.upgrade_dir, SETUP_NAME + ".part")
-        self.assertTrue(kit.wait_for(lambda: os.path.exists(part) and os.path.getsize(part) > 100000, 20),
+        self.assertTrue(kit.wait_for(lambda: os.path.exists(part) and os.path.getsize(part) > 60000, 20),
                         "the transfer does not reach the disk")
         self.lose_network()
         self.assertEnds(companion, timeout=40)
