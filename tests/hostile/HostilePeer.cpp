@@ -29,7 +29,7 @@
 
 namespace {
 
-const wchar_t kWindowClass[] = L"#COMM_IN_UPGRADE";
+const wchar_t kWindowClass[] = UPGRADE_WINDOW_CLASS;
 const UINT kAnswerTimeoutMs = 5000;
 
 // A small deterministic generator, so that a failing run can be repeated.
