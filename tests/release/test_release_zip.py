@@ -18,12 +18,23 @@ import kit  # noqa: E402
 
 OBJDUMP = "i686-w64-mingw32-objdump"
 OBJCOPY = "i686-w64-mingw32-objcopy"
-COMPANION_FILES = {
-    "DazuvuVevUpgrade.exe", "NubraSdk.dll", "VEXUI32.dll",
-    "UISkin/DazuvuVev.dui", "UISkin/Default.skn",
-    "UISkin/images/tip_ask.png", "UISkin/images/tip_err.png", "UISkin/images/tip_success.png",
-    "UISkin/images/tip_update.png", "UISkin/images/tip_warn.png",
-}
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def skin_files():
+    """UISkin/ as the program reads it: the skin files and pictures, without
+    the designers' README and tools."""
+    root = os.path.join(REPO, "UISkin")
+    found = set()
+    for folder, dirs, files in os.walk(root):
+        dirs[:] = [d for d in dirs if d != "tools" and not d.startswith(".")]
+        for name in files:
+            if name != "README.md" and not name.startswith("."):
+                found.add("UISkin/" + os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/"))
+    return found
+
+
+COMPANION_FILES = {"DazuvuVevUpgrade.exe", "NubraSdk.dll", "VEXUI32.dll"}
 TOOL_FILES = {"DazuvuVevUpgradeCtl.exe", "DazuvuVevLogDecode.exe"}
 BINARIES = ["DazuvuVevUpgrade.exe", "NubraSdk.dll", "VEXUI32.dll"] + sorted(TOOL_FILES)
 
@@ -62,7 +73,10 @@ class ReleaseArchives(kit.ScenarioCase):
             return found[0]
         companion_zip, tools_zip, debug_zip = archive("companion"), archive("tools"), archive("debug")
 
-        self.assertEqual(files_of(companion_zip), COMPANION_FILES)
+        skin = skin_files()
+        self.assertIn("UISkin/DazuvuVev.dui", skin)
+        self.assertIn("UISkin/Default.skn", skin)
+        self.assertEqual(files_of(companion_zip), COMPANION_FILES | skin)
         self.assertEqual(files_of(tools_zip), TOOL_FILES)
         self.assertEqual(files_of(debug_zip), {name + ".debug" for name in BINARIES})
 
