@@ -28,8 +28,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   # Quiet when it works (debconf chatters on stderr); everything when it fails.
   quietly() { local out; out=$("$@" 2>&1) || { printf '%s\n' "$out" >&2; return 1; }; }
+  # nginx and tinyproxy are only run by the tests, with their own configuration
+  # on 127.0.0.1; the packages must not leave system daemons listening.
+  guard=
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    guard=/usr/sbin/policy-rc.d
+    printf '#!/bin/sh\nexit 101\n' >"$guard"; chmod +x "$guard"
+    trap 'rm -f "$guard"' EXIT
+  fi
   quietly apt-get update -qq
   quietly apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  [ -z "$guard" ] || rm -f "$guard"
 fi
 
 # The users' Windows runs with the Chinese ANSI code page; a prefix booted under
