@@ -25,6 +25,17 @@ LONGLONG BreakOnce(const std::wstring& strName, const std::wstring& target, int 
     return SizeOf(target + L".part");
 }
 
+// Serves new bytes under strName, with no download of it in the scratch
+// folder and an empty request log.
+std::string ServeFresh(const std::wstring& strName, unsigned seed)
+{
+    const std::string body = Pattern(kSize, seed);
+    EXPECT_TRUE(WriteAll(RootPath(strName), body));
+    RemoveDownload(WorkPath(strName));
+    Control(TestPort(), L"/_control/reset");
+    return body;
+}
+
 }  // namespace
 
 TEST(Resume, FetchesOnlyTheMissingBytes)
@@ -32,10 +43,7 @@ TEST(Resume, FetchesOnlyTheMissingBytes)
     const std::wstring name = L"resume.exe";
     const std::string file = "/resume.exe";
     const std::wstring target = WorkPath(name);
-    const std::string body = Pattern(kSize, 21);
-    ASSERT_TRUE(WriteAll(RootPath(name), body));
-    RemoveDownload(target);
-    Control(TestPort(), L"/_control/reset");
+    const std::string body = ServeFresh(name, 21);
 
     const LONGLONG llHave = BreakOnce(name, target, 900000);
     ASSERT_GT(llHave, 0) << "nothing of the broken transfer was kept";
@@ -114,10 +122,7 @@ TEST(Resume, ContinuesUnderANewAddressOfTheSameFile)
     const std::wstring name = L"signed.exe";
     const std::string file = "/signed.exe";
     const std::wstring target = WorkPath(name);
-    const std::string body = Pattern(kSize, 41);
-    ASSERT_TRUE(WriteAll(RootPath(name), body));
-    RemoveDownload(target);
-    Control(TestPort(), L"/_control/reset");
+    const std::string body = ServeFresh(name, 41);
 
     // A server that signs its addresses hands out a new query each time.
     Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=drop=700000");
