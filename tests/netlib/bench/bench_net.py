@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Network library figures, as medians of alternating runs in one invocation.
 
-  bench_net.py --bin build/bin [--size-mb 300] [--rounds 5]
+  bench_net.py --bin build/bin [--size-mb 300] [--rounds 7] [--baseline-bin OTHER/bin] [--raw]
 
 Runs inside the Wine test bed (scripts/bench-net.sh takes care of that).
 Serves a file of SIZE MiB from the local test server on 127.0.0.1 and, round
@@ -11,7 +11,9 @@ a file, and with curl writing a file; then digests it with Md5CalFile,
 md5sum and a bare BCrypt loop; and compares the library's peak working set
 for that file with the one for a 1 MiB file. Prints one line per figure,
 each ending with "ratio X.XX" (above 1 is better for the library, except for
-the working set, where it is the big run over the small one).
+the working set, where it is the big run over the small one). With
+--baseline-bin the library of another build (say, of the main branch) joins
+the same rotation, and a last line compares the two transfers.
 """
 
 import argparse
@@ -49,9 +51,12 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", required=True)
     ap.add_argument("--size-mb", type=int, default=300)
-    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--baseline-bin")
+    ap.add_argument("--raw", action="store_true", help="also print every run's figure (to stderr)")
     args = ap.parse_args()
     exe = os.path.join(os.path.abspath(args.bin), "netbench.exe")
+    baseline = os.path.join(os.path.abspath(args.baseline_bin), "netbench.exe") if args.baseline_bin else None
     size = args.size_mb * 1024 * 1024
 
     base = tempfile.mkdtemp(prefix="nubra-bench-")
@@ -66,20 +71,24 @@ def main():
             f.write(os.urandom(1024 * 1024))
         server = TestServer(root).start()
         try:
-            figures = run_rounds(exe, server, root, out, size, args.rounds)
+            figures = run_rounds(exe, baseline, server, root, out, size, args.rounds)
         finally:
             server.stop()
     finally:
         shutil.rmtree(base, ignore_errors=True)
+    if args.raw:
+        for kind, values in sorted(figures.items()):
+            print("raw %s: %s" % (kind, " ".join("%.3f" % v for v in values)), file=sys.stderr)
     report(figures, args.rounds, args.size_mb)
     return 0
 
 
-def run_rounds(exe, server, root, out, size, rounds):
+def run_rounds(exe, baseline, server, root, out, size, rounds):
     big_url, small_url = server.url("/big.bin"), server.url("/small.bin")
     target = os.path.join(out, "download.exe")
     big = os.path.join(root, "big.bin")
-    figures = {k: [] for k in ("lib", "bare", "curl", "md5", "md5sum", "bcrypt", "peak_big", "peak_small")}
+    figures = {k: [] for k in ("lib", "bare", "curl", "md5", "md5sum", "bcrypt", "peak_big", "peak_small",
+                               "baseline")}
     digests = set()
 
     def fetch(kind):
@@ -94,7 +103,8 @@ def run_rounds(exe, server, root, out, size, rounds):
                 raise RuntimeError("curl fetched %d of %d bytes" % (got, size))
             figures["curl"].append(size / 1048576.0 / seconds)
             return
-        fields = netbench(exe, kind, big_url, windows_path(target))
+        fields = netbench(baseline if kind == "baseline" else exe, "lib" if kind == "baseline" else kind, big_url,
+                          windows_path(target))
         if int(fields["bytes"]) != size and kind == "bare":
             raise RuntimeError("the bare loop fetched %s of %d bytes" % (fields["bytes"], size))
         if os.path.getsize(target) != size:
@@ -114,10 +124,11 @@ def run_rounds(exe, server, root, out, size, rounds):
         figures[kind].append(float(fields["seconds"]))
         digests.add(fields["md5"])
 
-    transfers = ["bare", "lib", "curl"]
+    transfers = ["bare", "lib", "curl"] + (["baseline"] if baseline else [])
     hashes = ["md5sum", "md5", "bcrypt"]
     for i in range(rounds):
-        for kind in transfers[i % 3:] + transfers[:i % 3]:
+        n = i % len(transfers)
+        for kind in transfers[n:] + transfers[:n]:
             fetch(kind)
         remove(target)
         for kind in hashes[i % 3:] + hashes[:i % 3]:
@@ -132,7 +143,7 @@ def run_rounds(exe, server, root, out, size, rounds):
 
 
 def report(figures, rounds, size_mb):
-    med = {k: statistics.median(v) for k, v in figures.items()}
+    med = {k: statistics.median(v) for k, v in figures.items() if v}
     runs = "median of %d alternating runs" % rounds
     print("transfer vs bare WinINet loop to a file (%d MiB): library %.1f MB/s, bare loop %.1f MB/s, %s, ratio %.2f"
           % (size_mb, med["lib"], med["bare"], runs, med["lib"] / med["bare"]))
@@ -145,6 +156,9 @@ def report(figures, rounds, size_mb):
     print("peak working set %d MiB vs 1 MiB: %d KB vs %d KB (difference %d KB), %s, ratio %.2f"
           % (size_mb, med["peak_big"], med["peak_small"], med["peak_big"] - med["peak_small"], runs,
              med["peak_big"] / med["peak_small"]))
+    if "baseline" in med:
+        print("transfer, this build vs baseline build (%d MiB): this %.1f MB/s, baseline %.1f MB/s, %s, ratio %.2f"
+              % (size_mb, med["lib"], med["baseline"], runs, med["lib"] / med["baseline"]))
 
 
 if __name__ == "__main__":
