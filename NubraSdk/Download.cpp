@@ -424,7 +424,10 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         }
         return final;
     }
-    if (!::MoveFileExW(strPart.c_str(), m_req.strTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    // No write-through: it can make the rename wait for the whole file to
+    // reach the disk, and the caller's digest check of the finished file
+    // already catches one that a crash left incomplete.
+    if (!::MoveFileExW(strPart.c_str(), m_req.strTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
         return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
     ::DeleteFileW(strMeta.c_str());
     return final;
