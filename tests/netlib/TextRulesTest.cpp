@@ -1,10 +1,12 @@
 // The library's plain rules: proxy and server settings, the Content-Range
-// answer, the validator note, and the digest's text form.
+// answer, the validator note, the bounds of an answer, the disk writer, and
+// the digest's text form.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include "NetTestUtil.h"
+#include "NubraSdk/BackgroundWriter.h"
 #include "NubraSdk/NetTrack.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/Proxy.h"
@@ -244,4 +246,46 @@ TEST(TextRules, UserProxyComesFromTheUsersSettings)
     else
         ::RegDeleteValueW(hKey, L"ProxyServer");
     ::RegCloseKey(hKey);
+}
+
+TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
+{
+    // Blocks handed over from two alternating buffers land in order, each
+    // buffer reused only after the writer let go of it.
+    const std::wstring path = WorkPath(L"writer.bin");
+    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    std::string expected;
+    {
+        nubra::CBackgroundWriter writer(hFile);
+        ASSERT_TRUE(writer.Start());
+        std::string buffers[2];
+        for (int i = 0; i < 6; ++i) {
+            std::string& block = buffers[i % 2];
+            // Refilled only now: the hand-over before this one waited for it.
+            block = Pattern(100000 + i, 50 + i);
+            expected += block;
+            ASSERT_TRUE(writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size())));
+        }
+        EXPECT_TRUE(writer.Finish());
+    }
+    ::CloseHandle(hFile);
+    EXPECT_TRUE(ReadAll(path) == expected) << "blocks were lost or reordered";
+
+    // A handle that cannot write: the failure surfaces at the next hand-over.
+    hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    {
+        nubra::CBackgroundWriter writer(hFile);
+        ASSERT_TRUE(writer.Start());
+        const std::string block(4096, 'x');
+        writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size()));
+        EXPECT_FALSE(writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size())))
+            << "a failed write was reported as success";
+        EXPECT_FALSE(writer.Finish());
+        EXPECT_NE(writer.Error(), 0u);
+    }
+    ::CloseHandle(hFile);
+    EXPECT_TRUE(ReadAll(path) == expected) << "a failed writer changed the file";
+    ::DeleteFileW(path.c_str());
 }
