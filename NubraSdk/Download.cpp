@@ -7,9 +7,11 @@
 #include <memory>
 #include <vector>
 
+#include "NubraSdk/BackgroundWriter.h"
 #include "NubraSdk/Handles.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/RecordPool.h"
+#include "NubraSdk/TransferBounds.h"
 #include "netlib/DownloadRecord.h"
 
 namespace nubra {
@@ -18,8 +20,10 @@ namespace {
 
 // Disk writes in large blocks; memory stays this size whatever the file.
 constexpr DWORD kBufferBytes = 1024 * 1024;
-constexpr DWORD kMinChunk = 16 * 1024;
-constexpr DWORD kFirstChunk = 64 * 1024;
+// The first read is small so that a slow link shows progress within a
+// fraction of a second; reads then grow while data streams.
+constexpr DWORD kMinChunk = 1024;
+constexpr DWORD kFirstChunk = 1024;
 // About four progress records a second at most.
 constexpr ULONGLONG kReportPeriodMs = 250;
 constexpr DWORD kConnectTimeoutMs = 15000;
@@ -58,7 +62,8 @@ uint32_t Clamp32(ULONGLONG v)
 
 std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
 {
-    wchar_t sz[1024] = {};
+    // Room for a long signed redirect address.
+    wchar_t sz[4096] = {};
     DWORD cb = sizeof(sz) - sizeof(wchar_t);
     if (!::HttpQueryInfoW(hRequest, dwInfo, sz, &cb, nullptr)) return std::wstring();
     return sz;
@@ -85,6 +90,35 @@ LONGLONG QueryContentLength(HINTERNET hRequest)
     return v;
 }
 
+// The parts of an http or https address that a request needs.
+struct CHttpAddress {
+    std::wstring strHost;
+    INTERNET_PORT nPort = 0;
+    std::wstring strPath;  // path and query
+    bool bSecure = false;
+};
+
+// ERROR_SUCCESS, or why the address cannot be fetched.
+DWORD CrackHttpAddress(const std::wstring& strUrl, CHttpAddress& address)
+{
+    URL_COMPONENTSW uc = {};
+    uc.dwStructSize = sizeof(uc);
+    uc.dwHostNameLength = 1;  // ask for pointers into the address
+    uc.dwUrlPathLength = 1;
+    uc.dwExtraInfoLength = 1;
+    if (!::InternetCrackUrlW(strUrl.c_str(), 0, 0, &uc) || !uc.lpszHostName || uc.dwHostNameLength == 0)
+        return ERROR_INTERNET_INVALID_URL;
+    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
+        return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    address.strHost.assign(uc.lpszHostName, uc.dwHostNameLength);
+    address.nPort = uc.nPort;
+    address.strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : std::wstring();
+    if (uc.lpszExtraInfo) address.strPath.append(uc.lpszExtraInfo, uc.dwExtraInfoLength);
+    if (address.strPath.empty()) address.strPath = L"/";
+    address.bSecure = uc.nScheme == INTERNET_SCHEME_HTTPS;
+    return ERROR_SUCCESS;
+}
+
 class CTransfer {
 public:
     CTransfer(const CDownloadRequest& req, CRecordPool& pool) : m_req(req), m_pool(pool) {}
@@ -97,9 +131,11 @@ private:
         m_dwError = dwError;
         return Record(iState);
     }
+    CInetHandle Connect(HINTERNET hSession, const CHttpAddress& address);
     CInetHandle SendRequest(HINTERNET hConnect, const std::wstring& strPath, bool bSecure,
                             const std::wstring& strValidator);
-    bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb);
+    bool OpenResponse(HINTERNET hSession, CInetHandle& hConnect, CInetHandle& hRequest, std::wstring& strValidator);
+    DOWNLOAD_PROGRESS Receive(HINTERNET hRequest, HANDLE hFile);
     void Report(bool bForce);
     ULONGLONG TransferSize() const;
 
@@ -107,7 +143,12 @@ private:
     CRecordPool& m_pool;
     ULONGLONG m_ullOffset = 0;
     ULONGLONG m_ullReceived = 0;
-    LONGLONG m_llLength = -1;
+    LONGLONG m_llRangeTotal = -1;
+    // Set once the answer's size was checked against the order.
+    bool m_bBounded = false;
+    ULONGLONG m_ullMaxBody = 0;
+    bool m_bExact = false;
+    bool m_bOverrun = false;
     DWORD m_dwStatus = 0;
     DWORD m_dwError = 0;
     double m_dSpeed = 0;
@@ -117,9 +158,9 @@ private:
 
 ULONGLONG CTransfer::TransferSize() const
 {
-    if (m_llLength >= 0) return static_cast<ULONGLONG>(m_llLength);
-    // Without a Content-Length the caller's expected size is the best guess;
-    // the window ignores records whose size and position are both zero.
+    if (m_bBounded) return m_bExact ? m_ullMaxBody : 0;
+    // Before an answer the caller's expected size is the best guess; the
+    // window ignores records whose size and position are both zero.
     const ULONGLONG ullExpected = m_req.llExpectedSize > 0 ? static_cast<ULONGLONG>(m_req.llExpectedSize) : 0;
     return ullExpected > m_ullOffset ? ullExpected - m_ullOffset : 0;
 }
@@ -160,12 +201,35 @@ void CTransfer::Report(bool bForce)
     m_pool.SendProgress(Record(DOWNLOAD_STATE_PROGRESS));
 }
 
+CInetHandle CTransfer::Connect(HINTERNET hSession, const CHttpAddress& address)
+{
+    CInetHandle hConnect(::InternetConnectW(hSession, address.strHost.c_str(), address.nPort, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 0));
+    if (!hConnect) {
+        m_dwError = ::GetLastError();
+        return hConnect;
+    }
+    SetTimeouts(hConnect.Get());
+    if (!m_req.proxy.strServer.empty() && !m_req.proxy.strUser.empty()) {
+        ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
+                             const_cast<wchar_t*>(m_req.proxy.strUser.c_str()),
+                             static_cast<DWORD>(m_req.proxy.strUser.size()));
+        ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_PASSWORD,
+                             const_cast<wchar_t*>(m_req.proxy.strPassword.c_str()),
+                             static_cast<DWORD>(m_req.proxy.strPassword.size()));
+    }
+    return hConnect;
+}
+
 CInetHandle CTransfer::SendRequest(HINTERNET hConnect, const std::wstring& strPath, bool bSecure,
                                    const std::wstring& strValidator)
 {
     LPCWSTR apszAccept[] = {L"*/*", nullptr};
+    // Redirects are followed here, not by WinINet, which would follow a loop
+    // for ever and to any scheme.
     DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                    INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION;
+                    INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION |
+                    INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (bSecure) dwFlags |= INTERNET_FLAG_SECURE;
     CInetHandle hRequest(::HttpOpenRequestW(hConnect, L"GET", strPath.c_str(), nullptr, nullptr /* referrer */,
                                             apszAccept, dwFlags, 0));
@@ -189,39 +253,129 @@ CInetHandle CTransfer::SendRequest(HINTERNET hConnect, const std::wstring& strPa
     return hRequest;
 }
 
-bool CTransfer::WriteAll(HANDLE hFile, const BYTE* p, DWORD cb)
+bool CTransfer::OpenResponse(HINTERNET hSession, CInetHandle& hConnect, CInetHandle& hRequest,
+                             std::wstring& strValidator)
 {
-    while (cb) {
-        DWORD dwWritten = 0;
-        if (!::WriteFile(hFile, p, cb, &dwWritten, nullptr) || dwWritten == 0) {
-            m_dwError = ::GetLastError();
+    std::wstring strUrl = m_req.strUrl;
+    CHttpAddress connected;
+    int nAuthRetries = 0, nRestarts = 0, nRedirects = 0;
+    for (;;) {
+        CHttpAddress address;
+        m_dwError = CrackHttpAddress(strUrl, address);
+        if (m_dwError != ERROR_SUCCESS) return false;
+        if (!hConnect || address.strHost != connected.strHost || address.nPort != connected.nPort) {
+            hRequest.Reset();
+            hConnect = Connect(hSession, address);
+            if (!hConnect) return false;
+            connected = address;
+        }
+        hRequest = SendRequest(hConnect.Get(), address.strPath, address.bSecure, strValidator);
+        if (!hRequest) return false;
+        m_dwStatus = QueryStatus(hRequest.Get());
+        // The first answer of an authenticating proxy is its challenge.
+        if (m_dwStatus == HTTP_STATUS_PROXY_AUTH_REQ && !m_req.proxy.strServer.empty() &&
+            !m_req.proxy.strUser.empty() && nAuthRetries++ == 0)
+            continue;
+        if (IsRedirectStatus(m_dwStatus)) {
+            std::wstring strNext;
+            if (++nRedirects > kMaxRedirects ||
+                !RedirectTarget(strUrl, QueryHeader(hRequest.Get(), HTTP_QUERY_LOCATION), strNext)) {
+                m_dwError = ERROR_HTTP_REDIRECT_FAILED;
+                return false;
+            }
+            strUrl = strNext;
+            continue;
+        }
+        if (m_dwStatus == HTTP_STATUS_PARTIAL_CONTENT && m_ullOffset) {
+            ULONGLONG ullFirst = 0, ullLast = 0;
+            LONGLONG llTotal = 0;
+            if (ParseContentRange(QueryHeader(hRequest.Get(), HTTP_QUERY_CONTENT_RANGE), ullFirst, ullLast, llTotal) &&
+                ullFirst == m_ullOffset) {
+                m_llRangeTotal = llTotal;
+                return true;
+            }
+            // Any other range cannot be stitched onto our bytes.
+        } else if (m_dwStatus == HTTP_STATUS_OK) {
+            m_ullOffset = 0;  // the server ignored the range or the file changed
+            return true;
+        } else if (m_dwStatus != 416 || !m_ullOffset) {
+            m_dwError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
             return false;
         }
-        p += dwWritten;
-        cb -= dwWritten;
+        // 416 or an unusable range: forget the partial file and start over.
+        if (nRestarts++ > 0) {
+            m_dwError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            return false;
+        }
+        m_ullOffset = 0;
+        strValidator.clear();
     }
-    return true;
+}
+
+DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
+{
+    // Two buffers: one fills from the network while the other goes to disk.
+    std::vector<BYTE> buffers(2 * static_cast<size_t>(kBufferBytes));
+    BYTE* const apBuffer[2] = {buffers.data(), buffers.data() + kBufferBytes};
+    int nCurrent = 0;
+    DWORD dwFill = 0;
+    DWORD dwChunk = kFirstChunk;
+    bool bFirstBytes = true;
+    CBackgroundWriter writer(hFile);
+    writer.Start();  // without a thread it writes in place
+    Report(true);
+    for (;;) {
+        DWORD dwWant = dwChunk < kBufferBytes - dwFill ? dwChunk : kBufferBytes - dwFill;
+        // Ask for one byte more than may still come: receiving it proves an
+        // overrun without reading on.
+        const ULONGLONG ullLeft = m_ullMaxBody - m_ullReceived;
+        if (ullLeft < dwWant) dwWant = static_cast<DWORD>(ullLeft) + 1;
+        DWORD dwGot = 0;
+        const ULONGLONG ullStart = ::GetTickCount64();
+        if (!::InternetReadFile(hRequest, apBuffer[nCurrent] + dwFill, dwWant, &dwGot)) {
+            const DWORD dwError = ::GetLastError();
+            // Keep what arrived for a resume.
+            writer.Write(apBuffer[nCurrent], dwFill);
+            writer.Finish();
+            return Fail(DOWNLOAD_STATE_NET_FAILED, dwError);
+        }
+        if (dwGot > ullLeft) {
+            m_bOverrun = true;
+            writer.Finish();
+            return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        }
+        // A read returns only when its block is full, so the block follows
+        // the rate: it starts small so that a slow link reports soon, grows
+        // while data streams, and shrinks when it trickles.
+        const ULONGLONG ullTook = ::GetTickCount64() - ullStart;
+        if (ullTook < 50 && dwGot == dwWant && dwChunk < kBufferBytes) dwChunk *= 2;
+        else if (ullTook > kReportPeriodMs && dwChunk > kMinChunk) dwChunk /= 2;
+
+        dwFill += dwGot;
+        m_ullReceived += dwGot;
+        if (dwGot == 0 || dwFill == kBufferBytes) {
+            if (!writer.Write(apBuffer[nCurrent], dwFill)) return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
+            nCurrent ^= 1;
+            dwFill = 0;
+        }
+        if (dwGot == 0) break;
+        Report(bFirstBytes);
+        bFirstBytes = false;
+    }
+    if (!writer.Finish()) return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
+    // A connection that closed early looks like a normal end to the reader.
+    if (m_bExact && m_ullReceived < m_ullMaxBody) return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_CONNECTION_RESET);
+    return Record(DOWNLOAD_STATE_FINISHED);
 }
 
 DOWNLOAD_PROGRESS CTransfer::Run()
 {
-    URL_COMPONENTSW uc = {};
-    uc.dwStructSize = sizeof(uc);
-    uc.dwHostNameLength = 1;  // ask for pointers into the address
-    uc.dwUrlPathLength = 1;
-    uc.dwExtraInfoLength = 1;
-    if (!::InternetCrackUrlW(m_req.strUrl.c_str(), 0, 0, &uc) || !uc.lpszHostName || uc.dwHostNameLength == 0)
-        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_INVALID_URL);
-    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
-        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-    const std::wstring strHost(uc.lpszHostName, uc.dwHostNameLength);
-    std::wstring strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : std::wstring();
-    if (uc.lpszExtraInfo) strPath.append(uc.lpszExtraInfo, uc.dwExtraInfoLength);
-    if (strPath.empty()) strPath = L"/";
-    const bool bSecure = uc.nScheme == INTERNET_SCHEME_HTTPS;
+    CHttpAddress address;
+    const DWORD dwAddressError = CrackHttpAddress(m_req.strUrl, address);
+    if (dwAddressError != ERROR_SUCCESS) return Fail(DOWNLOAD_STATE_NET_FAILED, dwAddressError);
 
     std::wstring strValidator;
-    m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, strValidator);
+    m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, m_req.llExpectedSize, strValidator);
 
     const bool bProxy = !m_req.proxy.strServer.empty();
     CInetHandle hSession(::InternetOpenW(L"NubraSdk/1.0",
@@ -230,47 +384,14 @@ DOWNLOAD_PROGRESS CTransfer::Run()
     if (!hSession) return Fail(DOWNLOAD_STATE_NET_FAILED, ::GetLastError());
     SetTimeouts(hSession.Get());
 
-    CInetHandle hConnect(::InternetConnectW(hSession.Get(), strHost.c_str(), uc.nPort, nullptr, nullptr,
-                                            INTERNET_SERVICE_HTTP, 0, 0));
-    if (!hConnect) return Fail(DOWNLOAD_STATE_NET_FAILED, ::GetLastError());
-    SetTimeouts(hConnect.Get());
-    if (bProxy && !m_req.proxy.strUser.empty()) {
-        ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
-                             const_cast<wchar_t*>(m_req.proxy.strUser.c_str()),
-                             static_cast<DWORD>(m_req.proxy.strUser.size()));
-        ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_PASSWORD,
-                             const_cast<wchar_t*>(m_req.proxy.strPassword.c_str()),
-                             static_cast<DWORD>(m_req.proxy.strPassword.size()));
-    }
-
-    CInetHandle hRequest;
-    int nAuthRetries = 0, nRestarts = 0;
-    for (;;) {
-        hRequest = SendRequest(hConnect.Get(), strPath, bSecure, strValidator);
-        if (!hRequest) return Fail(DOWNLOAD_STATE_NET_FAILED, m_dwError);
-        m_dwStatus = QueryStatus(hRequest.Get());
-        // The first answer of an authenticating proxy is its challenge.
-        if (m_dwStatus == HTTP_STATUS_PROXY_AUTH_REQ && bProxy && !m_req.proxy.strUser.empty() && nAuthRetries++ == 0)
-            continue;
-        if (m_dwStatus == HTTP_STATUS_PARTIAL_CONTENT && m_ullOffset) {
-            ULONGLONG ullFirst = 0, ullLast = 0;
-            LONGLONG llTotal = 0;
-            if (ParseContentRange(QueryHeader(hRequest.Get(), HTTP_QUERY_CONTENT_RANGE), ullFirst, ullLast, llTotal) &&
-                ullFirst == m_ullOffset)
-                break;
-            // Any other range cannot be stitched onto our bytes.
-        } else if (m_dwStatus == HTTP_STATUS_OK) {
-            m_ullOffset = 0;  // the server ignored the range or the file changed
-            break;
-        } else if (m_dwStatus != 416 || !m_ullOffset) {
-            return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_HTTP_INVALID_SERVER_RESPONSE);
-        }
-        // 416 or an unusable range: forget the partial file and start over.
-        if (nRestarts++ > 0) return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_HTTP_INVALID_SERVER_RESPONSE);
-        m_ullOffset = 0;
-        strValidator.clear();
-    }
-    m_llLength = QueryContentLength(hRequest.Get());
+    CInetHandle hConnect, hRequest;
+    if (!OpenResponse(hSession.Get(), hConnect, hRequest, strValidator)) return Fail(DOWNLOAD_STATE_NET_FAILED, m_dwError);
+    // Checked before the partial file is touched: an answer that contradicts
+    // the order costs neither disk nor the bytes a resume could still use.
+    if (!BodyBounds(m_req.llExpectedSize, m_ullOffset, QueryContentLength(hRequest.Get()), m_llRangeTotal,
+                    UnsizedCapBytes(), m_ullMaxBody, m_bExact))
+        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    m_bBounded = true;
 
     const std::wstring strPart = PartialPathOf(m_req.strTarget);
     const std::wstring strMeta = MetaPathOf(m_req.strTarget);
@@ -288,49 +409,28 @@ DOWNLOAD_PROGRESS CTransfer::Run()
                                                          QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED));
     if (strNewValidator.empty()) {
         ::DeleteFileW(strMeta.c_str());
-    } else if (!WritePartMeta(strMeta, CPartMeta{m_req.strUrl, strNewValidator})) {
+    } else if (!WritePartMeta(strMeta, CPartMeta{m_req.strUrl, strNewValidator, m_req.llExpectedSize})) {
         return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
     }
 
-    std::vector<BYTE> buffer(kBufferBytes);
-    DWORD dwFill = 0;
-    DWORD dwChunk = kFirstChunk;
-    Report(true);
-    for (;;) {
-        const DWORD dwWant = dwChunk < kBufferBytes - dwFill ? dwChunk : kBufferBytes - dwFill;
-        DWORD dwGot = 0;
-        const ULONGLONG ullStart = ::GetTickCount64();
-        if (!::InternetReadFile(hRequest.Get(), buffer.data() + dwFill, dwWant, &dwGot)) {
-            const DWORD dwError = ::GetLastError();
-            WriteAll(hFile.Get(), buffer.data(), dwFill);  // keep what arrived for a resume
-            return Fail(DOWNLOAD_STATE_NET_FAILED, dwError);
-        }
-        // A read returns only when its block is full, so the block follows
-        // the rate: large when data streams, small enough to keep reporting
-        // when it trickles.
-        const ULONGLONG ullTook = ::GetTickCount64() - ullStart;
-        if (ullTook < 50 && dwGot == dwWant && dwChunk < kBufferBytes) dwChunk *= 2;
-        else if (ullTook > kReportPeriodMs && dwChunk > kMinChunk) dwChunk /= 2;
-
-        dwFill += dwGot;
-        m_ullReceived += dwGot;
-        if (dwGot == 0 || dwFill == kBufferBytes) {
-            if (!WriteAll(hFile.Get(), buffer.data(), dwFill)) return Fail(DOWNLOAD_STATE_FILE_FAILED, m_dwError);
-            dwFill = 0;
-        }
-        if (dwGot == 0) break;
-        Report(false);
-    }
-
-    // A connection that closed early looks like a normal end to the reader.
-    const ULONGLONG ullWanted = TransferSize();
-    if ((m_llLength >= 0 || ullWanted > 0) && m_ullReceived < ullWanted)
-        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_CONNECTION_RESET);
+    const DOWNLOAD_PROGRESS final = Receive(hRequest.Get(), hFile.Get());
     hFile.Reset();
-    if (!::MoveFileExW(strPart.c_str(), m_req.strTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (final.iState != DOWNLOAD_STATE_FINISHED) {
+        // Bytes beyond what the server may send are not the file's: nothing
+        // of such an answer is worth resuming.
+        if (m_bOverrun) {
+            ::DeleteFileW(strMeta.c_str());
+            ::DeleteFileW(strPart.c_str());
+        }
+        return final;
+    }
+    // No write-through: it can make the rename wait for the whole file to
+    // reach the disk, and the caller's digest check of the finished file
+    // already catches one that a crash left incomplete.
+    if (!::MoveFileExW(strPart.c_str(), m_req.strTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
         return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
     ::DeleteFileW(strMeta.c_str());
-    return Record(DOWNLOAD_STATE_FINISHED);
+    return final;
 }
 
 DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)

@@ -132,14 +132,24 @@ void RunTracker(const std::shared_ptr<CTrackRun>& run)
     bool bAddrWatch = hAddrChanged && ::NotifyAddrChange(&hNotify, &ov) == ERROR_IO_PENDING;
 
     bool bFirst = true;
+    // A host that never answered says nothing about the network: it may not
+    // exist where this machine looks it up. Only a host that was reached in
+    // this run, and is reached no more, counts as a loss.
+    bool bEverReached = false;
+    std::wstring strLastTarget;
     for (;;) {
         std::wstring strHost;
         USHORT usPort = 0;
         CurrentTarget(strHost, usPort);
+        const std::wstring strTarget = strHost + L"#" + std::to_wstring(usPort);
+        if (strTarget != strLastTarget) bEverReached = false;
+        strLastTarget = strTarget;
         const int nResult = Probe(strHost, usPort, run->hStop.Get());
         if (nResult == kUnknown || ::WaitForSingleObject(run->hStop.Get(), 0) == WAIT_OBJECT_0) break;
-        const int nOld = run->nState.exchange(nResult);
-        if (bFirst || nOld != nResult) SignalAttached();
+        if (nResult == kReachable) bEverReached = true;
+        const int nShown = nResult == kLost && !bEverReached ? kUnknown : nResult;
+        const int nOld = run->nState.exchange(nShown);
+        if (bFirst || nOld != nShown) SignalAttached();
         bFirst = false;
 
         HANDLE ah[2] = {run->hStop.Get(), ov.hEvent};

@@ -11,6 +11,7 @@ namespace {
 constexpr DWORD kMaxMetaBytes = 16 * 1024;
 const char kUrlKey[] = "url=";
 const char kValidatorKey[] = "validator=";
+const char kSizeKey[] = "size=";
 
 bool IsUnsignedNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
 {
@@ -84,6 +85,11 @@ bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
         } else if (line.compare(0, sizeof(kValidatorKey) - 1, kValidatorKey) == 0) {
             parsed.strValidator = FromUtf8(line.substr(sizeof(kValidatorKey) - 1));
             bValidator = true;
+        } else if (line.compare(0, sizeof(kSizeKey) - 1, kSizeKey) == 0) {
+            // Notes of older versions have no size; they resume by address only.
+            const std::wstring strSize = FromUtf8(line.substr(sizeof(kSizeKey) - 1));
+            if (!IsUnsignedNumber(strSize, 0, strSize.size()) || strSize.size() > 18) return false;
+            parsed.llSize = static_cast<LONGLONG>(ToNumber(strSize, 0, strSize.size()));
         }
     }
     if (!bUrl || !bValidator) return false;
@@ -96,7 +102,8 @@ bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta)
     // Line breaks inside a value would forge another key.
     for (const std::wstring* p : {&meta.strUrl, &meta.strValidator})
         if (p->find_first_of(L"\r\n") != std::wstring::npos) return false;
-    const std::string text = kUrlKey + ToUtf8(meta.strUrl) + "\n" + kValidatorKey + ToUtf8(meta.strValidator) + "\n";
+    std::string text = kUrlKey + ToUtf8(meta.strUrl) + "\n" + kValidatorKey + ToUtf8(meta.strValidator) + "\n";
+    if (meta.llSize > 0) text += kSizeKey + std::to_string(meta.llSize) + "\n";
     CHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
     if (!hFile) return false;
@@ -113,15 +120,20 @@ std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& st
     return strLastModified;
 }
 
-ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strUrl, std::wstring& strValidator)
+ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strUrl, LONGLONG llSize,
+                         std::wstring& strValidator)
 {
     strValidator.clear();
     CPartMeta meta;
-    if (!ReadPartMeta(MetaPathOf(strTarget), meta) || meta.strUrl != strUrl || meta.strValidator.empty()) return 0;
+    if (!ReadPartMeta(MetaPathOf(strTarget), meta) || meta.strValidator.empty()) return 0;
+    // Under the same address If-Range alone decides, as it always did.
+    if (meta.strUrl != strUrl && (llSize <= 0 || meta.llSize != llSize)) return 0;
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     if (!::GetFileAttributesExW(PartialPathOf(strTarget).c_str(), GetFileExInfoStandard, &data)) return 0;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
     const ULONGLONG ullSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // As long as the whole file or longer, it cannot be the start of it.
+    if (llSize > 0 && ullSize >= static_cast<ULONGLONG>(llSize)) return 0;
     if (ullSize) strValidator = meta.strValidator;
     return ullSize;
 }

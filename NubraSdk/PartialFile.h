@@ -4,8 +4,11 @@
 // "setup.exe" downloads into "setup.exe.part"; the validator (a strong ETag,
 // else Last-Modified) and the address go to "setup.exe.part.meta". Both names
 // keep ".exe" so that the program's sweep of old setup files removes
-// leftovers. Bytes are resumed only when the note names the same address and
-// a validator that the server confirms through If-Range.
+// leftovers. Bytes are resumed only when the note names a validator that the
+// server confirms through If-Range, and either the same address or the same
+// ordered size: servers that sign their addresses, and mirrors, hand out a new
+// address for the same file each time. The target's name is the file's name,
+// and the caller's digest check at the end decides whatever was stitched.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +20,7 @@ namespace nubra {
 struct CPartMeta {
     std::wstring strUrl;
     std::wstring strValidator;
+    LONGLONG llSize = 0;  // the caller's ordered size; 0 when none was given
 };
 
 std::wstring PartialPathOf(const std::wstring& strTarget);
@@ -28,9 +32,11 @@ bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta);
 // Picks the validator If-Range can use: a strong ETag, else Last-Modified.
 std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& strLastModified);
 
-// Bytes of the partial file that may be resumed for strUrl, with the
-// validator to send; 0 when there is nothing trustworthy to resume.
-ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strUrl, std::wstring& strValidator);
+// Bytes of the partial file that may be resumed for strUrl and the ordered
+// size llSize (<= 0: none), with the validator to send; 0 when there is
+// nothing trustworthy to resume.
+ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strUrl, LONGLONG llSize,
+                         std::wstring& strValidator);
 
 // Parses "bytes FIRST-LAST/TOTAL" (TOTAL may be "*"); total is -1 then.
 bool ParseContentRange(const std::wstring& strValue, ULONGLONG& ullFirst, ULONGLONG& ullLast, LONGLONG& llTotal);

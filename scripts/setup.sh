@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make python3
+  cmake make python3 curl
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   googletest
   wine wine32:i386

@@ -14,9 +14,13 @@ namespace {
 
 const wchar_t kWindowTitle[] = L"正在下载";
 const wchar_t kLayoutName[] = L"UpgradeDUI";
-// Watched for reachability when the user has no proxy; administrators and
-// tests point the watch elsewhere through the network library's settings.
+// Watched for reachability when the user has no proxy. It does not resolve on
+// every network, so an administrator may name another host (or "host:port")
+// in the client's config.ini; tests use the library's environment override.
 const wchar_t kTrackServerHost[] = L"upgrade.talvex.com";
+const wchar_t kConfigSection[] = L"APP";
+const wchar_t kTrackServerKey[] = L"NetTrackServer";
+const wchar_t kTrackServerOverride[] = L"NUBRA_TRACK_SERVER";
 const wchar_t kClientRunningFlag[] = UPGRADE_CLIENT_RUNNING_FLAG;
 
 enum : UINT_PTR {
@@ -83,12 +87,23 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
 
     wchar_t szProxyHost[MAX_PATH] = {};
     wchar_t szProxyPort[MAX_PATH] = {};
+    std::wstring strTrackServer = kTrackServerHost;
     if (GetIEProxy(szProxyHost, MAX_PATH, szProxyPort, MAX_PATH)) {
-        InternetTrackSetServer(szProxyHost);
+        strTrackServer = szProxyHost;
         InitHttpX(szProxyHost, szProxyPort, theApp.m_strProxyUser.c_str(), theApp.m_strProxyPassword.c_str(), 0);
     } else {
-        InternetTrackSetServer(kTrackServerHost);
+        std::wstring strConfigured;
+        if (GetConfigValue(kTrackServerKey, kConfigSection, strConfigured) && !strConfigured.empty())
+            strTrackServer = strConfigured;
     }
+    InternetTrackSetServer(strTrackServer.c_str());
+    wchar_t szOverride[MAX_PATH] = {};
+    const DWORD cchOverride = ::GetEnvironmentVariableW(kTrackServerOverride, szOverride, MAX_PATH);
+    if (cchOverride > 0 && cchOverride < MAX_PATH)
+        LOG_INFO(L"CUpgradeDlgDUI::OnInitDialog", L"net track server: %s (overridden by %s=%s)", strTrackServer.c_str(),
+                 kTrackServerOverride, szOverride);
+    else
+        LOG_INFO(L"CUpgradeDlgDUI::OnInitDialog", L"net track server: %s", strTrackServer.c_str());
     InternetTrackStartNetTrack();
 
     theApp.m_hNetThread = ::CreateThread(nullptr, 0, &CUpgradeDlgDUI::NetThread, hTrackEvent, 0, nullptr);

@@ -207,3 +207,26 @@ TEST(Download, QuittingMidTransferReturnsPromptly)
     RemoveDownload(childTarget);
     RemoveDownload(target);
 }
+
+TEST(Download, ASlowLinkReportsItsFirstBytesLongBeforeTheEnd)
+{
+    // At 8 KB/s a first read of tens of kilobytes would hold every report
+    // back until most of this file had arrived.
+    const size_t cb = 24 * 1024;
+    const std::wstring name = L"slow.exe";
+    ASSERT_TRUE(WriteAll(RootPath(name), Pattern(cb, 5)));
+    const std::wstring target = WorkPath(name);
+    RemoveDownload(target);
+    auto records = Download(ServerUrl(L"/fault/rate=8192/" + name), target, cb);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+    uint32_t unFirst = 0;
+    for (const CRecord& r : records) {
+        if (r.rec.iState == DOWNLOAD_STATE_PROGRESS && r.rec.unReceived > 0) {
+            unFirst = r.rec.unReceived;
+            break;
+        }
+    }
+    EXPECT_GT(unFirst, 0u) << "no progress record counted received bytes";
+    EXPECT_LE(unFirst, cb / 4) << "the first bytes were reported only after " << unFirst << " of " << cb;
+    RemoveDownload(target);
+}

@@ -15,14 +15,25 @@ constexpr size_t kSize = 2 * 1024 * 1024 + 123;
 
 // Breaks the next request of the file after about cbDrop bytes and returns
 // how many bytes the partial file then holds.
-LONGLONG BreakOnce(const std::wstring& strName, const std::wstring& target, int cbDrop)
+LONGLONG BreakOnce(const std::wstring& strName, const std::wstring& target, int cbDrop, LONGLONG llOrdered = kSize)
 {
     Control(TestPort(), L"/_control/fault?path=/" + strName + L"&fault=drop=" + std::to_wstring(cbDrop));
-    auto records = Download(ServerUrl(L"/" + strName), target, kSize);
+    auto records = Download(ServerUrl(L"/" + strName), target, llOrdered);
     EXPECT_EQ(FinalState(records), DOWNLOAD_STATE_NET_FAILED) << "the dropped transfer must fail";
     EXPECT_FALSE(Exists(target)) << "a broken transfer left a target file";
     EXPECT_TRUE(Exists(target + L".part.meta")) << "no validator kept beside the partial file";
     return SizeOf(target + L".part");
+}
+
+// Serves new bytes under strName, with no download of it in the scratch
+// folder and an empty request log.
+std::string ServeFresh(const std::wstring& strName, unsigned seed)
+{
+    const std::string body = Pattern(kSize, seed);
+    EXPECT_TRUE(WriteAll(RootPath(strName), body));
+    RemoveDownload(WorkPath(strName));
+    Control(TestPort(), L"/_control/reset");
+    return body;
 }
 
 }  // namespace
@@ -32,10 +43,7 @@ TEST(Resume, FetchesOnlyTheMissingBytes)
     const std::wstring name = L"resume.exe";
     const std::string file = "/resume.exe";
     const std::wstring target = WorkPath(name);
-    const std::string body = Pattern(kSize, 21);
-    ASSERT_TRUE(WriteAll(RootPath(name), body));
-    RemoveDownload(target);
-    Control(TestPort(), L"/_control/reset");
+    const std::string body = ServeFresh(name, 21);
 
     const LONGLONG llHave = BreakOnce(name, target, 900000);
     ASSERT_GT(llHave, 0) << "nothing of the broken transfer was kept";
@@ -85,7 +93,7 @@ TEST(Resume, StartsOverWhenTheBytesCannotBeTrusted)
 
     // The server ignores ranges.
     RemoveDownload(target);
-    ASSERT_GT(BreakOnce(name, target, 600000), 0);
+    ASSERT_GT(BreakOnce(name, target, 600000, kSize + 5), 0);
     Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=norange");
     records = Download(ServerUrl(L"/" + name), target, kSize + 5);
     ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
@@ -106,5 +114,49 @@ TEST(Resume, StartsOverWhenTheBytesCannotBeTrusted)
         ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(JsonField(log[0], "range"), "") << "resumed bytes of unknown origin, case " << nCase;
     }
+    RemoveDownload(target);
+}
+
+TEST(Resume, ContinuesUnderANewAddressOfTheSameFile)
+{
+    const std::wstring name = L"signed.exe";
+    const std::string file = "/signed.exe";
+    const std::wstring target = WorkPath(name);
+    const std::string body = ServeFresh(name, 41);
+
+    // A server that signs its addresses hands out a new query each time.
+    Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=drop=700000");
+    auto records = Download(ServerUrl(L"/" + name + L"?sig=first"), target, kSize);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_NET_FAILED);
+    const LONGLONG llHave = SizeOf(target + L".part");
+    ASSERT_GT(llHave, 0);
+
+    records = Download(ServerUrl(L"/" + name + L"?sig=second"), target, kSize);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+    EXPECT_EQ(records.front().rec.unPosition, static_cast<uint32_t>(llHave)) << "not resumed under the new address";
+    EXPECT_TRUE(ReadAll(target) == body);
+    auto log = LogFor(TestPort(), file);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(JsonField(log[1], "status"), "206");
+    EXPECT_FALSE(JsonField(log[1], "if_range").empty()) << "resume without If-Range";
+
+    // The file changed behind the new address: If-Range brings the whole of it.
+    RemoveDownload(target);
+    Control(TestPort(), L"/_control/reset");
+    Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=drop=700000");
+    records = Download(ServerUrl(L"/" + name + L"?sig=third"), target, kSize);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_NET_FAILED);
+    ASSERT_GT(SizeOf(target + L".part"), 0);
+    ::Sleep(20);  // a new modification time, so a new validator
+    const std::string changed = Pattern(kSize, 42);
+    ASSERT_TRUE(WriteAll(RootPath(name), changed));
+    records = Download(ServerUrl(L"/" + name + L"?sig=fourth"), target, kSize);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+    EXPECT_EQ(records.front().rec.unPosition, 0u);
+    EXPECT_TRUE(ReadAll(target) == changed) << "old bytes were stitched onto a changed file";
+    log = LogFor(TestPort(), file);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_FALSE(JsonField(log[1], "range").empty()) << "a resume should have been tried";
+    EXPECT_EQ(JsonField(log[1], "status"), "200");
     RemoveDownload(target);
 }

@@ -1,13 +1,16 @@
 // The library's plain rules: proxy and server settings, the Content-Range
-// answer, the validator note, and the digest's text form.
+// answer, the validator note, the bounds of an answer, the disk writer, and
+// the digest's text form.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include "NetTestUtil.h"
+#include "NubraSdk/BackgroundWriter.h"
 #include "NubraSdk/NetTrack.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/Proxy.h"
+#include "NubraSdk/TransferBounds.h"
 #include "netlib/NubraSdk.h"
 
 using namespace nettest;
@@ -94,15 +97,79 @@ TEST(TextRules, ValidatorNoteDecidesWhatMayBeResumed)
     ASSERT_TRUE(nubra::WritePartMeta(nubra::MetaPathOf(target), {url, L"\"v1\""}));
     ASSERT_TRUE(WriteAll(nubra::PartialPathOf(target), std::string(1234, 'p')));
     std::wstring validator;
-    EXPECT_EQ(nubra::ResumableBytes(target, url, validator), 1234u);
+    EXPECT_EQ(nubra::ResumableBytes(target, url, 0, validator), 1234u);
     EXPECT_EQ(validator, L"\"v1\"");
-    EXPECT_EQ(nubra::ResumableBytes(target, url + L"?x", validator), 0u) << "another address";
+    EXPECT_EQ(nubra::ResumableBytes(target, url + L"?x", 5000, validator), 0u) << "another address, note without size";
+
+    // With the ordered size in the note, another address for the same file
+    // (a new signature, a mirror) resumes; another size never does.
+    ASSERT_TRUE(nubra::WritePartMeta(nubra::MetaPathOf(target), {url, L"\"v1\"", 5000}));
+    EXPECT_EQ(nubra::ResumableBytes(target, L"http://mirror.test/x/note.exe?sig=2", 5000, validator), 1234u);
+    EXPECT_EQ(validator, L"\"v1\"");
+    EXPECT_EQ(nubra::ResumableBytes(target, L"http://mirror.test/x/note.exe?sig=2", 5001, validator), 0u);
+    EXPECT_EQ(nubra::ResumableBytes(target, L"http://mirror.test/x/note.exe?sig=2", 0, validator), 0u)
+        << "without an ordered size only the same address may resume";
+    EXPECT_EQ(nubra::ResumableBytes(target, url, 5001, validator), 1234u) << "same address: If-Range decides";
+    EXPECT_EQ(nubra::ResumableBytes(target, url, 1234, validator), 0u) << "a partial file as long as the whole";
 
     // A note cut short by a crash, or with a forged line, is not trusted.
     ASSERT_TRUE(WriteAll(nubra::MetaPathOf(target), "url=http://127.0.0.1:1/note.exe\nvalidator=\"v1"));
-    EXPECT_EQ(nubra::ResumableBytes(target, url, validator), 0u);
+    EXPECT_EQ(nubra::ResumableBytes(target, url, 0, validator), 0u);
+    ASSERT_TRUE(WriteAll(nubra::MetaPathOf(target), "url=http://127.0.0.1:1/note.exe\nvalidator=\"v1\"\nsize=12x\n"));
+    EXPECT_EQ(nubra::ResumableBytes(target, url, 0, validator), 0u);
     EXPECT_FALSE(nubra::WritePartMeta(nubra::MetaPathOf(target), {url, L"\"v\"\nurl=x"}));
     RemoveDownload(target);
+}
+
+TEST(TextRules, AnAnswerMayDeliverNoMoreThanTheOrderedFile)
+{
+    const ULONGLONG cap = 1000000;
+    struct Case {
+        const char* pszName;
+        LONGLONG llOrdered, llOffset, llLength, llRangeTotal;
+        bool bOk;
+        ULONGLONG ullMax;
+        bool bExact;
+    };
+    const Case cases[] = {
+        {"length as ordered", 5000, 0, 5000, -1, true, 5000, true},
+        {"no length: the order bounds it", 5000, 0, -1, -1, true, 5000, true},
+        {"length four times the order", 5000, 0, 20000, -1, false, 0, false},
+        {"length shorter than the order", 5000, 0, 4000, -1, false, 0, false},
+        {"resumed range as ordered", 5000, 1000, 4000, 5000, true, 4000, true},
+        {"range total differs from the order", 5000, 1000, 4000, 6000, false, 0, false},
+        {"range length differs from its total", 5000, 1000, 3000, 5000, false, 0, false},
+        {"no order: the announced length bounds it", 0, 0, 7000, -1, true, 7000, true},
+        {"no order: the range total bounds it", -1, 1000, 6000, 7000, true, 6000, true},
+        {"no order, range disagrees with length", 0, 1000, 6001, 7000, false, 0, false},
+        {"nothing known: the cap bounds it", 0, 0, -1, -1, true, cap, false},
+        {"announced beyond the cap", 0, 0, static_cast<LONGLONG>(cap) + 1, -1, false, 0, false},
+        {"ordered beyond the cap", static_cast<LONGLONG>(cap) + 1, 0, -1, -1, false, 0, false},
+        {"offset beyond the file", 5000, 6000, -1, -1, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        ULONGLONG ullMax = 0;
+        bool bExact = false;
+        const bool ok = nubra::BodyBounds(c.llOrdered, static_cast<ULONGLONG>(c.llOffset), c.llLength, c.llRangeTotal,
+                                          cap, ullMax, bExact);
+        EXPECT_EQ(ok, c.bOk) << c.pszName;
+        if (ok && c.bOk) {
+            EXPECT_EQ(ullMax, c.ullMax) << c.pszName;
+            EXPECT_EQ(bExact, c.bExact) << c.pszName;
+        }
+    }
+
+    // Redirects lead only to http and https, relative ones resolved.
+    std::wstring to;
+    const std::wstring from = L"http://a.test:8080/dir/setup.exe?sig=1";
+    ASSERT_TRUE(nubra::RedirectTarget(from, L"https://b.test/s.exe", to));
+    EXPECT_EQ(to, L"https://b.test/s.exe");
+    ASSERT_TRUE(nubra::RedirectTarget(from, L"/other/s.exe?sig=2", to));
+    EXPECT_EQ(to, L"http://a.test:8080/other/s.exe?sig=2");
+    ASSERT_TRUE(nubra::RedirectTarget(from, L"next.exe", to));
+    EXPECT_EQ(to, L"http://a.test:8080/dir/next.exe");
+    for (const wchar_t* bad : {L"ftp://a.test/s.exe", L"file:///C:/Windows/s.exe", L"", L"http://a.test/\r\nX: y"})
+        EXPECT_FALSE(nubra::RedirectTarget(from, bad, to)) << testing::PrintToString(std::wstring(bad));
 }
 
 TEST(TextRules, DigestIsLowerCaseHexOrNothing)
@@ -179,4 +246,46 @@ TEST(TextRules, UserProxyComesFromTheUsersSettings)
     else
         ::RegDeleteValueW(hKey, L"ProxyServer");
     ::RegCloseKey(hKey);
+}
+
+TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
+{
+    // Blocks handed over from two alternating buffers land in order, each
+    // buffer reused only after the writer let go of it.
+    const std::wstring path = WorkPath(L"writer.bin");
+    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    std::string expected;
+    {
+        nubra::CBackgroundWriter writer(hFile);
+        ASSERT_TRUE(writer.Start());
+        std::string buffers[2];
+        for (int i = 0; i < 6; ++i) {
+            std::string& block = buffers[i % 2];
+            // Refilled only now: the hand-over before this one waited for it.
+            block = Pattern(100000 + i, 50 + i);
+            expected += block;
+            ASSERT_TRUE(writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size())));
+        }
+        EXPECT_TRUE(writer.Finish());
+    }
+    ::CloseHandle(hFile);
+    EXPECT_TRUE(ReadAll(path) == expected) << "blocks were lost or reordered";
+
+    // A handle that cannot write: the failure surfaces at the next hand-over.
+    hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    {
+        nubra::CBackgroundWriter writer(hFile);
+        ASSERT_TRUE(writer.Start());
+        const std::string block(4096, 'x');
+        writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size()));
+        EXPECT_FALSE(writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size())))
+            << "a failed write was reported as success";
+        EXPECT_FALSE(writer.Finish());
+        EXPECT_NE(writer.Error(), 0u);
+    }
+    ::CloseHandle(hFile);
+    EXPECT_TRUE(ReadAll(path) == expected) << "a failed writer changed the file";
+    ::DeleteFileW(path.c_str());
 }

@@ -4,6 +4,7 @@ its folder and state file, a state file it cannot write, the network watch,
 and the close button of a shown window."""
 
 import os
+import socket
 import sys
 import time
 
@@ -45,6 +46,42 @@ class UpgradeWindow(kit.ScenarioCase):
         messages = self.bed.log_messages()
         self.assertEqual(messages.count("net cutdown"), 1, messages)
         self.assertEqual(messages[-2:], ["ExistMainThread", "GetMessage QUIT!"], messages)
+
+    def test_only_a_watched_host_once_reached_can_be_lost(self):
+        # An administrator names the watched host in the client's config.ini.
+        config = os.path.join(self.bed.bin, "config.ini")
+        self.addCleanup(lambda: os.path.exists(config) and os.remove(config))
+        closed = socket.socket()
+        closed.bind(("127.0.0.1", 0))
+        closed_port = closed.getsockname()[1]
+        closed.close()
+        with open(config, "w") as f:
+            f.write("[APP]\r\nNetTrackServer=127.0.0.1:%d\r\n" % closed_port)
+
+        # A host that never answers in this run is no lost network.
+        companion = self.start_companion()
+        time.sleep(8)  # the watch probes about every 3 s
+        self.assertTrue(companion.running(), "a host never reached ended the run")
+        messages = self.bed.log_messages()
+        self.assertIn("net track server: 127.0.0.1:%d" % closed_port, messages)
+        self.assertNotIn("net cutdown", messages)
+        companion.stop()
+        self.assertEqual(self.ctl.wait_gone(timeout_ms=10000).code, 0)
+
+        # A host reached once and then gone is.
+        self.bed.reset()
+        tracked = self.start_server()
+        self.env.pop("NUBRA_TRACK_SERVER", None)
+        tracked_port = tracked.port
+        with open(config, "w") as f:
+            f.write("[APP]\r\nNetTrackServer=127.0.0.1:%d\r\n" % tracked_port)
+        companion = self.start_companion()
+        time.sleep(2)
+        tracked.stop()
+        self.assertEqual(companion.wait_exit(40), 0, "the companion must end once the network is lost")
+        messages = self.bed.log_messages()
+        self.assertIn("net track server: 127.0.0.1:%d" % tracked_port, messages)
+        self.assertEqual(messages.count("net cutdown"), 1, messages)
 
     def test_close_button_hides_a_shown_window(self):
         self.start_server()

@@ -28,13 +28,16 @@ import urllib.parse
 
 BLOCK = 256 * 1024
 MAX_STALL = 600.0  # seconds; a stall never outlives the server anyway
+# An endless body ends here all the same, so that a client that fails to stop
+# fails its test instead of filling the disk.
+ENDLESS_LIMIT = 1 << 30
 
 
 class Fault:
     """One request's misbehaviour, parsed from "name=value,name,..."."""
 
     KNOWN = {"status", "drop", "short", "stall", "stall_after", "rate", "noetag", "nolastmod",
-             "norange", "nolength", "etag"}
+             "norange", "nolength", "etag", "endless", "length", "total", "redirect", "location"}
 
     def __init__(self, faults=""):
         self.items = {}
@@ -222,6 +225,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if status:
             self._simple(int(status), b"fault\n", entry=entry)
             return
+        location = self._redirect_location(fault, path)
+        if location is not None:
+            self._simple(302, b"moved\n", {"Location": location}, entry=entry)
+            return
 
         full = os.path.realpath(os.path.join(self.owner.root, path.lstrip("/")))
         if not full.startswith(self.owner.root + os.sep) or not os.path.isfile(full):
@@ -257,20 +264,46 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not fault.has("nolastmod"):
             self.send_header("Last-Modified", last_modified)
         if rng:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
-        if fault.has("nolength"):
+            total = fault.num("total", size)
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, total))
+        announced = fault.num("length")
+        if announced is not None:
+            length = announced
+        if fault.has("endless"):
+            length = ENDLESS_LIMIT
+        if fault.has("nolength") or fault.has("endless"):
             self.close_connection = True
             self.send_header("Connection", "close")
         else:
             self.send_header("Content-Length", str(length))
         self.end_headers()
         entry["status"] = 206 if rng else 200
-        entry["length"] = length
+        entry["length"] = None if fault.has("nolength") or fault.has("endless") else length
         try:
             if self.command != "HEAD":
                 self._send_body(full, start, length, fault, entry)
         finally:
             self.owner._record(entry)
+
+    def _redirect_location(self, fault, path):
+        """Where a redirect fault sends the client, or None. "redirect=loop"
+        answers every request with itself; "redirect=N" is a chain of N hops
+        before the file; "location=URL" sends to URL."""
+        if fault.has("location"):
+            return fault.items["location"]
+        hops = fault.items.get("redirect")
+        if hops is None:
+            return None
+        if hops == "loop":
+            return self.path
+        if not hops.isdigit() or int(hops) <= 0:
+            return None
+        rest = Fault(str(fault))
+        if int(hops) > 1:
+            rest.items["redirect"] = str(int(hops) - 1)
+        else:
+            del rest.items["redirect"]
+        return "/fault/%s%s" % (rest, path) if rest else path
 
     def _send_body(self, full, start, length, fault, entry):
         drop = fault.num("drop")
@@ -285,6 +318,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             limit = max(0, min(limit, length - short))
         sent = 0
         began = time.monotonic()
+        # A body longer than the file (a lying length, an endless body)
+        # repeats the file's bytes.
+        cycle = fault.has("endless") or fault.has("length")
         with open(full, "rb") as f:
             f.seek(start)
             while sent < limit:
@@ -300,6 +336,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if rate:
                     chunk_size = min(chunk_size, max(1, int(rate) // 20))
                 chunk = f.read(chunk_size)
+                if not chunk and cycle and os.path.getsize(full):
+                    f.seek(0)
+                    chunk = f.read(chunk_size)
                 if not chunk:
                     break
                 self.wfile.write(chunk)
