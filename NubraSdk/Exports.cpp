@@ -148,3 +148,16 @@ BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5, DWORD cchMd5)
         return FALSE;
     }
 }
+
+BOOL Md5CalHandle(HANDLE hFile, LPWSTR pszMd5, DWORD cchMd5)
+{
+    Clear(pszMd5, cchMd5);
+    try {
+        wchar_t szHex[33] = {};
+        if (!hFile || hFile == INVALID_HANDLE_VALUE || !nubra::Md5OfOpenFile(hFile, szHex)) return FALSE;
+        return CopyOut(szHex, pszMd5, cchMd5) ? TRUE : FALSE;
+    } catch (...) {
+        Clear(pszMd5, cchMd5);
+        return FALSE;
+    }
+}

@@ -44,6 +44,15 @@ bool Md5OfFile(const std::wstring& strPath, wchar_t (&szHex)[33])
     CHandle hFile(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!hFile) return false;
+    return Md5OfOpenFile(hFile.Get(), szHex);
+}
+
+bool Md5OfOpenFile(HANDLE hFile, wchar_t (&szHex)[33])
+{
+    szHex[0] = L'\0';
+    // The whole file, wherever an earlier reader left the position.
+    LARGE_INTEGER liStart = {};
+    if (!::SetFilePointerEx(hFile, liStart, nullptr, FILE_BEGIN)) return false;
     CAlgorithm alg;
     if (!Succeeded(::BCryptOpenAlgorithmProvider(&alg.h, BCRYPT_MD5_ALGORITHM, nullptr, 0))) return false;
     CHash hash;
@@ -52,7 +61,7 @@ bool Md5OfFile(const std::wstring& strPath, wchar_t (&szHex)[33])
     std::vector<BYTE> block(kBlockBytes);
     for (;;) {
         DWORD dwRead = 0;
-        if (!::ReadFile(hFile.Get(), block.data(), kBlockBytes, &dwRead, nullptr)) return false;
+        if (!::ReadFile(hFile, block.data(), kBlockBytes, &dwRead, nullptr)) return false;
         if (dwRead == 0) break;
         if (!Succeeded(::BCryptHashData(hash.h, block.data(), dwRead, 0))) return false;
     }

@@ -139,8 +139,12 @@ HRESULT CDUIControl::SetRect(IDUIRect* pRect)
         FAILED(pRect->get_Height(&lHeight)))
         return E_INVALIDARG;
     CDUIControl* pCtrl = Bound();
-    pCtrl->m_state.rc = {lLeft, lTop, lRight, lTop + lHeight};
-    pCtrl->m_pOwner->OnControlChanged(pCtrl, EVENT_OBJECT_LOCATIONCHANGE);
+    const RECT rcNew = {lLeft, lTop, lRight, lTop + lHeight};
+    const RECT rcBefore = pCtrl->m_state.rc;
+    if (::EqualRect(&rcNew, &rcBefore))
+        return S_OK;  // nothing to draw again
+    pCtrl->m_state.rc = rcNew;
+    pCtrl->m_pOwner->OnControlChanged(pCtrl, EVENT_OBJECT_LOCATIONCHANGE, &rcBefore);
     return S_OK;
 }
 
@@ -151,9 +155,10 @@ HRESULT CDUIControl::SetText(BSTR bstrText)
         // A BSTR may carry its own length; stop at the first NUL as a window
         // text would.
         std::wstring strText = bstrText ? bstrText : L"";
-        bool bChanged = strText != pCtrl->m_state.strText;
+        if (strText == pCtrl->m_state.strText)
+            return S_OK;  // nothing to draw again, nothing to tell readers
         pCtrl->m_state.strText = strText;
-        pCtrl->m_pOwner->OnControlChanged(pCtrl, bChanged ? EVENT_OBJECT_NAMECHANGE : 0);
+        pCtrl->m_pOwner->OnControlChanged(pCtrl, EVENT_OBJECT_NAMECHANGE);
         return S_OK;
     });
 }
@@ -165,9 +170,10 @@ HRESULT CDUIControl::SetPos(LONG lPos, LONG* plOldPos)
         *plOldPos = pCtrl->m_state.lPos;
     // Kept as given (a download may report more than it announced); the
     // drawing clamps it to the bar.
-    bool bChanged = lPos != pCtrl->m_state.lPos;
+    if (lPos == pCtrl->m_state.lPos)
+        return S_OK;  // nothing to draw again, nothing to tell readers
     pCtrl->m_state.lPos = lPos;
-    pCtrl->m_pOwner->OnControlChanged(pCtrl, bChanged ? EVENT_OBJECT_VALUECHANGE : 0);
+    pCtrl->m_pOwner->OnControlChanged(pCtrl, EVENT_OBJECT_VALUECHANGE);
     return S_OK;
 }
 
@@ -176,7 +182,7 @@ HRESULT CDUIControl::SetImage(IDUIPicture* pPicture, LONG, VARIANT_BOOL* pbDone)
     CSkinRes* pSkin = GetSkin();
     CDUIControl* pCtrl = Bound();
     bool bDone = pPicture && pSkin && pSkin->IsPicture(pPicture);
-    if (bDone) {
+    if (bDone && pCtrl->m_pPicture != pPicture) {
         pCtrl->m_pPicture = pPicture;
         pCtrl->m_pOwner->OnControlChanged(pCtrl, 0);
     }

@@ -96,6 +96,9 @@ CDirectUI::CDirectUI(CSkinRes* pSkin, const CLayout& layout) : m_pSkin(pSkin), m
 CDirectUI::~CDirectUI()
 {
     Detach();
+    FreeBackBuffer();
+    if (m_hrgnDirty)
+        ::DeleteObject(m_hrgnDirty);
 }
 
 HRESULT CDirectUI::GetCtrl(LONG, BSTR bstrName, VARIANT_BOOL bDeep, LONG* plCtrl)
@@ -155,8 +158,7 @@ bool CDirectUI::Attach(HWND hWnd, std::wstring& strError)
     ::SetWindowPos(hWnd, nullptr, x, y, cx, cy, uFlags);
     SetIcons();
     m_pAccessible = new CDUIAccessible(this);
-    if (m_bHasSpinner)
-        ::SetTimer(hWnd, kSpinTimerId, kSpinPeriodMs, nullptr);
+    UpdateSpinTimer();
     Invalidate();
     return true;
 }
@@ -193,8 +195,10 @@ void CDirectUI::Detach()
     if (!m_hWnd)
         return;
     HWND hWnd = m_hWnd;
-    if (m_bHasSpinner)
+    if (m_bSpinTimerOn)
         ::KillTimer(hWnd, kSpinTimerId);
+    m_bSpinTimerOn = false;
+    FreeBackBuffer();
     if (::GetCapture() == hWnd && m_pPressed)
         ::ReleaseCapture();
     if (reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)) == &CDirectUI::SubclassProc) {
@@ -270,11 +274,59 @@ CDUIControl* CDirectUI::HitTest(POINT pt) const
 
 void CDirectUI::Invalidate()
 {
+    // Whatever made everything change may have changed the looks kept aside.
+    m_spinFrames.Drop();
+    m_barParts.Drop();
+    m_bAllDirty = true;
     if (m_hWnd)
         ::InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
-void CDirectUI::OnControlChanged(CDUIControl* pCtrl, DWORD dwEvent)
+RECT CDirectUI::PaintedRect(const RECT& rcLayout) const
+{
+    RECT rc = ScaleRect(rcLayout);
+    // Scaled, a smoothed edge may reach into the next pixel.
+    if (m_nDpi != 96)
+        ::InflateRect(&rc, 1, 1);
+    return rc;
+}
+
+void CDirectUI::InvalidateArea(const RECT& rc)
+{
+    if (::IsRectEmpty(&rc))
+        return;
+    if (!m_bAllDirty) {
+        HRGN hrgn = ::CreateRectRgnIndirect(&rc);
+        if (hrgn && !m_hrgnDirty) {
+            m_hrgnDirty = hrgn;
+        } else if (hrgn) {
+            ::CombineRgn(m_hrgnDirty, m_hrgnDirty, hrgn, RGN_OR);
+            ::DeleteObject(hrgn);
+        } else {
+            m_bAllDirty = true;  // no region to keep account in: draw it all
+        }
+    }
+    if (m_hWnd)
+        ::InvalidateRect(m_hWnd, &rc, FALSE);
+}
+
+void CDirectUI::InvalidateCtrl(const CDUIControl* pCtrl)
+{
+    if (!pCtrl)
+        return;
+    InvalidateArea(PaintedRect(pCtrl->m_state.rc));
+    // A form's children may reach beyond it.
+    for (const auto& pChild : m_vecCtrls) {
+        for (int nParent = pChild->m_state.nParent; nParent >= 0; nParent = m_vecCtrls[nParent]->m_state.nParent) {
+            if (m_vecCtrls[nParent].get() == pCtrl) {
+                InvalidateArea(PaintedRect(pChild->m_state.rc));
+                break;
+            }
+        }
+    }
+}
+
+void CDirectUI::OnControlChanged(CDUIControl* pCtrl, DWORD dwEvent, const RECT* prcBefore)
 {
     // A control that went out of sight can no longer be hovered or pressed.
     if (m_pHover && !IsClickable(m_pHover))
@@ -291,7 +343,15 @@ void CDirectUI::OnControlChanged(CDUIControl* pCtrl, DWORD dwEvent)
         Notify(dwEvent, pCtrl);
     if (pFocusBefore != m_pFocus && m_hWnd && ::GetFocus() == m_hWnd)
         Notify(EVENT_OBJECT_FOCUS, FocusedControl());
-    Invalidate();
+    if (pFocusBefore != m_pFocus) {
+        Invalidate();  // the focus mark moved
+    } else {
+        if (prcBefore)
+            InvalidateArea(PaintedRect(*prcBefore));
+        InvalidateCtrl(pCtrl);
+    }
+    if (pCtrl && (pCtrl->m_state.eKind == EDuiKind::Animate || pCtrl->m_state.eKind == EDuiKind::Form))
+        UpdateSpinTimer();
 }
 
 CDUIRect* CDirectUI::NewRect(const RECT& rc)
@@ -316,17 +376,42 @@ void CDirectUI::OnMouseMove(POINT pt)
     }
 }
 
-void CDirectUI::OnSpinTick()
+void CDirectUI::UpdateSpinTimer()
 {
-    if (!::IsWindowVisible(m_hWnd))
-        return;
-    for (const auto& pCtrl : m_vecCtrls) {
-        if (pCtrl->m_state.eKind == EDuiKind::Animate && IsShown(pCtrl.get())) {
-            m_nSpinAngle = (m_nSpinAngle + 30) % 360;
-            RECT rc = ScaleRect(pCtrl->m_state.rc);
-            ::InvalidateRect(m_hWnd, &rc, FALSE);
+    bool bWanted = false;
+    if (m_bHasSpinner && m_hWnd && ::IsWindowVisible(m_hWnd) && !::IsIconic(m_hWnd)) {
+        for (const auto& pCtrl : m_vecCtrls) {
+            if (pCtrl->m_state.eKind == EDuiKind::Animate && IsShown(pCtrl.get())) {
+                bWanted = true;
+                break;
+            }
         }
     }
+    if (bWanted == m_bSpinTimerOn)
+        return;
+    if (bWanted) {
+        m_bSpinTimerOn = ::SetTimer(m_hWnd, kSpinTimerId, kSpinPeriodMs, nullptr) != 0;
+    } else {
+        ::KillTimer(m_hWnd, kSpinTimerId);
+        m_bSpinTimerOn = false;
+    }
+}
+
+void CDirectUI::OnSpinTick()
+{
+    bool bTurned = false;
+    if (::IsWindowVisible(m_hWnd)) {
+        for (const auto& pCtrl : m_vecCtrls) {
+            if (pCtrl->m_state.eKind == EDuiKind::Animate && IsShown(pCtrl.get())) {
+                if (!bTurned)
+                    m_nSpinAngle = (m_nSpinAngle + kSpinStepDegrees) % 360;
+                bTurned = true;
+                InvalidateArea(PaintedRect(pCtrl->m_state.rc));
+            }
+        }
+    }
+    if (!bTurned)
+        UpdateSpinTimer();  // a tick that came in after the spinner went away
 }
 
 LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM lParam)
@@ -345,6 +430,12 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
             return 0;
         }
         break;
+    case WM_WINDOWPOSCHANGED: {
+        // Shown, hidden, minimised or restored.
+        LRESULT lResult = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
+        UpdateSpinTimer();
+        return lResult;
+    }
     case WM_NCHITTEST: {
         LRESULT lHit = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
         if (lHit != HTCLIENT)

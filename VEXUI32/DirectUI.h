@@ -36,6 +36,25 @@ public:
     RECT m_rc;
 };
 
+// A 32-bit bitmap selected into a DC of its own: the back buffer, or finished
+// pictures kept aside side by side, each drawn once.
+struct CPictureStrip {
+    HDC hdc = nullptr;
+    HBITMAP hbm = nullptr;
+    HGDIOBJ hbmOld = nullptr;
+    SIZE size = {};          // of one picture
+    unsigned uDrawn = 0;     // which pictures are drawn
+
+    CPictureStrip() = default;
+    CPictureStrip(const CPictureStrip&) = delete;
+    CPictureStrip& operator=(const CPictureStrip&) = delete;
+    ~CPictureStrip() { Drop(); }
+    // Room for nCount pictures of that size; what is drawn stays when the
+    // size is the same. False when the bitmap cannot be made.
+    bool Prepare(HDC hdcRef, int cx, int cy, int nCount);
+    void Drop();
+};
+
 class CDUIControl : public IDUICtrl {
 public:
     CDUIControl(CDirectUI* pOwner, const CCtrlTemplate& def, LONG hCtrl);
@@ -80,10 +99,13 @@ public:
 
     // Shown: the control and every form around it are visible.
     bool IsShown(const CDUIControl* pCtrl) const;
+    // Everything is to be drawn again (a change that affects the whole face).
     void Invalidate();
     // dwEvent is the accessibility event that readers follow for the change
-    // (0 when none applies).
-    void OnControlChanged(CDUIControl* pCtrl, DWORD dwEvent);
+    // (0 when none applies). Only what the control covers, and the controls
+    // inside it when it is a form, is drawn again; prcBefore (layout pixels)
+    // adds where it was before a move.
+    void OnControlChanged(CDUIControl* pCtrl, DWORD dwEvent, const RECT* prcBefore = nullptr);
     CDUIRect* NewRect(const RECT& rc);
 
     // Layout pixels (96 DPI, what the layout file and the program use) to
@@ -113,7 +135,12 @@ private:
     bool IsClickable(const CDUIControl* pCtrl) const;
     void OnMouseMove(POINT pt);
     void OnSpinTick();
-    void OnPaint();
+    // The spinner's timer runs only while a spinner can be seen.
+    void UpdateSpinTimer();
+    // Window pixels of what a control in layout pixels may cover.
+    RECT PaintedRect(const RECT& rcLayout) const;
+    void InvalidateArea(const RECT& rc);
+    void InvalidateCtrl(const CDUIControl* pCtrl);
     void SetDpi(int nDpi);
     void SetIcons();
     // Keyboard: focus and Tab order over the buttons and the check box.
@@ -126,8 +153,28 @@ private:
     // Tooltips with the whole text of the controls whose text is cut.
     void SyncTips();
     // DUIPaint.cpp
+    void OnPaint();
+    // The back buffer of the client size, kept between paints; false when
+    // it cannot be made.
+    bool PrepareBackBuffer(HDC hdcWindow, int cx, int cy);
+    void FreeBackBuffer();
+    // Draws into the back buffer what changed since it was last drawn.
+    void PaintDirty(int cx, int cy);
+    // Draws the face within the DC's clip region.
     void PaintAll(HDC hdc, int cx, int cy);
     void PaintControl(HDC hdc, CDUIControl& ctrl);
+    // The quick ways below draw what PaintControl draws at 96 DPI in the
+    // skin's own colours; elsewhere they decline.
+    bool CanDrawQuickly() const { return m_nDpi == 96 && !m_bHighContrast; }
+    // Kept pictures are right only where the control stands alone on the
+    // window's flat ground (forms that draw nothing aside).
+    bool StandsAlone(const CDUIControl& ctrl) const;
+    // Copies the spinner's current step from the frames kept aside, drawing
+    // that frame first if needed; false where a kept frame would be wrong.
+    bool PaintSpinnerFrame(HDC hdc, const CDUIControl& ctrl, DUI_ARGB argbGround);
+    // Puts the bar together from three pictures kept aside (empty, full,
+    // half full); false where that would not give the drawn bar's pixels.
+    bool PaintBarFromParts(HDC hdc, const CDUIControl& ctrl, DUI_ARGB argbGround);
     HFONT ScaledFont(const CSkinFont* pFont);
     void DropFonts();
 
@@ -140,7 +187,18 @@ private:
     CDUIControl* m_pPressed = nullptr;
     bool m_bTrackingLeave = false;
     bool m_bHasSpinner = false;
+    bool m_bSpinTimerOn = false;
     int m_nSpinAngle = 0;
+    // What the window shows, drawn once and copied out for every paint.
+    CPictureStrip m_back;
+    // The part of the back buffer that no longer matches the controls.
+    HRGN m_hrgnDirty = nullptr;
+    bool m_bAllDirty = true;
+    // The spinner's steps, and the bar's three pictures, each drawn once: a
+    // tick or a progress report then costs copies instead of smoothing
+    // curves again.
+    CPictureStrip m_spinFrames;
+    CPictureStrip m_barParts;
     int m_nDpi = 96;
     std::map<const CSkinFont*, HFONT> m_mapFonts;  // the skin's fonts at m_nDpi
     CDUIControl* m_pFocus = nullptr;
@@ -155,3 +213,7 @@ private:
     std::map<const CDUIControl*, std::pair<RECT, std::wstring>> m_mapTipped;
     CDUIAccessible* m_pAccessible = nullptr;        // one reference held while attached
 };
+
+// The spinner turns by whole steps.
+const int kSpinStepDegrees = 30;
+const int kSpinSteps = 360 / kSpinStepDegrees;

@@ -36,3 +36,7 @@ NUBRA_API int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int nRes
 // Writes the file's MD5 as 32 lower-case hex digits; leaves the buffer empty
 // when the file cannot be read.
 NUBRA_API BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5, DWORD cchMd5);
+// The same for a file the caller holds open with read access, read from its
+// start: the caller can keep others from changing the file between the digest
+// and its use.
+NUBRA_API BOOL Md5CalHandle(HANDLE hFile, LPWSTR pszMd5, DWORD cchMd5);

@@ -102,6 +102,8 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     CBusyOrder busy(m_bInOrder);
     m_nMode = nMode;
     m_stComm = stOrder;
+    // A setup verified for an earlier order is no business of this one.
+    m_setupLock.Release();
 
     // A line break would add keys to the state file; any control character
     // makes the order as unusable as a bad address.

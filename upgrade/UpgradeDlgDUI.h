@@ -11,12 +11,14 @@
 // and, without the window: UpgradeProtocol.h (what the client sends),
 // OrderRules (checks of an arriving order), LibraryRecord (which progress
 // records come from the network library), UpgradeState (the state file),
-// SetupFiles (setup name rules, digest match, sweep), ProgressText (number
-// formats), UpgradePrompts (the boxes).
+// SetupFiles (setup name rules, digest match, sweep), SetupFileLock (the
+// verified setup held until it runs), ProgressText (number formats),
+// UpgradePrompts (the boxes).
 #pragma once
 
 #include "afx/afxwin.h"
 #include "ui/DUIDefs.h"
+#include "upgrade/SetupFileLock.h"
 #include "upgrade/UpgradeProtocol.h"
 
 #include <string>
@@ -93,11 +95,11 @@ private:
     void UpdateProcesses();
     void AskAndInstall(bool bSingle);
     void RunSetup();
-    // Verifies the setup again and starts it; a setup that no longer
-    // verifies is swept like a broken download instead. True when started.
+    // Starts the setup held since its verification (verifying it first when
+    // nothing is held or the held file changed); a setup that does not
+    // verify is swept like a broken download instead. True when started.
     bool StartSetup(bool bCloseClient);
     void HandleBadSetup();
-    class CVerifiedSetup;
 
     // Progress display.
     void InitProgressText(int nTotalSize, LPCWSTR pszVersion, LPCWSTR pszFileName);
@@ -120,6 +122,8 @@ private:
     wchar_t m_szUpgradeDir[MAX_PATH] = {};
     wchar_t m_szIniPath[MAX_PATH] = {};
     std::wstring m_strTemp;
+    // m_strTemp held open since it verified; see SetupFileLock.h.
+    CSetupFileLock m_setupLock;
     UPGRADE_COMM m_stComm = {};
     int m_nTopMostCount = 0;
     bool m_bHidden = true;

@@ -34,43 +34,24 @@ bool KillProcessByName(LPCWSTR pszName)
     return false;
 }
 
-// Holds the setup file open against writing and deleting from its last check
-// until the start has returned, so what runs is what was verified.
-class CUpgradeDlgDUI::CVerifiedSetup {
-public:
-    explicit CVerifiedSetup(CUpgradeDlgDUI& dlg)
-        : m_hFile(::CreateFileW(dlg.m_strTemp.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr)),
-          m_bVerified(m_hFile.IsValid() && dlg.IsNewSetupFileExist())
-    {
-    }
-    bool IsVerified() const { return m_bVerified; }
-
-private:
-    CKernelHandle m_hFile;
-    bool m_bVerified;
-};
-
 bool CUpgradeDlgDUI::StartSetup(bool bCloseClient)
 {
     if (m_strTemp.empty()) {
         LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"no setup file known, nothing started");
         return false;
     }
-    {
-        CVerifiedSetup setup(*this);
-        if (setup.IsVerified()) {
-            if (bCloseClient)
-                KillProcessByName(kClientExeName);
-            ::ShellExecuteW(nullptr, L"open", m_strTemp.c_str(), kSetupParameters, nullptr, SW_SHOWNORMAL);
-            return true;
-        }
+    const bool bStillVerified = m_setupLock.Path() == m_strTemp && m_setupLock.IsUnchanged();
+    if (!bStillVerified && !IsNewSetupFileExist()) {
+        LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
+        HandleBadSetup();
+        return false;
     }
-    // Only after the guard is closed: it denies deleting, and the sweep must
-    // remove this very file.
-    LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
-    HandleBadSetup();
-    return false;
+    if (bCloseClient)
+        KillProcessByName(kClientExeName);
+    ::ShellExecuteW(nullptr, L"open", m_strTemp.c_str(), kSetupParameters, nullptr, SW_SHOWNORMAL);
+    // The started setup has its own image open now.
+    m_setupLock.Release();
+    return true;
 }
 
 void CUpgradeDlgDUI::RunSetup()

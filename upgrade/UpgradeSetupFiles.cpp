@@ -2,7 +2,6 @@
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include "log/Log.h"
-#include "netlib/NubraSdk.h"
 #include "upgrade/SetupFiles.h"
 #include "upgrade/UpgradeState.h"
 
@@ -59,14 +58,21 @@ bool CUpgradeDlgDUI::MakeCurrentSetupPath()
 
 bool CUpgradeDlgDUI::IsNewSetupFileExist()
 {
-    wchar_t szLocalMd5[MAX_PATH] = {};
-    Md5CalFile(m_strTemp.c_str(), szLocalMd5, MAX_PATH);
-    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", szLocalMd5, m_stComm.szMD5);
-    return SetupDigestMatches(szLocalMd5, m_stComm.szMD5);
+    // A file that verifies stays held until it has been started or the
+    // upgrade ends, so it is read once and cannot change before it runs.
+    const std::wstring strLocalMd5 = m_setupLock.HoldAndDigest(m_strTemp);
+    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", strLocalMd5.c_str(),
+             m_stComm.szMD5);
+    if (SetupDigestMatches(strLocalMd5.c_str(), m_stComm.szMD5))
+        return true;
+    m_setupLock.Release();
+    return false;
 }
 
 bool CUpgradeDlgDUI::DeleteFileExpireEx()
 {
+    // The hold would keep the sweep from removing that very file.
+    m_setupLock.Release();
     bool bSearched = false;
     if (!SweepSetupFiles(m_szUpgradeDir, &bSearched))
         return false;

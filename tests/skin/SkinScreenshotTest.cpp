@@ -31,32 +31,7 @@ struct CInk {
 CCapture CaptureWindow(HWND hWnd)
 {
     CCapture cap;
-    RECT rc;
-    ::GetWindowRect(hWnd, &rc);
-    cap.cx = rc.right - rc.left;
-    cap.cy = rc.bottom - rc.top;
-    HDC hdcScreen = ::GetDC(nullptr);
-    HDC hdcMem = ::CreateCompatibleDC(hdcScreen);
-    BITMAPINFO bmi = {};
-    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-    bmi.bmiHeader.biWidth = cap.cx;
-    bmi.bmiHeader.biHeight = -cap.cy;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    bmi.bmiHeader.biCompression = BI_RGB;
-    void* pBits = nullptr;
-    HBITMAP hBitmap = ::CreateDIBSection(hdcScreen, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
-    HGDIOBJ hOld = ::SelectObject(hdcMem, hBitmap);
-    ::BitBlt(hdcMem, 0, 0, cap.cx, cap.cy, hdcScreen, rc.left, rc.top, SRCCOPY);
-    ::GdiFlush();
-    const DWORD* pPixels = static_cast<const DWORD*>(pBits);
-    cap.vecPixels.assign(pPixels, pPixels + cap.cx * cap.cy);
-    for (DWORD& dw : cap.vecPixels)
-        dw &= 0x00FFFFFF;
-    ::SelectObject(hdcMem, hOld);
-    ::DeleteObject(hBitmap);
-    ::DeleteDC(hdcMem);
-    ::ReleaseDC(nullptr, hdcScreen);
+    cap.vecPixels = ScreenPixels(hWnd, &cap.cx, &cap.cy);
     return cap;
 }
 

@@ -145,6 +145,41 @@ void ShowInFront(HWND hWnd)
     PumpFor(300);
 }
 
+std::vector<DWORD> ScreenPixels(HWND hWnd, int* pcx, int* pcy)
+{
+    RECT rc;
+    ::GetWindowRect(hWnd, &rc);
+    const int cx = rc.right - rc.left;
+    const int cy = rc.bottom - rc.top;
+    if (pcx)
+        *pcx = cx;
+    if (pcy)
+        *pcy = cy;
+    HDC hdcScreen = ::GetDC(nullptr);
+    HDC hdcMem = ::CreateCompatibleDC(hdcScreen);
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = cx;
+    bmi.bmiHeader.biHeight = -cy;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* pBits = nullptr;
+    HBITMAP hBitmap = ::CreateDIBSection(hdcScreen, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    HGDIOBJ hOld = ::SelectObject(hdcMem, hBitmap);
+    ::BitBlt(hdcMem, 0, 0, cx, cy, hdcScreen, rc.left, rc.top, SRCCOPY);
+    ::GdiFlush();
+    const DWORD* pPixels = static_cast<const DWORD*>(pBits);
+    std::vector<DWORD> vec(pPixels, pPixels + cx * cy);
+    for (DWORD& dw : vec)
+        dw &= 0x00FFFFFF;
+    ::SelectObject(hdcMem, hOld);
+    ::DeleteObject(hBitmap);
+    ::DeleteDC(hdcMem);
+    ::ReleaseDC(nullptr, hdcScreen);
+    return vec;
+}
+
 RECT CtrlRect(DUI_CTRLBASE* pCtrl)
 {
     RECT rc = {};

@@ -34,6 +34,9 @@ bool PumpUntil(const std::function<bool()>& pred, DWORD dwTimeoutMs);
 // Shows the window in front and waits until it is painted.
 void ShowInFront(HWND hWnd);
 
+// The window's pixels as they are on the screen, 0x00RRGGBB, top row first.
+std::vector<DWORD> ScreenPixels(HWND hWnd, int* pcx = nullptr, int* pcy = nullptr);
+
 // The control's rectangle in window pixels, and its centre on the screen.
 RECT CtrlRect(DUI_CTRLBASE* pCtrl);
 POINT CtrlCenterOnScreen(HWND hWnd, DUI_CTRLBASE* pCtrl);
