@@ -12,6 +12,6 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUI
 cmake --build "$build" -j2 >"$build/build.log" 2>&1 || { grep -E -A3 'error' "$build/build.log" | head -40; exit 1; }
 
 if [ "${BENCH_SKIP_NET:-0}" != 1 ]; then
-  bash scripts/bench-net.sh
+  bash scripts/bench-net.sh ${BENCH_NET_ARGS:-}
 fi
 scripts/winebed.sh "$build/winebed" python3 scripts/bench/perf.py --bin "$build/bin" "$@"
