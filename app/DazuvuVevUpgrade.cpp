@@ -3,6 +3,7 @@
 // tears everything down in a fixed order.
 #include "app/DazuvuVevUpgrade.h"
 
+#include "app/StartBanner.h"
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
 #include "res/resource.h"
@@ -72,13 +73,17 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
         AfxMessageBox(kLogInitFailed, MB_ICONERROR);
         return FALSE;
     }
+    LOG_INFO(L"CDazuvuVevUpgradeApp::InitInstance", L"%s",
+             StartBannerText(ModuleVersionText(nullptr), MaskedCommandLine(::GetCommandLineW()), WindowsVersionText(),
+                             ::GetACP())
+                 .c_str());
 
     m_pDUIRes = OpenSkinW(kLayoutFile, kSkinFile, 0, 0, 0);
     if (!m_pDUIRes) {
         // The box says only that it failed; support needs the file and line.
         wchar_t szReason[512] = {};
         GetSkinLastErrorW(szReason, 512);
-        LOG_INFO(L"CDazuvuVevUpgradeApp::InitInstance", L"OpenSkinW failed: %s", szReason);
+        LOG_ERROR(L"CDazuvuVevUpgradeApp::InitInstance", L"OpenSkinW failed: %s", szReason);
         AfxMessageBox(kSkinInitFailed, MB_ICONERROR);
         return FALSE;
     }

@@ -63,6 +63,13 @@ LPCWSTR LogSourceName(const char* pszFile);
 #define LOG_INFO(function, format, ...)                                                         \
     CLog::GetInstance()->Log(LOGLEVEL_INFO, LogSourceName(__FILE__), __LINE__, function, format, \
                              ##__VA_ARGS__)
+// Records the program adds for support beyond those: a failure is a warning
+// when the upgrade can go on or be retried by the next order, an error when
+// this run's upgrade is lost.
+#define LOG_AT(level, function, format, ...) \
+    CLog::GetInstance()->Log(level, LogSourceName(__FILE__), __LINE__, function, format, ##__VA_ARGS__)
+#define LOG_WARN(function, format, ...) LOG_AT(LOGLEVEL_WARN, function, format, ##__VA_ARGS__)
+#define LOG_ERROR(function, format, ...) LOG_AT(LOGLEVEL_ERROR, function, format, ##__VA_ARGS__)
 
 // Configures the log under the documents folder with the level from the
 // client's config.ini; false when the log cannot be configured.

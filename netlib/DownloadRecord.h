@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 enum DownloadState : int32_t {
     DOWNLOAD_STATE_PROGRESS = 1,
@@ -27,6 +28,24 @@ static_assert(offsetof(DOWNLOAD_PROGRESS, unReceived) == 536, "record layout");
 static_assert(offsetof(DOWNLOAD_PROGRESS, unExtra) == 540, "record layout");
 static_assert(offsetof(DOWNLOAD_PROGRESS, dSpeed) == 544, "record layout");
 static_assert(sizeof(DOWNLOAD_PROGRESS) == 552, "record layout");
+
+// Inside the library's part of the record, its last four bytes carry the
+// library's error code (a Windows or WinINet code, 0 when none); the HTTP
+// status of the last answer travels in unExtra. The program reads them only
+// to log how a transfer ended.
+enum { DOWNLOAD_RECORD_ERROR_OFFSET = sizeof(((DOWNLOAD_PROGRESS*)0)->abLibrary) - sizeof(uint32_t) };
+
+inline uint32_t DownloadRecordError(const DOWNLOAD_PROGRESS& record)
+{
+    uint32_t dwError = 0;
+    memcpy(&dwError, record.abLibrary + DOWNLOAD_RECORD_ERROR_OFFSET, sizeof(dwError));
+    return dwError;
+}
+
+inline uint32_t DownloadRecordHttpStatus(const DOWNLOAD_PROGRESS& record)
+{
+    return record.unExtra;
+}
 
 // Every record the library sends lies in one array of this many records, the
 // only thing in the section of this name of NubraSdk.dll's image. The window

@@ -34,13 +34,13 @@ bool IsInteractiveType(const UPGRADE_COMM& stComm)
 
 }  // namespace
 
-void CUpgradeDlgDUI::GiveFailureNotice()
+void CUpgradeDlgDUI::GiveFailureNotice(LPCWSTR pszReason)
 {
     if (!m_bHidden) {
         HideAfterError();
         ShowDownloadFailedBox();
     }
-    ExistMainThread();
+    ExistMainThread(LOGLEVEL_ERROR, pszReason);
 }
 
 bool CUpgradeDlgDUI::IsOrderBusy() const
@@ -55,7 +55,7 @@ bool CUpgradeDlgDUI::RunCleanUpStep()
         return true;
     }
     SetClearFlags(kFlagTrue);
-    GiveFailureNotice();
+    GiveFailureNotice(L"old setup programs could not be swept; the next order tries again");
     return false;
 }
 
@@ -71,7 +71,7 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     // Without the upgrade folder there is nowhere to sweep or download to;
     // the quit is already on its way.
     if (!m_bUpgradeDirReady) {
-        LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order refused, the upgrade folder is not ready");
+        LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order refused, the upgrade folder is not ready");
         return TRUE;
     }
 
@@ -81,7 +81,9 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&m_stComm)));
         // A running download is never ended by a later order.
         if (!bBusy)
-            ExistMainThread();
+            ExistMainThread(LOGLEVEL_WARN, L"order refused, its record is malformed");
+        else
+            LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"malformed order ignored while the download runs");
         return TRUE;
     }
     UPGRADE_COMM stOrder;
@@ -95,7 +97,7 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
             LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"same order again while its download runs, URL= %s",
                      stOrder.szURL);
         else
-            LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order refused while the download of %s runs, URL= %s",
+            LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order refused while the download of %s runs, URL= %s",
                      m_stComm.szURL, stOrder.szURL);
         return TRUE;
     }
@@ -108,8 +110,8 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     // A line break would add keys to the state file; any control character
     // makes the order as unusable as a bad address.
     if (LPCWSTR pszField = FindControlCharacterField(m_stComm)) {
-        LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order check failure, control character in %s", pszField);
-        ExistMainThread();
+        LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order check failure, control character in %s", pszField);
+        ExistMainThread(LOGLEVEL_WARN, L"order refused, a field holds a control character");
         return TRUE;
     }
 
@@ -117,14 +119,18 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     // without a scheme.
     if (!m_stComm.szURL[0] || !std::wcsstr(m_stComm.szURL, L"://") || !MakeCurrentSetupPath()) {
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"URL check failure,URL= %s", m_stComm.szURL);
-        ExistMainThread();
+        ExistMainThread(LOGLEVEL_WARN, L"order refused, no setup file can be taken from its address");
         return TRUE;
     }
+    // Only now: before the checks a field could carry line breaks into the log.
+    LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order accepted: mode %d, type %s, version %s, size %s, MD5 %s, URL %s",
+             m_nMode, m_stComm.szUpgradeType, m_stComm.szVersion, m_stComm.szSize, m_stComm.szMD5, m_stComm.szURL);
 
     if (IsNeedClear() && !RunCleanUpStep())
         return TRUE;
 
     if (!IsSameVersion()) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"new version %s: old setup programs are swept", m_stComm.szVersion);
         if (!RunCleanUpStep())
             return TRUE;
         WriteUpgradeValue(m_szIniPath, kKeyVersion, m_stComm.szVersion);
@@ -132,12 +138,19 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     } else if (IsDownloadOver()) {
         if (IsNewSetupFileExist()) {
             m_bSetupReady = true;
-            if (m_nMode == 1)
+            if (m_nMode == 1) {
+                LOG_INFO(L"CUpgradeDlgDUI::OnCopyData",
+                         L"setup of version %s already downloaded and verified, waiting for the client's command",
+                         m_stComm.szVersion);
                 return TRUE;  // the client decides with its commands
+            }
             UpdateProcesses();
-            ExistMainThread();
+            ExistMainThread(LOGLEVEL_INFO, L"the setup of this version was already downloaded and verified");
             return TRUE;
         }
+        LOG_WARN(L"CUpgradeDlgDUI::OnCopyData",
+                 L"version %s was downloaded before, but its setup is gone or changed: downloading again",
+                 m_stComm.szVersion);
         if (!RunCleanUpStep())
             return TRUE;
     }
@@ -145,7 +158,7 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     if (m_nMode == 0 && IsInteractiveType(m_stComm)) {
         SetForegroundWindow();
         if (ShowUpgradePrompt(true) == 1)
-            ShowUpgradeWindow();
+            ShowUpgradeWindow(L"the user's answer to the upgrade prompt");
     }
 
     InitProgressText(::StrToIntW(m_stComm.szSize), m_stComm.szVersion, m_stComm.szFileName);
@@ -153,8 +166,11 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     ShowProgress(0);
     LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"Nubra_SDK::UpgradeDownLoadFile, URL=%s, m_strTemp=%s, m_stComm.szSize=%s",
              m_stComm.szURL, m_strTemp.c_str(), m_stComm.szSize);
+    m_ullDownloadStartTick = ::GetTickCount64();
     m_bDownloadRunning = UpgradeDownLoadFile(m_stComm.szURL, m_strTemp.c_str(), 0, m_hWnd, WM_MSG_DOWNLOAD, 0,
                                              static_cast<__int64>(_wtol(m_stComm.szSize)), 0) != 0;
+    if (!m_bDownloadRunning)
+        LOG_ERROR(L"CUpgradeDlgDUI::OnCopyData", L"the network library did not start the transfer");
     return TRUE;
 }
 
@@ -166,41 +182,47 @@ LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbH
 
     switch (wParam) {
     case UPGRADE_CMD_PROMPT: {
-        if (m_bSetupReady || !IsInteractiveType(m_stComm) || m_bPrompting)
+        if (m_bSetupReady || !IsInteractiveType(m_stComm) || m_bPrompting) {
+            LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: prompt, not shown (%s)",
+                     m_bSetupReady ? L"the setup is ready" : m_bPrompting ? L"a prompt is open" : L"not an interactive order");
             return 1;
+        }
+        LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: prompt");
         SetForegroundWindow();
         m_bPrompting = true;
         const int nResult = ShowUpgradePrompt(true);
         const bool bOver = IsDownloadOver();
         if (nResult == 1) {
             if (bOver) {
-                RunSetup();
-                ExistMainThread();
+                ExistMainThread(RunSetup() ? LOGLEVEL_INFO : LOGLEVEL_ERROR,
+                                L"the user chose to upgrade after the download had finished");
             } else {
-                ShowUpgradeWindow();
+                ShowUpgradeWindow(L"the user's answer to the client's prompt command");
             }
         } else if (bOver) {
-            ExistMainThread();
+            ExistMainThread(LOGLEVEL_INFO, L"the user declined the upgrade after the download had finished");
         }
         m_bPrompting = false;
         return 0;
     }
     case UPGRADE_CMD_HOLD:
+        LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: hold the installation");
         m_bHold = true;
         return 1;
     case UPGRADE_CMD_INSTALL:
+        LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: install");
         m_bHold = false;
         if ((m_nMode == 1 && m_bSetupReady) || IsDownloadOver()) {
-            RunSetup();
-            ExistMainThread();
+            ExistMainThread(RunSetup() ? LOGLEVEL_INFO : LOGLEVEL_ERROR, L"the client's install command");
         } else if (!m_bSetupReady) {
-            ShowUpgradeWindow();
+            ShowUpgradeWindow(L"the client's install command");
         }
         return 1;
     case UPGRADE_CMD_RELEASE:
+        LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: release the installation");
         m_bHold = false;
         if (IsDownloadOver())
-            ExistMainThread();
+            ExistMainThread(LOGLEVEL_INFO, L"the client released the finished download without installing");
         return 1;
     default:
         return 1;

@@ -91,7 +91,11 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
     if (GetIEProxy(szProxyHost, MAX_PATH, szProxyPort, MAX_PATH)) {
         strTrackServer = szProxyHost;
         InitHttpX(szProxyHost, szProxyPort, theApp.m_strProxyUser.c_str(), theApp.m_strProxyPassword.c_str(), 0);
+        LOG_INFO(L"CUpgradeDlgDUI::OnInitDialog", L"proxy in use: %s:%s, user %s%s", szProxyHost, szProxyPort,
+                 theApp.m_strProxyUser.empty() ? L"(none)" : theApp.m_strProxyUser.c_str(),
+                 theApp.m_strProxyPassword.empty() ? L", no password" : L", password given");
     } else {
+        LOG_INFO(L"CUpgradeDlgDUI::OnInitDialog", L"no proxy in use");
         std::wstring strConfigured;
         if (GetConfigValue(kTrackServerKey, kConfigSection, strConfigured) && !strConfigured.empty())
             strTrackServer = strConfigured;
@@ -109,7 +113,7 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
     theApp.m_hNetThread = ::CreateThread(nullptr, 0, &CUpgradeDlgDUI::NetThread, hTrackEvent, 0, nullptr);
 
     if (!InitUpgradeDir())
-        ExistMainThread();
+        ExistMainThread(LOGLEVEL_ERROR, L"the upgrade folder or its state file cannot be prepared");
     return TRUE;
 }
 
@@ -121,7 +125,7 @@ void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
             ::CloseHandle(hFlag);  // the client still runs
         } else {
             KillTimer(TIMER_WAIT_CLIENT_EXIT);
-            ExistMainThread();
+            ExistMainThread(LOGLEVEL_INFO, L"the client has exited while it held the installation");
         }
     } else if (nIDEvent == TIMER_BRING_TO_FRONT) {
         if (!BringToFrontTick(m_hWnd, !m_bHidden, m_nTopMostCount))
@@ -135,13 +139,16 @@ LRESULT CUpgradeDlgDUI::OnCtrlClick(WPARAM wParam, LPARAM)
     // Neither button stops the download; they only take the window away,
     // which changes how the download ends.
     auto pClicked = reinterpret_cast<DUI_CTRLBASE*>(wParam);
-    if (pClicked && (pClicked == m_pCloseBtn || pClicked == m_pCancelDownload))
-        HideByUser();
+    if (pClicked && pClicked == m_pCloseBtn)
+        HideByUser(L"its close button");
+    else if (pClicked && pClicked == m_pCancelDownload)
+        HideByUser(L"its cancel button");
     return 0;
 }
 
-void CUpgradeDlgDUI::HideByUser()
+void CUpgradeDlgDUI::HideByUser(LPCWSTR pszBy)
 {
+    LOG_INFO(L"CUpgradeDlgDUI::HideByUser", L"window hidden by the user (%s), the download goes on", pszBy);
     SetForegroundWindow();
     m_bHidden = true;
     ShowWindow(SW_HIDE);
@@ -152,12 +159,12 @@ void CUpgradeDlgDUI::HideByUser()
 // so the setup would still start and failure notices still appear.
 void CUpgradeDlgDUI::OnCancel()
 {
-    HideByUser();
+    HideByUser(L"a close of the window");
 }
 
 void CUpgradeDlgDUI::OnOK()
 {
-    HideByUser();
+    HideByUser(L"the Enter key");
 }
 
 LRESULT CUpgradeDlgDUI::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
@@ -184,15 +191,17 @@ LRESULT CUpgradeDlgDUI::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     return CDialog::WindowProc(message, wParam, lParam);
 }
 
-void CUpgradeDlgDUI::ExistMainThread()
+void CUpgradeDlgDUI::ExistMainThread(int nLevel, LPCWSTR pszReason)
 {
+    LOG_AT(nLevel, L"CUpgradeDlgDUI::ExistMainThread", L"upgrade ends: %s", pszReason);
     LOG_INFO(L"CUpgradeDlgDUI::ExistMainThread", L"ExistMainThread");
     if (theApp.m_dwMainThreadId)
         ::PostThreadMessageW(theApp.m_dwMainThreadId, WM_QUIT, 0, 0);
 }
 
-void CUpgradeDlgDUI::ShowUpgradeWindow()
+void CUpgradeDlgDUI::ShowUpgradeWindow(LPCWSTR pszBy)
 {
+    LOG_INFO(L"CUpgradeDlgDUI::ShowUpgradeWindow", L"window shown by %s", pszBy);
     SetForegroundWindow();
     m_bHidden = false;
     ShowWindow(SW_SHOWNORMAL);
@@ -204,6 +213,7 @@ void CUpgradeDlgDUI::HideAfterError()
     CUpgradeDlgDUI* pDlg = theApp.m_pUpgradeDlg;
     if (!pDlg)
         return;
+    LOG_INFO(L"CUpgradeDlgDUI::HideAfterError", L"window hidden for a failure notice");
     pDlg->SetForegroundWindow();
     pDlg->m_bHidden = true;
     pDlg->ShowWindow(SW_HIDE);

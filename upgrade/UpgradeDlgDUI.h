@@ -35,8 +35,10 @@ public:
     CUpgradeDlgDUI();
     ~CUpgradeDlgDUI() override;
 
-    // Ends the message loop once the current handler has returned.
-    void ExistMainThread();
+    // Ends the message loop once the current handler has returned. The
+    // reason goes to the log first, at the level of the outcome, so that a
+    // log shows why every run ended.
+    void ExistMainThread(int nLevel, LPCWSTR pszReason);
     static DWORD WINAPI NetThread(LPVOID lpParameter);
 
 protected:
@@ -51,15 +53,15 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    // Showing and hiding.
-    void ShowUpgradeWindow();
+    // Showing and hiding; pszBy names what asked for it, for the log.
+    void ShowUpgradeWindow(LPCWSTR pszBy);
     // Every close of the shown window (its close button, Alt+F4, WM_CLOSE,
     // the taskbar) only takes it off the screen.
-    void HideByUser();
+    void HideByUser(LPCWSTR pszBy);
     void OnOK() override;
     void OnCancel() override;
     void HideAfterError();
-    void GiveFailureNotice();
+    void GiveFailureNotice(LPCWSTR pszReason);
     void StartWaitForClientExit();
 
     // The client's commands and the order.
@@ -73,6 +75,8 @@ private:
     // Whether a WM_MSG_DOWNLOAD message comes from the library: sent, not
     // posted, while our transfer runs, with a record from the library's pool.
     bool IsRecordFromLibrary(WPARAM wParam) const;
+    // The closing record of a transfer: status, error, bytes, time, speed.
+    void LogTransferEnd(const struct DOWNLOAD_PROGRESS& record);
     LRESULT OnDownloadOver();
     LRESULT OnDownloadFail();
     LRESULT OnNetBreak();
@@ -94,7 +98,7 @@ private:
     // Hand-off.
     void UpdateProcesses();
     void AskAndInstall(bool bSingle);
-    void RunSetup();
+    bool RunSetup();
     // Starts the setup held since its verification (verifying it first when
     // nothing is held or the held file changed); a setup that does not
     // verify is swept like a broken download instead. True when started.
@@ -132,6 +136,8 @@ private:
     bool m_bHold = false;
     bool m_bSetupReady = false;
     int m_nMode = 0;
+    // When this run's transfer was started, for its time and mean speed.
+    ULONGLONG m_ullDownloadStartTick = 0;
 
     // What keeps foreign or repeated messages from steering the upgrade.
     bool m_bUpgradeDirReady = false;   // InitUpgradeDir succeeded

@@ -6,6 +6,7 @@
 #include "netlib/DownloadRecord.h"
 #include "ui/SkinLayer.h"
 #include "upgrade/LibraryRecord.h"
+#include "upgrade/TransferSummary.h"
 #include "upgrade/UpgradePrompts.h"
 #include "upgrade/UpgradeState.h"
 
@@ -28,7 +29,7 @@ bool CUpgradeDlgDUI::IsRecordFromLibrary(WPARAM wParam) const
 LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
 {
     if (!IsRecordFromLibrary(wParam)) {
-        LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD not from the network library ignored, wParam=%x",
+        LOG_WARN(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD not from the network library ignored, wParam=%x",
                  static_cast<unsigned>(wParam));
         return 1;
     }
@@ -56,11 +57,13 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
         break;
     }
     case DOWNLOAD_STATE_FINISHED:
+        LogTransferEnd(*pRecord);
         m_bDownloadRunning = false;
         m_bOverPending = PostMessage(WM_MSG_DOWNLOAD_OVER) != FALSE;
         break;
     case DOWNLOAD_STATE_NET_FAILED:
     case DOWNLOAD_STATE_FILE_FAILED:
+        LogTransferEnd(*pRecord);
         m_bDownloadRunning = false;
         m_bFailPending = PostMessage(WM_MSG_DOWNLOAD_FAIL) != FALSE;
         break;
@@ -68,6 +71,13 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
         break;
     }
     return 1;
+}
+
+void CUpgradeDlgDUI::LogTransferEnd(const DOWNLOAD_PROGRESS& record)
+{
+    const TRANSFER_FIGURES figures = TransferFiguresOf(record, m_ullDownloadStartTick, ::GetTickCount64());
+    LOG_AT(IsTransferSuccess(figures) ? LOGLEVEL_INFO : LOGLEVEL_ERROR, L"CUpgradeDlgDUI::OnDownloadProgress", L"%s",
+           TransferSummaryText(figures).c_str());
 }
 
 void CUpgradeDlgDUI::HandleBadSetup()
@@ -84,7 +94,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     // Only the one we posted ourselves: a foreign one would sweep a setup
     // that is still downloading, or clear "over".
     if (!m_bOverPending || !m_bUpgradeDirReady) {
-        LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD_OVER not posted by this window ignored");
+        LOG_WARN(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD_OVER not posted by this window ignored");
         return 1;
     }
     m_bOverPending = false;
@@ -92,23 +102,27 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     ::Sleep(kSettleDelayMs);
 
     if (!IsNewSetupFileExist()) {
+        LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the downloaded setup does not match the order's MD5 %s",
+                  m_stComm.szMD5);
         HandleBadSetup();
-        ExistMainThread();
+        ExistMainThread(LOGLEVEL_ERROR, L"the downloaded setup failed its MD5 check and was swept");
         return 1;
     }
 
+    LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"download verified, window hidden");
     ShowWindow(SW_HIDE);  // m_bHidden keeps what the user chose
     SetOverFlags(kOverFlagsDone);
     if (m_bHold) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"the client holds the installation: waiting for it to exit");
         StartWaitForClientExit();
     } else if (m_bPrompting) {
         // The open prompt of the client's command decides.
+        LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"the open upgrade prompt decides");
     } else if (m_bHidden) {
         // Nobody watched: the next order finds the finished download.
-        ExistMainThread();
+        ExistMainThread(LOGLEVEL_INFO, L"download verified while hidden; the setup waits for the next order");
     } else {
-        RunSetup();
-        ExistMainThread();
+        ExistMainThread(RunSetup() ? LOGLEVEL_INFO : LOGLEVEL_ERROR, L"download verified while the user watched");
     }
     return 1;
 }
@@ -116,20 +130,22 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
 LRESULT CUpgradeDlgDUI::OnDownloadFail()
 {
     if (!m_bFailPending || !m_bUpgradeDirReady) {
-        LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD_FAIL not posted by this window ignored");
+        LOG_WARN(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD_FAIL not posted by this window ignored");
         return 1;
     }
     m_bFailPending = false;
     ::Sleep(kSettleDelayMs);
-    if (!g_bNetAlive)
+    if (!g_bNetAlive) {
+        LOG_WARN(L"CUpgradeDlgDUI::OnDownloadFail", L"download failed with the network lost; the partial file is kept");
         return 1;  // the pending network message ends the upgrade
+    }
     m_bDownloadEnded = true;
     SetClearFlags(DeleteFileExpireEx() ? kFlagFalse : kFlagTrue);
     if (!m_bHidden) {
         HideAfterError();
         ShowDownloadFailedBox();
     }
-    ExistMainThread();
+    ExistMainThread(LOGLEVEL_ERROR, L"the download failed and its files were swept");
     return 1;
 }
 
@@ -138,15 +154,17 @@ LRESULT CUpgradeDlgDUI::OnNetBreak()
     // The network watch clears the flag before it posts; with the flag still
     // set the message came from elsewhere.
     if (g_bNetAlive) {
-        LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_NET_BREAK without a lost network ignored");
+        LOG_WARN(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_NET_BREAK without a lost network ignored");
         return 1;
     }
-    if (m_bDownloadEnded)
+    if (m_bDownloadEnded) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnNetBreak", L"network lost after the download had ended: nothing to do");
         return 1;
+    }
     if (!m_bHidden) {
         HideAfterError();
         ShowNetworkLostBox();
     }
-    ExistMainThread();
+    ExistMainThread(LOGLEVEL_ERROR, L"the network was lost; the partial download is kept for a resume");
     return 1;
 }

@@ -21,42 +21,61 @@ const wchar_t kSetupParameters[] = L"/UPGRADESHELL";
 bool KillProcessByName(LPCWSTR pszName)
 {
     CKernelHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!hSnapshot.IsValid())
+    if (!hSnapshot.IsValid()) {
+        LOG_ERROR(L"KillProcessByName", L"no process list to find the client %s in, error %lu", pszName,
+                  ::GetLastError());
         return false;
+    }
     PROCESSENTRY32W pe = {};
     pe.dwSize = sizeof(pe);
     for (BOOL bMore = ::Process32FirstW(hSnapshot.Get(), &pe); bMore; bMore = ::Process32NextW(hSnapshot.Get(), &pe)) {
         if (_wcsicmp(pe.szExeFile, pszName) == 0) {
             CKernelHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
-            return hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0);
+            if (hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0)) {
+                LOG_INFO(L"KillProcessByName", L"client %s (process %lu) closed", pszName, pe.th32ProcessID);
+                return true;
+            }
+            LOG_ERROR(L"KillProcessByName", L"client %s (process %lu) could not be closed, error %lu", pszName,
+                      pe.th32ProcessID, ::GetLastError());
+            return false;
         }
     }
+    LOG_INFO(L"KillProcessByName", L"client %s not found running", pszName);
     return false;
 }
 
 bool CUpgradeDlgDUI::StartSetup(bool bCloseClient)
 {
     if (m_strTemp.empty()) {
-        LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"no setup file known, nothing started");
+        LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"no setup file known, nothing started");
         return false;
     }
     const bool bStillVerified = m_setupLock.Path() == m_strTemp && m_setupLock.IsUnchanged();
     if (!bStillVerified && !IsNewSetupFileExist()) {
-        LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
+        LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
         HandleBadSetup();
         return false;
     }
     if (bCloseClient)
         KillProcessByName(kClientExeName);
-    ::ShellExecuteW(nullptr, L"open", m_strTemp.c_str(), kSetupParameters, nullptr, SW_SHOWNORMAL);
+    const INT_PTR nResult = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", m_strTemp.c_str(), kSetupParameters, nullptr, SW_SHOWNORMAL));
+    const DWORD dwError = ::GetLastError();
     // The started setup has its own image open now.
     m_setupLock.Release();
-    return true;
+    // Results up to 32 are the shell's error codes.
+    if (nResult > 32) {
+        LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup started: %s %s", m_strTemp.c_str(), kSetupParameters);
+        return true;
+    }
+    LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup could not be started: %s, result %d, error %lu", m_strTemp.c_str(),
+              static_cast<int>(nResult), dwError);
+    return false;
 }
 
-void CUpgradeDlgDUI::RunSetup()
+bool CUpgradeDlgDUI::RunSetup()
 {
-    StartSetup(false);
+    return StartSetup(false);
 }
 
 void CUpgradeDlgDUI::AskAndInstall(bool bSingle)
@@ -72,8 +91,11 @@ void CUpgradeDlgDUI::AskAndInstall(bool bSingle)
 
 void CUpgradeDlgDUI::UpdateProcesses()
 {
-    if (m_bHold || m_bPrompting)
+    if (m_bHold || m_bPrompting) {
+        LOG_INFO(L"CUpgradeDlgDUI::UpdateProcesses", L"no install prompt: %s",
+                 m_bHold ? L"the client holds the installation" : L"a prompt is already open");
         return;
+    }
     if (std::wcscmp(m_stComm.szUpgradeType, UPGRADE_TYPE_INTERACTIVE) == 0) {
         AskAndInstall(true);
         return;

@@ -14,13 +14,13 @@ DWORD WINAPI CUpgradeDlgDUI::NetThread(LPVOID lpParameter)
     // Without an event, or with a wait that fails, the thread could only spin:
     // it ends instead, and the upgrade goes on without the watch.
     if (!hTrackEvent) {
-        LOG_INFO(L"CUpgradeDlgDUI::NetThread", L"net track event missing, watch not started");
+        LOG_WARN(L"CUpgradeDlgDUI::NetThread", L"net track event missing, watch not started");
         return 1;
     }
     for (;;) {
         const DWORD dwWait = ::WaitForSingleObject(hTrackEvent, INFINITE);
         if (dwWait == WAIT_FAILED) {
-            LOG_INFO(L"CUpgradeDlgDUI::NetThread", L"net track wait failed, error %u", ::GetLastError());
+            LOG_WARN(L"CUpgradeDlgDUI::NetThread", L"net track wait failed, error %u", ::GetLastError());
             return 1;
         }
         if (dwWait != WAIT_OBJECT_0)

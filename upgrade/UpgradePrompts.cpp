@@ -1,5 +1,6 @@
 #include "upgrade/UpgradePrompts.h"
 
+#include "log/Log.h"
 #include "ui/MsgBoxCal.h"
 
 namespace {
@@ -21,15 +22,23 @@ static_assert(kNoticeStyle == 0x821 && kSinglePromptStyle == 0x10020 && kChoiceP
 
 void ShowDownloadFailedBox()
 {
+    LOG_INFO(L"ShowDownloadFailedBox", L"download-failed notice shown");
     MsgBoxCal::ShowMsgBox(kDownloadFailedText, kTipCaption, kNoticeStyle);
 }
 
 void ShowNetworkLostBox()
 {
+    LOG_INFO(L"ShowNetworkLostBox", L"network-lost notice shown");
     MsgBoxCal::ShowMsgBox(kNetworkLostText, kTipCaption, kNoticeStyle);
 }
 
 int ShowUpgradePrompt(bool bSingleButton)
 {
-    return MsgBoxCal::ShowMsgBox(kUpdateText, kUpdateCaption, bSingleButton ? kSinglePromptStyle : kChoicePromptStyle);
+    LOG_INFO(L"ShowUpgradePrompt", L"upgrade prompt shown (%s)",
+             bSingleButton ? L"upgrade button only" : L"upgrade, cancel and no-reminder choices");
+    const int nResult =
+        MsgBoxCal::ShowMsgBox(kUpdateText, kUpdateCaption, bSingleButton ? kSinglePromptStyle : kChoicePromptStyle);
+    LOG_INFO(L"ShowUpgradePrompt", L"upgrade prompt answered: %s (%d)", nResult == 1 ? L"upgrade" : L"not now",
+             nResult);
+    return nResult;
 }

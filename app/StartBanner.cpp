@@ -1,0 +1,91 @@
+#include "app/StartBanner.h"
+
+#include "app/DazuvuVevUpgrade.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+const wchar_t kPasswordMask[] = L"***";
+
+// The fixed part of a version resource that carries the numbers.
+const DWORD kFixedInfoSignature = 0xFEEF04BD;
+
+std::wstring VersionFromNumbers(DWORD dwMost, DWORD dwLeast)
+{
+    wchar_t sz[64] = {};
+    _snwprintf(sz, 63, L"%u.%u.%u.%u", HIWORD(dwMost), LOWORD(dwMost), HIWORD(dwLeast), LOWORD(dwLeast));
+    return sz;
+}
+
+}  // namespace
+
+std::wstring MaskedCommandLine(LPCWSTR pszCommandLine)
+{
+    if (!pszCommandLine)
+        return std::wstring();
+    std::wstring strLine = pszCommandLine;
+    std::wstring strUser, strPassword;
+    if (!ParseUpgradeCommandLine(pszCommandLine, strUser, strPassword) || strPassword.empty())
+        return strLine;
+    // The password is the whole tail of the line, so its length says where it starts.
+    if (strPassword.size() <= strLine.size() &&
+        strLine.compare(strLine.size() - strPassword.size(), strPassword.size(), strPassword) == 0)
+        return strLine.substr(0, strLine.size() - strPassword.size()) + kPasswordMask;
+    // Should the rule ever take the password from elsewhere, hide everything
+    // after the last colon rather than risk showing it.
+    const size_t nColon = strLine.rfind(L':');
+    return strLine.substr(0, nColon + 1) + kPasswordMask;
+}
+
+std::wstring ModuleVersionText(HMODULE hModule)
+{
+    // Read from the resource itself: the version functions would need the
+    // file's path and a library of their own for what is a fixed structure.
+    HRSRC hInfo = ::FindResourceW(hModule, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16) /* RT_VERSION */);
+    if (!hInfo)
+        return std::wstring();
+    HGLOBAL hData = ::LoadResource(hModule, hInfo);
+    const DWORD cbData = ::SizeofResource(hModule, hInfo);
+    const BYTE* pData = hData ? static_cast<const BYTE*>(::LockResource(hData)) : nullptr;
+    if (!pData || cbData < sizeof(VS_FIXEDFILEINFO))
+        return std::wstring();
+    for (DWORD i = 0; i + sizeof(VS_FIXEDFILEINFO) <= cbData; i += 4) {
+        VS_FIXEDFILEINFO info;
+        std::memcpy(&info, pData + i, sizeof(info));
+        if (info.dwSignature == kFixedInfoSignature)
+            return VersionFromNumbers(info.dwFileVersionMS, info.dwFileVersionLS);
+    }
+    return std::wstring();
+}
+
+std::wstring WindowsVersionText()
+{
+    typedef LONG(WINAPI * RtlGetVersionFn)(OSVERSIONINFOW*);
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    HMODULE hNtdll = ::GetModuleHandleW(L"ntdll.dll");
+    auto pfnGetVersion =
+        hNtdll ? reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(::GetProcAddress(hNtdll, "RtlGetVersion")))
+               : nullptr;
+    if (!pfnGetVersion || pfnGetVersion(&info) != 0)
+        return L"unknown";
+    wchar_t sz[64] = {};
+    _snwprintf(sz, 63, L"%lu.%lu.%lu", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber);
+    return sz;
+}
+
+std::wstring StartBannerText(const std::wstring& strVersion, const std::wstring& strMaskedCommandLine,
+                             const std::wstring& strWindowsVersion, UINT uAnsiCodePage)
+{
+    std::wstring strText = L"DazuvuVevUpgrade ";
+    strText += strVersion.empty() ? L"(no version)" : strVersion;
+    strText += L" started, command line: ";
+    strText += strMaskedCommandLine;
+    strText += L", Windows ";
+    strText += strWindowsVersion;
+    strText += L", ANSI code page ";
+    strText += std::to_wstring(uAnsiCodePage);
+    return strText;
+}
