@@ -1,0 +1,71 @@
+// The record that closes a transfer: the figures come from where the network
+// library puts them, and the time and speed stay sane at the edges.
+#include "upgrade/TransferSummary.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+DOWNLOAD_PROGRESS FinalRecord(int32_t iState, uint32_t unStatus, uint32_t unError, uint32_t unReceived,
+                              uint32_t unOnDisk)
+{
+    DOWNLOAD_PROGRESS rec = {};
+    rec.iState = iState;
+    rec.unExtra = unStatus;
+    rec.unReceived = unReceived;
+    rec.unPosition = unOnDisk;
+    // Filled like the library fills it: the target path first, the error last.
+    std::memset(rec.abLibrary, 0x41, sizeof(rec.abLibrary));
+    std::memcpy(rec.abLibrary + sizeof(rec.abLibrary) - sizeof(unError), &unError, sizeof(unError));
+    return rec;
+}
+
+bool Contains(const std::wstring& strText, LPCWSTR pszPart)
+{
+    return strText.find(pszPart) != std::wstring::npos;
+}
+
+TEST(TransferSummary, CarriesStatusErrorBytesTimeAndSpeed)
+{
+    const TRANSFER_FIGURES failed =
+        TransferFiguresOf(FinalRecord(DOWNLOAD_STATE_NET_FAILED, 404, 12152, 0, 0), 5000, 5250);
+    EXPECT_FALSE(IsTransferSuccess(failed));
+    std::wstring strText = TransferSummaryText(failed);
+    EXPECT_TRUE(Contains(strText, L"transfer failed on the server or the connection: ")) << strText;
+    EXPECT_TRUE(Contains(strText, L"HTTP status 404, network error 12152, 0 bytes received")) << strText;
+    EXPECT_TRUE(Contains(strText, L"0.250 s, mean speed 0.0 KB/s")) << strText;
+
+    // A resumed transfer: one MiB fetched in two seconds after 300 on disk.
+    const TRANSFER_FIGURES done =
+        TransferFiguresOf(FinalRecord(DOWNLOAD_STATE_FINISHED, 206, 0, 1048576, 300), 1000, 3000);
+    EXPECT_TRUE(IsTransferSuccess(done));
+    strText = TransferSummaryText(done);
+    EXPECT_TRUE(Contains(strText, L"transfer finished: HTTP status 206, network error 0, 1048576 bytes received "
+                                  L"(300 already on disk), 2.000 s, mean speed 512.0 KB/s"))
+        << strText;
+
+    const TRANSFER_FIGURES local = TransferFiguresOf(FinalRecord(DOWNLOAD_STATE_FILE_FAILED, 200, 5, 10, 0), 1, 2);
+    EXPECT_FALSE(IsTransferSuccess(local));
+    EXPECT_TRUE(Contains(TransferSummaryText(local), L"failed writing the local file: HTTP status 200, network error 5"));
+}
+
+TEST(TransferSummary, NoInventedTimeOrSpeed)
+{
+    // Never started (tick 0), a clock that went back, and an instant end:
+    // no age of the machine as the duration, no division by zero.
+    const DOWNLOAD_PROGRESS rec = FinalRecord(DOWNLOAD_STATE_FINISHED, 200, 0, 4096, 0);
+    for (auto ticks : {std::make_pair(0ull, 123456789ull), std::make_pair(5000ull, 4000ull),
+                       std::make_pair(7000ull, 7000ull)}) {
+        const TRANSFER_FIGURES figures = TransferFiguresOf(rec, ticks.first, ticks.second);
+        EXPECT_EQ(figures.ullElapsedMs, 0u);
+        const std::wstring strText = TransferSummaryText(figures);
+        EXPECT_TRUE(Contains(strText, L"0.000 s, mean speed unknown")) << strText;
+    }
+    const DOWNLOAD_PROGRESS odd = FinalRecord(99, 0, 0, 0, 0);
+    EXPECT_TRUE(Contains(TransferSummaryText(TransferFiguresOf(odd, 1, 2)), L"ended in an unknown state"));
+}
+
+}  // namespace
