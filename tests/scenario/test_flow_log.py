@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""The log alone explains a run: the start banner (version, command line
+without the password, Windows, code page, proxy, watched host), every
+decision and answer, how the transfer ended (HTTP status, network error,
+bytes, time, speed) and why the upgrade ended. Failures are warnings or
+errors; the fixed records keep their text and level."""
+
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit  # noqa: E402
+from kit import flow  # noqa: E402
+
+VERSION = "7.0"
+PASSWORD = "s3cret"
+ENDS = "upgrade ends: "
+DOWNLOAD_FAILED_END = ENDS + "the download failed and its files were swept"
+
+
+class ExplainingLog(flow.FlowCase):
+
+    def record(self, pattern):
+        """(level, message) of the one record whose message matches the
+        regular expression `pattern` as a whole."""
+        records = [(r[1], r[6]) for r in self.bed.log_records()]
+        found = [r for r in records if re.fullmatch(pattern, r[1])]
+        self.assertEqual(len(found), 1, "%r in log: %r" % (pattern, [m for _, m in records]))
+        return found[0]
+
+    def assertRecord(self, pattern, level):
+        found_level, message = self.record(pattern)
+        self.assertEqual(found_level, level, message)
+        return message
+
+    def assertEnded(self, reason, level):
+        """The reason comes right before the fixed quit record, which keeps
+        its own text and level."""
+        records = [(r[1], r[6]) for r in self.bed.log_records()]
+        quits = [i for i, r in enumerate(records) if r[1] == flow.QUIT]
+        self.assertEqual(len(quits), 1, "log: %r" % records)
+        self.assertEqual(records[quits[0]], ("[INFO]", flow.QUIT))
+        self.assertEqual(records[quits[0] - 1], (level, ENDS + reason))
+
+    def test_banner_and_refused_orders(self):
+        setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION)
+        for url, version, check, reason in [
+                ("no-address-here", VERSION, flow.URL_REFUSED + "no-address-here",
+                 "order refused, no setup file can be taken from its address"),
+                (setup.url, VERSION + "\t", "order check failure, control character in szVersion",
+                 "order refused, a field holds a control character")]:
+            with self.subTest(check=check):
+                self.bed.reset()
+                companion = self.start_companion(arg="DazuvuVevNeedUpgrade:alice:" + PASSWORD)
+                self.send_order(setup, version, url=url)
+                self.assertEnds(companion)
+                banner = self.bed.log_records()[0]
+                self.assertEqual(banner[1], "[INFO]")
+                self.assertRegex(banner[6], r"^DazuvuVevUpgrade \d+\.\d+\.\d+\.\d+ started, command line: "
+                                            r".*DazuvuVevNeedUpgrade:alice:\*\*\*, Windows \d+\.\d+\.\d+, "
+                                            r"ANSI code page \d+$")
+                self.assertNotIn(PASSWORD, self.bed.log_text())
+                self.assertRecord("no proxy in use", "[INFO]")
+                self.assertRecord(r"watched host: .* \(overridden by NUBRA_TRACK_SERVER=127\.0\.0\.1:%d\)"
+                                  % self.watch.port, "[INFO]")
+                level, _ = self.record(re.escape(check))
+                # The address check's text is the client's; the new ones warn.
+                self.assertEqual(level, "[INFO]" if check.startswith(flow.URL_REFUSED) else "[WARN]")
+                self.assertEnded(reason, "[WARN]")
+                self.assertNotLogged("order accepted")
+
+    def run_failure(self, kind):
+        self.bed.reset()
+        self.server.reset()
+        md5 = "0" * 32 if kind == "md5" else self.setup.md5
+        if kind == "404":
+            self.server.add_fault("/" + self.setup.name, "status=404")
+        elif kind == "drop":
+            self.server.add_fault("/" + self.setup.name, "drop=200000")
+        elif kind == "net":
+            self.server.add_fault("/" + self.setup.name, "stall=120,stall_after=300000")
+        companion = self.launch()
+        self.send_order(self.setup, VERSION, md5=md5)
+        if kind == "net":
+            self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"))
+            self.lose_network()
+        self.assertEnds(companion, timeout=60)
+        self.client.stop()
+        self.assertRecord(r"order accepted: mode 0, type , version 7\.0, size %d, MD5 %s, URL %s"
+                          % (self.setup.size, md5, re.escape(self.setup.url)), "[INFO]")
+
+    def test_each_failure_says_how_the_transfer_and_the_upgrade_ended(self):
+        self.setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION, pad=600000)
+        failed = r"transfer failed on the server or the connection: HTTP status %s, network error [1-9]\d*, " \
+                 r"(\d+) bytes received \(0 already on disk\), \d+\.\d{3} s, mean speed \d+\.\d KB/s"
+        with self.subTest(kind="404"):
+            self.run_failure("404")
+            message = self.assertRecord(failed % "404", "[ERROR]")
+            self.assertEqual(re.fullmatch(failed % "404", message).group(1), "0")
+            self.assertEnded(DOWNLOAD_FAILED_END[len(ENDS):], "[ERROR]")
+        with self.subTest(kind="drop"):
+            self.run_failure("drop")
+            message = self.assertRecord(failed % "200", "[ERROR]")
+            received = int(re.fullmatch(failed % "200", message).group(1))
+            self.assertTrue(0 < received < self.setup.size, message)
+            self.assertEnded(DOWNLOAD_FAILED_END[len(ENDS):], "[ERROR]")
+        with self.subTest(kind="md5"):
+            self.run_failure("md5")
+            self.assertRecord(r"transfer finished: HTTP status 200, network error 0, %d bytes received "
+                              r"\(0 already on disk\), \d+\.\d{3} s, mean speed \d+\.\d KB/s" % self.setup.size,
+                              "[INFO]")
+            self.assertRecord("the downloaded setup does not match the order's MD5 " + "0" * 32, "[ERROR]")
+            self.assertEnded("the downloaded setup failed its MD5 check and was swept", "[ERROR]")
+        with self.subTest(kind="net"):
+            self.run_failure("net")
+            self.assertRecord("net cutdown", "[INFO]")
+            self.assertEnded("the network was lost; the partial download is kept for a resume", "[ERROR]")
+
+    def test_ready_setup_prompt_answer_client_and_setup_start(self):
+        for with_client in (True, False):
+            with self.subTest(client=with_client):
+                self.bed.reset()
+                setup = self.publish("DazuvuvevSetup_9.0.exe", "9.0")
+                self.place_setup(setup)
+                self.bed.write_ini({"version": "9.0", "path": self.upgrade_path(setup.name), "overflags": "over",
+                                    "clearflags": "false"})
+                companion = self.launch(client=with_client)
+                order = self.order_later(setup, "9.0")
+                self.wait_box(flow.UPDATE_CAPTION, two_buttons=True).click("OKBtn")
+                self.assertCtl(order.result())
+                self.assertEnds(companion)
+                self.assertSetupRan(setup)
+                self.assertRecord(r"upgrade prompt shown \(upgrade, cancel and no-reminder choices\)", "[INFO]")
+                self.assertRecord(r"upgrade prompt answered: upgrade \(1\)", "[INFO]")
+                if with_client:
+                    self.assertRecord(r"client Dazuvuvev\.exe \(process \d+\) closed", "[INFO]")
+                    self.client.stop()
+                else:
+                    self.assertRecord(r"client Dazuvuvev\.exe not found running", "[INFO]")
+                self.assertRecord(re.escape("setup started: %s %s" % (self.upgrade_path(setup.name),
+                                                                      flow.SETUP_SWITCH)), "[INFO]")
+                self.assertEnded("the setup of this version was already downloaded and verified", "[INFO]")
+                os.remove(self.setup_record)  # the next run's start is counted alone
+
+
+if __name__ == "__main__":
+    kit.main()
