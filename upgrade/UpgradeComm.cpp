@@ -93,6 +93,13 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     // One transfer per target: a second one would fail on the locked partial
     // file, and its failure would sweep the good one away.
     if (bBusy) {
+        // The address goes into the log only without line breaks, which
+        // would let a sender forge records of its own.
+        if (LPCWSTR pszField = FindControlCharacterField(stOrder)) {
+            LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order refused while a download runs, control character in %s",
+                     pszField);
+            return TRUE;
+        }
         if (IsSameOrder(stOrder, nMode, m_stComm, m_nMode))
             LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"same order again while its download runs, URL= %s",
                      stOrder.szURL);

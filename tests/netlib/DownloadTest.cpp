@@ -230,3 +230,36 @@ TEST(Download, ASlowLinkReportsItsFirstBytesLongBeforeTheEnd)
     EXPECT_LE(unFirst, cb / 4) << "the first bytes were reported only after " << unFirst << " of " << cb;
     RemoveDownload(target);
 }
+
+// The program logs how a transfer ended from its final record alone: the
+// HTTP status and the library's error code must be there, where the program
+// reads them, for every kind of end.
+TEST(Download, FinalRecordTellsStatusAndErrorOfTheEnd)
+{
+    ASSERT_TRUE(WriteAll(RootPath(L"told.exe"), Pattern(200000, 5)));
+    struct Case {
+        const char* pszName;
+        std::wstring strUrl;
+        uint32_t unStatus;
+        bool bError;
+    };
+    const Case cases[] = {
+        {"complete", ServerUrl(L"/told.exe"), 200, false},
+        {"404", ServerUrl(L"/fault/status=404/told.exe"), 404, true},
+        {"dropped", ServerUrl(L"/fault/drop=50000/told.exe"), 200, true},
+        {"refused", L"http://127.0.0.1:" + std::to_wstring(ClosedPort()) + L"/told.exe", 0, true},
+    };
+    for (const Case& c : cases) {
+        const std::wstring target = WorkPath(L"told.exe");
+        RemoveDownload(target);
+        auto records = Download(c.strUrl, target, 200000, 20000);
+        ASSERT_FALSE(records.empty()) << c.pszName;
+        const DOWNLOAD_PROGRESS& final = records.back().rec;
+        EXPECT_EQ(DownloadRecordHttpStatus(final), c.unStatus) << c.pszName;
+        if (c.bError)
+            EXPECT_NE(DownloadRecordError(final), 0u) << c.pszName;
+        else
+            EXPECT_EQ(DownloadRecordError(final), 0u) << c.pszName;
+        RemoveDownload(target);
+    }
+}

@@ -62,13 +62,38 @@ class ExplainingLog(flow.FlowCase):
                                             r"ANSI code page \d+$")
                 self.assertNotIn(PASSWORD, self.bed.log_text())
                 self.assertRecord("no proxy in use", "[INFO]")
-                self.assertRecord(r"watched host: .* \(overridden by NUBRA_TRACK_SERVER=127\.0\.0\.1:%d\)"
+                self.assertRecord(r"net track server: .* \(overridden by NUBRA_TRACK_SERVER=127\.0\.0\.1:%d\)"
                                   % self.watch.port, "[INFO]")
                 level, _ = self.record(re.escape(check))
                 # The address check's text is the client's; the new ones warn.
                 self.assertEqual(level, "[INFO]" if check.startswith(flow.URL_REFUSED) else "[WARN]")
                 self.assertEnded(reason, "[WARN]")
                 self.assertNotLogged("order accepted")
+
+    def test_watched_download_hidden_by_the_user_then_a_forged_order(self):
+        setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION, pad=600000)
+        self.server.add_fault("/" + setup.name, "stall=120,stall_after=300000")
+        companion = self.launch()
+        order = self.order_later(setup, VERSION, type="9434")
+        self.wait_box(flow.UPDATE_CAPTION).click("OKBtn")
+        self.assertCtl(order.result())
+        self.wait_upgrade_window().click("CloseBtn")
+        self.assertTrue(kit.xwin.wait_gone("^%s$" % flow.WINDOW_TITLE, timeout=10), "the window stayed")
+        self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"))
+        # An order whose address would end the record and start one of its own.
+        self.send_order(setup, VERSION, url=setup.url + "\r\n2026-01-01 00:00:00.000 [INFO] forged")
+        self.lose_network()
+        self.assertEnds(companion)
+
+        self.assertRecord(r"upgrade prompt shown \(upgrade button only\)", "[INFO]")
+        self.assertRecord(r"upgrade prompt answered: upgrade \(1\)", "[INFO]")
+        self.assertRecord("window shown by the user's answer to the upgrade prompt", "[INFO]")
+        self.assertRecord(r"window hidden by the user \(its close button\), the download goes on", "[INFO]")
+        self.assertRecord("order refused while a download runs, control character in szURL", "[WARN]")
+        self.assertFalse([m for m in self.messages() if "forged" in m], self.messages())
+        # Hidden by the user: the loss ends the upgrade without a notice.
+        self.assertNotLogged("network-lost notice shown")
+        self.assertEnded("the network was lost; the partial download is kept for a resume", "[ERROR]")
 
     def run_failure(self, kind):
         self.bed.reset()
