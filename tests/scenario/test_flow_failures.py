@@ -54,13 +54,7 @@ class FailedDownloads(flow.FlowCase):
         """One run that fails by `kind`; returns the notice box's picture
         when the window was visible."""
         self.prepare()
-        md5 = "0" * 32 if kind == "md5" else self.setup.md5
-        if kind == "404":
-            self.server.add_fault("/" + self.setup.name, "status=404")
-        elif kind == "drop":
-            self.server.add_fault("/" + self.setup.name, "drop=200000")
-        elif kind == "net":
-            self.server.add_fault("/" + self.setup.name, "stall=120,stall_after=1100000")
+        md5 = self.fail_download(self.setup, kind)
         companion = self.launch()
         if visible:
             order = self.order_later(self.setup, VERSION, md5=md5, type="9434")
@@ -70,8 +64,7 @@ class FailedDownloads(flow.FlowCase):
         else:
             self.send_order(self.setup, VERSION, md5=md5)
         if kind == "net":
-            self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"))
-            self.lose_network()
+            self.lose_network_mid_download()
 
         picture = None
         if visible:

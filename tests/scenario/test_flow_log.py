@@ -72,7 +72,7 @@ class ExplainingLog(flow.FlowCase):
 
     def test_watched_download_hidden_by_the_user_then_a_forged_order(self):
         setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION, pad=600000)
-        self.server.add_fault("/" + setup.name, "stall=120,stall_after=300000")
+        self.fail_download(setup, "net", stall_after=300000)
         companion = self.launch()
         order = self.order_later(setup, VERSION, type="9434")
         self.wait_box(flow.UPDATE_CAPTION).click("OKBtn")
@@ -98,18 +98,11 @@ class ExplainingLog(flow.FlowCase):
     def run_failure(self, kind):
         self.bed.reset()
         self.server.reset()
-        md5 = "0" * 32 if kind == "md5" else self.setup.md5
-        if kind == "404":
-            self.server.add_fault("/" + self.setup.name, "status=404")
-        elif kind == "drop":
-            self.server.add_fault("/" + self.setup.name, "drop=200000")
-        elif kind == "net":
-            self.server.add_fault("/" + self.setup.name, "stall=120,stall_after=300000")
+        md5 = self.fail_download(self.setup, kind, stall_after=300000)
         companion = self.launch()
         self.send_order(self.setup, VERSION, md5=md5)
         if kind == "net":
-            self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"))
-            self.lose_network()
+            self.lose_network_mid_download()
         self.assertEnds(companion, timeout=60)
         self.client.stop()
         self.assertRecord(r"order accepted: mode 0, type , version 7\.0, size %d, MD5 %s, URL %s"

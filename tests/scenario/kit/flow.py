@@ -282,6 +282,20 @@ class FlowCase(ScenarioCase):
         self.watch = TestServer(self.watch.root, port=self.watch.port_before_stop).start()
         self.addCleanup(self.watch.stop)
 
+    def fail_download(self, setup, kind, stall_after=1100000):
+        """Makes the next download of `setup` fail by `kind`: "404", "drop"
+        (the connection closes part-way), "md5" (the order's digest will not
+        match) or "net" (the server stalls; lose_network_mid_download then
+        takes the network away). Returns the MD5 the order should carry."""
+        faults = {"404": "status=404", "drop": "drop=200000", "net": "stall=120,stall_after=%d" % stall_after}
+        if kind in faults:
+            self.server.add_fault("/" + setup.name, faults[kind])
+        return "0" * 32 if kind == "md5" else setup.md5
+
+    def lose_network_mid_download(self):
+        self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"))
+        self.lose_network()
+
     # setup programs
     def publish(self, name, tag, pad=0):
         """The stand-in setup program served as `name`; pad adds bytes
