@@ -174,12 +174,13 @@ DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
     rec.unReceived = Clamp32(m_ullReceived);
     rec.unExtra = m_dwStatus;
     rec.dSpeed = m_dSpeed;
-    // The library's part of the record: the target path, then the error code,
-    // for whoever inspects a record in a debugger or a log.
+    // The library's part of the record: the target path for whoever inspects
+    // a record in a debugger, then the error code, which the program logs
+    // from the final record.
     const size_t cchPath = (sizeof(rec.abLibrary) - sizeof(DWORD)) / sizeof(wchar_t) - 1;
     const size_t n = m_req.strTarget.size() < cchPath ? m_req.strTarget.size() : cchPath;
     memcpy(rec.abLibrary, m_req.strTarget.data(), n * sizeof(wchar_t));
-    memcpy(rec.abLibrary + sizeof(rec.abLibrary) - sizeof(DWORD), &m_dwError, sizeof(DWORD));
+    memcpy(rec.abLibrary + DOWNLOAD_RECORD_ERROR_OFFSET, &m_dwError, sizeof(DWORD));
     return rec;
 }
 

@@ -4,6 +4,7 @@
 #include "app/DazuvuVevUpgrade.h"
 
 #include "app/StartBanner.h"
+#include "ProductVersion.h"
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
 #include "res/resource.h"
@@ -74,7 +75,7 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
         return FALSE;
     }
     LOG_INFO(L"CDazuvuVevUpgradeApp::InitInstance", L"%s",
-             StartBannerText(ModuleVersionText(nullptr), MaskedCommandLine(::GetCommandLineW()), WindowsVersionText(),
+             StartBannerText(PRODUCT_VERSION_TEXT, MaskedCommandLine(::GetCommandLineW()), WindowsVersionText(),
                              ::GetACP())
                  .c_str());
 

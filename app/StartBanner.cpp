@@ -2,22 +2,11 @@
 
 #include "app/DazuvuVevUpgrade.h"
 
-#include <cstring>
 #include <cwchar>
 
 namespace {
 
 const wchar_t kPasswordMask[] = L"***";
-
-// The fixed part of a version resource that carries the numbers.
-const DWORD kFixedInfoSignature = 0xFEEF04BD;
-
-std::wstring VersionFromNumbers(DWORD dwMost, DWORD dwLeast)
-{
-    wchar_t sz[64] = {};
-    _snwprintf(sz, 63, L"%u.%u.%u.%u", HIWORD(dwMost), LOWORD(dwMost), HIWORD(dwLeast), LOWORD(dwLeast));
-    return sz;
-}
 
 }  // namespace
 
@@ -37,27 +26,6 @@ std::wstring MaskedCommandLine(LPCWSTR pszCommandLine)
     // after the last colon rather than risk showing it.
     const size_t nColon = strLine.rfind(L':');
     return strLine.substr(0, nColon + 1) + kPasswordMask;
-}
-
-std::wstring ModuleVersionText(HMODULE hModule)
-{
-    // Read from the resource itself: the version functions would need the
-    // file's path and a library of their own for what is a fixed structure.
-    HRSRC hInfo = ::FindResourceW(hModule, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16) /* RT_VERSION */);
-    if (!hInfo)
-        return std::wstring();
-    HGLOBAL hData = ::LoadResource(hModule, hInfo);
-    const DWORD cbData = ::SizeofResource(hModule, hInfo);
-    const BYTE* pData = hData ? static_cast<const BYTE*>(::LockResource(hData)) : nullptr;
-    if (!pData || cbData < sizeof(VS_FIXEDFILEINFO))
-        return std::wstring();
-    for (DWORD i = 0; i + sizeof(VS_FIXEDFILEINFO) <= cbData; i += 4) {
-        VS_FIXEDFILEINFO info;
-        std::memcpy(&info, pData + i, sizeof(info));
-        if (info.dwSignature == kFixedInfoSignature)
-            return VersionFromNumbers(info.dwFileVersionMS, info.dwFileVersionLS);
-    }
-    return std::wstring();
 }
 
 std::wstring WindowsVersionText()

@@ -11,10 +11,6 @@
 // given. A line that is not an upgrade command comes back unchanged.
 std::wstring MaskedCommandLine(LPCWSTR pszCommandLine);
 
-// "major.minor.patch.build" from the module's version resource; empty when
-// it has none.
-std::wstring ModuleVersionText(HMODULE hModule);
-
 // "major.minor.build" of the running Windows as the kernel reports it (the
 // compatibility layer would otherwise report the version in our manifest).
 std::wstring WindowsVersionText();

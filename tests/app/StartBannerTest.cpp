@@ -1,10 +1,8 @@
-// The start banner: the password never reaches the log, and the version is
-// the one the executable carries.
+// The start banner: the password never reaches the log.
 #include "app/StartBanner.h"
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
 
 namespace {
 
@@ -28,34 +26,6 @@ TEST(StartBanner, MasksOnlyThePassword)
     for (const Case& c : cases)
         EXPECT_EQ(MaskedCommandLine(c.pszLine), c.pszMasked) << c.pszLine;
     EXPECT_EQ(MaskedCommandLine(nullptr), L"");
-}
-
-TEST(StartBanner, ReadsTheCompanionsVersionResource)
-{
-    wchar_t szPath[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, szPath, MAX_PATH);
-    std::wstring strExe = szPath;
-    strExe = strExe.substr(0, strExe.rfind(L'\\') + 1) + L"DazuvuVevUpgrade.exe";
-    HMODULE hExe = ::LoadLibraryExW(strExe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(hExe, nullptr) << "no companion beside the test";
-    const std::wstring strVersion = ModuleVersionText(hExe);
-    ::FreeLibrary(hExe);
-
-    // Four numbers with three dots, none empty.
-    int nDots = 0;
-    bool bDigitSinceDot = false;
-    for (wchar_t ch : strVersion) {
-        if (ch == L'.') {
-            EXPECT_TRUE(bDigitSinceDot) << strVersion;
-            ++nDots;
-            bDigitSinceDot = false;
-        } else {
-            EXPECT_TRUE(std::iswdigit(ch)) << strVersion;
-            bDigitSinceDot = true;
-        }
-    }
-    EXPECT_EQ(nDots, 3) << strVersion;
-    EXPECT_TRUE(bDigitSinceDot) << strVersion;
 }
 
 }  // namespace

@@ -14,6 +14,10 @@ import kit  # noqa: E402
 from kit import flow  # noqa: E402
 
 VERSION = "7.0"
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+with open(os.path.join(ROOT, "CMakeLists.txt")) as _f:
+    # The release's one version; the banner must name it, not a stale copy.
+    PRODUCT_VERSION = re.search(r"project\(\S+ VERSION (\S+)", _f.read()).group(1)
 PASSWORD = "s3cret"
 ENDS = "upgrade ends: "
 DOWNLOAD_FAILED_END = ENDS + "the download failed and its files were swept"
@@ -57,9 +61,9 @@ class ExplainingLog(flow.FlowCase):
                 self.assertEnds(companion)
                 banner = self.bed.log_records()[0]
                 self.assertEqual(banner[1], "[INFO]")
-                self.assertRegex(banner[6], r"^DazuvuVevUpgrade \d+\.\d+\.\d+\.\d+ started, command line: "
+                self.assertRegex(banner[6], r"^DazuvuVevUpgrade %s started, command line: "
                                             r".*DazuvuVevNeedUpgrade:alice:\*\*\*, Windows \d+\.\d+\.\d+, "
-                                            r"ANSI code page \d+$")
+                                            r"ANSI code page \d+$" % re.escape(PRODUCT_VERSION))
                 self.assertNotIn(PASSWORD, self.bed.log_text())
                 self.assertRecord("no proxy in use", "[INFO]")
                 self.assertRecord(r"net track server: .* \(overridden by NUBRA_TRACK_SERVER=127\.0\.0\.1:%d\)"
