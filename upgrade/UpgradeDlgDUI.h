@@ -28,6 +28,8 @@ extern volatile bool g_bNetAlive;
 // True while the install prompt is on screen; the network watch stays quiet then.
 extern volatile bool g_bInstallPrompting;
 
+struct DOWNLOAD_PROGRESS;
+
 class CUpgradeDlgDUI : public CDialog {
     DECLARE_DYNAMIC(CUpgradeDlgDUI)
 
@@ -76,7 +78,7 @@ private:
     // posted, while our transfer runs, with a record from the library's pool.
     bool IsRecordFromLibrary(WPARAM wParam) const;
     // The closing record of a transfer: status, error, bytes, time, speed.
-    void LogTransferEnd(const struct DOWNLOAD_PROGRESS& record);
+    void LogTransferEnd(const DOWNLOAD_PROGRESS& record);
     LRESULT OnDownloadOver();
     LRESULT OnDownloadFail();
     LRESULT OnNetBreak();
