@@ -138,7 +138,7 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
     if (pbSearched)
         *pbSearched = false;
     if (!IsOwnFolderPath(strDir)) {
-        LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File refused, folder( %s ) is not absolute",
+        LOG_ERROR(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File refused, folder( %s ) is not absolute",
                  strDir.c_str());
         return false;
     }

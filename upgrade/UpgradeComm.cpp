@@ -190,8 +190,10 @@ LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbH
     switch (wParam) {
     case UPGRADE_CMD_PROMPT: {
         if (m_bSetupReady || !IsInteractiveType(m_stComm) || m_bPrompting) {
-            LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: prompt, not shown (%s)",
-                     m_bSetupReady ? L"the setup is ready" : m_bPrompting ? L"a prompt is open" : L"not an interactive order");
+            LPCWSTR pszWhy = m_bSetupReady  ? L"the setup is ready"
+                             : m_bPrompting ? L"a prompt is open"
+                                            : L"not an interactive order";
+            LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: prompt, not shown (%s)", pszWhy);
             return 1;
         }
         LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: prompt");

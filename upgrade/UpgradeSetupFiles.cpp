@@ -42,7 +42,7 @@ bool CUpgradeDlgDUI::MakeCurrentSetupPath()
 {
     const std::wstring strName = SetupNameFromUrl(m_stComm.szURL);
     if (!IsAcceptableSetupName(m_szUpgradeDir, strName)) {
-        LOG_INFO(L"CUpgradeDlgDUI::MakeCurrentSetupPath", L"MakeCurrentSetupPath refused file name( %s )",
+        LOG_WARN(L"CUpgradeDlgDUI::MakeCurrentSetupPath", L"MakeCurrentSetupPath refused file name( %s )",
                  strName.c_str());
         return false;
     }

@@ -49,7 +49,8 @@ TEST(TransferSummary, CarriesStatusErrorBytesTimeAndSpeed)
 
     const TRANSFER_FIGURES local = TransferFiguresOf(FinalRecord(DOWNLOAD_STATE_FILE_FAILED, 200, 5, 10, 0), 1, 2);
     EXPECT_FALSE(IsTransferSuccess(local));
-    EXPECT_TRUE(Contains(TransferSummaryText(local), L"failed writing the local file: HTTP status 200, network error 5"));
+    EXPECT_TRUE(
+        Contains(TransferSummaryText(local), L"failed writing the local file: HTTP status 200, network error 5"));
 }
 
 TEST(TransferSummary, NoInventedTimeOrSpeed)
