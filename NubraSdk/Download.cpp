@@ -313,15 +313,17 @@ bool CTransfer::OpenResponse(HINTERNET hSession, CInetHandle& hConnect, CInetHan
 
 DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
 {
-    // Two buffers: one fills from the network while the other goes to disk.
-    std::vector<BYTE> buffers(2 * static_cast<size_t>(kBufferBytes));
-    BYTE* const apBuffer[2] = {buffers.data(), buffers.data() + kBufferBytes};
-    int nCurrent = 0;
+    // One buffer, written in place when full. A second buffer handed to a
+    // writer thread was measured slower than this on a busy two-core
+    // machine: the thread competes with the reader, the server and the
+    // system for the cores, and each hand-over is a wait; while this thread
+    // writes, the socket's own buffer keeps receiving anyway.
+    std::vector<BYTE> buffer(kBufferBytes);
+    BYTE* const pBuffer = buffer.data();
     DWORD dwFill = 0;
     DWORD dwChunk = kFirstChunk;
     bool bFirstBytes = true;
-    CBackgroundWriter writer(hFile);
-    writer.Start();  // without a thread it writes in place
+    CBackgroundWriter writer(hFile);  // not started: it writes in place
     Report(true);
     for (;;) {
         DWORD dwWant = dwChunk < kBufferBytes - dwFill ? dwChunk : kBufferBytes - dwFill;
@@ -331,10 +333,10 @@ DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
         if (ullLeft < dwWant) dwWant = static_cast<DWORD>(ullLeft) + 1;
         DWORD dwGot = 0;
         const ULONGLONG ullStart = ::GetTickCount64();
-        if (!::InternetReadFile(hRequest, apBuffer[nCurrent] + dwFill, dwWant, &dwGot)) {
+        if (!::InternetReadFile(hRequest, pBuffer + dwFill, dwWant, &dwGot)) {
             const DWORD dwError = ::GetLastError();
             // Keep what arrived for a resume.
-            writer.Write(apBuffer[nCurrent], dwFill);
+            writer.Write(pBuffer, dwFill);
             writer.Finish();
             return Fail(DOWNLOAD_STATE_NET_FAILED, dwError);
         }
@@ -353,8 +355,7 @@ DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
         dwFill += dwGot;
         m_ullReceived += dwGot;
         if (dwGot == 0 || dwFill == kBufferBytes) {
-            if (!writer.Write(apBuffer[nCurrent], dwFill)) return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
-            nCurrent ^= 1;
+            if (!writer.Write(pBuffer, dwFill)) return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
             dwFill = 0;
         }
         if (dwGot == 0) break;
