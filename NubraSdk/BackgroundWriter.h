@@ -5,6 +5,9 @@
 // writer empties the other, so memory stays two buffers whatever the file's
 // size. The transfer learns of a failed write at its next hand-over or
 // Finish(), and then stops.
+//
+// Not started, it writes in place; the transfer uses it that way, because
+// the thread cost more than it saved where cores are few (see Receive).
 #pragma once
 
 #include <windows.h>

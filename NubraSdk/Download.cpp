@@ -187,10 +187,9 @@ DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
 void CTransfer::Report(bool bForce)
 {
     const ULONGLONG ullNow = ::GetTickCount64();
-    if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs) {
-        m_pool.Pump();
-        return;
-    }
+    // Between records nothing needs the queue: the window's receipts free
+    // their slots when the next record is sent, which pumps first.
+    if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs) return;
     if (m_ullLastReportTick && ullNow > m_ullLastReportTick) {
         const double dInstant = static_cast<double>(m_ullReceived - m_ullLastReportBytes) * 1000.0 /
                                 static_cast<double>(ullNow - m_ullLastReportTick) / 1024.0;
@@ -315,15 +314,17 @@ bool CTransfer::OpenResponse(HINTERNET hSession, CInetHandle& hConnect, CInetHan
 
 DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
 {
-    // Two buffers: one fills from the network while the other goes to disk.
-    std::vector<BYTE> buffers(2 * static_cast<size_t>(kBufferBytes));
-    BYTE* const apBuffer[2] = {buffers.data(), buffers.data() + kBufferBytes};
-    int nCurrent = 0;
+    // One buffer, written in place when full. A second buffer handed to a
+    // writer thread was measured slower than this on a busy two-core
+    // machine: the thread competes with the reader, the server and the
+    // system for the cores, and each hand-over is a wait; while this thread
+    // writes, the socket's own buffer keeps receiving anyway.
+    std::vector<BYTE> buffer(kBufferBytes);
+    BYTE* const pBuffer = buffer.data();
     DWORD dwFill = 0;
     DWORD dwChunk = kFirstChunk;
     bool bFirstBytes = true;
-    CBackgroundWriter writer(hFile);
-    writer.Start();  // without a thread it writes in place
+    CBackgroundWriter writer(hFile);  // not started: it writes in place
     Report(true);
     for (;;) {
         DWORD dwWant = dwChunk < kBufferBytes - dwFill ? dwChunk : kBufferBytes - dwFill;
@@ -333,10 +334,10 @@ DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
         if (ullLeft < dwWant) dwWant = static_cast<DWORD>(ullLeft) + 1;
         DWORD dwGot = 0;
         const ULONGLONG ullStart = ::GetTickCount64();
-        if (!::InternetReadFile(hRequest, apBuffer[nCurrent] + dwFill, dwWant, &dwGot)) {
+        if (!::InternetReadFile(hRequest, pBuffer + dwFill, dwWant, &dwGot)) {
             const DWORD dwError = ::GetLastError();
             // Keep what arrived for a resume.
-            writer.Write(apBuffer[nCurrent], dwFill);
+            writer.Write(pBuffer, dwFill);
             writer.Finish();
             return Fail(DOWNLOAD_STATE_NET_FAILED, dwError);
         }
@@ -355,8 +356,7 @@ DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
         dwFill += dwGot;
         m_ullReceived += dwGot;
         if (dwGot == 0 || dwFill == kBufferBytes) {
-            if (!writer.Write(apBuffer[nCurrent], dwFill)) return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
-            nCurrent ^= 1;
+            if (!writer.Write(pBuffer, dwFill)) return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
             dwFill = 0;
         }
         if (dwGot == 0) break;
@@ -396,13 +396,28 @@ DOWNLOAD_PROGRESS CTransfer::Run()
 
     const std::wstring strPart = PartialPathOf(m_req.strTarget);
     const std::wstring strMeta = MetaPathOf(m_req.strTarget);
-    CHandle hFile(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                m_ullOffset ? OPEN_EXISTING : CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // A new body goes to a new file rather than a truncated one: some file
+    // systems start writing a truncated file's new contents to disk when it
+    // is closed, which held the finished transfer up for as long as the
+    // disk needed for the whole file.
+    const DWORD dwFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+    CHandle hFile;
+    if (!m_ullOffset) {
+        ::DeleteFileW(strPart.c_str());
+        hFile.Reset(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, dwFileFlags,
+                                  nullptr));
+    }
+    // A partial file that someone keeps from being deleted is emptied instead.
+    if (!hFile)
+        hFile.Reset(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  m_ullOffset ? OPEN_EXISTING : CREATE_ALWAYS, dwFileFlags, nullptr));
     if (!hFile) return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
-    LARGE_INTEGER li;
+    LARGE_INTEGER li, liSize;
     li.QuadPart = static_cast<LONGLONG>(m_ullOffset);
-    if (!::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN) || !::SetEndOfFile(hFile.Get()))
+    if (!::GetFileSizeEx(hFile.Get(), &liSize) || !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN))
+        return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+    // Cut only when there is something to cut, for the same reason.
+    if (liSize.QuadPart != li.QuadPart && !::SetEndOfFile(hFile.Get()))
         return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
     // The note goes down before any byte of the new body, so a later run never
     // pairs these bytes with an older validator.

@@ -160,3 +160,37 @@ TEST(Resume, ContinuesUnderANewAddressOfTheSameFile)
     EXPECT_EQ(JsonField(log[1], "status"), "200");
     RemoveDownload(target);
 }
+
+TEST(Resume, ReplacesAStalePartialFileWhole)
+{
+    const std::wstring name = L"stale.exe";
+    const std::wstring target = WorkPath(name);
+    const std::string body = ServeFresh(name, 51);
+    const std::string stale(kSize + 70000, 'x');
+    const std::wstring url = ServerUrl(L"/" + name);
+    const std::string note = "url=" + std::string(url.begin(), url.end()) + "\nvalidator=\"abc\"\n";
+
+    // Longer than the file ordered, so it cannot be its start: a new body
+    // replaces it, and none of its tail may survive behind the new bytes.
+    ASSERT_TRUE(WriteAll(target + L".part", stale));
+    ASSERT_TRUE(WriteAll(target + L".part.meta", note));
+    auto records = Download(url, target, kSize);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+    EXPECT_TRUE(ReadAll(target) == body) << "the stale partial file was not replaced whole";
+    EXPECT_FALSE(Exists(target + L".part"));
+
+    // Someone reads the stale file and keeps it from being deleted: it is
+    // emptied and filled instead, and since it cannot be renamed while held,
+    // the transfer reports a file failure rather than success.
+    RemoveDownload(target);
+    ASSERT_TRUE(WriteAll(target + L".part", stale));
+    HANDLE hHolder = ::CreateFileW((target + L".part").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hHolder, INVALID_HANDLE_VALUE);
+    records = Download(url, target, kSize);
+    ::CloseHandle(hHolder);
+    EXPECT_EQ(FinalState(records), DOWNLOAD_STATE_FILE_FAILED);
+    EXPECT_FALSE(Exists(target)) << "a held partial file was reported as a finished download";
+    EXPECT_TRUE(ReadAll(target + L".part") == body) << "old bytes were left behind the new body";
+    RemoveDownload(target);
+}
