@@ -140,6 +140,9 @@ bool PumpUntil(const std::function<bool()>& pred, DWORD dwTimeoutMs)
 void ShowInFront(HWND hWnd)
 {
     ::ShowWindow(hWnd, SW_SHOWNORMAL);
+    // The checks read the screen: a window another test left behind must not
+    // cover this one or take its mouse.
+    ::SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::SetForegroundWindow(hWnd);
     ::UpdateWindow(hWnd);
     PumpFor(300);
