@@ -15,7 +15,6 @@ const WCHAR kAppFolder[] = L"\\DazuvuVev";
 const WCHAR kLogFolder[] = L"\\log\\Upgrade";
 const WCHAR kLogFileName[] = L"\\Upgrade.log";
 const WCHAR kConfigFileName[] = L"\\config.ini";
-const WCHAR kConfigSection[] = L"APP";
 const WCHAR kLogLevelKey[] = L"LogLevel";
 const int kLogSizeLimitMB = 10;
 
@@ -37,7 +36,7 @@ bool InitLog()
 
     int nLevel = 0;
     std::wstring strLevel;
-    if (GetConfigValue(kLogLevelKey, kConfigSection, strLevel))
+    if (GetConfigValue(kLogLevelKey, kClientConfigSection, strLevel))
         nLevel = _wtoi(strLevel.c_str());
 
     return CLog::GetInstance()->Init(strFile.c_str(), nLevel, kLogSizeLimitMB) == 0;

@@ -80,5 +80,7 @@ bool InitLog();
 std::wstring LogFilePathUnder(const std::wstring& strAppDir);
 std::wstring GetDocumentsAppDir();
 bool CreateMultiLevelDir(const std::wstring& strPath);
+// The client's config.ini keeps every setting the companion reads in one section.
+constexpr WCHAR kClientConfigSection[] = L"APP";
 bool GetConfigValue(LPCWSTR pszKey, LPCWSTR pszSection, std::wstring& strValue);
 bool GetModuleDir(std::wstring& strDir);

@@ -18,7 +18,6 @@ const wchar_t kLayoutName[] = L"UpgradeDUI";
 // every network, so an administrator may name another host (or "host:port")
 // in the client's config.ini; tests use the library's environment override.
 const wchar_t kTrackServerHost[] = L"upgrade.talvex.com";
-const wchar_t kConfigSection[] = L"APP";
 const wchar_t kTrackServerKey[] = L"NetTrackServer";
 const wchar_t kTrackServerOverride[] = L"NUBRA_TRACK_SERVER";
 const wchar_t kClientRunningFlag[] = UPGRADE_CLIENT_RUNNING_FLAG;
@@ -97,7 +96,7 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
     } else {
         LOG_INFO(L"CUpgradeDlgDUI::OnInitDialog", L"no proxy in use");
         std::wstring strConfigured;
-        if (GetConfigValue(kTrackServerKey, kConfigSection, strConfigured) && !strConfigured.empty())
+        if (GetConfigValue(kTrackServerKey, kClientConfigSection, strConfigured) && !strConfigured.empty())
             strTrackServer = strConfigured;
     }
     InternetTrackSetServer(strTrackServer.c_str());

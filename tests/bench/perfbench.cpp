@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "netlib/NubraSdk.h"
+#include "tests/netlib/bench/BareDownload.h"
 #include "ui/SkinLayer.h"
 #include "VEXUI32/VEXUI32.h"
 
@@ -44,32 +45,6 @@ double EpochNow()
     ::GetSystemTimePreciseAsFileTime(&ft);
     const ULONGLONG ull = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
     return static_cast<double>(ull - 116444736000000000ULL) / 1e7;
-}
-
-bool BareDownload(const wchar_t* pszUrl, const wchar_t* pszFile)
-{
-    HINTERNET hSession = ::InternetOpenW(L"perfbench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    HINTERNET hUrl = hSession ? ::InternetOpenUrlW(hSession, pszUrl, nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-                              : nullptr;
-    HANDLE hFile = ::CreateFileW(pszFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    bool bOk = hUrl && hFile != INVALID_HANDLE_VALUE;
-    std::vector<BYTE> buf(1024 * 1024);
-    while (bOk) {
-        DWORD n = 0, w = 0;
-        if (!::InternetReadFile(hUrl, buf.data(), static_cast<DWORD>(buf.size()), &n))
-            bOk = false;
-        if (!bOk || n == 0)
-            break;
-        bOk = ::WriteFile(hFile, buf.data(), n, &w, nullptr) && w == n;
-    }
-    if (hFile != INVALID_HANDLE_VALUE)
-        ::CloseHandle(hFile);
-    if (hUrl)
-        ::InternetCloseHandle(hUrl);
-    if (hSession)
-        ::InternetCloseHandle(hSession);
-    return bOk;
 }
 
 int Ideal(const wchar_t* pszUrl, const wchar_t* pszFile)

@@ -15,6 +15,7 @@
 
 #include "netlib/DownloadRecord.h"
 #include "netlib/NubraSdk.h"
+#include "tests/netlib/bench/BareDownload.h"
 
 namespace {
 
@@ -56,28 +57,6 @@ bool LibraryDownload(HWND hWnd, const wchar_t* pszUrl, const wchar_t* pszFile)
         if (!g_nFinal) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     return g_nFinal == DOWNLOAD_STATE_FINISHED;
-}
-
-bool BareDownload(const wchar_t* pszUrl, const wchar_t* pszFile)
-{
-    HINTERNET hSession = ::InternetOpenW(L"netbench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    HINTERNET hUrl = hSession ? ::InternetOpenUrlW(hSession, pszUrl, nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-                              : nullptr;
-    HANDLE hFile = ::CreateFileW(pszFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    bool ok = hUrl && hFile != INVALID_HANDLE_VALUE;
-    std::vector<BYTE> buf(1024 * 1024);
-    while (ok) {
-        DWORD n = 0, w = 0;
-        if (!::InternetReadFile(hUrl, buf.data(), static_cast<DWORD>(buf.size()), &n)) ok = false;
-        if (!ok || n == 0) break;
-        ok = ::WriteFile(hFile, buf.data(), n, &w, nullptr) && w == n;
-        g_ullBytes += n;
-    }
-    if (hFile != INVALID_HANDLE_VALUE) ::CloseHandle(hFile);
-    if (hUrl) ::InternetCloseHandle(hUrl);
-    if (hSession) ::InternetCloseHandle(hSession);
-    return ok;
 }
 
 // The least any MD5 of a file costs here: one handle, one buffer, no checks
@@ -125,7 +104,7 @@ int wmain(int argc, wchar_t** argv)
     if (wcscmp(argv[1], L"lib") == 0 && argc == 4) {
         ok = LibraryDownload(hSink, argv[2], argv[3]);
     } else if (wcscmp(argv[1], L"bare") == 0 && argc == 4) {
-        ok = BareDownload(argv[2], argv[3]);
+        ok = BareDownload(argv[2], argv[3], &g_ullBytes);
     } else if (wcscmp(argv[1], L"bcrypt") == 0) {
         ok = BareDigest(argv[2], szMd5);
     } else if (wcscmp(argv[1], L"md5") == 0) {
