@@ -53,9 +53,9 @@ CDazuvuVevUpgradeApp::CDazuvuVevUpgradeApp() : CWinApp(nullptr) {}
 BOOL CDazuvuVevUpgradeApp::InitInstance()
 {
     g_dwNewestInstancePid = ::GetCurrentProcessId();
-    HANDLE hWatch = ::CreateThread(nullptr, 0, &InstanceWatchThread, nullptr, 0, nullptr);
-    if (hWatch)
-        ::CloseHandle(hWatch);
+    CKernelHandle watch(::CreateThread(nullptr, 0, &InstanceWatchThread, nullptr, 0, nullptr));
+    watch.Reset();  // the watch needs no control: its handle is closed at once
+    // Gives the watch of an older instance time to see this one and end it.
     ::Sleep(50);
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
@@ -117,10 +117,11 @@ void CDazuvuVevUpgradeApp::ShutDown()
     if (m_pUpgradeDlg && ::IsWindow(m_pUpgradeDlg->m_hWnd)) {
         InternetTrackDeAttach();
         InternetTrackShutDownNetTrack();
-        if (m_hNetThread) {
-            ::TerminateThread(m_hNetThread, 0);
-            ::CloseHandle(m_hNetThread);
-            m_hNetThread = nullptr;
+        if (m_netThread.IsValid()) {
+            // The watch may be blocked in its wait; it holds nothing that
+            // needs an orderly end.
+            ::TerminateThread(m_netThread.Get(), 0);
+            m_netThread.Reset();
         }
         m_pUpgradeDlg->DestroyWindow();
         delete m_pUpgradeDlg;

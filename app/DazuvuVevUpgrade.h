@@ -4,6 +4,7 @@
 
 #include "afx/afxwin.h"
 #include "ui/DUIDefs.h"
+#include "win/Handles.h"
 
 #include <string>
 
@@ -19,7 +20,7 @@ public:
     std::wstring m_strProxyUser;
     std::wstring m_strProxyPassword;
     DWORD m_dwMainThreadId = 0;
-    HANDLE m_hNetThread = nullptr;
+    CKernelHandle m_netThread;
     IDUIRes* m_pDUIRes = nullptr;
     CUpgradeDlgDUI* m_pUpgradeDlg = nullptr;
 

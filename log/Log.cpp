@@ -1,5 +1,5 @@
 #include "log/Log.h"
-#include "afx/KernelHandle.h"
+#include "win/Handles.h"
 
 #include <limits.h>
 #include <stdarg.h>

@@ -7,7 +7,7 @@
 #include "res/resource.h"
 #include "ui/BringToFront.h"
 #include "ui/SkinLayer.h"
-#include "upgrade/UpgradeState.h"
+#include "upgrade/StateFile.h"
 
 #include <shlobj.h>
 #include <strsafe.h>

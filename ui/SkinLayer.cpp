@@ -1,23 +1,16 @@
 #include "ui/SkinLayer.h"
 
+#include "win/Handles.h"
+
 namespace {
 
 // A BSTR made for one call and freed right after it. When it cannot be made
 // the call is skipped: running out of memory there must not take the program
 // down with an exception nobody catches.
-class CCallBstr {
-public:
-    explicit CCallBstr(LPCWSTR pszText) : m_bstr(::SysAllocString(pszText ? pszText : L"")) {}
-    ~CCallBstr() { ::SysFreeString(m_bstr); }
-    CCallBstr(const CCallBstr&) = delete;
-    CCallBstr& operator=(const CCallBstr&) = delete;
-
-    bool IsValid() const { return m_bstr != nullptr; }
-    BSTR Get() const { return m_bstr; }
-
-private:
-    BSTR m_bstr;
-};
+CBstr CallBstr(LPCWSTR pszText)
+{
+    return CBstr(::SysAllocString(pszText ? pszText : L""));
+}
 
 // The operations interface bound to the record's control, or null when there
 // is no control to act on.
@@ -35,7 +28,7 @@ IDirectUI* AttachSkinWindow(IDUIRes* pDUIRes, LPCWSTR pszLayout, HWND hWnd)
 {
     if (!pDUIRes || !pszLayout)
         return nullptr;
-    CCallBstr bstrLayout(pszLayout);
+    const CBstr bstrLayout = CallBstr(pszLayout);
     if (!bstrLayout.IsValid())
         return nullptr;
     IDirectUI* pDirectUI = nullptr;
@@ -47,7 +40,7 @@ DUI_CTRLBASE* FindSkinCtrl(IDirectUI* pDirectUI, LPCWSTR pszName, bool bDeep)
 {
     if (!pDirectUI || !pszName)
         return nullptr;
-    CCallBstr bstrName(pszName);
+    const CBstr bstrName = CallBstr(pszName);
     if (!bstrName.IsValid())
         return nullptr;
     LONG lCtrl = 0;
@@ -59,7 +52,7 @@ IDUIPicture* LoadSkinImage(IDUIRes* pDUIRes, LPCWSTR pszName, LONG lReserved, bo
 {
     if (!pDUIRes || !pszName)
         return nullptr;
-    CCallBstr bstrName(pszName);
+    const CBstr bstrName = CallBstr(pszName);
     if (!bstrName.IsValid())
         return nullptr;
     IDUIPicture* pPicture = nullptr;
@@ -73,7 +66,7 @@ void SetCtrlText(DUI_CTRLBASE* pCtrl, LPCWSTR pszText)
     IDUICtrl* pOps = BindRecord(pCtrl);
     if (!pOps)
         return;
-    CCallBstr bstrText(pszText);
+    const CBstr bstrText = CallBstr(pszText);
     if (bstrText.IsValid())
         pOps->SetText(bstrText.Get());
 }

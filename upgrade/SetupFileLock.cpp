@@ -28,11 +28,11 @@ std::wstring CSetupFileLock::HoldAndDigest(const std::wstring& strPath)
             break;
         ::Sleep(kOpenRetryMs);
     }
-    m_file.emplace(hOpened);
+    m_file.Reset(hOpened);
     BY_HANDLE_FILE_INFORMATION info = {};
     wchar_t szMd5[MAX_PATH] = {};
-    if (!m_file->IsValid() || !::GetFileInformationByHandle(m_file->Get(), &info) ||
-        !Md5CalHandle(m_file->Get(), szMd5, MAX_PATH) || !szMd5[0]) {
+    if (!m_file.IsValid() || !::GetFileInformationByHandle(m_file.Get(), &info) ||
+        !Md5CalHandle(m_file.Get(), szMd5, MAX_PATH) || !szMd5[0]) {
         Release();
         return std::wstring();
     }
@@ -44,11 +44,11 @@ std::wstring CSetupFileLock::HoldAndDigest(const std::wstring& strPath)
 bool CSetupFileLock::IsUnchanged() const
 {
     BY_HANDLE_FILE_INFORMATION now = {};
-    return IsHeld() && ::GetFileInformationByHandle(m_file->Get(), &now) && SameStamp(now, m_info);
+    return IsHeld() && ::GetFileInformationByHandle(m_file.Get(), &now) && SameStamp(now, m_info);
 }
 
 void CSetupFileLock::Release()
 {
-    m_file.reset();
+    m_file.Reset();
     m_strPath.clear();
 }

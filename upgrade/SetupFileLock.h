@@ -10,10 +10,9 @@
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 
-#include "afx/KernelHandle.h"
+#include "win/Handles.h"
 
 class CSetupFileLock {
 public:
@@ -27,7 +26,7 @@ public:
     // is given a moment.
     std::wstring HoldAndDigest(const std::wstring& strPath);
 
-    bool IsHeld() const { return m_file.has_value(); }
+    bool IsHeld() const { return m_file.IsValid(); }
     // Held, and its size and last write time are still those it had when
     // its digest was taken. Costs no read of the contents; it catches
     // writers that the sharing rules do not stop (another system writing to
@@ -38,7 +37,7 @@ public:
     void Release();
 
 private:
-    std::optional<CKernelHandle> m_file;
+    CKernelHandle m_file;
     std::wstring m_strPath;
     BY_HANDLE_FILE_INFORMATION m_info = {};
 };

@@ -81,8 +81,8 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
     CDialog::OnInitDialog();
     SetWindowText(kWindowTitle);
 
-    HANDLE hTrackEvent = ::CreateEventW(nullptr, FALSE /* auto-reset */, FALSE, nullptr);
-    InternetTrackAttach(hTrackEvent);
+    m_trackEvent.Reset(::CreateEventW(nullptr, FALSE /* auto-reset */, FALSE, nullptr));
+    InternetTrackAttach(m_trackEvent.Get());
 
     wchar_t szProxyHost[MAX_PATH] = {};
     wchar_t szProxyPort[MAX_PATH] = {};
@@ -109,7 +109,7 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
         LOG_INFO(L"CUpgradeDlgDUI::OnInitDialog", L"net track server: %s", strTrackServer.c_str());
     InternetTrackStartNetTrack();
 
-    theApp.m_hNetThread = ::CreateThread(nullptr, 0, &CUpgradeDlgDUI::NetThread, hTrackEvent, 0, nullptr);
+    theApp.m_netThread.Reset(::CreateThread(nullptr, 0, &CUpgradeDlgDUI::NetThread, m_trackEvent.Get(), 0, nullptr));
 
     if (!InitUpgradeDir())
         ExistMainThread(LOGLEVEL_ERROR, L"the upgrade folder or its state file cannot be prepared");
@@ -119,10 +119,9 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
 void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
 {
     if (nIDEvent == TIMER_WAIT_CLIENT_EXIT) {
-        HANDLE hFlag = ::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kClientRunningFlag);
-        if (hFlag) {
-            ::CloseHandle(hFlag);  // the client still runs
-        } else {
+        // The flag is only opened, to see whether the client still holds it.
+        const CKernelHandle flag(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kClientRunningFlag));
+        if (!flag.IsValid()) {
             KillTimer(TIMER_WAIT_CLIENT_EXIT);
             ExistMainThread(LOGLEVEL_INFO, L"the client has exited while it held the installation");
         }

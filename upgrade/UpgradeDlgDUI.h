@@ -20,6 +20,7 @@
 #include "ui/DUIDefs.h"
 #include "upgrade/SetupFileLock.h"
 #include "upgrade/UpgradeProtocol.h"
+#include "win/Handles.h"
 
 #include <string>
 
@@ -112,6 +113,9 @@ private:
     void ShowSpeed(float fSpeed);
     void ShowProgress(float fFraction);
 
+    // Signalled by the network library when the network changes; the watch
+    // thread waits on it until the application has ended that thread.
+    CKernelHandle m_trackEvent;
     IDirectUI* m_pDirectUI = nullptr;
     DUI_CTRLBASE* m_pLoadingStatic = nullptr;
     DUI_CTRLBASE* m_pLoadingAnimate = nullptr;

@@ -1,5 +1,5 @@
 // Reading and writing the state file as the upgrade flow does.
-#include "upgrade/UpgradeState.h"
+#include "upgrade/StateFile.h"
 
 #include "TestFolder.h"
 

@@ -4,6 +4,7 @@
 #include "tools/upgradectl/FileDigest.h"
 #include "tools/upgradectl/LogText.h"
 #include "tools/upgradectl/UpgradeOrder.h"
+#include "upgrade/SetupNaming.h"
 
 #include <gtest/gtest.h>
 
@@ -119,9 +120,12 @@ TEST(UpgradeOrder, MessageWordsAndPayload) {
     EXPECT_EQ(padded[3999], 0);
     EXPECT_TRUE(MakeOrderPayload(rec, 0).empty());
 
-    EXPECT_EQ(SetupNameFromURL(L"http://h/a/b/Setup_3.1.exe"), L"Setup_3.1.exe");
-    EXPECT_EQ(SetupNameFromURL(L"http://h/dir/"), L"");
-    EXPECT_EQ(SetupNameFromURL(L"noslash"), L"noslash");
+    // The setup name the tool sends is the one the companion derives itself:
+    // query and fragment are no part of it.
+    EXPECT_EQ(SetupNameFromUrl(L"http://h/a/b/Setup_3.1.exe"), L"Setup_3.1.exe");
+    EXPECT_EQ(SetupNameFromUrl(L"http://h/dir/"), L"");
+    EXPECT_EQ(SetupNameFromUrl(L"noslash"), L"noslash");
+    EXPECT_EQ(SetupNameFromUrl(L"http://h/a/Setup_3.1.exe?sig=x/y#z"), L"Setup_3.1.exe");
 }
 
 TEST(CtlOptions, OrderTakesNamedOptions) {

@@ -8,6 +8,8 @@
 // DEMOSETUP_SHOW_MS sets how long the window stays (default 4000 ms).
 #include <windows.h>
 
+#include "win/Handles.h"
+
 #include <cwchar>
 #include <string>
 
@@ -58,54 +60,34 @@ bool AppendRecord(const std::wstring& strLine)
     std::string strUtf8(cb, '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, strLine.c_str(), static_cast<int>(strLine.size()), &strUtf8[0], cb, nullptr,
                           nullptr);
-    HANDLE hFile = ::CreateFileW(strPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    const CKernelHandle file(::CreateFileW(strPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
         return false;
     DWORD cbWritten = 0;
-    const BOOL bOk = ::WriteFile(hFile, strUtf8.data(), static_cast<DWORD>(cb), &cbWritten, nullptr);
-    ::CloseHandle(hFile);
+    const BOOL bOk = ::WriteFile(file.Get(), strUtf8.data(), static_cast<DWORD>(cb), &cbWritten, nullptr);
     return bOk && cbWritten == static_cast<DWORD>(cb);
 }
 
-// A GDI font that deletes itself.
-class CFont {
-public:
-    CFont(int nHeight, int nWeight)
-        : m_hFont(::CreateFontW(-nHeight, 0, 0, 0, nWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei"))
-    {
-    }
-    ~CFont()
-    {
-        if (m_hFont)
-            ::DeleteObject(m_hFont);
-    }
-    CFont(const CFont&) = delete;
-    CFont& operator=(const CFont&) = delete;
-    HFONT Get() const { return m_hFont; }
-
-private:
-    HFONT m_hFont;
-};
-
-void OnPaint(HWND hWnd)
+CFontHandle MakeFont(int nHeight, int nWeight)
 {
-    PAINTSTRUCT ps;
-    HDC hDC = ::BeginPaint(hWnd, &ps);
-    RECT rcClient;
-    ::GetClientRect(hWnd, &rcClient);
+    return CFontHandle(::CreateFontW(-nHeight, 0, 0, 0, nWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                                     L"Microsoft YaHei"));
+}
 
+void PaintContents(HDC hDC, const RECT& rcClient)
+{
     // A title band of our own: without a window manager nobody else draws one.
     RECT rcBand = {0, 0, rcClient.right, 40};
-    HBRUSH hBand = ::CreateSolidBrush(RGB(0x2D, 0x7F, 0xF9));
-    ::FillRect(hDC, &rcBand, hBand);
-    ::DeleteObject(hBand);
+    const CBrushHandle band(::CreateSolidBrush(RGB(0x2D, 0x7F, 0xF9)));
+    ::FillRect(hDC, &rcBand, band.Get());
     ::SetBkMode(hDC, TRANSPARENT);
 
-    const CFont fontTitle(18, FW_BOLD);
-    const CFont fontBody(15, FW_NORMAL);
-    HGDIOBJ hOld = ::SelectObject(hDC, fontTitle.Get());
+    const CFontHandle fontTitle = MakeFont(18, FW_BOLD);
+    const CFontHandle fontBody = MakeFont(15, FW_NORMAL);
+    // Put back before the fonts go, which are older and so deleted later.
+    const CSelectObject selectFont(hDC, fontTitle.Get());
     ::SetTextColor(hDC, RGB(0xFF, 0xFF, 0xFF));
     RECT rcTitle = {16, 0, rcClient.right - 16, 40};
     ::DrawTextW(hDC, kWindowTitle, -1, &rcTitle, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
@@ -124,7 +106,15 @@ void OnPaint(HWND hWnd)
     RECT rcSwitch = {24, 170, rcClient.right - 24, 196};
     ::DrawTextW(hDC, g_bSwitchSeen ? kSwitchSeen : kSwitchMissing, -1, &rcSwitch, DT_SINGLELINE | DT_NOPREFIX);
 
-    ::SelectObject(hDC, hOld);
+}
+
+void OnPaint(HWND hWnd)
+{
+    PAINTSTRUCT ps;
+    HDC hDC = ::BeginPaint(hWnd, &ps);
+    RECT rcClient;
+    ::GetClientRect(hWnd, &rcClient);
+    PaintContents(hDC, rcClient);
     ::EndPaint(hWnd, &ps);
 }
 

@@ -1,12 +1,13 @@
 #include "tools/upgradectl/CtlCommands.h"
 
-#include "afx/KernelHandle.h"
+#include "win/Handles.h"
 
 #include "tools/logdecode/LogDecode.h"
 #include "tools/upgradectl/CtlConsole.h"
 #include "tools/upgradectl/FileDigest.h"
 #include "tools/upgradectl/LogText.h"
 #include "tools/upgradectl/UpgradeOrder.h"
+#include "upgrade/SetupNaming.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -81,7 +82,7 @@ int RunOrder(const CtlRequest& req) {
     fields.strURL = req.strURL;
     fields.strVersion = req.strVersion;
     fields.strUpgradeType = req.strUpgradeType;
-    fields.strFileName = req.bHaveFileName ? req.strFileName : SetupNameFromURL(req.strURL);
+    fields.strFileName = req.bHaveFileName ? req.strFileName : SetupNameFromUrl(req.strURL.c_str());
     fields.strSize = req.strSize;
     fields.strMD5 = req.strMD5;
     if (req.bHaveLocalFile && (!req.bHaveSize || !req.bHaveMD5)) {

@@ -1,6 +1,6 @@
 #include "tools/upgradectl/FileDigest.h"
 
-#include "afx/KernelHandle.h"
+#include "win/Handles.h"
 
 #include <wincrypt.h>
 

@@ -43,8 +43,3 @@ std::vector<BYTE> MakeOrderPayload(const UPGRADE_COMM& rec, size_t cbData) {
     memcpy(payload.data(), &rec, cbData < sizeof(rec) ? cbData : sizeof(rec));
     return payload;
 }
-
-std::wstring SetupNameFromURL(const std::wstring& strURL) {
-    const size_t nSlash = strURL.rfind(L'/');
-    return nSlash == std::wstring::npos ? strURL : strURL.substr(nSlash + 1);
-}

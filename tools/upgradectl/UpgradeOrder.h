@@ -42,7 +42,3 @@ inline ULONG_PTR MakeOrderDwData(uint16_t nTag, uint16_t nMode) {
 // The bytes actually sent: the record cut or zero-padded to cbData, so that a
 // wrong size can be sent on purpose without reading past the record.
 std::vector<BYTE> MakeOrderPayload(const UPGRADE_COMM& rec, size_t cbData);
-
-// The setup name a client puts into szFileName: the part of the address after
-// its last "/" (the whole address when it has none).
-std::wstring SetupNameFromURL(const std::wstring& strURL);

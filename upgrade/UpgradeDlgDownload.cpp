@@ -8,7 +8,7 @@
 #include "upgrade/LibraryRecord.h"
 #include "upgrade/TransferSummary.h"
 #include "upgrade/UpgradePrompts.h"
-#include "upgrade/UpgradeState.h"
+#include "upgrade/StateFile.h"
 
 namespace {
 // Gives the library time to close the file, and the network watch time to

@@ -5,7 +5,7 @@
 #include "netlib/NubraSdk.h"
 #include "upgrade/OrderRules.h"
 #include "upgrade/UpgradePrompts.h"
-#include "upgrade/UpgradeState.h"
+#include "upgrade/StateFile.h"
 
 #include <shlwapi.h>
 

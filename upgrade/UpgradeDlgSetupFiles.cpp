@@ -2,8 +2,9 @@
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include "log/Log.h"
-#include "upgrade/SetupFiles.h"
-#include "upgrade/UpgradeState.h"
+#include "upgrade/SetupNaming.h"
+#include "upgrade/SetupSweep.h"
+#include "upgrade/StateFile.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>

@@ -1,5 +1,6 @@
-// Rules for the setup program's place in the upgrade folder, and the sweep
-// that empties the folder of setup programs. No window involved.
+// Which name the setup program gets in the upgrade folder, and when it counts
+// as verified. No window involved; the console tool takes its setup names from
+// here too.
 #pragma once
 
 #include <windows.h>
@@ -25,11 +26,3 @@ bool SetupDigestMatches(LPCWSTR pszLocalMd5, LPCWSTR pszExpectedMd5);
 // Whether the folder is an absolute path with its trailing backslash, so that
 // nothing relative to the current folder or drive can be meant.
 bool IsOwnFolderPath(const std::wstring& strDir);
-
-// Deletes every file directly in the folder whose name contains ".exe"
-// (letter case as written), read-only ones included. Stops at the first file
-// that cannot be deleted and returns false; a folder that cannot be searched
-// counts as swept (*pbSearched is then false). An empty or relative folder is
-// refused (false, nothing searched). Sub-folders, and whatever links lead
-// to, are never touched.
-bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched = nullptr);

@@ -1,6 +1,6 @@
-#include "upgrade/UpgradeState.h"
+#include "upgrade/StateFile.h"
 
-#include "afx/KernelHandle.h"
+#include "win/Handles.h"
 
 const wchar_t kStateFileName[] = L"Upgrade.ini";
 const wchar_t kUpgradeSection[] = L"UPGRADE";

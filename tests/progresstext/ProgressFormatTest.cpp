@@ -1,5 +1,5 @@
 // The figures of the download face, from the cases a user sees.
-#include "upgrade/ProgressText.h"
+#include "upgrade/ProgressFormat.h"
 
 #include <gtest/gtest.h>
 

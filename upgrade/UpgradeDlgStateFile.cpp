@@ -1,7 +1,7 @@
 // The upgrade window's accessors of its state file.
 #include "upgrade/UpgradeDlgDUI.h"
 
-#include "upgrade/UpgradeState.h"
+#include "upgrade/StateFile.h"
 
 bool CUpgradeDlgDUI::IsDownloadOver()
 {

@@ -1,10 +1,10 @@
 // Asking the user, closing the client and starting the setup program.
 #include "upgrade/UpgradeDlgDUI.h"
 
-#include "afx/KernelHandle.h"
+#include "win/Handles.h"
 #include "log/Log.h"
 #include "upgrade/UpgradePrompts.h"
-#include "upgrade/UpgradeState.h"
+#include "upgrade/StateFile.h"
 
 #include <shellapi.h>
 #include <tlhelp32.h>

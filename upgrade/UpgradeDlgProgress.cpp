@@ -2,7 +2,7 @@
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include "ui/SkinLayer.h"
-#include "upgrade/ProgressText.h"
+#include "upgrade/ProgressFormat.h"
 
 void CUpgradeDlgDUI::InitProgressText(int nTotalSize, LPCWSTR pszVersion, LPCWSTR pszFileName)
 {

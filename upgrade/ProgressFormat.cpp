@@ -1,5 +1,5 @@
 // Number formatting of the download face: speed, amount and bar position.
-#include "upgrade/ProgressText.h"
+#include "upgrade/ProgressFormat.h"
 
 #include <windows.h>
 

@@ -1,0 +1,81 @@
+#include "upgrade/SetupSweep.h"
+
+#include "log/Log.h"
+#include "upgrade/SetupNaming.h"
+#include "win/Handles.h"
+
+#include <cwchar>
+
+namespace {
+
+// The folder's or file's own path with every link resolved; empty when it
+// cannot be opened.
+std::wstring ResolvedPath(const std::wstring& strPath)
+{
+    CKernelHandle h(::CreateFileW(strPath.c_str(), 0 /* no data access */,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS /* folders too */, nullptr));
+    if (!h.IsValid())
+        return std::wstring();
+    wchar_t szPath[MAX_PATH * 2] = {};
+    const DWORD n =
+        ::GetFinalPathNameByHandleW(h.Get(), szPath, MAX_PATH * 2, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return n > 0 && n < MAX_PATH * 2 ? std::wstring(szPath, n) : std::wstring();
+}
+
+// Whether deleting the entry could reach a file elsewhere: a link, or a name
+// that resolves outside the folder. Wine follows a Unix link even when the
+// link itself is deleted, so the attribute alone is not enough.
+bool LeadsOutside(const std::wstring& strResolvedDir, const std::wstring& strPath, DWORD dwAttributes)
+{
+    if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return true;
+    const std::wstring strResolved = ResolvedPath(strPath);
+    if (strResolved.empty() || strResolvedDir.empty())
+        return false;  // nothing to compare: deleting the name itself is all that can happen
+    const size_t nSlash = strResolved.find_last_of(L'\\');
+    return nSlash == std::wstring::npos || _wcsicmp(strResolved.substr(0, nSlash).c_str(), strResolvedDir.c_str()) != 0;
+}
+
+}  // namespace
+
+bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
+{
+    if (pbSearched)
+        *pbSearched = false;
+    if (!IsOwnFolderPath(strDir)) {
+        LOG_ERROR(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File refused, folder( %s ) is not absolute",
+                 strDir.c_str());
+        return false;
+    }
+    WIN32_FIND_DATAW fd;
+    CFindHandle hFind(::FindFirstFileW((strDir + L"*.*").c_str(), &fd));
+    if (pbSearched)
+        *pbSearched = hFind.IsValid();
+    if (!hFind.IsValid())
+        return true;
+    std::wstring strResolvedDir = ResolvedPath(strDir);
+    while (!strResolvedDir.empty() && strResolvedDir.back() == L'\\')
+        strResolvedDir.pop_back();
+    do {
+        if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
+            continue;
+        // A sub-folder (or a link to one) is not a setup program; deleting
+        // through it could reach outside the upgrade folder.
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        if (!std::wcsstr(fd.cFileName, L".exe"))
+            continue;
+        if (LeadsOutside(strResolvedDir, strDir + fd.cFileName, fd.dwFileAttributes))
+            continue;
+        // A read-only leftover would fail every later sweep, run after run.
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            ::SetFileAttributesW((strDir + fd.cFileName).c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!::DeleteFileW((strDir + fd.cFileName).c_str())) {
+            LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File( %s ) Failure!", fd.cFileName);
+            return false;
+        }
+        LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File( %s ) Success!", fd.cFileName);
+    } while (::FindNextFileW(hFind.Get(), &fd));
+    return true;
+}

@@ -1,0 +1,13 @@
+// The sweep that empties the upgrade folder of setup programs. No window
+// involved.
+#pragma once
+
+#include <string>
+
+// Deletes every file directly in the folder whose name contains ".exe"
+// (letter case as written), read-only ones included. Stops at the first file
+// that cannot be deleted and returns false; a folder that cannot be searched
+// counts as swept (*pbSearched is then false). An empty or relative folder is
+// refused (false, nothing searched). Sub-folders, and whatever links lead
+// to, are never touched.
+bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched = nullptr);
