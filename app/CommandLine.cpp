@@ -1,9 +1,11 @@
 // The rules that decide whether the program was started for an upgrade.
 #include "app/DazuvuVevUpgrade.h"
 
+#include "include/DazuvuVevUpgradeClient.h"
+
 #include <cwchar>
 
-const wchar_t kUpgradeCommandWord[] = L"DazuvuVevNeedUpgrade";
+const wchar_t kUpgradeCommandWord[] = UPGRADE_COMMAND_WORD;
 
 LPCWSTR SkipProgramName(LPCWSTR pszCommandLine)
 {

@@ -22,6 +22,17 @@
 // The client owns this mutex while it runs; the companion only opens it.
 #define UPGRADE_CLIENT_RUNNING_FLAG L"$$$DAZUVUVEV_RUNNING_FLAG"
 
+// The client's executable: when the user agrees to upgrade at a prompt, the
+// companion ends the first process of this name before the setup starts.
+#define UPGRADE_CLIENT_EXE_NAME L"Dazuvuvev.exe"
+
+// The word that marks the companion's command line:
+// "DazuvuVevNeedUpgrade:<proxy user>:<proxy password>".
+#define UPGRADE_COMMAND_WORD L"DazuvuVevNeedUpgrade"
+
+// The parameters the companion starts the verified setup program with.
+#define UPGRADE_SETUP_SWITCH L"/UPGRADESHELL"
+
 // The client's commands: message WM_MSG_UPGRADE_CMD, wParam the command,
 // lParam UPGRADE_COMM_TAG.
 #define WM_MSG_UPGRADE_CMD (WM_USER + 256)

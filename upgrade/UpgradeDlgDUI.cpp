@@ -6,6 +6,7 @@
 #include "netlib/NubraSdk.h"
 #include "ui/BringToFront.h"
 #include "ui/SkinLayer.h"
+#include "upgrade/UpgradePrompts.h"
 
 volatile bool g_bNetAlive = true;
 volatile bool g_bInstallPrompting = false;
@@ -215,6 +216,19 @@ void CUpgradeDlgDUI::HideAfterError()
     pDlg->SetForegroundWindow();
     pDlg->m_bHidden = true;
     pDlg->ShowWindow(SW_HIDE);
+}
+
+void CUpgradeDlgDUI::GiveFailureNotice(Notice notice, LPCWSTR pszEndReason)
+{
+    if (!m_bHidden) {
+        HideAfterError();
+        if (notice == Notice::NetworkLost)
+            ShowNetworkLostBox();
+        else
+            ShowDownloadFailedBox();
+    }
+    if (pszEndReason)
+        ExistMainThread(LOGLEVEL_ERROR, pszEndReason);
 }
 
 // Used by the completion handler when the client holds the installation.

@@ -64,7 +64,11 @@ private:
     void OnOK() override;
     void OnCancel() override;
     void HideAfterError();
-    void GiveFailureNotice(LPCWSTR pszReason);
+    enum class Notice { DownloadFailed, NetworkLost };
+    // What the user sees of a failure: a shown window goes away and the box
+    // tells what went wrong; a hidden upgrade fails without a word. With a
+    // reason the upgrade then ends.
+    void GiveFailureNotice(Notice notice, LPCWSTR pszEndReason);
     void StartWaitForClientExit();
 
     // The client's commands and the order.
@@ -106,7 +110,9 @@ private:
     // nothing is held or the held file changed); a setup that does not
     // verify is swept like a broken download instead. True when started.
     bool StartSetup(bool bCloseClient);
-    void HandleBadSetup();
+    // A failed or broken download: the folder is swept (or marked for the
+    // next order's sweep) and the failure notice given; see GiveFailureNotice.
+    void SweepAfterFailure(LPCWSTR pszEndReason);
 
     // Progress display.
     void InitProgressText(int nTotalSize, LPCWSTR pszVersion, LPCWSTR pszFileName);

@@ -7,7 +7,6 @@
 #include "ui/SkinLayer.h"
 #include "upgrade/LibraryRecord.h"
 #include "upgrade/TransferSummary.h"
-#include "upgrade/UpgradePrompts.h"
 #include "upgrade/StateFile.h"
 
 namespace {
@@ -80,13 +79,10 @@ void CUpgradeDlgDUI::LogTransferEnd(const DOWNLOAD_PROGRESS& record)
            TransferSummaryText(figures).c_str());
 }
 
-void CUpgradeDlgDUI::HandleBadSetup()
+void CUpgradeDlgDUI::SweepAfterFailure(LPCWSTR pszEndReason)
 {
     SetClearFlags(DeleteFileExpireEx() ? kFlagFalse : kFlagTrue);
-    if (!m_bHidden) {
-        HideAfterError();
-        ShowDownloadFailedBox();
-    }
+    GiveFailureNotice(Notice::DownloadFailed, pszEndReason);
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadOver()
@@ -104,8 +100,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     if (!IsNewSetupFileExist()) {
         LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the downloaded setup does not match the order's MD5 %s",
                   m_stComm.szMD5);
-        HandleBadSetup();
-        ExistMainThread(LOGLEVEL_ERROR, L"the downloaded setup failed its MD5 check and was swept");
+        SweepAfterFailure(L"the downloaded setup failed its MD5 check and was swept");
         return 1;
     }
 
@@ -140,12 +135,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadFail()
         return 1;  // the pending network message ends the upgrade
     }
     m_bDownloadEnded = true;
-    SetClearFlags(DeleteFileExpireEx() ? kFlagFalse : kFlagTrue);
-    if (!m_bHidden) {
-        HideAfterError();
-        ShowDownloadFailedBox();
-    }
-    ExistMainThread(LOGLEVEL_ERROR, L"the download failed and its files were swept");
+    SweepAfterFailure(L"the download failed and its files were swept");
     return 1;
 }
 
@@ -161,10 +151,6 @@ LRESULT CUpgradeDlgDUI::OnNetBreak()
         LOG_INFO(L"CUpgradeDlgDUI::OnNetBreak", L"network lost after the download had ended: nothing to do");
         return 1;
     }
-    if (!m_bHidden) {
-        HideAfterError();
-        ShowNetworkLostBox();
-    }
-    ExistMainThread(LOGLEVEL_ERROR, L"the network was lost; the partial download is kept for a resume");
+    GiveFailureNotice(Notice::NetworkLost, L"the network was lost; the partial download is kept for a resume");
     return 1;
 }

@@ -13,8 +13,8 @@
 
 namespace {
 
-const wchar_t kClientExeName[] = L"Dazuvuvev.exe";
-const wchar_t kSetupParameters[] = L"/UPGRADESHELL";
+const wchar_t kClientExeName[] = UPGRADE_CLIENT_EXE_NAME;
+const wchar_t kSetupParameters[] = UPGRADE_SETUP_SWITCH;
 
 }  // namespace
 
@@ -53,7 +53,7 @@ bool CUpgradeDlgDUI::StartSetup(bool bCloseClient)
     const bool bStillVerified = m_setupLock.Path() == m_strTemp && m_setupLock.IsUnchanged();
     if (!bStillVerified && !IsNewSetupFileExist()) {
         LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
-        HandleBadSetup();
+        SweepAfterFailure(nullptr);  // the caller ends the upgrade
         return false;
     }
     if (bCloseClient)

@@ -34,15 +34,6 @@ bool IsInteractiveType(const UPGRADE_COMM& stComm)
 
 }  // namespace
 
-void CUpgradeDlgDUI::GiveFailureNotice(LPCWSTR pszReason)
-{
-    if (!m_bHidden) {
-        HideAfterError();
-        ShowDownloadFailedBox();
-    }
-    ExistMainThread(LOGLEVEL_ERROR, pszReason);
-}
-
 bool CUpgradeDlgDUI::IsOrderBusy() const
 {
     return m_bInOrder || m_bDownloadRunning || m_bOverPending || m_bFailPending;
@@ -55,7 +46,7 @@ bool CUpgradeDlgDUI::RunCleanUpStep()
         return true;
     }
     SetClearFlags(kFlagTrue);
-    GiveFailureNotice(L"old setup programs could not be swept; the next order tries again");
+    GiveFailureNotice(Notice::DownloadFailed, L"old setup programs could not be swept; the next order tries again");
     return false;
 }
 

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "include/DazuvuVevUpgradeClient.h"
 #include "netlib/NubraSdk.h"
 #include "tests/netlib/bench/BareDownload.h"
 #include "ui/SkinLayer.h"
@@ -56,7 +57,7 @@ int Ideal(const wchar_t* pszUrl, const wchar_t* pszFile)
     wchar_t szMd5[MAX_PATH] = {};
     Md5CalFile(pszFile, szMd5, MAX_PATH);
     const double t2 = Now();
-    ::ShellExecuteW(nullptr, L"open", pszFile, L"/UPGRADESHELL", nullptr, SW_SHOWNORMAL);
+    ::ShellExecuteW(nullptr, L"open", pszFile, UPGRADE_SETUP_SWITCH, nullptr, SW_SHOWNORMAL);
     printf("ok=%d start_epoch=%.6f download=%.3f digest=%.3f md5=%ls\n", bDownloaded && szMd5[0] ? 1 : 0, dEpoch,
            t1 - t0, t2 - t1, szMd5);
     return bDownloaded ? 0 : 1;

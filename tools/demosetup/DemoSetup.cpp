@@ -8,6 +8,7 @@
 // DEMOSETUP_SHOW_MS sets how long the window stays (default 4000 ms).
 #include <windows.h>
 
+#include "include/DazuvuVevUpgradeClient.h"
 #include "win/Handles.h"
 
 #include <cwchar>
@@ -19,9 +20,9 @@ const wchar_t kWindowClass[] = L"DazuvuvevDemoSetup";
 const wchar_t kWindowTitle[] = L"Dazuvuvev 安装程序";
 const wchar_t kHeading[] = L"正在安装 Dazuvuvev 新版本…";
 const wchar_t kCommandLineLabel[] = L"命令行：";
-const wchar_t kSwitchSeen[] = L"已收到升级开关 /UPGRADESHELL";
-const wchar_t kSwitchMissing[] = L"没有升级开关 /UPGRADESHELL";
-const wchar_t kUpgradeSwitch[] = L"/UPGRADESHELL";
+const wchar_t kSwitchSeen[] = L"已收到升级开关 " UPGRADE_SETUP_SWITCH;
+const wchar_t kSwitchMissing[] = L"没有升级开关 " UPGRADE_SETUP_SWITCH;
+const wchar_t kUpgradeSwitch[] = UPGRADE_SETUP_SWITCH;
 const UINT_PTR kCloseTimer = 1;
 const UINT kDefaultShowMs = 4000;
 const int kWidth = 480;
