@@ -1,16 +1,13 @@
 // CDialog: modeless and modal dialogs from templates of the executable.
 #include "afx/afxwin.h"
 
-IMPLEMENT_DYNAMIC(CDialog, CWnd)
-
 INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM)
 {
     if (message != WM_INITDIALOG)
         return FALSE;
-    CWnd* pWnd = CWnd::FromHandlePermanent(hWnd);
-    if (!pWnd || !pWnd->IsKindOf(RUNTIME_CLASS(CDialog)))
+    CDialog* pDlg = dynamic_cast<CDialog*>(CWnd::FromHandlePermanent(hWnd));
+    if (!pDlg)
         return TRUE;
-    CDialog* pDlg = static_cast<CDialog*>(pWnd);
     try {
         return pDlg->OnInitDialog();
     } catch (...) {
@@ -46,12 +43,9 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
 
 INT_PTR CDialog::DoModal()
 {
-    CWinApp* pApp = AfxGetApp();
-    CWnd* pOwner = m_pParentWnd ? m_pParentWnd : (pApp ? pApp->m_pMainWnd : nullptr);
-
     m_bModal = true;
     m_nModalResult = -1;
-    HWND hWnd = CreateFromTemplate(pOwner ? pOwner->m_hWnd : nullptr);
+    HWND hWnd = CreateFromTemplate(m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr);
     if (!hWnd) {
         m_bModal = false;
         return -1;

@@ -28,8 +28,8 @@ void AfxRunMessageLoop()
 
 int CWinApp::Run()
 {
-    if (!m_pMainWnd)
-        ::PostQuitMessage(0);
+    // No main window: the loop only empties the queue up to this quit.
+    ::PostQuitMessage(0);
     AfxRunMessageLoop();
     return ExitInstance();
 }
@@ -79,14 +79,12 @@ void AfxEnableControlContainer()
     // in the start-up order.
 }
 
-int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
+int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int)
 {
     CWinApp* pApp = AfxGetApp();
     if (!pApp)
         return -1;
     pApp->m_hInstance = hInstance;
-    pApp->m_lpCmdLine = lpCmdLine;
-    pApp->m_nCmdShow = nCmdShow;
     if (!pApp->m_pszAppName)
         pApp->m_pszAppName = AppTitle();
 

@@ -21,17 +21,6 @@ thread_local HHOOK t_hHookCbt = nullptr;
 
 }  // namespace
 
-const CRuntimeClass CWnd::classCWnd = {"CWnd", nullptr};
-
-bool CRuntimeClass::IsDerivedFrom(const CRuntimeClass* pBaseClass) const
-{
-    for (const CRuntimeClass* pClass = this; pClass; pClass = pClass->m_pBaseClass) {
-        if (pClass == pBaseClass)
-            return true;
-    }
-    return false;
-}
-
 CWnd::~CWnd()
 {
     if (m_hWnd) {
@@ -132,10 +121,9 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
     }
     t_msgCur = msgSaved;
 
-    if (message == WM_NCDESTROY && CWnd::FromHandlePermanent(hWnd) == pWnd) {
+    // After its last message the window no longer reaches the object.
+    if (message == WM_NCDESTROY && CWnd::FromHandlePermanent(hWnd) == pWnd)
         pWnd->Detach();
-        pWnd->PostNcDestroy();
-    }
     return lResult;
 }
 
@@ -156,13 +144,11 @@ void AfxHookWindowCreate(CWnd* pWnd)
     t_pWndInit = pWnd;
 }
 
-bool AfxUnhookWindowCreate()
+void AfxUnhookWindowCreate()
 {
     if (t_hHookCbt) {
         ::UnhookWindowsHookEx(t_hHookCbt);
         t_hHookCbt = nullptr;
     }
-    bool bAttached = t_pWndInit == nullptr;
     t_pWndInit = nullptr;
-    return bAttached;
 }

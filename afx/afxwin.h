@@ -6,23 +6,6 @@
 
 class CWnd;
 
-// Class information at run time: a window class's name and its base, so code
-// and support tools can tell which framework class an object is.
-struct CRuntimeClass {
-    LPCSTR m_lpszClassName;
-    const CRuntimeClass* m_pBaseClass;
-    bool IsDerivedFrom(const CRuntimeClass* pBaseClass) const;
-};
-
-#define RUNTIME_CLASS(theClass) (&theClass::class##theClass)
-#define DECLARE_DYNAMIC(theClass)                      \
-public:                                                \
-    static const CRuntimeClass class##theClass;        \
-    const CRuntimeClass* GetRuntimeClass() const override;
-#define IMPLEMENT_DYNAMIC(theClass, baseClass)                                                      \
-    const CRuntimeClass theClass::class##theClass = {#theClass, RUNTIME_CLASS(baseClass)};          \
-    const CRuntimeClass* theClass::GetRuntimeClass() const { return RUNTIME_CLASS(theClass); }
-
 // One message-map entry: a message number and a thunk that calls the handler
 // on the right class. The thunk returns true when it handled the message.
 typedef bool (*AFX_MSGTHUNK)(CWnd* pWnd, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
@@ -67,7 +50,7 @@ protected:                                              \
 // BOOL OnCopyData(CWnd*, COPYDATASTRUCT*)
 #define ON_WM_COPYDATA()                                                                   \
     {WM_COPYDATA, [](CWnd* w, WPARAM wp, LPARAM l, LRESULT* r) {                           \
-         *r = static_cast<ThisClass*>(w)->OnCopyData(CWnd::FromHandle(reinterpret_cast<HWND>(wp)), \
+         *r = static_cast<ThisClass*>(w)->OnCopyData(CWnd::FromHandlePermanent(reinterpret_cast<HWND>(wp)), \
                                                       reinterpret_cast<PCOPYDATASTRUCT>(l)); \
          return true; }},
 // LRESULT memberFxn(WPARAM, LPARAM)
@@ -84,17 +67,8 @@ public:
 
     HWND m_hWnd = nullptr;
 
-    static const CRuntimeClass classCWnd;
-    virtual const CRuntimeClass* GetRuntimeClass() const { return RUNTIME_CLASS(CWnd); }
-    bool IsKindOf(const CRuntimeClass* pClass) const { return GetRuntimeClass()->IsDerivedFrom(pClass); }
-
-    HWND GetSafeHwnd() const { return m_hWnd; }
-    operator HWND() const { return m_hWnd; }
-
     // The framework object of a window it created, or null.
     static CWnd* FromHandlePermanent(HWND hWnd);
-    // Same, or null for a window the framework does not know.
-    static CWnd* FromHandle(HWND hWnd) { return FromHandlePermanent(hWnd); }
 
     BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
     void SetWindowText(LPCWSTR pszText) { ::SetWindowTextW(m_hWnd, pszText); }
@@ -104,10 +78,6 @@ public:
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     {
         return ::PostMessageW(m_hWnd, message, wParam, lParam);
-    }
-    BOOL SetWindowPos(HWND hWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags)
-    {
-        return ::SetWindowPos(m_hWnd, hWndInsertAfter, x, y, cx, cy, nFlags);
     }
     virtual BOOL DestroyWindow();
 
@@ -128,9 +98,6 @@ protected:
     void OnTimer(UINT_PTR) { Default(); }
     BOOL OnCopyData(CWnd*, PCOPYDATASTRUCT) { return static_cast<BOOL>(Default()); }
 
-    // Called after the last message; the window handle is gone.
-    virtual void PostNcDestroy() {}
-
 private:
     friend LRESULT CALLBACK AfxWndProc(HWND, UINT, WPARAM, LPARAM);
     friend LRESULT CALLBACK AfxCbtFilterHook(int, WPARAM, LPARAM);
@@ -145,11 +112,9 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 // Routes the next window created on this thread to pWnd (from its very first
 // message on) until AfxUnhookWindowCreate.
 void AfxHookWindowCreate(CWnd* pWnd);
-bool AfxUnhookWindowCreate();
+void AfxUnhookWindowCreate();
 
 class CDialog : public CWnd {
-    DECLARE_DYNAMIC(CDialog)
-
 public:
     explicit CDialog(UINT nIDTemplate = 0, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
@@ -189,19 +154,14 @@ public:
     virtual BOOL InitInstance() { return TRUE; }
     virtual int ExitInstance() { return 0; }
     // The framework's loop for an application that returned TRUE from
-    // InitInstance; quits at once when there is no main window.
+    // InitInstance. The program never names a main window, so the loop quits
+    // at once and only leads on to ExitInstance.
     virtual int Run();
 
     HINSTANCE m_hInstance = nullptr;
-    LPCWSTR m_lpCmdLine = nullptr;
-    int m_nCmdShow = SW_SHOWNORMAL;
     // The application title: the name given, else the executable's file name
     // without extension.
     LPCWSTR m_pszAppName = nullptr;
-    CWnd* m_pMainWnd = nullptr;
-
-private:
-    wchar_t m_szAppName[MAX_PATH] = {};
 };
 
 CWinApp* AfxGetApp();

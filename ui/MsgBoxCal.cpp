@@ -120,8 +120,6 @@ int ShowMsgBox(const std::wstring& text, const std::wstring& caption, int style)
     return dlg.m_nRetCode != 0 ? dlg.m_nRetCode : static_cast<int>(nResult);
 }
 
-IMPLEMENT_DYNAMIC(CDlgMessageBoxCal, CDialog)
-
 BEGIN_MESSAGE_MAP(CDlgMessageBoxCal, CDialog)
     ON_WM_CREATE()
     ON_WM_TIMER()

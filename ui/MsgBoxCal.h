@@ -41,8 +41,6 @@ extern int g_nMsgStyle;
 int ShowMsgBox(const std::wstring& text, const std::wstring& caption, int style);
 
 class CDlgMessageBoxCal : public CDialog {
-    DECLARE_DYNAMIC(CDlgMessageBoxCal)
-
 public:
     explicit CDlgMessageBoxCal(CWnd* pParent = nullptr);
 

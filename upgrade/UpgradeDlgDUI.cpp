@@ -31,8 +31,6 @@ const UINT kWaitClientExitPeriod = 3000;
 
 }  // namespace
 
-IMPLEMENT_DYNAMIC(CUpgradeDlgDUI, CDialog)
-
 BEGIN_MESSAGE_MAP(CUpgradeDlgDUI, CDialog)
     ON_WM_CREATE()
     ON_MESSAGE(WM_DUI_CLICK, OnCtrlClick)

@@ -32,8 +32,6 @@ extern volatile bool g_bInstallPrompting;
 struct DOWNLOAD_PROGRESS;
 
 class CUpgradeDlgDUI : public CDialog {
-    DECLARE_DYNAMIC(CUpgradeDlgDUI)
-
 public:
     CUpgradeDlgDUI();
     ~CUpgradeDlgDUI() override;

@@ -170,19 +170,6 @@ TEST(Framework, ModalLoopEndsByOkCancelCloseAndHandsQuitOn)
     other.DestroyWindow();
 }
 
-TEST(Framework, ClassInformationNamesTheProgramsWindows)
-{
-    CUpgradeDlgDUI upgrade;
-    EXPECT_STREQ(upgrade.GetRuntimeClass()->m_lpszClassName, "CUpgradeDlgDUI");
-    EXPECT_EQ(upgrade.GetRuntimeClass()->m_pBaseClass, RUNTIME_CLASS(CDialog));
-    EXPECT_TRUE(upgrade.IsKindOf(RUNTIME_CLASS(CWnd)));
-
-    MsgBoxCal::CDlgMessageBoxCal box;
-    EXPECT_STREQ(box.GetRuntimeClass()->m_lpszClassName, "CDlgMessageBoxCal");
-    EXPECT_TRUE(box.IsKindOf(RUNTIME_CLASS(CDialog)));
-    EXPECT_FALSE(box.IsKindOf(RUNTIME_CLASS(CUpgradeDlgDUI)));
-}
-
 TEST(Framework, RegisteringAClassTwiceIsHarmless)
 {
     WNDCLASSW wndcls = {};
