@@ -72,7 +72,8 @@ bool CreateMultiLevelDir(const std::wstring& strPath)
 
 bool GetModuleDir(std::wstring& strDir)
 {
-    WCHAR szPath[MAX_PATH] = {0};
+    // Room for more than MAX_PATH: the log's fallback file lives there too.
+    WCHAR szPath[512] = {0};
     const DWORD dwLength = GetModuleFileNameW(NULL, szPath, ARRAYSIZE(szPath));
     // A truncated path would point at some other folder's config.ini.
     if (dwLength == 0 || dwLength >= ARRAYSIZE(szPath))

@@ -78,17 +78,10 @@ std::wstring FormatMessageText(LPCWSTR pszFormat, va_list args)
 
 std::wstring DefaultLogPath()
 {
-    WCHAR szModule[512] = {0};
-    const DWORD dwLength = GetModuleFileNameW(NULL, szModule, ARRAYSIZE(szModule));
-    // A truncated module path names some other folder.
-    if (dwLength == 0 || dwLength >= ARRAYSIZE(szModule))
+    std::wstring strDir;
+    if (!GetModuleDir(strDir))
         return std::wstring();
-
-    WCHAR szDrive[_MAX_DRIVE] = {0};
-    WCHAR szDir[512] = {0};
-    if (_wsplitpath_s(szModule, szDrive, ARRAYSIZE(szDrive), szDir, ARRAYSIZE(szDir), NULL, 0, NULL, 0) != 0)
-        return std::wstring();
-    return std::wstring(szDrive) + szDir + kDefaultLogName;
+    return strDir + L"\\" + kDefaultLogName;
 }
 
 }  // namespace

@@ -9,9 +9,6 @@
 #include "ui/SkinLayer.h"
 #include "upgrade/StateFile.h"
 
-#include <shlobj.h>
-#include <strsafe.h>
-
 namespace MsgBoxCal {
 
 std::wstring g_strMsgText;
@@ -47,8 +44,6 @@ const wchar_t kTextContinueInstall[] = L"继续安装";
 const wchar_t kCheckNextTime[] = L"下次不再提示";
 const wchar_t kCheckNoTipsAgain[] = L"不再提示";
 const wchar_t kCheckNoRemind[] = L"不再提醒";
-
-const wchar_t kStateFileTail[] = L"\\DazuvuvevUpgrade\\Upgrade.ini";
 
 const UINT_PTR kTopMostTimer = 1;
 
@@ -308,16 +303,14 @@ void CDlgMessageBoxCal::SaveNoTipsVersion()
     if (GetCtrlCheck(m_pCheckBox) != 1)
         return;
 
-    wchar_t szIniPath[MAX_PATH] = {};
     // Without the application-data folder the path would become relative to
     // the current folder; write nothing rather than a stray file.
-    if (!::SHGetSpecialFolderPathW(nullptr, szIniPath, CSIDL_APPDATA, TRUE /* create */) || !szIniPath[0])
+    const std::wstring strDir = UpgradeFolderPath();
+    if (strDir.empty())
         return;
-    if (FAILED(::StringCchCatW(szIniPath, MAX_PATH, kStateFileTail)))
-        return;
-
-    const std::wstring strVersion = ReadUpgradeValue(szIniPath, kKeyVersion);
-    WriteUpgradeValue(szIniPath, kKeyVersionNoTips, strVersion.c_str());
+    const std::wstring strIniPath = strDir + kStateFileName;
+    const std::wstring strVersion = ReadUpgradeValue(strIniPath.c_str(), kKeyVersion);
+    WriteUpgradeValue(strIniPath.c_str(), kKeyVersionNoTips, strVersion.c_str());
 }
 
 }  // namespace MsgBoxCal

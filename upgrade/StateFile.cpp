@@ -2,6 +2,9 @@
 
 #include "win/Handles.h"
 
+#include <shlobj.h>
+
+const wchar_t kUpgradeFolderName[] = L"DazuvuvevUpgrade";
 const wchar_t kStateFileName[] = L"Upgrade.ini";
 const wchar_t kUpgradeSection[] = L"UPGRADE";
 const wchar_t kKeyVersion[] = L"version";
@@ -13,6 +16,17 @@ const wchar_t kKeyVersionNoTips[] = L"version_no_tips";
 const wchar_t kOverFlagsDone[] = L"over";
 const wchar_t kFlagTrue[] = L"true";
 const wchar_t kFlagFalse[] = L"false";
+
+std::wstring UpgradeFolderPath()
+{
+    wchar_t szAppData[MAX_PATH] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, szAppData, CSIDL_APPDATA, TRUE /* create */) || !szAppData[0])
+        return std::wstring();
+    const std::wstring strDir = std::wstring(szAppData) + L"\\" + kUpgradeFolderName + L"\\";
+    if (strDir.size() + (sizeof(kStateFileName) / sizeof(kStateFileName[0]) - 1) >= MAX_PATH)
+        return std::wstring();
+    return strDir;
+}
 
 bool PrepareStateFile(LPCWSTR pszIniPath)
 {

@@ -6,7 +6,8 @@
 
 #include <string>
 
-extern const wchar_t kStateFileName[];  // "Upgrade.ini", in the upgrade folder
+extern const wchar_t kUpgradeFolderName[];  // "DazuvuvevUpgrade", in the application-data folder
+extern const wchar_t kStateFileName[];      // "Upgrade.ini", in the upgrade folder
 extern const wchar_t kUpgradeSection[];
 extern const wchar_t kKeyVersion[];
 extern const wchar_t kKeyPath[];
@@ -17,6 +18,13 @@ extern const wchar_t kKeyVersionNoTips[];
 extern const wchar_t kOverFlagsDone[];   // "over"
 extern const wchar_t kFlagTrue[];        // "true"
 extern const wchar_t kFlagFalse[];       // "false"
+
+// The upgrade folder "%APPDATA%\DazuvuvevUpgrade\", with its trailing
+// backslash; the application-data folder is created when missing, the upgrade
+// folder is not. Empty when there is no application-data folder (the path
+// would then be relative to the current drive, outside anything this program
+// owns) or the state file's path would not fit MAX_PATH.
+std::wstring UpgradeFolderPath();
 
 // Creates the state file when it is absent and proves it can be written. A
 // new (or still empty) file starts with the UTF-16 byte-order mark, so that

@@ -6,31 +6,19 @@
 #include "upgrade/SetupSweep.h"
 #include "upgrade/StateFile.h"
 
-#include <shlobj.h>
 #include <shlwapi.h>
 #include <strsafe.h>
 
-namespace {
-const wchar_t kUpgradeFolderName[] = L"\\DazuvuvevUpgrade";
-}
-
 bool CUpgradeDlgDUI::InitUpgradeDir()
 {
-    wchar_t szDir[MAX_PATH] = {};
-    // Without the application-data folder the path would fall back to the
-    // current drive's root, outside anything this program owns.
-    if (!::SHGetSpecialFolderPathW(nullptr, szDir, CSIDL_APPDATA, TRUE) || !szDir[0])
+    const std::wstring strDir = UpgradeFolderPath();
+    if (strDir.empty())
         return false;
-    if (FAILED(::StringCchCatW(szDir, MAX_PATH, kUpgradeFolderName)))
+    const std::wstring strFolder = strDir.substr(0, strDir.size() - 1);  // without its backslash
+    if (!::PathFileExistsW(strFolder.c_str()) && !::CreateDirectoryW(strFolder.c_str(), nullptr))
         return false;
-    if (!::PathFileExistsW(szDir) && !::CreateDirectoryW(szDir, nullptr))
-        return false;
-    if (FAILED(::StringCchCatW(szDir, MAX_PATH, L"\\")))
-        return false;
-    ::StringCchCopyW(m_szUpgradeDir, MAX_PATH, szDir);
-    ::StringCchCopyW(m_szIniPath, MAX_PATH, szDir);
-    if (FAILED(::StringCchCatW(m_szIniPath, MAX_PATH, kStateFileName)))
-        return false;
+    ::StringCchCopyW(m_szUpgradeDir, MAX_PATH, strDir.c_str());
+    ::StringCchCopyW(m_szIniPath, MAX_PATH, (strDir + kStateFileName).c_str());
 
     // Creates the file at the first start and proves it can be written.
     if (!PrepareStateFile(m_szIniPath))
