@@ -157,7 +157,13 @@ int CDlgMessageBoxCal::OnCreate(LPCREATESTRUCT lpCreateStruct)
 
     SetCtrlText(m_pCaptionStatic, g_strMsgCaption.c_str());
     SetCtrlText(m_pTipsStatic, g_strMsgText.c_str());
+    ApplyTextAndPicture();
+    ApplyButtonCaptions();
+    return 0;
+}
 
+void CDlgMessageBoxCal::ApplyTextAndPicture()
+{
     if (Has(MBC_NOTIPSAGAIN)) {
         SetCtrlText(m_pCheckBox, kCheckNoTipsAgain);
         SetCtrlTextStyle(m_pTipsStatic, -1, 14, 0, 0, 280);
@@ -181,7 +187,10 @@ int CDlgMessageBoxCal::OnCreate(LPCREATESTRUCT lpCreateStruct)
     else if (Has(MBC_ICONUPDATE))
         pPicture = m_pImgUpdate;
     SetCtrlImage(m_pStateLogo, pPicture);
+}
 
+void CDlgMessageBoxCal::ApplyButtonCaptions()
+{
     // Captions: each later rule overwrites what an earlier one set; a button
     // no rule names keeps the layout's own caption.
     if (Has(MBC_CANCEL))
@@ -211,7 +220,6 @@ int CDlgMessageBoxCal::OnCreate(LPCREATESTRUCT lpCreateStruct)
         SetCtrlVisible(m_pCancelBtn, false);
         SetCtrlVisible(m_pCheckBox, false);
     }
-    return 0;
 }
 
 BOOL CDlgMessageBoxCal::OnInitDialog()

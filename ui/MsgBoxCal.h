@@ -68,6 +68,11 @@ protected:
     void OnTimer(UINT_PTR nIDEvent);
     LRESULT OnCtrlClick(WPARAM wParam, LPARAM lParam);
 
+    // The style word's check box text, hidden parts and picture.
+    void ApplyTextAndPicture();
+    // The style word's button captions, in the order in which they overwrite
+    // each other.
+    void ApplyButtonCaptions();
     void LayoutControls();
     void SaveNoTipsVersion();
 

@@ -1,18 +1,21 @@
 // The upgrade window: the hidden dialog that the client addresses, the hub of
-// the whole upgrade. Its member definitions are split by concern:
-//   UpgradeDlgDUI.cpp        creation, timers, clicks, showing and quitting
-//   UpgradeNetThread.cpp     the network watch thread
-//   UpgradeComm.cpp          the client's order and commands
-//   UpgradeDownload.cpp      download progress, completion and failure
-//   UpgradeStateFile.cpp     the state file accessors
-//   UpgradeSetupFiles.cpp    upgrade folder, setup path, verification, sweep
-//   UpgradeHandoff.cpp       asking, closing the client, starting the setup
-//   UpgradeProgressText.cpp  file name, version, speed, amount and bar
-// and, without the window: UpgradeProtocol.h (what the client sends),
-// OrderRules (checks of an arriving order), LibraryRecord (which progress
-// records come from the network library), UpgradeState (the state file),
-// SetupFiles (setup name rules, digest match, sweep), SetupFileLock (the
-// verified setup held until it runs), ProgressText (number formats),
+// the whole upgrade. Its member definitions are split by concern, one file
+// UpgradeDlg<Concern>.cpp each:
+//   UpgradeDlgDUI.cpp         creation, timers, clicks, showing, failure notices, quitting
+//   UpgradeDlgNetWatch.cpp    the network watch thread
+//   UpgradeDlgOrders.cpp      the client's order and commands
+//   UpgradeDlgDownload.cpp    download progress, completion and failure
+//   UpgradeDlgStateFile.cpp   the state file accessors
+//   UpgradeDlgSetupFiles.cpp  upgrade folder, setup path, verification, sweep
+//   UpgradeDlgHandoff.cpp     asking, closing the client, starting the setup
+//   UpgradeDlgProgress.cpp    file name, version, speed, amount and bar
+// and, without the window, named after what they decide: UpgradeProtocol.h
+// (what the client sends), OrderRules (checks of an arriving order),
+// LibraryRecord (which progress records come from the network library),
+// StateFile (the upgrade folder and its state file), SetupNaming (the setup's
+// name and digest match), SetupSweep (emptying the folder of setups),
+// SetupFileLock (the verified setup held until it runs), ProgressFormat
+// (number formats), TransferSummary (the record that closes a transfer),
 // UpgradePrompts (the boxes).
 #pragma once
 
@@ -69,7 +72,14 @@ private:
     void GiveFailureNotice(Notice notice, LPCWSTR pszEndReason);
     void StartWaitForClientExit();
 
-    // The client's commands and the order.
+    // The client's commands and the order. An order is received (false when
+    // its record is malformed or a running download keeps it out), checked
+    // (false, and the upgrade ends, when a field is unusable), prepared for
+    // (false when what is already in the folder settles it) and downloaded.
+    bool ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_COMM& stOrder);
+    bool IsOrderUsable();
+    bool PrepareForDownload();
+    void StartDownload();
     LRESULT OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbHandled);
     bool RunCleanUpStep();
     // An order is being handled, or its download has not ended yet.

@@ -65,9 +65,29 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
         LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order refused, the upgrade folder is not ready");
         return TRUE;
     }
+    UPGRADE_COMM stOrder;
+    if (!ReceiveOrder(*pCopyDataStruct, nMode, stOrder))
+        return TRUE;
 
+    CBusyOrder busy(m_bInOrder);
+    m_nMode = nMode;
+    m_stComm = stOrder;
+    // A setup verified for an earlier order is no business of this one.
+    m_setupLock.Release();
+    if (!IsOrderUsable())
+        return TRUE;
+    // Only now: before the checks a field could carry line breaks into the log.
+    LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order accepted: mode %d, type %s, version %s, size %s, MD5 %s, URL %s",
+             m_nMode, m_stComm.szUpgradeType, m_stComm.szVersion, m_stComm.szSize, m_stComm.szMD5, m_stComm.szURL);
+    if (PrepareForDownload())
+        StartDownload();
+    return TRUE;
+}
+
+bool CUpgradeDlgDUI::ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_COMM& stOrder)
+{
     const bool bBusy = IsOrderBusy();
-    if (pCopyDataStruct->cbData != sizeof(UPGRADE_COMM) || !pCopyDataStruct->lpData) {
+    if (cds.cbData != sizeof(UPGRADE_COMM) || !cds.lpData) {
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"COPYDATASTRUCT ERROR! Address of m_stComm:%x",
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&m_stComm)));
         // A running download is never ended by a later order.
@@ -75,10 +95,9 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
             ExistMainThread(LOGLEVEL_WARN, L"order refused, its record is malformed");
         else
             LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"malformed order ignored while the download runs");
-        return TRUE;
+        return false;
     }
-    UPGRADE_COMM stOrder;
-    std::memcpy(&stOrder, pCopyDataStruct->lpData, sizeof(UPGRADE_COMM));
+    std::memcpy(&stOrder, cds.lpData, sizeof(UPGRADE_COMM));
     TerminateOrderFields(stOrder);
 
     // One transfer per target: a second one would fail on the locked partial
@@ -89,7 +108,7 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
         if (LPCWSTR pszField = FindControlCharacterField(stOrder)) {
             LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order refused while a download runs, control character in %s",
                      pszField);
-            return TRUE;
+            return false;
         }
         if (IsSameOrder(stOrder, nMode, m_stComm, m_nMode))
             LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"same order again while its download runs, URL= %s",
@@ -97,20 +116,19 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
         else
             LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order refused while the download of %s runs, URL= %s",
                      m_stComm.szURL, stOrder.szURL);
-        return TRUE;
+        return false;
     }
-    CBusyOrder busy(m_bInOrder);
-    m_nMode = nMode;
-    m_stComm = stOrder;
-    // A setup verified for an earlier order is no business of this one.
-    m_setupLock.Release();
+    return true;
+}
 
+bool CUpgradeDlgDUI::IsOrderUsable()
+{
     // A line break would add keys to the state file; any control character
     // makes the order as unusable as a bad address.
     if (LPCWSTR pszField = FindControlCharacterField(m_stComm)) {
         LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order check failure, control character in %s", pszField);
         ExistMainThread(LOGLEVEL_WARN, L"order refused, a field holds a control character");
-        return TRUE;
+        return false;
     }
 
     // An address the setup's name cannot be taken from is as unusable as one
@@ -118,19 +136,20 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     if (!m_stComm.szURL[0] || !std::wcsstr(m_stComm.szURL, L"://") || !MakeCurrentSetupPath()) {
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"URL check failure,URL= %s", m_stComm.szURL);
         ExistMainThread(LOGLEVEL_WARN, L"order refused, no setup file can be taken from its address");
-        return TRUE;
+        return false;
     }
-    // Only now: before the checks a field could carry line breaks into the log.
-    LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order accepted: mode %d, type %s, version %s, size %s, MD5 %s, URL %s",
-             m_nMode, m_stComm.szUpgradeType, m_stComm.szVersion, m_stComm.szSize, m_stComm.szMD5, m_stComm.szURL);
+    return true;
+}
 
+bool CUpgradeDlgDUI::PrepareForDownload()
+{
     if (IsNeedClear() && !RunCleanUpStep())
-        return TRUE;
+        return false;
 
     if (!IsSameVersion()) {
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"new version %s: old setup programs are swept", m_stComm.szVersion);
         if (!RunCleanUpStep())
-            return TRUE;
+            return false;
         WriteUpgradeValue(m_szIniPath, kKeyVersion, m_stComm.szVersion);
         SaveSetupPath();
     } else if (IsDownloadOver()) {
@@ -140,19 +159,23 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
                 LOG_INFO(L"CUpgradeDlgDUI::OnCopyData",
                          L"setup of version %s already downloaded and verified, waiting for the client's command",
                          m_stComm.szVersion);
-                return TRUE;  // the client decides with its commands
+                return false;  // the client decides with its commands
             }
             UpdateProcesses();
             ExistMainThread(LOGLEVEL_INFO, L"the setup of this version was already downloaded and verified");
-            return TRUE;
+            return false;
         }
         LOG_WARN(L"CUpgradeDlgDUI::OnCopyData",
                  L"version %s was downloaded before, but its setup is gone or changed: downloading again",
                  m_stComm.szVersion);
         if (!RunCleanUpStep())
-            return TRUE;
+            return false;
     }
+    return true;
+}
 
+void CUpgradeDlgDUI::StartDownload()
+{
     if (m_nMode == 0 && IsInteractiveType(m_stComm)) {
         SetForegroundWindow();
         if (ShowUpgradePrompt(true) == 1)
@@ -169,7 +192,6 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
                                              static_cast<__int64>(_wtol(m_stComm.szSize)), 0) != 0;
     if (!m_bDownloadRunning)
         LOG_ERROR(L"CUpgradeDlgDUI::OnCopyData", L"the network library did not start the transfer");
-    return TRUE;
 }
 
 LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbHandled)
