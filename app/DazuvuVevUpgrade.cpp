@@ -36,7 +36,7 @@ DWORD WINAPI InstanceWatchThread(LPVOID)
     for (;;) {
         if (g_dwNewestInstancePid != dwOwnPid)
             ::TerminateProcess(::GetCurrentProcess(), 0);
-        ::Sleep(10);
+        ::Sleep(10);  // a newer instance takes over within about 10 ms
     }
 }
 
@@ -92,6 +92,7 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
     // The client finds the upgrade window by this class name; it behaves
     // exactly like the system's dialog class.
     WNDCLASSW wndcls = {};
+    // The system's dialog class always exists; its information is copied as it is.
     ::GetClassInfoW(m_hInstance, kDialogClassName, &wndcls);
     wndcls.hInstance = m_hInstance;
     wndcls.lpszClassName = kUpgradeClassName;
@@ -99,10 +100,13 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
 
     m_dwMainThreadId = ::GetCurrentThreadId();
     m_pUpgradeDlg = new CUpgradeDlgDUI;
+    // Not checked, by design: without its window the loop runs on until a
+    // newer instance ends this one; OnCreate's records say why.
     m_pUpgradeDlg->Create(IDD_UPGRADE_DIALOG, nullptr);
 
     AfxRunMessageLoop();
     ShutDown();
+    // FALSE: the loop has already run here, so the framework goes straight to ExitInstance.
     return FALSE;
 }
 

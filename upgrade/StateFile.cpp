@@ -40,6 +40,7 @@ bool PrepareStateFile(LPCWSTR pszIniPath)
     if (::GetFileSizeEx(hIni.Get(), &size) && size.QuadPart == 0) {
         static const BYTE kUtf16Mark[] = {0xFF, 0xFE};
         DWORD dwWritten = 0;
+        // Without the mark the profile functions still work, in the ANSI code page.
         ::WriteFile(hIni.Get(), kUtf16Mark, sizeof(kUtf16Mark), &dwWritten, nullptr);
     }
     return true;
@@ -58,5 +59,7 @@ void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
 {
     if (!pszIniPath || !pszIniPath[0])
         return;
+    // PrepareStateFile proved the file writable; a later failure shows as the
+    // value missing at the next read.
     ::WritePrivateProfileStringW(kUpgradeSection, pszKey, pszValue, pszIniPath);
 }

@@ -88,6 +88,8 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
     std::wstring strTrackServer = kTrackServerHost;
     if (GetIEProxy(szProxyHost, MAX_PATH, szProxyPort, MAX_PATH)) {
         strTrackServer = szProxyHost;
+        // The library keeps the proxy for every later transfer; a proxy it
+        // refuses shows in the transfer's own result.
         InitHttpX(szProxyHost, szProxyPort, theApp.m_strProxyUser.c_str(), theApp.m_strProxyPassword.c_str(), 0);
         LOG_INFO(L"CUpgradeDlgDUI::OnInitDialog", L"proxy in use: %s:%s, user %s%s", szProxyHost, szProxyPort,
                  theApp.m_strProxyUser.empty() ? L"(none)" : theApp.m_strProxyUser.c_str(),
@@ -192,6 +194,7 @@ void CUpgradeDlgDUI::ExistMainThread(int nLevel, LPCWSTR pszReason)
 {
     LOG_AT(nLevel, L"CUpgradeDlgDUI::ExistMainThread", L"upgrade ends: %s", pszReason);
     LOG_INFO(L"CUpgradeDlgDUI::ExistMainThread", L"ExistMainThread");
+    // Posted, not sent: the handler that asked for the end finishes first.
     if (theApp.m_dwMainThreadId)
         ::PostThreadMessageW(theApp.m_dwMainThreadId, WM_QUIT, 0, 0);
 }

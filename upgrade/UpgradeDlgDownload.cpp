@@ -95,6 +95,8 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     }
     m_bOverPending = false;
     m_bDownloadEnded = true;
+    // The fixed pause before the setup is verified and handed over: the
+    // library closes the file first.
     ::Sleep(kSettleDelayMs);
 
     if (!IsNewSetupFileExist()) {
@@ -129,6 +131,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadFail()
         return 1;
     }
     m_bFailPending = false;
+    // A loss of the network that caused the failure is reported meanwhile.
     ::Sleep(kSettleDelayMs);
     if (!g_bNetAlive) {
         LOG_WARN(L"CUpgradeDlgDUI::OnDownloadFail", L"download failed with the network lost; the partial file is kept");

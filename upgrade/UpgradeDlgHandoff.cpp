@@ -56,6 +56,8 @@ bool CUpgradeDlgDUI::StartSetup(bool bCloseClient)
         SweepAfterFailure(nullptr);  // the caller ends the upgrade
         return false;
     }
+    // The setup starts whether or not a running client was found and closed;
+    // KillProcessByName logs which it was.
     if (bCloseClient)
         KillProcessByName(kClientExeName);
     const INT_PTR nResult = reinterpret_cast<INT_PTR>(
@@ -86,6 +88,7 @@ void CUpgradeDlgDUI::AskAndInstall(bool bSingle)
     g_bInstallPrompting = false;
     if (nResult != 1)
         return;
+    // Whether it started is in the log; the caller ends the upgrade either way.
     StartSetup(true);
 }
 
