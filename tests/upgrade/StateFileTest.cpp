@@ -5,7 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 namespace {
+
+TEST(StateFile, TheUpgradeFolderIsTheOneUnderApplicationData)
+{
+    // The window and the box's "don't remind me" both take the folder from here.
+    wchar_t szAppData[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, szAppData, CSIDL_APPDATA, TRUE));
+    EXPECT_EQ(UpgradeFolderPath(), std::wstring(szAppData) + L"\\DazuvuvevUpgrade\\");
+}
 
 TEST(StateFile, MissingFileSectionOrKeyReadsEmpty)
 {
