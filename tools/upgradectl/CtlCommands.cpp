@@ -8,6 +8,7 @@
 #include "tools/upgradectl/LogText.h"
 #include "tools/upgradectl/UpgradeOrder.h"
 #include "upgrade/SetupNaming.h"
+#include "upgrade/StateFile.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -187,7 +188,7 @@ int RunState(const CtlRequest& req) {
             CtlError(L"the application-data folder is not available");
             return CTL_EXIT_FAILURE;
         }
-        strPath = strAppData + L"\\DazuvuvevUpgrade\\Upgrade.ini";
+        strPath = strAppData + L"\\" + kUpgradeFolderName + L"\\" + kStateFileName;
     }
     if (!PathFileExistsW(strPath.c_str())) {
         CtlError(L"no state file at \"%s\"", strPath.c_str());
