@@ -21,6 +21,14 @@ bool PickWord(const std::wstring& strValue, std::initializer_list<std::pair<cons
     return false;
 }
 
+// The skin's font or picture of that name, or null.
+template <class T>
+T* FindNamed(const std::map<std::wstring, std::unique_ptr<T>>& mapNamed, const std::wstring& strName)
+{
+    auto it = mapNamed.find(strName);
+    return it == mapNamed.end() ? nullptr : it->second.get();
+}
+
 }  // namespace
 
 bool CLoader::ReadColor(const CMarkupNode& node)
@@ -180,10 +188,10 @@ bool CLoader::ApplyLookAttr(const CMarkupNode& node, const std::wstring& strKey,
         return true;
     }
     if (strKey == L"font") {
-        auto it = m_model.mapFonts.find(strValue);
-        if (it == m_model.mapFonts.end())
+        const CSkinFont* pFont = FindNamed(m_model.mapFonts, strValue);
+        if (!pFont)
             return Fail(node, L"unknown font '" + strValue + L"'");
-        look.pFont = it->second.get();
+        look.pFont = pFont;
         return true;
     }
     if (strKey == L"align") {
@@ -207,10 +215,10 @@ bool CLoader::ApplyLookAttr(const CMarkupNode& node, const std::wstring& strKey,
         return true;
     }
     if (strKey == L"image") {
-        auto it = m_model.mapPictures.find(strValue);
-        if (it == m_model.mapPictures.end())
+        IDUIPicture* pImage = FindNamed(m_model.mapPictures, strValue);
+        if (!pImage)
             return Fail(node, L"unknown picture '" + strValue + L"'");
-        look.pImage = it->second.get();
+        look.pImage = pImage;
         return true;
     }
     if (pbKnown)

@@ -86,10 +86,8 @@ bool ParseBool(const std::wstring& strValue, bool& bOut)
 bool CLoader::LoadSkin(const std::wstring& strPath)
 {
     CMarkupNode root;
-    if (!ReadMarkup(strPath, root))
+    if (!ReadMarkup(strPath, L"skin", L"skin", root))
         return false;
-    if (root.strName != L"skin")
-        return Fail(root, L"the skin file must start with <skin>");
     std::wstring strDir = FolderOf(strPath);
     // Colours and fonts first: styles and pictures may come in any order
     // in the file but refer to them.
@@ -122,10 +120,8 @@ bool CLoader::LoadSkin(const std::wstring& strPath)
 bool CLoader::LoadLayouts(const std::wstring& strPath)
 {
     CMarkupNode root;
-    if (!ReadMarkup(strPath, root))
+    if (!ReadMarkup(strPath, L"layout", L"dui", root))
         return false;
-    if (root.strName != L"dui")
-        return Fail(root, L"the layout file must start with <dui>");
     for (const CMarkupNode& node : root.vecChildren) {
         if (node.strName != L"layout")
             return Fail(node, L"unknown element <" + node.strName + L">; expected <layout>");
@@ -146,7 +142,8 @@ bool CLoader::FailAt(int nLine, const std::wstring& strText)
     return false;
 }
 
-bool CLoader::ReadMarkup(const std::wstring& strPath, CMarkupNode& root)
+bool CLoader::ReadMarkup(const std::wstring& strPath, const wchar_t* pszFileKind, const wchar_t* pszRoot,
+                         CMarkupNode& root)
 {
     m_strFile = strPath;
     std::string strBytes;
@@ -156,6 +153,8 @@ bool CLoader::ReadMarkup(const std::wstring& strPath, CMarkupNode& root)
     CMarkupError err;
     if (!ParseMarkup(strBytes, root, err))
         return FailAt(err.nLine, err.strText);
+    if (root.strName != pszRoot)
+        return Fail(root, std::wstring(L"the ") + pszFileKind + L" file must start with <" + pszRoot + L">");
     return true;
 }
 
