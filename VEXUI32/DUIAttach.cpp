@@ -110,20 +110,17 @@ void CDirectUI::SetIcons()
         return;
     // The taskbar and Alt+Tab want the large size, the caption the small
     // one; both at the window's DPI, so that nothing is stretched.
-    int nBig = ::MulDiv(32, m_nDpi, 96);
-    int nSmall = ::MulDiv(16, m_nDpi, 96);
-    HICON hBig = static_cast<HICON>(::LoadImageW(hExe, pszGroup, IMAGE_ICON, nBig, nBig, 0));
-    HICON hSmall = static_cast<HICON>(::LoadImageW(hExe, pszGroup, IMAGE_ICON, nSmall, nSmall, 0));
-    if (hBig)
-        ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hBig));
-    if (hSmall)
-        ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmall));
-    if (m_hIconBig)
-        ::DestroyIcon(m_hIconBig);
-    if (m_hIconSmall)
-        ::DestroyIcon(m_hIconSmall);
-    m_hIconBig = hBig;
-    m_hIconSmall = hSmall;
+    int nBig = Scale(32);
+    int nSmall = Scale(16);
+    CIconHandle iconBig(static_cast<HICON>(::LoadImageW(hExe, pszGroup, IMAGE_ICON, nBig, nBig, 0)));
+    CIconHandle iconSmall(static_cast<HICON>(::LoadImageW(hExe, pszGroup, IMAGE_ICON, nSmall, nSmall, 0)));
+    if (iconBig)
+        ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(iconBig.Get()));
+    if (iconSmall)
+        ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(iconSmall.Get()));
+    // The old ones go once the window shows the new ones.
+    m_iconBig = std::move(iconBig);
+    m_iconSmall = std::move(iconSmall);
 }
 
 void CDirectUI::Detach()
@@ -157,18 +154,15 @@ void CDirectUI::Detach()
     m_mapTipped.clear();
     // The window keeps its icons until it is gone; they are freed only once
     // it no longer uses them.
-    if (m_hIconBig || m_hIconSmall) {
+    if (m_iconBig || m_iconSmall) {
         if (::IsWindow(hWnd)) {
-            if (reinterpret_cast<HICON>(::SendMessageW(hWnd, WM_GETICON, ICON_BIG, 0)) == m_hIconBig)
+            if (reinterpret_cast<HICON>(::SendMessageW(hWnd, WM_GETICON, ICON_BIG, 0)) == m_iconBig.Get())
                 ::SendMessageW(hWnd, WM_SETICON, ICON_BIG, 0);
-            if (reinterpret_cast<HICON>(::SendMessageW(hWnd, WM_GETICON, ICON_SMALL, 0)) == m_hIconSmall)
+            if (reinterpret_cast<HICON>(::SendMessageW(hWnd, WM_GETICON, ICON_SMALL, 0)) == m_iconSmall.Get())
                 ::SendMessageW(hWnd, WM_SETICON, ICON_SMALL, 0);
         }
-        if (m_hIconBig)
-            ::DestroyIcon(m_hIconBig);
-        if (m_hIconSmall)
-            ::DestroyIcon(m_hIconSmall);
-        m_hIconBig = m_hIconSmall = nullptr;
+        m_iconBig.Reset();
+        m_iconSmall.Reset();
     }
     m_fonts.Drop();
     m_hWnd = nullptr;

@@ -7,6 +7,7 @@
 
 class CSkinUI;
 class CDirectUI;
+class CDUIAccessible;
 
 // The previous window procedure lives on the window itself, not in our
 // objects, so a window whose chain cannot be unwound (someone subclassed on
@@ -15,7 +16,6 @@ const wchar_t kPrevProcProp[] = L"VEXUI32.PrevProc";
 
 // Far above the program's own timer numbers.
 const UINT_PTR kSpinTimerId = 0x5645;
-class CDUIAccessible;
 
 // Runs an operation called from outside the library: nothing may unwind into
 // the caller, and the one thing that throws here is an allocation.
@@ -197,8 +197,8 @@ private:
     // Decided once at the start of each painting.
     bool m_bHighContrast = false;
     const CDUIControl* m_pFocusDrawn = nullptr;
-    HICON m_hIconBig = nullptr;
-    HICON m_hIconSmall = nullptr;
+    CIconHandle m_iconBig;
+    CIconHandle m_iconSmall;
     HWND m_hTip = nullptr;
     // Controls with a tooltip tool: the rectangle and text it was made with.
     std::map<const CDUIControl*, std::pair<RECT, std::wstring>> m_mapTipped;
