@@ -1,11 +1,10 @@
-// Screen-reader access to a skinned window: the IAccessible of its client
+// Window layer: screen-reader access to a skinned window: the IAccessible of its client
 // area, and what the window tells it about each control.
 #include "VEXUI32/DUIAccess.h"
 
 #include <algorithm>
 
 #include "VEXUI32/DirectUI.h"
-#include "VEXUI32/SkinRes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The accessible object of a skinned window: what screen readers and UI
+// Window layer: the accessible object of a skinned window: what screen readers and UI
 // Automation read of controls that have no windows of their own.
 #pragma once
 

@@ -1,24 +1,29 @@
-// Operations on controls and rectangles as the program calls them. Each one
+// Window layer: operations on controls and rectangles as the program calls them. Each one
 // catches everything: no exception may cross the library's boundary.
 #include "VEXUI32/DirectUI.h"
 
 #include <oleacc.h>
 
-#include "VEXUI32/SkinRes.h"
+#include "VEXUI32/SkinUI.h"
 
 namespace {
 
 // Tags the record as ours; the program never reads it.
 const DWORD kCtrlBaseTag = 0x56584342;
 
+HRESULT ReturnValue(LONG* plValue, LONG lValue)
+{
+    if (!plValue)
+        return E_POINTER;
+    *plValue = lValue;
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT CDUIRect::get_Left(LONG* plValue)
 {
-    if (!plValue)
-        return E_POINTER;
-    *plValue = m_rc.left;
-    return S_OK;
+    return ReturnValue(plValue, m_rc.left);
 }
 
 HRESULT CDUIRect::put_Left(LONG lValue)
@@ -29,10 +34,7 @@ HRESULT CDUIRect::put_Left(LONG lValue)
 
 HRESULT CDUIRect::get_Right(LONG* plValue)
 {
-    if (!plValue)
-        return E_POINTER;
-    *plValue = m_rc.right;
-    return S_OK;
+    return ReturnValue(plValue, m_rc.right);
 }
 
 HRESULT CDUIRect::put_Right(LONG lValue)
@@ -43,10 +45,7 @@ HRESULT CDUIRect::put_Right(LONG lValue)
 
 HRESULT CDUIRect::get_Top(LONG* plValue)
 {
-    if (!plValue)
-        return E_POINTER;
-    *plValue = m_rc.top;
-    return S_OK;
+    return ReturnValue(plValue, m_rc.top);
 }
 
 HRESULT CDUIRect::put_Top(LONG lValue)
@@ -63,18 +62,12 @@ HRESULT CDUIRect::put_Bottom(LONG lValue)
 
 HRESULT CDUIRect::get_Width(LONG* plValue)
 {
-    if (!plValue)
-        return E_POINTER;
-    *plValue = m_rc.right - m_rc.left;
-    return S_OK;
+    return ReturnValue(plValue, m_rc.right - m_rc.left);
 }
 
 HRESULT CDUIRect::get_Height(LONG* plValue)
 {
-    if (!plValue)
-        return E_POINTER;
-    *plValue = m_rc.bottom - m_rc.top;
-    return S_OK;
+    return ReturnValue(plValue, m_rc.bottom - m_rc.top);
 }
 
 CDUIControl::CDUIControl(CDirectUI* pOwner, const CCtrlTemplate& def, LONG hCtrl)
@@ -87,7 +80,7 @@ CDUIControl::CDUIControl(CDirectUI* pOwner, const CCtrlTemplate& def, LONG hCtrl
 
 HRESULT CDUIControl::BindCtrl(LONG hCtrl)
 {
-    CSkinRes* pSkin = GetSkin();
+    CSkinUI* pSkin = GetSkin();
     CDUIControl* pTarget = pSkin ? pSkin->FindControl(hCtrl) : nullptr;
     if (!pTarget)
         return E_INVALIDARG;  // stays bound to what it was bound to
@@ -179,7 +172,7 @@ HRESULT CDUIControl::SetPos(LONG lPos, LONG* plOldPos)
 
 HRESULT CDUIControl::SetImage(IDUIPicture* pPicture, LONG, VARIANT_BOOL* pbDone)
 {
-    CSkinRes* pSkin = GetSkin();
+    CSkinUI* pSkin = GetSkin();
     CDUIControl* pCtrl = Bound();
     bool bDone = pPicture && pSkin && pSkin->IsPicture(pPicture);
     if (bDone && pCtrl->m_pPicture != pPicture) {
@@ -193,10 +186,7 @@ HRESULT CDUIControl::SetImage(IDUIPicture* pPicture, LONG, VARIANT_BOOL* pbDone)
 
 HRESULT CDUIControl::GetCheck(LONG* plCheck)
 {
-    if (!plCheck)
-        return E_POINTER;
-    *plCheck = Bound()->m_state.bChecked ? 1 : 0;
-    return S_OK;
+    return ReturnValue(plCheck, Bound()->m_state.bChecked ? 1 : 0);
 }
 
 HRESULT CDUIControl::SetTextStyle(LONG lColor, LONG lFontSize, LONG lBold, LONG lItalic, LONG lWrapWidth)

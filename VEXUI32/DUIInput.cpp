@@ -1,11 +1,9 @@
-// Keyboard use of a skinned window (focus, Tab order, Space, Enter, Esc),
+// Window layer: keyboard use of a skinned window (focus, Tab order, Space, Enter, Esc),
 // clicks from any source, accessibility events, tooltips and DPI changes.
 #include "VEXUI32/DirectUI.h"
 
 #include <commctrl.h>
 #include <oleacc.h>
-
-#include "VEXUI32/SkinRes.h"
 
 bool CDirectUI::IsFocusable(const CDUIControl* pCtrl) const
 {
@@ -101,6 +99,8 @@ bool CDirectUI::OnKeyDown(WPARAM wKey, LPARAM lParam)
         m_bFocusCues = true;
         MoveFocus(wKey == VK_LEFT || wKey == VK_UP);
         return true;
+    // Keys the skin moves or presses with stay the skin's even where nothing
+    // takes them now: the dialog procedure below has no controls for them.
     case VK_SPACE:
         if (!bRepeat) {
             m_bFocusCues = true;
@@ -157,7 +157,7 @@ void CDirectUI::SetDpi(int nDpi)
     if (nDpi < 48 || nDpi > 960 || nDpi == m_nDpi)
         return;
     m_nDpi = nDpi;
-    DropFonts();
+    m_fonts.Drop();
     SetIcons();
     Invalidate();
 }

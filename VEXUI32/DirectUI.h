@@ -1,12 +1,21 @@
-// A layout attached to one window: its controls, the subclassed window
-// procedure, mouse handling and drawing.
+// Window layer: a layout attached to one window: its controls, the subclassed
+// window procedure, keyboard and mouse, what readers see, and what to draw
+// (the paint layer draws it).
 #pragma once
 
-#include "VEXUI32/SkinModel.h"
+#include "VEXUI32/SkinPaint.h"
 
-class CSkinRes;
+class CSkinUI;
 class CDirectUI;
 class CDUIAccessible;
+
+// The previous window procedure lives on the window itself, not in our
+// objects, so a window whose chain cannot be unwound (someone subclassed on
+// top of us) keeps forwarding after the skin is freed.
+const wchar_t kPrevProcProp[] = L"VEXUI32.PrevProc";
+
+// Far above the program's own timer numbers.
+const UINT_PTR kSpinTimerId = 0x5645;
 
 // Runs an operation called from outside the library: nothing may unwind into
 // the caller, and the one thing that throws here is an allocation.
@@ -34,25 +43,6 @@ public:
     HRESULT DUIAPI get_Height(LONG* plValue) override;
 
     RECT m_rc;
-};
-
-// A 32-bit bitmap selected into a DC of its own: the back buffer, or finished
-// pictures kept aside side by side, each drawn once.
-struct CPictureStrip {
-    HDC hdc = nullptr;
-    HBITMAP hbm = nullptr;
-    HGDIOBJ hbmOld = nullptr;
-    SIZE size = {};          // of one picture
-    unsigned uDrawn = 0;     // which pictures are drawn
-
-    CPictureStrip() = default;
-    CPictureStrip(const CPictureStrip&) = delete;
-    CPictureStrip& operator=(const CPictureStrip&) = delete;
-    ~CPictureStrip() { Drop(); }
-    // Room for nCount pictures of that size; what is drawn stays when the
-    // size is the same. False when the bitmap cannot be made.
-    bool Prepare(HDC hdcRef, int cx, int cy, int nCount);
-    void Drop();
 };
 
 class CDUIControl : public IDUICtrl {
@@ -86,7 +76,7 @@ private:
 
 class CDirectUI : public IDirectUI {
 public:
-    CDirectUI(CSkinRes* pSkin, const CLayout& layout);
+    CDirectUI(CSkinUI* pSkin, const CLayout& layout);
     ~CDirectUI();
 
     HRESULT DUIAPI GetCtrl(LONG lType, BSTR bstrName, VARIANT_BOOL bDeep, LONG* plCtrl) override;
@@ -110,8 +100,8 @@ public:
 
     // Layout pixels (96 DPI, what the layout file and the program use) to
     // window pixels at the window's DPI.
-    int Scale(int nValue) const { return ::MulDiv(nValue, m_nDpi, 96); }
-    RECT ScaleRect(const RECT& rc) const;
+    int Scale(int nValue) const { return ScaleToDpi(nValue, m_nDpi); }
+    RECT ScaleRect(const RECT& rc) const { return ScaleRectToDpi(rc, m_nDpi); }
     int Dpi() const { return m_nDpi; }
 
     // What a screen reader sees (DUIAccess.cpp): the controls it lists, and
@@ -158,11 +148,15 @@ private:
     // it cannot be made.
     bool PrepareBackBuffer(HDC hdcWindow, int cx, int cy);
     void FreeBackBuffer();
+    // Whatever made everything change may have changed the looks kept aside.
+    void DropKeptPictures();
     // Draws into the back buffer what changed since it was last drawn.
     void PaintDirty(int cx, int cy);
     // Draws the face within the DC's clip region.
     void PaintAll(HDC hdc, int cx, int cy);
     void PaintControl(HDC hdc, CDUIControl& ctrl);
+    // A title control shows the window's text, else its own.
+    std::wstring TitleText(const CCtrlTemplate& state) const;
     // The quick ways below draw what PaintControl draws at 96 DPI in the
     // skin's own colours; elsewhere they decline.
     bool CanDrawQuickly() const { return m_nDpi == 96 && !m_bHighContrast; }
@@ -175,10 +169,7 @@ private:
     // Puts the bar together from three pictures kept aside (empty, full,
     // half full); false where that would not give the drawn bar's pixels.
     bool PaintBarFromParts(HDC hdc, const CDUIControl& ctrl, DUI_ARGB argbGround);
-    HFONT ScaledFont(const CSkinFont* pFont);
-    void DropFonts();
 
-    CSkinRes* m_pSkin;
     const CLayout& m_layout;
     HWND m_hWnd = nullptr;
     std::vector<std::unique_ptr<CDUIControl>> m_vecCtrls;
@@ -192,7 +183,7 @@ private:
     // What the window shows, drawn once and copied out for every paint.
     CPictureStrip m_back;
     // The part of the back buffer that no longer matches the controls.
-    HRGN m_hrgnDirty = nullptr;
+    CRegionHandle m_rgnDirty;
     bool m_bAllDirty = true;
     // The spinner's steps, and the bar's three pictures, each drawn once: a
     // tick or a progress report then costs copies instead of smoothing
@@ -200,20 +191,16 @@ private:
     CPictureStrip m_spinFrames;
     CPictureStrip m_barParts;
     int m_nDpi = 96;
-    std::map<const CSkinFont*, HFONT> m_mapFonts;  // the skin's fonts at m_nDpi
+    CDpiFonts m_fonts;             // the skin's fonts at m_nDpi
     CDUIControl* m_pFocus = nullptr;
     bool m_bFocusCues = false;     // shown once the keyboard is used, as Windows does
     // Decided once at the start of each painting.
     bool m_bHighContrast = false;
     const CDUIControl* m_pFocusDrawn = nullptr;
-    HICON m_hIconBig = nullptr;
-    HICON m_hIconSmall = nullptr;
+    CIconHandle m_iconBig;
+    CIconHandle m_iconSmall;
     HWND m_hTip = nullptr;
     // Controls with a tooltip tool: the rectangle and text it was made with.
     std::map<const CDUIControl*, std::pair<RECT, std::wstring>> m_mapTipped;
     CDUIAccessible* m_pAccessible = nullptr;        // one reference held while attached
 };
-
-// The spinner turns by whole steps.
-const int kSpinStepDegrees = 30;
-const int kSpinSteps = 360 / kSpinStepDegrees;

@@ -1,14 +1,13 @@
-// The library's exported functions. Nothing may unwind into the caller, so
-// every export catches everything.
+// Exports layer: the library's exported functions. Nothing may unwind into
+// the caller, so every export catches everything.
 #include "VEXUI32/VEXUI32.h"
 
 #include "VEXUI32/DirectUI.h"
-#include "VEXUI32/SkinRes.h"
+#include "VEXUI32/SkinUI.h"
 
 namespace {
 
-std::unique_ptr<CSkinRes> g_pSkin;
-std::wstring g_strLastError;
+std::unique_ptr<CSkinUI> g_pSkin;
 
 std::wstring ExeFolder()
 {
@@ -29,26 +28,9 @@ std::wstring ExeFolder()
 
 }  // namespace
 
-CSkinRes* GetSkin()
+CSkinUI* GetSkin()
 {
     return g_pSkin.get();
-}
-
-void SetSkinError(const std::wstring& strText)
-{
-    try {
-        g_strLastError = strText;
-        ::OutputDebugStringW((L"VEXUI32: " + strText + L"\n").c_str());
-    } catch (...) {
-        // Out of memory while reporting; the caller still fails properly.
-    }
-}
-
-std::wstring ResolveSkinPath(const std::wstring& strExeDir, const std::wstring& strPath)
-{
-    bool bAbsolute = (strPath.size() >= 2 && strPath[1] == L':') ||
-                     (!strPath.empty() && (strPath[0] == L'\\' || strPath[0] == L'/'));
-    return bAbsolute ? strPath : strExeDir + strPath;
 }
 
 VEXUI_API IDUIRes* DUIAPI OpenSkinW(LPCWSTR pszLayoutFile, LPCWSTR pszSkinFile, LONG, LONG, LONG)
@@ -63,21 +45,21 @@ VEXUI_API IDUIRes* DUIAPI OpenSkinW(LPCWSTR pszLayoutFile, LPCWSTR pszSkinFile, 
             return nullptr;
         }
         std::wstring strError;
-        if (!StartDrawing(strError)) {
+        auto pSkin = std::make_unique<CSkinUI>();
+        if (!pSkin->StartDrawing(strError)) {
             SetSkinError(L"OpenSkinW: " + strError);
             return nullptr;
         }
         std::wstring strExeDir = ExeFolder();
-        auto pSkin = std::make_unique<CSkinRes>();
         if (!pSkin->Load(ResolveSkinPath(strExeDir, pszLayoutFile), ResolveSkinPath(strExeDir, pszSkinFile),
                          strError)) {
+            // Freed before the error is recorded: GDI+ stops with the skin.
             pSkin.reset();
-            StopDrawing();
             SetSkinError(strError);
             return nullptr;
         }
         g_pSkin = std::move(pSkin);
-        g_strLastError.clear();
+        ClearSkinError();
         ::OutputDebugStringW((L"VEXUI32: skin open, font face " + g_pSkin->FaceName() + L"\n").c_str());
         return g_pSkin.get();
     } catch (...) {
@@ -92,7 +74,6 @@ VEXUI_API HRESULT DUIAPI FreeSkin(void)
         if (!g_pSkin)
             return S_FALSE;
         g_pSkin.reset();
-        StopDrawing();
         return S_OK;
     } catch (...) {
         return E_UNEXPECTED;
@@ -112,9 +93,10 @@ VEXUI_API DUI_CTRLBASE* DUIAPI GetCtrlBase(LONG lCtrl)
 VEXUI_API DWORD DUIAPI GetSkinLastErrorW(LPWSTR pszBuf, DWORD cchBuf)
 {
     try {
+        const std::wstring& strError = SkinLastError();
         if (pszBuf && cchBuf > 0)
-            wcsncpy_s(pszBuf, cchBuf, g_strLastError.c_str(), _TRUNCATE);
-        return static_cast<DWORD>(g_strLastError.size());
+            wcsncpy_s(pszBuf, cchBuf, strError.c_str(), _TRUNCATE);
+        return static_cast<DWORD>(strError.size());
     } catch (...) {
         return 0;
     }

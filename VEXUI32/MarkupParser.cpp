@@ -1,3 +1,4 @@
+// Model layer: the markup reader.
 #include "VEXUI32/MarkupParser.h"
 
 #include <cstdint>

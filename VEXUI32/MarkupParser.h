@@ -1,4 +1,4 @@
-// A small reader for the markup of the layout and skin files: elements with
+// Model layer: a small reader for the markup of the layout and skin files: elements with
 // attributes, comments and processing instructions; no text content, no DTDs.
 // Designers edit these files by hand, so every error names the line it is on.
 #pragma once

@@ -1,6 +1,6 @@
-// What the layout and skin files describe, once read: fonts, pictures, looks
-// and the layouts with their controls. Shared by the loader, the windows and
-// the drawing code.
+// Model layer: what the layout and skin files describe, once read: fonts,
+// pictures, looks and the layouts with their controls. Shared by the loader,
+// the drawing code and the windows; it knows none of them.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ui/DUIDefs.h"
+#include "win/Handles.h"
 
 namespace Gdiplus {
 class Bitmap;
@@ -19,8 +20,9 @@ class Bitmap;
 // A named picture of the skin. The program only ever holds its address.
 struct IDUIPicture {
     std::wstring strName;
-    Gdiplus::Bitmap* pBitmap = nullptr;  // owned
-    Gdiplus::Bitmap* pLarge = nullptr;   // owned: the same drawn at twice the size, if the skin has it
+    std::unique_ptr<Gdiplus::Bitmap> pBitmap;
+    std::unique_ptr<Gdiplus::Bitmap> pLarge;  // the same drawn at twice the size, if the skin has it
+    IDUIPicture();
     ~IDUIPicture();
 };
 
@@ -34,7 +36,7 @@ struct CSkinFont {
     std::wstring strName;
     int nPixels = 13;
     bool bBold = false;
-    HFONT hFont = nullptr;  // made once the face is chosen
+    CFontHandle hFont;  // made once the face is chosen
 };
 
 // Index into the three-state colour sets of a look.
@@ -96,8 +98,8 @@ struct CSkinModel {
 bool LoadSkinFiles(const std::wstring& strLayoutPath, const std::wstring& strSkinPath, CSkinModel& model,
                    std::wstring& strError);
 
-// Decodes one picture file; implemented with the drawing code.
-Gdiplus::Bitmap* LoadPictureFile(const std::wstring& strPath, std::wstring& strError);
+// Decodes one picture file (SkinPicture.cpp); null with the reason on failure.
+std::unique_ptr<Gdiplus::Bitmap> LoadPictureFile(const std::wstring& strPath, std::wstring& strError);
 
 // "#RRGGBB", "#AARRGGBB" or "none"; false for anything else.
 bool ParseArgb(const std::wstring& strValue, DUI_ARGB& argb);

@@ -1,8 +1,10 @@
+// Model layer: the loaded skin's fonts and pictures, where the skin files
+// are found, and the last error.
 #include "VEXUI32/SkinRes.h"
 
-#include "VEXUI32/DirectUI.h"
-
 namespace {
+
+std::wstring g_strLastError;
 
 int CALLBACK OnFontFamily(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM lParam)
 {
@@ -16,39 +18,56 @@ bool IsFaceInstalled(HDC hdc, const std::wstring& strFace)
     lf.lfCharSet = DEFAULT_CHARSET;
     wcsncpy_s(lf.lfFaceName, strFace.c_str(), _TRUNCATE);
     bool bFound = false;
+    // The result is the callback's last answer; bFound already says it.
     ::EnumFontFamiliesExW(hdc, &lf, &OnFontFamily, reinterpret_cast<LPARAM>(&bFound), 0);
     return bFound;
 }
 
 }  // namespace
 
+void SetSkinError(const std::wstring& strText)
+{
+    try {
+        g_strLastError = strText;
+        ::OutputDebugStringW((L"VEXUI32: " + strText + L"\n").c_str());
+    } catch (...) {
+        // Out of memory while reporting; the caller still fails properly.
+    }
+}
+
+void ClearSkinError()
+{
+    g_strLastError.clear();
+}
+
+const std::wstring& SkinLastError()
+{
+    return g_strLastError;
+}
+
+std::wstring ResolveSkinPath(const std::wstring& strExeDir, const std::wstring& strPath)
+{
+    bool bAbsolute = (strPath.size() >= 2 && strPath[1] == L':') ||
+                     (!strPath.empty() && (strPath[0] == L'\\' || strPath[0] == L'/'));
+    return bAbsolute ? strPath : strExeDir + strPath;
+}
+
 std::wstring ChooseFontFace(const std::vector<std::wstring>& vecFaces)
 {
     if (vecFaces.empty())
         return std::wstring();
-    HDC hdc = ::GetDC(nullptr);
+    CWindowDC screen(nullptr);
     std::wstring strFace = vecFaces.front();
     for (const std::wstring& strCandidate : vecFaces) {
-        if (hdc && IsFaceInstalled(hdc, strCandidate)) {
+        if (screen && IsFaceInstalled(screen.Get(), strCandidate)) {
             strFace = strCandidate;
             break;
         }
     }
-    if (hdc)
-        ::ReleaseDC(nullptr, hdc);
     return strFace;
 }
 
-CSkinRes::~CSkinRes()
-{
-    for (auto& pWindow : m_vecWindows)
-        pWindow->Detach();
-    m_vecWindows.clear();
-    for (auto& entry : m_model.mapFonts) {
-        if (entry.second->hFont)
-            ::DeleteObject(entry.second->hFont);
-    }
-}
+CSkinRes::~CSkinRes() = default;
 
 bool CSkinRes::Load(const std::wstring& strLayoutPath, const std::wstring& strSkinPath, std::wstring& strError)
 {
@@ -65,47 +84,13 @@ bool CSkinRes::Load(const std::wstring& strLayoutPath, const std::wstring& strSk
         lf.lfCharSet = GB2312_CHARSET;
         lf.lfQuality = CLEARTYPE_QUALITY;
         wcsncpy_s(lf.lfFaceName, m_strFace.c_str(), _TRUNCATE);
-        font.hFont = ::CreateFontIndirectW(&lf);
+        font.hFont.Reset(::CreateFontIndirectW(&lf));
         if (!font.hFont) {
             strError = strSkinPath + L": cannot create font '" + font.strName + L"' with face " + m_strFace;
             return false;
         }
     }
     return true;
-}
-
-HRESULT CSkinRes::CreateDirectUI(BSTR bstrLayout, HWND hWnd, IDirectUI** ppDirectUI)
-{
-    try {
-        if (!ppDirectUI)
-            return E_POINTER;
-        *ppDirectUI = nullptr;
-        std::wstring strName = bstrLayout ? bstrLayout : L"";
-        const CLayout* pLayout = m_model.FindLayout(strName);
-        if (!pLayout) {
-            SetSkinError(L"CreateDirectUI: no layout named '" + strName + L"'");
-            return E_INVALIDARG;
-        }
-        if (!::IsWindow(hWnd)) {
-            SetSkinError(L"CreateDirectUI: '" + strName + L"' was given no window");
-            return E_INVALIDARG;
-        }
-        if (FindWindowUI(hWnd)) {
-            SetSkinError(L"CreateDirectUI: the window already has a layout attached");
-            return E_FAIL;
-        }
-        auto pWindow = std::make_unique<CDirectUI>(this, *pLayout);
-        std::wstring strError;
-        if (!pWindow->Attach(hWnd, strError)) {
-            SetSkinError(L"CreateDirectUI: " + strError);
-            return E_FAIL;
-        }
-        m_vecWindows.push_back(std::move(pWindow));
-        *ppDirectUI = m_vecWindows.back().get();
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
 }
 
 HRESULT CSkinRes::GetResource(LONG lKind, BSTR bstrName, LONG, VARIANT_BOOL, IDUIPicture** ppPicture)
@@ -128,19 +113,6 @@ HRESULT CSkinRes::GetResource(LONG lKind, BSTR bstrName, LONG, VARIANT_BOOL, IDU
     }
 }
 
-LONG CSkinRes::RegisterControl(CDUIControl* pCtrl)
-{
-    LONG hCtrl = m_lNextHandle++;
-    m_mapControls[hCtrl] = pCtrl;
-    return hCtrl;
-}
-
-CDUIControl* CSkinRes::FindControl(LONG hCtrl) const
-{
-    auto it = m_mapControls.find(hCtrl);
-    return it == m_mapControls.end() ? nullptr : it->second;
-}
-
 bool CSkinRes::IsPicture(const IDUIPicture* pPicture) const
 {
     for (const auto& entry : m_model.mapPictures) {
@@ -148,15 +120,4 @@ bool CSkinRes::IsPicture(const IDUIPicture* pPicture) const
             return true;
     }
     return false;
-}
-
-CDirectUI* CSkinRes::FindWindowUI(HWND hWnd) const
-{
-    if (!hWnd)
-        return nullptr;
-    for (const auto& pWindow : m_vecWindows) {
-        if (pWindow->Window() == hWnd)
-            return pWindow.get();
-    }
-    return nullptr;
 }

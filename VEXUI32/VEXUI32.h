@@ -1,4 +1,4 @@
-// Additions of our skin library beyond the fixed interface of ui/DUIDefs.h.
+// Exports layer: additions of our skin library beyond the fixed interface of ui/DUIDefs.h.
 #pragma once
 
 #include "ui/DUIDefs.h"

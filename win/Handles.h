@@ -108,6 +108,15 @@ using CBrushHandle = CGdiObject<HBRUSH>;
 using CPenHandle = CGdiObject<HPEN>;
 using CRegionHandle = CGdiObject<HRGN>;
 
+// An icon made by LoadImage or CreateIcon (not a shared one).
+struct IconTraits {
+    using Type = HICON;
+    static HICON Invalid() { return nullptr; }
+    static bool Valid(HICON h) { return h != nullptr; }
+    static void Close(HICON h) { ::DestroyIcon(h); }
+};
+using CIconHandle = CUniqueHandle<IconTraits>;
+
 // A DC made by CreateCompatibleDC or CreateDC.
 struct MemoryDCTraits {
     using Type = HDC;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/skin/SkinTestKit.h"
+#include "win/Handles.h"
 
 namespace {
 
@@ -72,11 +73,10 @@ TEST(SkinLibrary, PicturesAreFoundByNameAndKind)
     EXPECT_EQ(LoadSkinImage(pRes, L"MessageBoxCal.tip_none", 0, true), nullptr);
     EXPECT_NE(SkinLastError().find(L"tip_none"), std::wstring::npos);
 
-    BSTR bstrName = ::SysAllocString(L"MessageBoxCal.tip_warn");
+    CBstr bstrName(::SysAllocString(L"MessageBoxCal.tip_warn"));
     IDUIPicture* pPicture = reinterpret_cast<IDUIPicture*>(1);
-    pRes->GetResource(102, bstrName, 0, VARIANT_TRUE, &pPicture);
+    pRes->GetResource(102, bstrName.Get(), 0, VARIANT_TRUE, &pPicture);
     EXPECT_EQ(pPicture, nullptr) << "only kind 101 names pictures";
-    ::SysFreeString(bstrName);
 
     EXPECT_EQ(LoadSkinImage(nullptr, L"MessageBoxCal.tip_warn", 0, true), nullptr);
     EXPECT_EQ(LoadSkinImage(pRes, nullptr, 0, true), nullptr);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/skin/SkinTestKit.h"
+#include "win/Handles.h"
 
 namespace {
 
@@ -171,11 +172,10 @@ TEST_F(SkinPaint, TheBarEndsWhereItsPositionSaysWhateverItWasBefore)
         SetCtrlPos(pBar, lPos);
         ::UpdateWindow(m_pWnd->hWnd);
         std::vector<std::vector<COLORREF>> rows(cy, std::vector<COLORREF>(cx));
-        HDC hdc = ::GetDC(m_pWnd->hWnd);
+        CWindowDC dc(m_pWnd->hWnd);
         for (int y = 0; y < cy; ++y)
             for (int x = 0; x < cx; ++x)
-                rows[y][x] = ::GetPixel(hdc, rc.left + x, rc.top + y);
-        ::ReleaseDC(m_pWnd->hWnd, hdc);
+                rows[y][x] = ::GetPixel(dc.Get(), rc.left + x, rc.top + y);
         return rows;
     };
     const auto full = bar(100);

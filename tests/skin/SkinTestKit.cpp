@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include "win/Handles.h"
+
 namespace {
 
 const wchar_t kWindowProp[] = L"SkinTest.Window";
@@ -158,8 +160,8 @@ std::vector<DWORD> ScreenPixels(HWND hWnd, int* pcx, int* pcy)
         *pcx = cx;
     if (pcy)
         *pcy = cy;
-    HDC hdcScreen = ::GetDC(nullptr);
-    HDC hdcMem = ::CreateCompatibleDC(hdcScreen);
+    CWindowDC screen(nullptr);
+    CMemoryDC mem(::CreateCompatibleDC(screen.Get()));
     BITMAPINFO bmi = {};
     bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
     bmi.bmiHeader.biWidth = cx;
@@ -168,18 +170,14 @@ std::vector<DWORD> ScreenPixels(HWND hWnd, int* pcx, int* pcy)
     bmi.bmiHeader.biBitCount = 32;
     bmi.bmiHeader.biCompression = BI_RGB;
     void* pBits = nullptr;
-    HBITMAP hBitmap = ::CreateDIBSection(hdcScreen, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
-    HGDIOBJ hOld = ::SelectObject(hdcMem, hBitmap);
-    ::BitBlt(hdcMem, 0, 0, cx, cy, hdcScreen, rc.left, rc.top, SRCCOPY);
+    CBitmapHandle bitmap(::CreateDIBSection(screen.Get(), &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0));
+    CSelectObject selected(mem.Get(), bitmap.Get());
+    ::BitBlt(mem.Get(), 0, 0, cx, cy, screen.Get(), rc.left, rc.top, SRCCOPY);
     ::GdiFlush();
     const DWORD* pPixels = static_cast<const DWORD*>(pBits);
     std::vector<DWORD> vec(pPixels, pPixels + cx * cy);
     for (DWORD& dw : vec)
         dw &= 0x00FFFFFF;
-    ::SelectObject(hdcMem, hOld);
-    ::DeleteObject(hBitmap);
-    ::DeleteDC(hdcMem);
-    ::ReleaseDC(nullptr, hdcScreen);
     return vec;
 }
 
@@ -281,27 +279,26 @@ void CopySkinFolder(const std::wstring& strTo)
 std::string ReadFileBytes(const std::wstring& strPath)
 {
     std::string strBytes;
-    HANDLE hFile = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    CKernelHandle file(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
+    if (!file)
         return strBytes;
-    DWORD dwSize = ::GetFileSize(hFile, nullptr);
+    DWORD dwSize = ::GetFileSize(file.Get(), nullptr);
     strBytes.resize(dwSize);
     DWORD dwRead = 0;
     if (dwSize)
-        ::ReadFile(hFile, &strBytes[0], dwSize, &dwRead, nullptr);
+        ::ReadFile(file.Get(), &strBytes[0], dwSize, &dwRead, nullptr);
     strBytes.resize(dwRead);
-    ::CloseHandle(hFile);
     return strBytes;
 }
 
 void WriteFileBytes(const std::wstring& strPath, const std::string& strBytes)
 {
-    HANDLE hFile = ::CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    CKernelHandle file(::CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
         return;
     DWORD dwWritten = 0;
-    ::WriteFile(hFile, strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten, nullptr);
-    ::CloseHandle(hFile);
+    ::WriteFile(file.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten, nullptr);
 }
 
 std::string Narrow(const std::wstring& str)
