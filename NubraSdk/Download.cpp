@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "NubraSdk/BackgroundWriter.h"
-#include "NubraSdk/Handles.h"
+#include "NubraSdk/LibraryThreads.h"
+#include "win/Handles.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/RecordPool.h"
 #include "NubraSdk/TransferBounds.h"
@@ -401,7 +402,7 @@ DOWNLOAD_PROGRESS CTransfer::Run()
     // is closed, which held the finished transfer up for as long as the
     // disk needed for the whole file.
     const DWORD dwFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-    CHandle hFile;
+    CKernelHandle hFile;
     if (!m_ullOffset) {
         ::DeleteFileW(strPart.c_str());
         hFile.Reset(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, dwFileFlags,

@@ -7,7 +7,7 @@
 
 #include "NetTestUtil.h"
 #include "NubraSdk/BackgroundWriter.h"
-#include "NubraSdk/NetTrack.h"
+#include "NubraSdk/HostPort.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/Proxy.h"
 #include "NubraSdk/TransferBounds.h"
@@ -34,6 +34,11 @@ TEST(TextRules, ProxySettingsSplitIntoHostAndPort)
         {L"proxy.corp:70000", nullptr, nullptr},
         {L"", nullptr, nullptr},
         {L" ; ", nullptr, nullptr},
+        // The same host:port rule as the watched server's.
+        {L"fe80::1", L"[fe80::1]", L"80"},
+        {L"proxy.corp:", nullptr, nullptr},
+        {L"[::1]8080", nullptr, nullptr},
+        {L"my proxy:8080", nullptr, nullptr},
     };
     for (const Case& c : cases) {
         std::wstring host, port;
@@ -46,23 +51,31 @@ TEST(TextRules, ProxySettingsSplitIntoHostAndPort)
     }
 }
 
-TEST(TextRules, TrackServerNamesHostAndOptionalPort)
+TEST(TextRules, HostAndOptionalPortSplitAlike)
 {
     std::wstring host;
     USHORT port = 1;
-    ASSERT_TRUE(nubra::SplitTrackServer(L"upgrade.talvex.com", host, port));
+    ASSERT_TRUE(nubra::SplitHostPort(L"upgrade.talvex.com", host, port));
     EXPECT_EQ(host, L"upgrade.talvex.com");
     EXPECT_EQ(port, 0);
-    ASSERT_TRUE(nubra::SplitTrackServer(L"127.0.0.1:8080", host, port));
+    ASSERT_TRUE(nubra::SplitHostPort(L"127.0.0.1:8080", host, port));
     EXPECT_EQ(host, L"127.0.0.1");
     EXPECT_EQ(port, 8080);
-    ASSERT_TRUE(nubra::SplitTrackServer(L"[::1]:81", host, port));
+    ASSERT_TRUE(nubra::SplitHostPort(L"[::1]:81", host, port));
     EXPECT_EQ(host, L"::1");
     EXPECT_EQ(port, 81);
-    ASSERT_TRUE(nubra::SplitTrackServer(L"fe80::1", host, port));
+    ASSERT_TRUE(nubra::SplitHostPort(L"fe80::1", host, port));
     EXPECT_EQ(port, 0);
     for (const wchar_t* bad : {L"", L"host:", L"host:0", L"host:65536", L"host:8o", L":80", L"[::1", L"a b"})
-        EXPECT_FALSE(nubra::SplitTrackServer(bad, host, port)) << testing::PrintToString(std::wstring(bad));
+        EXPECT_FALSE(nubra::SplitHostPort(bad, host, port)) << testing::PrintToString(std::wstring(bad));
+    for (const wchar_t* bad : {L"[::1]:", L"[::1]x", L"[::1]:0", L"a/b:80"})
+        EXPECT_FALSE(nubra::SplitHostPort(bad, host, port)) << testing::PrintToString(std::wstring(bad));
+    EXPECT_EQ(nubra::ParsePort(L"65535"), 65535);
+    for (const wchar_t* bad : {L"", L"0", L"65536", L"123456", L"80x", L" 80", L"-1"})
+        EXPECT_EQ(nubra::ParsePort(bad), 0) << testing::PrintToString(std::wstring(bad));
+    EXPECT_EQ(nubra::BareHost(L"[::1]"), L"::1");
+    EXPECT_EQ(nubra::BareHost(L"proxy.corp"), L"proxy.corp");
+    EXPECT_EQ(nubra::BareHost(L"[]"), L"[]");
 }
 
 TEST(TextRules, ContentRangeAnswers)

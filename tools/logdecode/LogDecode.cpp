@@ -1,7 +1,7 @@
 #include "tools/logdecode/LogDecode.h"
 
 #include "log/Log.h"
-#include "afx/KernelHandle.h"
+#include "win/Handles.h"
 
 #include <shlobj.h>
 

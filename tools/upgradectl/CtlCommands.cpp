@@ -1,6 +1,6 @@
 #include "tools/upgradectl/CtlCommands.h"
 
-#include "afx/KernelHandle.h"
+#include "win/Handles.h"
 
 #include "tools/logdecode/LogDecode.h"
 #include "tools/upgradectl/CtlConsole.h"
@@ -166,8 +166,8 @@ int RunClient(const CtlRequest& req) {
     // Only a pipe has an end a script can close; a console or the null
     // device would end the client at once or never.
     if (GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE) {
-        HANDLE hThread = CreateThread(nullptr, 0, WatchStdin, nullptr, 0, nullptr);
-        if (hThread) CloseHandle(hThread);
+        // Nobody waits for the watcher: it ends with the process.
+        CKernelHandle watcher(CreateThread(nullptr, 0, WatchStdin, nullptr, 0, nullptr));
     }
     CtlPrintf(L"client: holding \"%s\"%s, pid %lu\n", kClientRunningMutex,
               dwCreateError == ERROR_ALREADY_EXISTS ? L" (it already existed)" : L"", GetCurrentProcessId());
@@ -199,7 +199,7 @@ int RunState(const CtlRequest& req) {
         GetPrivateProfileStringW(L"UPGRADE", pszKey, L"", szValue, 260, strPath.c_str());
         strOut += std::wstring(pszKey) + L"=" + szValue + L"\n";
     }
-    CtlWrite(STD_OUTPUT_HANDLE, strOut);
+    ToolWriteText(STD_OUTPUT_HANDLE, strOut);
     return CTL_EXIT_OK;
 }
 
@@ -215,7 +215,7 @@ int RunLog(const CtlRequest& req) {
         CtlError(L"%s", strError.c_str());
         return CTL_EXIT_FAILURE;
     }
-    CtlWrite(STD_OUTPUT_HANDLE, LogFileText(strBytes, CP_ACP));
+    ToolWriteText(STD_OUTPUT_HANDLE, LogFileText(strBytes, CP_ACP));
     return CTL_EXIT_OK;
 }
 
