@@ -19,7 +19,7 @@ const int kPollMs = 50;
 HWND FindUpgradeWindow(DWORD dwWaitMs) {
     const ULONGLONG ullDeadline = GetTickCount64() + dwWaitMs;
     for (;;) {
-        HWND hWnd = FindWindowW(kUpgradeWindowClass, nullptr);
+        HWND hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
         if (hWnd || GetTickCount64() >= ullDeadline) return hWnd;
         Sleep(kPollMs);
     }
@@ -28,7 +28,7 @@ HWND FindUpgradeWindow(DWORD dwWaitMs) {
 HWND RequireUpgradeWindow(DWORD dwWaitMs) {
     HWND hWnd = FindUpgradeWindow(dwWaitMs);
     if (!hWnd) {
-        CtlError(L"the upgrade companion's window (class \"%s\") was not found%s", kUpgradeWindowClass,
+        CtlError(L"the upgrade companion's window (class \"%s\") was not found%s", UPGRADE_WINDOW_CLASS,
                  dwWaitMs ? L" in time" : L"; is DazuvuVevUpgrade.exe running?");
     }
     return hWnd;
@@ -156,10 +156,10 @@ int RunClient(const CtlRequest& req) {
     }
     g_hClientStop = stop.Get();
 
-    CKernelHandle mutex(CreateMutexW(nullptr, TRUE /* initial owner */, kClientRunningMutex));
+    CKernelHandle mutex(CreateMutexW(nullptr, TRUE /* initial owner */, UPGRADE_CLIENT_RUNNING_FLAG));
     const DWORD dwCreateError = GetLastError();
     if (!mutex.Get()) {
-        CtlError(L"cannot create the mutex \"%s\" (error %lu)", kClientRunningMutex, dwCreateError);
+        CtlError(L"cannot create the mutex \"%s\" (error %lu)", UPGRADE_CLIENT_RUNNING_FLAG, dwCreateError);
         return CTL_EXIT_FAILURE;
     }
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
@@ -169,7 +169,7 @@ int RunClient(const CtlRequest& req) {
         // Nobody waits for the watcher: it ends with the process.
         CKernelHandle watcher(CreateThread(nullptr, 0, WatchStdin, nullptr, 0, nullptr));
     }
-    CtlPrintf(L"client: holding \"%s\"%s, pid %lu\n", kClientRunningMutex,
+    CtlPrintf(L"client: holding \"%s\"%s, pid %lu\n", UPGRADE_CLIENT_RUNNING_FLAG,
               dwCreateError == ERROR_ALREADY_EXISTS ? L" (it already existed)" : L"", GetCurrentProcessId());
 
     const DWORD dwWait = WaitForSingleObject(stop.Get(), req.bHaveExitAfter ? req.dwExitAfterMs : INFINITE);
@@ -222,7 +222,7 @@ int RunLog(const CtlRequest& req) {
 int RunWaitWindow(const CtlRequest& req, bool bGone) {
     const ULONGLONG ullDeadline = GetTickCount64() + req.dwTimeoutMs;
     for (;;) {
-        HWND hWnd = FindWindowW(kUpgradeWindowClass, nullptr);
+        HWND hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
         if (bGone ? hWnd == nullptr : hWnd != nullptr) {
             if (bGone) {
                 CtlPrintf(L"window gone\n");
