@@ -28,7 +28,10 @@ constexpr DWORD kMinChunk = 1024;
 constexpr DWORD kFirstChunk = 1024;
 // About four progress records a second at most.
 constexpr ULONGLONG kReportPeriodMs = 250;
+// Long enough for a slow proxy, short enough that a dead server fails the
+// transfer while the user still watches.
 constexpr DWORD kConnectTimeoutMs = 15000;
+// A stall this long ends the transfer; its bytes stay for a resume.
 constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
 // How long a finished worker waits for the window to handle its last
 // records before it gives up and leaves the few hundred bytes behind.
@@ -159,6 +162,8 @@ CInetHandle CTransfer::Connect(HINTERNET hSession, const CHttpAddress& address)
     }
     SetTimeouts(hConnect.Get());
     if (!m_req.proxy.strServer.empty() && !m_req.proxy.strUser.empty()) {
+        // Not checked: credentials that do not take effect show up as the
+        // proxy's 407, which the request reports.
         ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
                              const_cast<wchar_t*>(m_req.proxy.strUser.c_str()),
                              static_cast<DWORD>(m_req.proxy.strUser.size()));
@@ -452,6 +457,7 @@ DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)
         // Records the window may still read must stay where they are.
         if (!pool->WaitAllReleased(kReleaseWaitMs)) pool.release();
     } catch (...) {
+        // Without its records the window cannot be told anything more.
     }
     return 0;
 }
@@ -462,6 +468,7 @@ DWORD WINAPI DownloadThread(void* pParam)
     try {
         dwCode = RunDownload(std::unique_ptr<CDownloadRequest>(static_cast<CDownloadRequest*>(pParam)));
     } catch (...) {
+        // Nothing leaves a thread of the library.
     }
     ExitLibraryThread(dwCode);
 }

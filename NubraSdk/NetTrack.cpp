@@ -19,9 +19,14 @@ const wchar_t kDefaultTrackHost[] = L"upgrade.talvex.com";
 
 namespace {
 
+// A loss is reported within a few seconds, while the probes cost next to
+// nothing: one connection attempt every three seconds.
 constexpr DWORD kProbePeriodMs = 3000;
+// A host that has not answered within this time counts as not reached.
 constexpr DWORD kConnectTimeoutMs = 2000;
+// The program's exit waits no longer than this for the watch.
 constexpr DWORD kStopWaitMs = 2000;
+// A name with many addresses must not stretch one probe beyond its time-out.
 constexpr int kMaxAddressesTried = 4;
 
 enum : int { kUnknown = -1, kLost = 0, kReachable = 1 };
@@ -162,7 +167,8 @@ void RunTracker(const std::shared_ptr<CTrackRun>& run)
             bAddrWatch = ::NotifyAddrChange(&hNotify, &ov) == ERROR_IO_PENDING;
         }
     }
-    // The overlapped lives on this stack: let a cancelled request finish.
+    // The overlapped lives on this stack: let a cancelled request finish,
+    // but never hold the shut-down up for a system that does not say so.
     if (bAddrWatch && ::CancelIPChangeNotify(&ov)) ::WaitForSingleObject(ov.hEvent, 200);
     ::WSACleanup();
 }
@@ -173,6 +179,7 @@ DWORD WINAPI TrackThread(void* pParam)
         std::unique_ptr<std::shared_ptr<CTrackRun>> run(static_cast<std::shared_ptr<CTrackRun>*>(pParam));
         RunTracker(*run);
     } catch (...) {
+        // Nothing leaves a thread of the library; the state stays as it was.
     }
     ExitLibraryThread(1);
 }

@@ -12,6 +12,7 @@
 #include "NubraSdk/Proxy.h"
 #include "NubraSdk/TransferBounds.h"
 #include "netlib/NubraSdk.h"
+#include "win/Handles.h"
 
 using namespace nettest;
 
@@ -218,10 +219,12 @@ TEST(TextRules, DigestIsLowerCaseHexOrNothing)
 
 TEST(TextRules, UserProxyComesFromTheUsersSettings)
 {
-    HKEY hKey = nullptr;
+    HKEY hCreated = nullptr;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-                                0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr),
+                                0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hCreated, nullptr),
               ERROR_SUCCESS);
+    const CRegKey key(hCreated);
+    const HKEY hKey = key.Get();
     // Keep the test bed's own values and put them back afterwards.
     DWORD dwOldEnable = 0, cb = sizeof(dwOldEnable);
     const bool bHadEnable = ::RegQueryValueExW(hKey, L"ProxyEnable", nullptr, nullptr,
@@ -257,7 +260,6 @@ TEST(TextRules, UserProxyComesFromTheUsersSettings)
                          static_cast<DWORD>((wcslen(szOldServer) + 1) * sizeof(wchar_t)));
     else
         ::RegDeleteValueW(hKey, L"ProxyServer");
-    ::RegCloseKey(hKey);
 }
 
 TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
@@ -265,11 +267,11 @@ TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
     // Blocks handed over from two alternating buffers land in order, each
     // buffer reused only after the writer let go of it.
     const std::wstring path = WorkPath(L"writer.bin");
-    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    CKernelHandle hFile(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(hFile);
     std::string expected;
     {
-        nubra::CBackgroundWriter writer(hFile);
+        nubra::CBackgroundWriter writer(hFile.Get());
         ASSERT_TRUE(writer.Start());
         std::string buffers[2];
         for (int i = 0; i < 6; ++i) {
@@ -281,14 +283,14 @@ TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
         }
         EXPECT_TRUE(writer.Finish());
     }
-    ::CloseHandle(hFile);
+    hFile.Reset();
     EXPECT_TRUE(ReadAll(path) == expected) << "blocks were lost or reordered";
 
     // A handle that cannot write: the failure surfaces at the next hand-over.
-    hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    hFile.Reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hFile);
     {
-        nubra::CBackgroundWriter writer(hFile);
+        nubra::CBackgroundWriter writer(hFile.Get());
         ASSERT_TRUE(writer.Start());
         const std::string block(4096, 'x');
         writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size()));
@@ -297,7 +299,7 @@ TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
         EXPECT_FALSE(writer.Finish());
         EXPECT_NE(writer.Error(), 0u);
     }
-    ::CloseHandle(hFile);
+    hFile.Reset();
     EXPECT_TRUE(ReadAll(path) == expected) << "a failed writer changed the file";
     ::DeleteFileW(path.c_str());
 }

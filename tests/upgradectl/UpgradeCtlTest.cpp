@@ -5,6 +5,7 @@
 #include "tools/upgradectl/FileDigest.h"
 #include "tools/upgradectl/LogText.h"
 #include "tools/upgradectl/UpgradeOrder.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -293,11 +294,12 @@ TEST(FileDigest, SizeAndLowerCaseMd5OfALocalFile) {
     // More than one read block, so the digest spans several updates.
     std::string strData(200000, '\0');
     for (size_t i = 0; i < strData.size(); ++i) strData[i] = static_cast<char>(i * 7 + 3);
-    HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    CKernelHandle hFile(
+        CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(hFile);
     DWORD cbWritten = 0;
-    ASSERT_TRUE(WriteFile(hFile, strData.data(), static_cast<DWORD>(strData.size()), &cbWritten, nullptr));
-    CloseHandle(hFile);
+    ASSERT_TRUE(WriteFile(hFile.Get(), strData.data(), static_cast<DWORD>(strData.size()), &cbWritten, nullptr));
+    hFile.Reset();
 
     std::wstring strSize, strMD5, strError;
     ASSERT_TRUE(DigestSetupFile(strPath, strSize, strMD5, strError)) << strError;

@@ -13,6 +13,8 @@
 
 namespace {
 
+// Other processes get no notice when a window appears or goes, so the tool
+// looks again at this interval: short next to the companion's start-up.
 const int kPollMs = 50;
 
 // Polls for the companion's window until it appears or dwWaitMs have passed.
@@ -69,6 +71,7 @@ DWORD WINAPI WatchStdin(LPVOID) {
     char buffer[256];
     DWORD cbRead = 0;
     while (ReadFile(hIn, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead != 0) {
+        // What the script writes means nothing; only the pipe's end does.
     }
     SetEvent(g_hClientStop);
     return 0;
