@@ -5,8 +5,6 @@
 
 #include <vector>
 
-#include "win/Handles.h"
-
 namespace nubra {
 
 namespace {
@@ -22,29 +20,24 @@ bool Succeeded(NTSTATUS status)
 
 CMd5::CMd5()
 {
-    if (!Succeeded(::BCryptOpenAlgorithmProvider(&m_hAlg, BCRYPT_MD5_ALGORITHM, nullptr, 0))) {
-        m_hAlg = nullptr;
-        return;
-    }
-    if (!Succeeded(::BCryptCreateHash(m_hAlg, &m_hHash, nullptr, 0, nullptr, 0, 0))) m_hHash = nullptr;
-}
-
-CMd5::~CMd5()
-{
-    if (m_hHash) ::BCryptDestroyHash(m_hHash);
-    if (m_hAlg) ::BCryptCloseAlgorithmProvider(m_hAlg, 0);
+    BCRYPT_ALG_HANDLE hAlg = nullptr;
+    if (!Succeeded(::BCryptOpenAlgorithmProvider(&hAlg, BCRYPT_MD5_ALGORITHM, nullptr, 0))) return;
+    m_hAlg.Reset(hAlg);
+    BCRYPT_HASH_HANDLE hHash = nullptr;
+    if (Succeeded(::BCryptCreateHash(m_hAlg.Get(), &hHash, nullptr, 0, nullptr, 0, 0))) m_hHash.Reset(hHash);
 }
 
 bool CMd5::Add(const void* pData, DWORD cbData)
 {
-    return m_hHash && Succeeded(::BCryptHashData(m_hHash, static_cast<PUCHAR>(const_cast<void*>(pData)), cbData, 0));
+    return m_hHash &&
+           Succeeded(::BCryptHashData(m_hHash.Get(), static_cast<PUCHAR>(const_cast<void*>(pData)), cbData, 0));
 }
 
 bool CMd5::Finish(wchar_t (&szHex)[33])
 {
     szHex[0] = L'\0';
     BYTE abDigest[16] = {};
-    if (!m_hHash || !Succeeded(::BCryptFinishHash(m_hHash, abDigest, sizeof(abDigest), 0))) return false;
+    if (!m_hHash || !Succeeded(::BCryptFinishHash(m_hHash.Get(), abDigest, sizeof(abDigest), 0))) return false;
     static const wchar_t kDigits[] = L"0123456789abcdef";
     for (int i = 0; i < 16; ++i) {
         szHex[2 * i] = kDigits[abDigest[i] >> 4];

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <string>
+
+#include "win/Handles.h"
 
 namespace nubra {
 
@@ -12,20 +13,17 @@ namespace nubra {
 class CMd5 {
 public:
     CMd5();
-    ~CMd5();
-    CMd5(const CMd5&) = delete;
-    CMd5& operator=(const CMd5&) = delete;
 
     // False when the system's MD5 provider is not available.
-    bool IsValid() const { return m_hHash != nullptr; }
+    bool IsValid() const { return m_hHash.IsValid(); }
     bool Add(const void* pData, DWORD cbData);
     // The digest as 32 lower-case hexadecimal digits; false (and szHex
     // empty) when the computation failed. Ends the computation.
     bool Finish(wchar_t (&szHex)[33]);
 
 private:
-    BCRYPT_ALG_HANDLE m_hAlg = nullptr;
-    BCRYPT_HASH_HANDLE m_hHash = nullptr;
+    CBCryptAlgorithm m_hAlg;
+    CBCryptHash m_hHash;  // after its provider, so that it goes first
 };
 
 // False (and szHex empty) when the file cannot be opened or read.
