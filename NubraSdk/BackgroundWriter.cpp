@@ -46,10 +46,12 @@ DWORD WINAPI CBackgroundWriter::ThreadProc(void* pParam)
         for (;;) {
             ::WaitForSingleObject(pThis->m_hWork.Get(), INFINITE);
             if (pThis->m_bStop) break;
+            // A failure is kept and reported at the next hand-over.
             pThis->WriteNow(pThis->m_pBlock, pThis->m_cbBlock);
             ::SetEvent(pThis->m_hIdle.Get());
         }
     } catch (...) {
+        // Nothing leaves a thread of the library.
     }
     return 0;
 }

@@ -12,7 +12,7 @@
 
 #include <windows.h>
 
-#include "NubraSdk/Handles.h"
+#include "win/Handles.h"
 
 namespace nubra {
 
@@ -38,9 +38,9 @@ private:
     bool WriteNow(const BYTE* p, DWORD cb);
 
     HANDLE m_hFile;
-    CHandle m_hThread;
-    CHandle m_hWork;  // auto-reset: a block (or the stop) is waiting
-    CHandle m_hIdle;  // manual-reset: no block is in flight
+    CKernelHandle m_hThread;
+    CKernelHandle m_hWork;  // auto-reset: a block (or the stop) is waiting
+    CKernelHandle m_hIdle;  // manual-reset: no block is in flight
     const BYTE* m_pBlock = nullptr;
     DWORD m_cbBlock = 0;
     volatile bool m_bStop = false;

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "NubraSdk/BackgroundWriter.h"
-#include "NubraSdk/Handles.h"
+#include "NubraSdk/HttpQuery.h"
+#include "NubraSdk/LibraryThreads.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/RecordPool.h"
 #include "NubraSdk/TransferBounds.h"
 #include "netlib/DownloadRecord.h"
+#include "win/Handles.h"
 
 namespace nubra {
 
@@ -26,7 +28,10 @@ constexpr DWORD kMinChunk = 1024;
 constexpr DWORD kFirstChunk = 1024;
 // About four progress records a second at most.
 constexpr ULONGLONG kReportPeriodMs = 250;
+// Long enough for a slow proxy, short enough that a dead server fails the
+// transfer while the user still watches.
 constexpr DWORD kConnectTimeoutMs = 15000;
+// A stall this long ends the transfer; its bytes stay for a resume.
 constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
 // How long a finished worker waits for the window to handle its last
 // records before it gives up and leaves the few hundred bytes behind.
@@ -43,7 +48,9 @@ DWORD ReceiveTimeoutMs()
 }
 
 // Set on every handle level: some WinINet builds take a request's time-outs
-// only from the request or connection handle, not from the session.
+// only from the request or connection handle, not from the session. A level
+// that refuses an option keeps the one it inherited, so results are not
+// checked.
 void SetTimeouts(HINTERNET h)
 {
     DWORD dwTimeout = kConnectTimeoutMs;
@@ -58,65 +65,6 @@ void SetTimeouts(HINTERNET h)
 uint32_t Clamp32(ULONGLONG v)
 {
     return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
-}
-
-std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
-{
-    // Room for a long signed redirect address.
-    wchar_t sz[4096] = {};
-    DWORD cb = sizeof(sz) - sizeof(wchar_t);
-    if (!::HttpQueryInfoW(hRequest, dwInfo, sz, &cb, nullptr)) return std::wstring();
-    return sz;
-}
-
-DWORD QueryStatus(HINTERNET hRequest)
-{
-    DWORD dwStatus = 0, cb = sizeof(dwStatus);
-    if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &dwStatus, &cb, nullptr))
-        return 0;
-    return dwStatus;
-}
-
-// -1 when the server announced no length.
-LONGLONG QueryContentLength(HINTERNET hRequest)
-{
-    const std::wstring s = QueryHeader(hRequest, HTTP_QUERY_CONTENT_LENGTH);
-    if (s.empty() || s.size() > 19) return -1;
-    LONGLONG v = 0;
-    for (wchar_t c : s) {
-        if (c < L'0' || c > L'9') return -1;
-        v = v * 10 + (c - L'0');
-    }
-    return v;
-}
-
-// The parts of an http or https address that a request needs.
-struct CHttpAddress {
-    std::wstring strHost;
-    INTERNET_PORT nPort = 0;
-    std::wstring strPath;  // path and query
-    bool bSecure = false;
-};
-
-// ERROR_SUCCESS, or why the address cannot be fetched.
-DWORD CrackHttpAddress(const std::wstring& strUrl, CHttpAddress& address)
-{
-    URL_COMPONENTSW uc = {};
-    uc.dwStructSize = sizeof(uc);
-    uc.dwHostNameLength = 1;  // ask for pointers into the address
-    uc.dwUrlPathLength = 1;
-    uc.dwExtraInfoLength = 1;
-    if (!::InternetCrackUrlW(strUrl.c_str(), 0, 0, &uc) || !uc.lpszHostName || uc.dwHostNameLength == 0)
-        return ERROR_INTERNET_INVALID_URL;
-    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
-        return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
-    address.strHost.assign(uc.lpszHostName, uc.dwHostNameLength);
-    address.nPort = uc.nPort;
-    address.strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : std::wstring();
-    if (uc.lpszExtraInfo) address.strPath.append(uc.lpszExtraInfo, uc.dwExtraInfoLength);
-    if (address.strPath.empty()) address.strPath = L"/";
-    address.bSecure = uc.nScheme == INTERNET_SCHEME_HTTPS;
-    return ERROR_SUCCESS;
 }
 
 class CTransfer {
@@ -135,7 +83,10 @@ private:
     CInetHandle SendRequest(HINTERNET hConnect, const std::wstring& strPath, bool bSecure,
                             const std::wstring& strValidator);
     bool OpenResponse(HINTERNET hSession, CInetHandle& hConnect, CInetHandle& hRequest, std::wstring& strValidator);
+    bool Negotiate(CInetHandle& hSession, CInetHandle& hConnect, CInetHandle& hRequest);
+    bool OpenSink(HINTERNET hRequest, CKernelHandle& hFile);
     DOWNLOAD_PROGRESS Receive(HINTERNET hRequest, HANDLE hFile);
+    DOWNLOAD_PROGRESS CloseSink(const DOWNLOAD_PROGRESS& final);
     void Report(bool bForce);
     ULONGLONG TransferSize() const;
 
@@ -211,6 +162,8 @@ CInetHandle CTransfer::Connect(HINTERNET hSession, const CHttpAddress& address)
     }
     SetTimeouts(hConnect.Get());
     if (!m_req.proxy.strServer.empty() && !m_req.proxy.strUser.empty()) {
+        // Not checked: credentials that do not take effect show up as the
+        // proxy's 407, which the request reports.
         ::InternetSetOptionW(hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
                              const_cast<wchar_t*>(m_req.proxy.strUser.c_str()),
                              static_cast<DWORD>(m_req.proxy.strUser.size()));
@@ -369,31 +322,44 @@ DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
     return Record(DOWNLOAD_STATE_FINISHED);
 }
 
-DOWNLOAD_PROGRESS CTransfer::Run()
+// Request negotiation: the session, the request for what is still missing,
+// the proxy's challenge and the redirects, and the answer's size checked
+// against the order. False with m_dwError set.
+bool CTransfer::Negotiate(CInetHandle& hSession, CInetHandle& hConnect, CInetHandle& hRequest)
 {
     CHttpAddress address;
-    const DWORD dwAddressError = CrackHttpAddress(m_req.strUrl, address);
-    if (dwAddressError != ERROR_SUCCESS) return Fail(DOWNLOAD_STATE_NET_FAILED, dwAddressError);
+    m_dwError = CrackHttpAddress(m_req.strUrl, address);
+    if (m_dwError != ERROR_SUCCESS) return false;
 
     std::wstring strValidator;
     m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, m_req.llExpectedSize, strValidator);
 
     const bool bProxy = !m_req.proxy.strServer.empty();
-    CInetHandle hSession(::InternetOpenW(L"NubraSdk/1.0",
-                                         bProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
-                                         bProxy ? m_req.proxy.strServer.c_str() : nullptr, nullptr /* bypass */, 0));
-    if (!hSession) return Fail(DOWNLOAD_STATE_NET_FAILED, ::GetLastError());
+    hSession.Reset(::InternetOpenW(L"NubraSdk/1.0", bProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
+                                   bProxy ? m_req.proxy.strServer.c_str() : nullptr, nullptr /* bypass */, 0));
+    if (!hSession) {
+        m_dwError = ::GetLastError();
+        return false;
+    }
     SetTimeouts(hSession.Get());
 
-    CInetHandle hConnect, hRequest;
-    if (!OpenResponse(hSession.Get(), hConnect, hRequest, strValidator)) return Fail(DOWNLOAD_STATE_NET_FAILED, m_dwError);
+    if (!OpenResponse(hSession.Get(), hConnect, hRequest, strValidator)) return false;
     // Checked before the partial file is touched: an answer that contradicts
     // the order costs neither disk nor the bytes a resume could still use.
     if (!BodyBounds(m_req.llExpectedSize, m_ullOffset, QueryContentLength(hRequest.Get()), m_llRangeTotal,
-                    UnsizedCapBytes(), m_ullMaxBody, m_bExact))
-        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+                    UnsizedCapBytes(), m_ullMaxBody, m_bExact)) {
+        m_dwError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        return false;
+    }
     m_bBounded = true;
+    return true;
+}
 
+// The sink's start: the partial file positioned where the answer's bytes
+// belong, and the note of the validator they came with. False with
+// m_dwError set.
+bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile)
+{
     const std::wstring strPart = PartialPathOf(m_req.strTarget);
     const std::wstring strMeta = MetaPathOf(m_req.strTarget);
     // A new body goes to a new file rather than a truncated one: some file
@@ -401,8 +367,9 @@ DOWNLOAD_PROGRESS CTransfer::Run()
     // is closed, which held the finished transfer up for as long as the
     // disk needed for the whole file.
     const DWORD dwFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-    CHandle hFile;
     if (!m_ullOffset) {
+        // Fails harmlessly when there is no such file; the create below
+        // tells whether one is still in the way.
         ::DeleteFileW(strPart.c_str());
         hFile.Reset(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, dwFileFlags,
                                   nullptr));
@@ -411,26 +378,37 @@ DOWNLOAD_PROGRESS CTransfer::Run()
     if (!hFile)
         hFile.Reset(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   m_ullOffset ? OPEN_EXISTING : CREATE_ALWAYS, dwFileFlags, nullptr));
-    if (!hFile) return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
     LARGE_INTEGER li, liSize;
     li.QuadPart = static_cast<LONGLONG>(m_ullOffset);
-    if (!::GetFileSizeEx(hFile.Get(), &liSize) || !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN))
-        return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+    if (!hFile || !::GetFileSizeEx(hFile.Get(), &liSize) ||
+        !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN)) {
+        m_dwError = ::GetLastError();
+        return false;
+    }
     // Cut only when there is something to cut, for the same reason.
-    if (liSize.QuadPart != li.QuadPart && !::SetEndOfFile(hFile.Get()))
-        return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+    if (liSize.QuadPart != li.QuadPart && !::SetEndOfFile(hFile.Get())) {
+        m_dwError = ::GetLastError();
+        return false;
+    }
     // The note goes down before any byte of the new body, so a later run never
     // pairs these bytes with an older validator.
-    const std::wstring strNewValidator = ChooseValidator(QueryHeader(hRequest.Get(), HTTP_QUERY_ETAG),
-                                                         QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED));
+    const std::wstring strNewValidator =
+        ChooseValidator(QueryHeader(hRequest, HTTP_QUERY_ETAG), QueryHeader(hRequest, HTTP_QUERY_LAST_MODIFIED));
     if (strNewValidator.empty()) {
         ::DeleteFileW(strMeta.c_str());
     } else if (!WritePartMeta(strMeta, CPartMeta{m_req.strUrl, strNewValidator, m_req.llExpectedSize})) {
-        return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+        m_dwError = ::GetLastError();
+        return false;
     }
+    return true;
+}
 
-    const DOWNLOAD_PROGRESS final = Receive(hRequest.Get(), hFile.Get());
-    hFile.Reset();
+// The sink's end: a finished file takes the target's name; the bytes of a
+// failed one stay for a resume unless they cannot be the file's.
+DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
+{
+    const std::wstring strPart = PartialPathOf(m_req.strTarget);
+    const std::wstring strMeta = MetaPathOf(m_req.strTarget);
     if (final.iState != DOWNLOAD_STATE_FINISHED) {
         // Bytes beyond what the server may send are not the file's: nothing
         // of such an answer is worth resuming.
@@ -445,8 +423,23 @@ DOWNLOAD_PROGRESS CTransfer::Run()
     // already catches one that a crash left incomplete.
     if (!::MoveFileExW(strPart.c_str(), m_req.strTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
         return Fail(DOWNLOAD_STATE_FILE_FAILED, ::GetLastError());
+    // The note belongs to the partial file, which is gone now.
     ::DeleteFileW(strMeta.c_str());
     return final;
+}
+
+DOWNLOAD_PROGRESS CTransfer::Run()
+{
+    // Declared in this order so that the request closes before its
+    // connection and the connection before the session.
+    CInetHandle hSession, hConnect, hRequest;
+    if (!Negotiate(hSession, hConnect, hRequest)) return Fail(DOWNLOAD_STATE_NET_FAILED, m_dwError);
+    CKernelHandle hFile;
+    if (!OpenSink(hRequest.Get(), hFile)) return Fail(DOWNLOAD_STATE_FILE_FAILED, m_dwError);
+    const DOWNLOAD_PROGRESS final = Receive(hRequest.Get(), hFile.Get());
+    // Closed before the rename, which a handle still open would block.
+    hFile.Reset();
+    return CloseSink(final);
 }
 
 DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)
@@ -464,6 +457,7 @@ DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)
         // Records the window may still read must stay where they are.
         if (!pool->WaitAllReleased(kReleaseWaitMs)) pool.release();
     } catch (...) {
+        // Without its records the window cannot be told anything more.
     }
     return 0;
 }
@@ -474,6 +468,7 @@ DWORD WINAPI DownloadThread(void* pParam)
     try {
         dwCode = RunDownload(std::unique_ptr<CDownloadRequest>(static_cast<CDownloadRequest*>(pParam)));
     } catch (...) {
+        // Nothing leaves a thread of the library.
     }
     ExitLibraryThread(dwCode);
 }

@@ -9,7 +9,9 @@
 #include <memory>
 #include <mutex>
 
-#include "NubraSdk/Handles.h"
+#include "NubraSdk/HostPort.h"
+#include "NubraSdk/LibraryThreads.h"
+#include "win/Handles.h"
 
 namespace nubra {
 
@@ -17,9 +19,14 @@ const wchar_t kDefaultTrackHost[] = L"upgrade.talvex.com";
 
 namespace {
 
+// A loss is reported within a few seconds, while the probes cost next to
+// nothing: one connection attempt every three seconds.
 constexpr DWORD kProbePeriodMs = 3000;
+// A host that has not answered within this time counts as not reached.
 constexpr DWORD kConnectTimeoutMs = 2000;
+// The program's exit waits no longer than this for the watch.
 constexpr DWORD kStopWaitMs = 2000;
+// A name with many addresses must not stretch one probe beyond its time-out.
 constexpr int kMaxAddressesTried = 4;
 
 enum : int { kUnknown = -1, kLost = 0, kReachable = 1 };
@@ -27,7 +34,7 @@ enum : int { kUnknown = -1, kLost = 0, kReachable = 1 };
 // What the callers configured; read by the thread before every probe.
 struct CTrackConfig {
     std::mutex lock;
-    HANDLE hEvent = nullptr;  // our duplicate of the caller's event
+    CKernelHandle hEvent;  // our duplicate of the caller's event
     std::wstring strServer;
     std::wstring strProxyHost;
     USHORT usProxyPort = 0;
@@ -35,7 +42,7 @@ struct CTrackConfig {
 
 // One run of the thread; a thread that outlives its shutdown keeps its own.
 struct CTrackRun {
-    CHandle hStop;
+    CKernelHandle hStop;
     std::atomic<int> nState{kUnknown};
 };
 
@@ -47,26 +54,26 @@ CTrackConfig& Config()
 
 std::mutex g_runLock;
 std::shared_ptr<CTrackRun> g_run;
-HANDLE g_hThread = nullptr;
+CKernelHandle g_hThread;
 
 void SignalAttached()
 {
     CTrackConfig& cfg = Config();
     std::lock_guard<std::mutex> lock(cfg.lock);
-    if (cfg.hEvent) ::SetEvent(cfg.hEvent);
+    if (cfg.hEvent) ::SetEvent(cfg.hEvent.Get());
 }
 
 void CurrentTarget(std::wstring& strHost, USHORT& usPort)
 {
     wchar_t szEnv[512] = {};
     const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_TRACK_SERVER", szEnv, 512);
-    if (n > 0 && n < 512 && SplitTrackServer(szEnv, strHost, usPort)) {
+    if (n > 0 && n < 512 && SplitHostPort(szEnv, strHost, usPort)) {
         if (!usPort) usPort = 80;
         return;
     }
     CTrackConfig& cfg = Config();
     std::lock_guard<std::mutex> lock(cfg.lock);
-    if (!SplitTrackServer(cfg.strServer, strHost, usPort)) {
+    if (!SplitHostPort(cfg.strServer, strHost, usPort)) {
         strHost = kDefaultTrackHost;
         usPort = 0;
     }
@@ -126,7 +133,7 @@ void RunTracker(const std::shared_ptr<CTrackRun>& run)
     // Address changes (cable, Wi-Fi, VPN) trigger a probe at once where the
     // system reports them; otherwise the period alone drives the probes.
     OVERLAPPED ov = {};
-    CHandle hAddrChanged(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    CKernelHandle hAddrChanged(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ov.hEvent = hAddrChanged.Get();
     HANDLE hNotify = nullptr;
     bool bAddrWatch = hAddrChanged && ::NotifyAddrChange(&hNotify, &ov) == ERROR_IO_PENDING;
@@ -160,7 +167,8 @@ void RunTracker(const std::shared_ptr<CTrackRun>& run)
             bAddrWatch = ::NotifyAddrChange(&hNotify, &ov) == ERROR_IO_PENDING;
         }
     }
-    // The overlapped lives on this stack: let a cancelled request finish.
+    // The overlapped lives on this stack: let a cancelled request finish,
+    // but never hold the shut-down up for a system that does not say so.
     if (bAddrWatch && ::CancelIPChangeNotify(&ov)) ::WaitForSingleObject(ov.hEvent, 200);
     ::WSACleanup();
 }
@@ -171,49 +179,12 @@ DWORD WINAPI TrackThread(void* pParam)
         std::unique_ptr<std::shared_ptr<CTrackRun>> run(static_cast<std::shared_ptr<CTrackRun>*>(pParam));
         RunTracker(*run);
     } catch (...) {
+        // Nothing leaves a thread of the library; the state stays as it was.
     }
     ExitLibraryThread(1);
 }
 
 }  // namespace
-
-bool SplitTrackServer(const std::wstring& strServer, std::wstring& strHost, USHORT& usPort)
-{
-    std::wstring host = strServer, port;
-    if (!host.empty() && host[0] == L'[') {
-        const size_t nClose = host.find(L']');
-        if (nClose == std::wstring::npos) return false;
-        if (nClose + 1 < host.size()) {
-            if (host[nClose + 1] != L':') return false;
-            port = host.substr(nClose + 2);
-            if (port.empty()) return false;
-        }
-        host = host.substr(1, nClose - 1);
-    } else {
-        const size_t nColon = host.find(L':');
-        // More than one colon is a bare IPv6 address without a port.
-        if (nColon != std::wstring::npos && host.find(L':', nColon + 1) == std::wstring::npos) {
-            port = host.substr(nColon + 1);
-            host.resize(nColon);
-            if (port.empty()) return false;
-        }
-    }
-    if (host.empty() || host.find_first_of(L" \t/") != std::wstring::npos) return false;
-    USHORT usValue = 0;
-    if (!port.empty()) {
-        if (port.size() > 5) return false;
-        unsigned long v = 0;
-        for (wchar_t c : port) {
-            if (c < L'0' || c > L'9') return false;
-            v = v * 10 + (c - L'0');
-        }
-        if (v < 1 || v > 65535) return false;
-        usValue = static_cast<USHORT>(v);
-    }
-    strHost = host;
-    usPort = usValue;
-    return true;
-}
 
 bool TrackAttach(HANDLE hEvent)
 {
@@ -227,8 +198,7 @@ bool TrackAttach(HANDLE hEvent)
     {
         CTrackConfig& cfg = Config();
         std::lock_guard<std::mutex> lock(cfg.lock);
-        if (cfg.hEvent) ::CloseHandle(cfg.hEvent);
-        cfg.hEvent = hDup;
+        cfg.hEvent.Reset(hDup);
         std::lock_guard<std::mutex> runLock(g_runLock);
         bKnown = g_run && g_run->nState.load() != kUnknown;
     }
@@ -241,8 +211,7 @@ void TrackDetach()
 {
     CTrackConfig& cfg = Config();
     std::lock_guard<std::mutex> lock(cfg.lock);
-    if (cfg.hEvent) ::CloseHandle(cfg.hEvent);
-    cfg.hEvent = nullptr;
+    cfg.hEvent.Reset();
 }
 
 void TrackSetServer(const std::wstring& strServer)
@@ -256,11 +225,8 @@ void TrackSetProxy(const std::wstring& strHost, const std::wstring& strPort)
 {
     CTrackConfig& cfg = Config();
     std::lock_guard<std::mutex> lock(cfg.lock);
-    std::wstring host = strHost;
-    if (host.size() > 2 && host.front() == L'[' && host.back() == L']') host = host.substr(1, host.size() - 2);
-    cfg.strProxyHost = host;
-    const int nPort = _wtoi(strPort.c_str());
-    cfg.usProxyPort = nPort > 0 && nPort <= 65535 ? static_cast<USHORT>(nPort) : 0;
+    cfg.strProxyHost = BareHost(strHost);
+    cfg.usProxyPort = ParsePort(strPort);
 }
 
 bool TrackStart()
@@ -275,7 +241,7 @@ bool TrackStart()
     if (!StartLibraryThread(&TrackThread, pArg.get(), &hThread)) return false;
     pArg.release();
     g_run = run;
-    g_hThread = hThread;
+    g_hThread.Reset(hThread);
     return true;
 }
 
@@ -290,17 +256,16 @@ int TrackState()
 void TrackShutdown()
 {
     std::shared_ptr<CTrackRun> run;
-    HANDLE hThread = nullptr;
+    CKernelHandle hThread;
     {
         std::lock_guard<std::mutex> lock(g_runLock);
         run.swap(g_run);
-        std::swap(hThread, g_hThread);
+        hThread = std::move(g_hThread);
     }
     if (run) ::SetEvent(run->hStop.Get());
     if (hThread) {
         // A name lookup cannot be interrupted; the thread then ends on its own.
-        ::WaitForSingleObject(hThread, kStopWaitMs);
-        ::CloseHandle(hThread);
+        ::WaitForSingleObject(hThread.Get(), kStopWaitMs);
     }
 }
 

@@ -2,7 +2,7 @@
 // watched host and signals the attached event when the answer may have
 // changed.
 //
-// The host is what InternetTrackSetServer named ("host" or "host:port"), on
+// The host is what InternetTrackSetServer named (split by SplitHostPort), on
 // port 80, or on the proxy port when it is the proxy InitHttpX was given.
 // The environment variable NUBRA_TRACK_SERVER=host:port overrides both, for
 // tests and administrators.
@@ -30,9 +30,5 @@ bool TrackStart();
 // 1 reachable (or never reached yet), 0 lost after having been reached.
 int TrackState();
 void TrackShutdown();
-
-// "host", "host:port" or "[v6]:port"; port 0 when none is given. False for
-// an empty host or a port that is not a number from 1 to 65535.
-bool SplitTrackServer(const std::wstring& strServer, std::wstring& strHost, USHORT& usPort);
 
 }  // namespace nubra

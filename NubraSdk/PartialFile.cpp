@@ -1,7 +1,7 @@
 // Partial files and their validator notes (see PartialFile.h).
 #include "NubraSdk/PartialFile.h"
 
-#include "NubraSdk/Handles.h"
+#include "win/Handles.h"
 
 namespace nubra {
 
@@ -60,8 +60,8 @@ std::wstring MetaPathOf(const std::wstring& strTarget)
 
 bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
 {
-    CHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    CKernelHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile) return false;
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(hFile.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > kMaxMetaBytes) return false;
@@ -104,8 +104,8 @@ bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta)
         if (p->find_first_of(L"\r\n") != std::wstring::npos) return false;
     std::string text = kUrlKey + ToUtf8(meta.strUrl) + "\n" + kValidatorKey + ToUtf8(meta.strValidator) + "\n";
     if (meta.llSize > 0) text += kSizeKey + std::to_string(meta.llSize) + "\n";
-    CHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    CKernelHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile) return false;
     DWORD dwWritten = 0;
     return ::WriteFile(hFile.Get(), text.data(), static_cast<DWORD>(text.size()), &dwWritten, nullptr) &&

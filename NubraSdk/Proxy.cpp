@@ -6,6 +6,9 @@
 
 #include <mutex>
 
+#include "NubraSdk/HostPort.h"
+#include "win/Handles.h"
+
 namespace nubra {
 
 namespace {
@@ -27,33 +30,20 @@ bool StartsWithNoCase(const std::wstring& s, const wchar_t* pszPrefix)
     return s.size() >= n && _wcsnicmp(s.c_str(), pszPrefix, n) == 0;
 }
 
-bool SplitHostPort(std::wstring s, std::wstring& strHost, std::wstring& strPort)
+// One entry of the setting: an optional scheme and path around host[:port].
+bool SplitProxyEntry(std::wstring s, std::wstring& strHost, std::wstring& strPort)
 {
     s = Trim(s);
     const size_t nScheme = s.find(L"://");
     if (nScheme != std::wstring::npos) s = s.substr(nScheme + 3);
     const size_t nSlash = s.find(L'/');
     if (nSlash != std::wstring::npos) s.resize(nSlash);
-    std::wstring host = s, port;
-    if (!s.empty() && s[0] == L'[') {
-        const size_t nClose = s.find(L']');
-        if (nClose == std::wstring::npos) return false;
-        host = s.substr(0, nClose + 1);
-        if (nClose + 1 < s.size() && s[nClose + 1] == L':') port = s.substr(nClose + 2);
-    } else {
-        const size_t nColon = s.find(L':');
-        if (nColon != std::wstring::npos) {
-            host = s.substr(0, nColon);
-            port = s.substr(nColon + 1);
-        }
-    }
-    if (host.empty() || host == L"[]") return false;
-    if (port.empty()) port = L"80";
-    for (wchar_t c : port)
-        if (c < L'0' || c > L'9') return false;
-    if (port.size() > 5 || _wtoi(port.c_str()) < 1 || _wtoi(port.c_str()) > 65535) return false;
-    strHost = host;
-    strPort = port;
+    std::wstring host;
+    USHORT usPort = 0;
+    if (!SplitHostPort(s, host, usPort)) return false;
+    // WinINet takes an IPv6 proxy in brackets.
+    strHost = host.find(L':') == std::wstring::npos ? host : L"[" + host + L"]";
+    strPort = std::to_wstring(usPort ? usPort : 80);
     return true;
 }
 
@@ -95,7 +85,7 @@ bool SplitProxyServer(const std::wstring& strSetting, std::wstring& strHost, std
         else if (first.empty() && !StartsWithNoCase(entry, L"socks=")) first = value;
     }
     for (const std::wstring* p : {&http, &https, &first})
-        if (!p->empty() && SplitHostPort(*p, strHost, strPort)) return true;
+        if (!p->empty() && SplitProxyEntry(*p, strHost, strPort)) return true;
     return false;
 }
 
@@ -121,26 +111,24 @@ bool ReadUserProxySetting(std::wstring& strSetting)
 
     // The registry holds the same setting where the per-connection query is
     // not answered.
-    HKEY hKey = nullptr;
+    HKEY hOpened = nullptr;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
-                        KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+                        KEY_QUERY_VALUE, &hOpened) != ERROR_SUCCESS)
         return false;
+    const CRegKey hKey(hOpened);
     DWORD dwEnable = 0, cbEnable = sizeof(dwEnable), dwType = 0;
-    bool bResult = false;
-    if (::RegQueryValueExW(hKey, L"ProxyEnable", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwEnable),
-                           &cbEnable) == ERROR_SUCCESS &&
-        dwType == REG_DWORD && dwEnable) {
-        wchar_t szServer[1024] = {};
-        DWORD cbServer = sizeof(szServer) - sizeof(wchar_t);
-        if (::RegQueryValueExW(hKey, L"ProxyServer", nullptr, &dwType, reinterpret_cast<BYTE*>(szServer),
-                               &cbServer) == ERROR_SUCCESS &&
-            (dwType == REG_SZ || dwType == REG_EXPAND_SZ) && szServer[0]) {
-            strSetting = szServer;
-            bResult = true;
-        }
-    }
-    ::RegCloseKey(hKey);
-    return bResult;
+    if (::RegQueryValueExW(hKey.Get(), L"ProxyEnable", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwEnable),
+                           &cbEnable) != ERROR_SUCCESS ||
+        dwType != REG_DWORD || !dwEnable)
+        return false;
+    wchar_t szServer[1024] = {};
+    DWORD cbServer = sizeof(szServer) - sizeof(wchar_t);
+    if (::RegQueryValueExW(hKey.Get(), L"ProxyServer", nullptr, &dwType, reinterpret_cast<BYTE*>(szServer),
+                           &cbServer) != ERROR_SUCCESS ||
+        (dwType != REG_SZ && dwType != REG_EXPAND_SZ) || !szServer[0])
+        return false;
+    strSetting = szServer;
+    return true;
 }
 
 }  // namespace nubra

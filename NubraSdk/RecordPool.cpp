@@ -91,6 +91,8 @@ bool CRecordPool::SendFinal(const DOWNLOAD_PROGRESS& rec)
     for (int nTries = 0; nTries < 100; ++nTries) {
         if (SendInSlot(rec, 0)) return true;
         if (!::IsWindow(m_hWnd)) return false;
+        // Receipts arrive as messages: wake for them, or look again after
+        // 50 ms, five seconds in all.
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     }
     return false;

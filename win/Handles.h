@@ -9,6 +9,7 @@
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <oleauto.h>
 #include <wininet.h>
 
@@ -90,6 +91,24 @@ struct ModuleTraits {
     static void Close(HMODULE h) { ::FreeLibrary(h); }
 };
 using CModule = CUniqueHandle<ModuleTraits>;
+
+// A BCrypt algorithm provider, and a hash made from one (the hash must be
+// destroyed first: declare it after its provider).
+struct BCryptAlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
+    static bool Valid(BCRYPT_ALG_HANDLE h) { return h != nullptr; }
+    static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+using CBCryptAlgorithm = CUniqueHandle<BCryptAlgorithmTraits>;
+
+struct BCryptHashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
+    static bool Valid(BCRYPT_HASH_HANDLE h) { return h != nullptr; }
+    static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+};
+using CBCryptHash = CUniqueHandle<BCryptHashTraits>;
 
 // Fonts, bitmaps, brushes, pens, regions. The owner must outlive every DC
 // it is selected into (CSelectObject puts the old one back first).

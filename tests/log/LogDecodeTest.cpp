@@ -3,6 +3,7 @@
 #include "tests/log/LogTestUtil.h"
 #include "tools/logdecode/LogDecode.h"
 #include "tools/logdecode/LogReport.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -29,30 +30,30 @@ ToolRun RunDecoder(const CTempDir& dir, const std::wstring& strArgs)
     ++s_nRun;
     const std::wstring strOutFile = dir.File(L"stdout" + std::to_wstring(s_nRun) + L".txt");
     const std::wstring strErrFile = dir.File(L"stderr" + std::to_wstring(s_nRun) + L".txt");
-    HANDLE hOut = CreateFileW(strOutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    HANDLE hErr = CreateFileW(strErrFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    EXPECT_NE(hOut, INVALID_HANDLE_VALUE);
-    EXPECT_NE(hErr, INVALID_HANDLE_VALUE);
+    CKernelHandle hOut(CreateFileW(strOutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL));
+    CKernelHandle hErr(CreateFileW(strErrFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL));
+    EXPECT_TRUE(hOut);
+    EXPECT_TRUE(hErr);
 
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = hOut;
-    si.hStdError = hErr;
+    si.hStdOutput = hOut.Get();
+    si.hStdError = hErr.Get();
     PROCESS_INFORMATION pi = {};
     std::wstring strCommand = L"\"" + ModuleDir() + L"\\DazuvuVevLogDecode.exe\" " + strArgs;
     const BOOL bStarted =
         CreateProcessW(NULL, &strCommand[0], NULL, NULL, TRUE, DETACHED_PROCESS, NULL, NULL, &si, &pi);
-    CloseHandle(hOut);
-    CloseHandle(hErr);
+    // The child has its own copies; ours would keep the files open.
+    hOut.Reset();
+    hErr.Reset();
     EXPECT_TRUE(bStarted) << "cannot start the decoder, error " << GetLastError();
     if (!bStarted)
         return run;
+    const CKernelHandle hProcess(pi.hProcess), hThread(pi.hThread);
     EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
     GetExitCodeProcess(pi.hProcess, &run.dwExitCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     run.strOut = ReadBytes(strOutFile);
     run.strErr = ReadBytes(strErrFile);
     return run;

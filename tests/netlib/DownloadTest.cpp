@@ -7,6 +7,7 @@
 
 #include "NetTestUtil.h"
 #include "netlib/NubraSdk.h"
+#include "win/Handles.h"
 
 using namespace nettest;
 
@@ -169,8 +170,8 @@ TEST(Download, QuittingMidTransferReturnsPromptly)
     const std::wstring url = ServerUrl(L"/fault/stall=60,stall_after=1000/stalled.exe");
 
     // In this process: the watch stops at once although a transfer hangs.
-    HANDLE hEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    InternetTrackAttach(hEvent);
+    CKernelHandle hEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    InternetTrackAttach(hEvent.Get());
     InternetTrackSetServer(L"127.0.0.1:1");
     InternetTrackStartNetTrack();
     HWND hWnd = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
@@ -181,7 +182,6 @@ TEST(Download, QuittingMidTransferReturnsPromptly)
     InternetTrackShutDownNetTrack();
     EXPECT_LT(::GetTickCount64() - ullStart, 1000u) << "shutting the watch down waited for something";
     ::DestroyWindow(hWnd);
-    ::CloseHandle(hEvent);
 
     // A whole program that quits mid-transfer ends long before the stall does.
     wchar_t szExe[MAX_PATH] = {};
@@ -194,12 +194,11 @@ TEST(Download, QuittingMidTransferReturnsPromptly)
     PROCESS_INFORMATION pi = {};
     ullStart = ::GetTickCount64();
     ASSERT_TRUE(::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    const CKernelHandle hChild(pi.hProcess), hChildThread(pi.hThread);
     const DWORD dwWait = ::WaitForSingleObject(pi.hProcess, 20000);
     DWORD dwCode = 99;
     ::GetExitCodeProcess(pi.hProcess, &dwCode);
     if (dwWait != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 1);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
     EXPECT_EQ(dwWait, WAIT_OBJECT_0) << "the program hung at exit during a transfer";
     EXPECT_EQ(dwCode, 0u);
     EXPECT_LT(::GetTickCount64() - ullStart, 10000u);

@@ -3,6 +3,7 @@
 #include <wininet.h>
 
 #include "netlib/NubraSdk.h"
+#include "win/Handles.h"
 
 namespace nettest {
 
@@ -84,23 +85,21 @@ std::wstring WorkPath(const std::wstring& strName)
 std::string ReadAll(const std::wstring& strPath)
 {
     std::string data;
-    HANDLE h = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return data;
+    CKernelHandle h(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (!h) return data;
     char buf[65536];
     DWORD n = 0;
-    while (::ReadFile(h, buf, sizeof(buf), &n, nullptr) && n) data.append(buf, n);
-    ::CloseHandle(h);
+    while (::ReadFile(h.Get(), buf, sizeof(buf), &n, nullptr) && n) data.append(buf, n);
     return data;
 }
 
 bool WriteAll(const std::wstring& strPath, const std::string& data)
 {
-    HANDLE h = ::CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    CKernelHandle h(::CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!h) return false;
     DWORD n = 0;
-    const bool ok = ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr) && n == data.size();
-    ::CloseHandle(h);
+    const bool ok = ::WriteFile(h.Get(), data.data(), static_cast<DWORD>(data.size()), &n, nullptr) && n == data.size();
     return ok;
 }
 
@@ -137,18 +136,16 @@ std::string Pattern(size_t cb, unsigned seed)
 std::string Control(int nPort, const std::wstring& strPathAndQuery)
 {
     std::string body;
-    HINTERNET hSession = ::InternetOpenW(L"nettest", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    CInetHandle hSession(::InternetOpenW(L"nettest", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!hSession) return body;
     const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(nPort) + strPathAndQuery;
-    HINTERNET hUrl = ::InternetOpenUrlW(hSession, url.c_str(), nullptr, 0,
-                                        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    CInetHandle hUrl(::InternetOpenUrlW(hSession.Get(), url.c_str(), nullptr, 0,
+                                        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (hUrl) {
         char buf[8192];
         DWORD n = 0;
-        while (::InternetReadFile(hUrl, buf, sizeof(buf), &n) && n) body.append(buf, n);
-        ::InternetCloseHandle(hUrl);
+        while (::InternetReadFile(hUrl.Get(), buf, sizeof(buf), &n) && n) body.append(buf, n);
     }
-    ::InternetCloseHandle(hSession);
     return body;
 }
 

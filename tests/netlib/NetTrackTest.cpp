@@ -7,6 +7,7 @@
 
 #include "NetTestUtil.h"
 #include "netlib/NubraSdk.h"
+#include "win/Handles.h"
 
 namespace {
 
@@ -52,18 +53,18 @@ TEST(NetTrack, ReportsTheLossSoonAfterTheServerStops)
     // The environment names the watched server and wins over the program's
     // host name, which must never be contacted from a test.
     ::SetEnvironmentVariableW(L"NUBRA_TRACK_SERVER", Loopback(server.Port()).c_str());
-    HANDLE hEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ASSERT_TRUE(InternetTrackAttach(hEvent));
+    CKernelHandle hEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    ASSERT_TRUE(InternetTrackAttach(hEvent.Get()));
     InternetTrackSetServer(L"upgrade.talvex.com");
     ASSERT_TRUE(InternetTrackStartNetTrack());
     EXPECT_NE(InternetTrackCheckNetState(), 0) << "a loss before the first probe answered";
 
-    ASSERT_EQ(::WaitForSingleObject(hEvent, 5000), WAIT_OBJECT_0) << "no signal after the first probe";
+    ASSERT_EQ(::WaitForSingleObject(hEvent.Get(), 5000), WAIT_OBJECT_0) << "no signal after the first probe";
     EXPECT_NE(InternetTrackCheckNetState(), 0) << "the listening server was not found reachable";
 
     server.Close();
     const ULONGLONG ullStart = ::GetTickCount64();
-    ASSERT_EQ(::WaitForSingleObject(hEvent, 8000), WAIT_OBJECT_0) << "the loss was not signalled";
+    ASSERT_EQ(::WaitForSingleObject(hEvent.Get(), 8000), WAIT_OBJECT_0) << "the loss was not signalled";
     EXPECT_EQ(InternetTrackCheckNetState(), 0);
     EXPECT_LT(::GetTickCount64() - ullStart, 6000u);
 
@@ -75,7 +76,6 @@ TEST(NetTrack, ReportsTheLossSoonAfterTheServerStops)
     InternetTrackDeAttach();
     EXPECT_LT(::GetTickCount64() - ullStop, 1000u);
     EXPECT_NE(InternetTrackCheckNetState(), 0) << "a stopped watch still reports a loss";
-    ::CloseHandle(hEvent);
     ::SetEnvironmentVariableW(L"NUBRA_TRACK_SERVER", nullptr);
 }
 
@@ -88,11 +88,11 @@ TEST(NetTrack, OnlyAServerReachedOnceCanBeLost)
 
     // Without the environment the named server decides. One that never
     // answered is no lost network, however often it is tried.
-    HANDLE hEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    InternetTrackAttach(hEvent);
+    CKernelHandle hEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    InternetTrackAttach(hEvent.Get());
     InternetTrackSetServer(Loopback(nClosed).c_str());
     InternetTrackStartNetTrack();
-    ASSERT_EQ(::WaitForSingleObject(hEvent, 5000), WAIT_OBJECT_0) << "no signal after the first probe";
+    ASSERT_EQ(::WaitForSingleObject(hEvent.Get(), 5000), WAIT_OBJECT_0) << "no signal after the first probe";
     EXPECT_NE(InternetTrackCheckNetState(), 0) << "a server never reached counted as lost";
     ::Sleep(3500);  // a second probe of the closed port
     EXPECT_NE(InternetTrackCheckNetState(), 0) << "a server never reached counted as lost";
@@ -100,11 +100,11 @@ TEST(NetTrack, OnlyAServerReachedOnceCanBeLost)
     // A newly named one is watched from the next probe on; once reached, its
     // loss is reported.
     InternetTrackSetServer(Loopback(server.Port()).c_str());
-    ASSERT_EQ(::WaitForSingleObject(hEvent, 8000), WAIT_OBJECT_0) << "the change of server went unnoticed";
+    ASSERT_EQ(::WaitForSingleObject(hEvent.Get(), 8000), WAIT_OBJECT_0) << "the change of server went unnoticed";
     EXPECT_NE(InternetTrackCheckNetState(), 0);
 
     // The caller closes its handle early: the watch goes on without harm.
-    ::CloseHandle(hEvent);
+    hEvent.Reset();
     server.Close();
     ::Sleep(4000);
     EXPECT_EQ(InternetTrackCheckNetState(), 0) << "a server reached and then closed was not reported lost";

@@ -6,6 +6,7 @@
 
 #include "NetTestUtil.h"
 #include "netlib/NubraSdk.h"
+#include "win/Handles.h"
 
 using namespace nettest;
 
@@ -184,11 +185,11 @@ TEST(Resume, ReplacesAStalePartialFileWhole)
     // the transfer reports a file failure rather than success.
     RemoveDownload(target);
     ASSERT_TRUE(WriteAll(target + L".part", stale));
-    HANDLE hHolder = ::CreateFileW((target + L".part").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(hHolder, INVALID_HANDLE_VALUE);
+    CKernelHandle hHolder(::CreateFileW((target + L".part").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hHolder);
     records = Download(url, target, kSize);
-    ::CloseHandle(hHolder);
+    hHolder.Reset();
     EXPECT_EQ(FinalState(records), DOWNLOAD_STATE_FILE_FAILED);
     EXPECT_FALSE(Exists(target)) << "a held partial file was reported as a finished download";
     EXPECT_TRUE(ReadAll(target + L".part") == body) << "old bytes were left behind the new body";

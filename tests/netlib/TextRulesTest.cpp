@@ -7,11 +7,12 @@
 
 #include "NetTestUtil.h"
 #include "NubraSdk/BackgroundWriter.h"
-#include "NubraSdk/NetTrack.h"
+#include "NubraSdk/HostPort.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/Proxy.h"
 #include "NubraSdk/TransferBounds.h"
 #include "netlib/NubraSdk.h"
+#include "win/Handles.h"
 
 using namespace nettest;
 
@@ -34,6 +35,10 @@ TEST(TextRules, ProxySettingsSplitIntoHostAndPort)
         {L"proxy.corp:70000", nullptr, nullptr},
         {L"", nullptr, nullptr},
         {L" ; ", nullptr, nullptr},
+        // The same host:port rule as the watched server's.
+        {L"fe80::1", L"[fe80::1]", L"80"},
+        {L"proxy.corp:", nullptr, nullptr},
+        {L"[::1]8080", nullptr, nullptr},
     };
     for (const Case& c : cases) {
         std::wstring host, port;
@@ -46,23 +51,31 @@ TEST(TextRules, ProxySettingsSplitIntoHostAndPort)
     }
 }
 
-TEST(TextRules, TrackServerNamesHostAndOptionalPort)
+TEST(TextRules, HostAndOptionalPortSplitAlike)
 {
     std::wstring host;
     USHORT port = 1;
-    ASSERT_TRUE(nubra::SplitTrackServer(L"upgrade.talvex.com", host, port));
+    ASSERT_TRUE(nubra::SplitHostPort(L"upgrade.talvex.com", host, port));
     EXPECT_EQ(host, L"upgrade.talvex.com");
     EXPECT_EQ(port, 0);
-    ASSERT_TRUE(nubra::SplitTrackServer(L"127.0.0.1:8080", host, port));
+    ASSERT_TRUE(nubra::SplitHostPort(L"127.0.0.1:8080", host, port));
     EXPECT_EQ(host, L"127.0.0.1");
     EXPECT_EQ(port, 8080);
-    ASSERT_TRUE(nubra::SplitTrackServer(L"[::1]:81", host, port));
+    ASSERT_TRUE(nubra::SplitHostPort(L"[::1]:81", host, port));
     EXPECT_EQ(host, L"::1");
     EXPECT_EQ(port, 81);
-    ASSERT_TRUE(nubra::SplitTrackServer(L"fe80::1", host, port));
+    ASSERT_TRUE(nubra::SplitHostPort(L"fe80::1", host, port));
     EXPECT_EQ(port, 0);
     for (const wchar_t* bad : {L"", L"host:", L"host:0", L"host:65536", L"host:8o", L":80", L"[::1", L"a b"})
-        EXPECT_FALSE(nubra::SplitTrackServer(bad, host, port)) << testing::PrintToString(std::wstring(bad));
+        EXPECT_FALSE(nubra::SplitHostPort(bad, host, port)) << testing::PrintToString(std::wstring(bad));
+    for (const wchar_t* bad : {L"[::1]:", L"[::1]x", L"[::1]:0", L"a/b:80"})
+        EXPECT_FALSE(nubra::SplitHostPort(bad, host, port)) << testing::PrintToString(std::wstring(bad));
+    EXPECT_EQ(nubra::ParsePort(L"65535"), 65535);
+    for (const wchar_t* bad : {L"", L"0", L"65536", L"123456", L"80x", L" 80", L"-1"})
+        EXPECT_EQ(nubra::ParsePort(bad), 0) << testing::PrintToString(std::wstring(bad));
+    EXPECT_EQ(nubra::BareHost(L"[::1]"), L"::1");
+    EXPECT_EQ(nubra::BareHost(L"proxy.corp"), L"proxy.corp");
+    EXPECT_EQ(nubra::BareHost(L"[]"), L"[]");
 }
 
 TEST(TextRules, ContentRangeAnswers)
@@ -206,10 +219,12 @@ TEST(TextRules, DigestIsLowerCaseHexOrNothing)
 
 TEST(TextRules, UserProxyComesFromTheUsersSettings)
 {
-    HKEY hKey = nullptr;
+    HKEY hCreated = nullptr;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-                                0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr),
+                                0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hCreated, nullptr),
               ERROR_SUCCESS);
+    const CRegKey key(hCreated);
+    const HKEY hKey = key.Get();
     // Keep the test bed's own values and put them back afterwards.
     DWORD dwOldEnable = 0, cb = sizeof(dwOldEnable);
     const bool bHadEnable = ::RegQueryValueExW(hKey, L"ProxyEnable", nullptr, nullptr,
@@ -245,7 +260,6 @@ TEST(TextRules, UserProxyComesFromTheUsersSettings)
                          static_cast<DWORD>((wcslen(szOldServer) + 1) * sizeof(wchar_t)));
     else
         ::RegDeleteValueW(hKey, L"ProxyServer");
-    ::RegCloseKey(hKey);
 }
 
 TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
@@ -253,11 +267,11 @@ TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
     // Blocks handed over from two alternating buffers land in order, each
     // buffer reused only after the writer let go of it.
     const std::wstring path = WorkPath(L"writer.bin");
-    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    CKernelHandle hFile(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(hFile);
     std::string expected;
     {
-        nubra::CBackgroundWriter writer(hFile);
+        nubra::CBackgroundWriter writer(hFile.Get());
         ASSERT_TRUE(writer.Start());
         std::string buffers[2];
         for (int i = 0; i < 6; ++i) {
@@ -269,14 +283,14 @@ TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
         }
         EXPECT_TRUE(writer.Finish());
     }
-    ::CloseHandle(hFile);
+    hFile.Reset();
     EXPECT_TRUE(ReadAll(path) == expected) << "blocks were lost or reordered";
 
     // A handle that cannot write: the failure surfaces at the next hand-over.
-    hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    hFile.Reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hFile);
     {
-        nubra::CBackgroundWriter writer(hFile);
+        nubra::CBackgroundWriter writer(hFile.Get());
         ASSERT_TRUE(writer.Start());
         const std::string block(4096, 'x');
         writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size()));
@@ -285,7 +299,7 @@ TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
         EXPECT_FALSE(writer.Finish());
         EXPECT_NE(writer.Error(), 0u);
     }
-    ::CloseHandle(hFile);
+    hFile.Reset();
     EXPECT_TRUE(ReadAll(path) == expected) << "a failed writer changed the file";
     ::DeleteFileW(path.c_str());
 }

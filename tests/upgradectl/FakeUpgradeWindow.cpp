@@ -15,6 +15,8 @@
 
 #include <string>
 
+#include "win/Handles.h"
+
 namespace {
 
 const UINT kCommandMessage = WM_MSG_UPGRADE_CMD;
@@ -22,22 +24,20 @@ std::wstring g_strRecord;
 int g_nPayloads = 0;
 
 void Append(const std::string& strLine) {
-    HANDLE hFile = CreateFileW(g_strRecord.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return;
+    CKernelHandle hFile(CreateFileW(g_strRecord.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) return;
     DWORD cbWritten = 0;
-    WriteFile(hFile, strLine.data(), static_cast<DWORD>(strLine.size()), &cbWritten, nullptr);
-    CloseHandle(hFile);
+    WriteFile(hFile.Get(), strLine.data(), static_cast<DWORD>(strLine.size()), &cbWritten, nullptr);
 }
 
 void SavePayload(const void* pData, DWORD cbData) {
     const std::wstring strPath = g_strRecord + L"." + std::to_wstring(++g_nPayloads) + L".bin";
-    HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return;
+    CKernelHandle hFile(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+    if (!hFile) return;
     DWORD cbWritten = 0;
-    if (cbData) WriteFile(hFile, pData, cbData, &cbWritten, nullptr);
-    CloseHandle(hFile);
+    if (cbData) WriteFile(hFile.Get(), pData, cbData, &cbWritten, nullptr);
 }
 
 LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {

@@ -1,10 +1,12 @@
 // The console tool's pure parts: the order record a client sends, the
 // command line a script writes, the log text and the setup file's digest.
+#include "NubraSdk/Md5.h"
 #include "tools/upgradectl/CtlOptions.h"
 #include "tools/upgradectl/FileDigest.h"
 #include "tools/upgradectl/LogText.h"
 #include "tools/upgradectl/UpgradeOrder.h"
 #include "upgrade/SetupNaming.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -287,8 +289,8 @@ TEST(LogText, ChineseRecordsComeOutAsWideText) {
 }
 
 TEST(FileDigest, SizeAndLowerCaseMd5OfALocalFile) {
-    EXPECT_EQ(Md5Text("abc", 3), L"900150983cd24fb0d6963f7d28e17f72");
-    EXPECT_EQ(Md5Text("", 0), L"d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(nubra::Md5Text("abc", 3), L"900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(nubra::Md5Text("", 0), L"d41d8cd98f00b204e9800998ecf8427e");
 
     wchar_t szDir[MAX_PATH];
     ASSERT_GT(GetTempPathW(MAX_PATH, szDir), 0u);
@@ -296,16 +298,17 @@ TEST(FileDigest, SizeAndLowerCaseMd5OfALocalFile) {
     // More than one read block, so the digest spans several updates.
     std::string strData(200000, '\0');
     for (size_t i = 0; i < strData.size(); ++i) strData[i] = static_cast<char>(i * 7 + 3);
-    HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    CKernelHandle hFile(
+        CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(hFile);
     DWORD cbWritten = 0;
-    ASSERT_TRUE(WriteFile(hFile, strData.data(), static_cast<DWORD>(strData.size()), &cbWritten, nullptr));
-    CloseHandle(hFile);
+    ASSERT_TRUE(WriteFile(hFile.Get(), strData.data(), static_cast<DWORD>(strData.size()), &cbWritten, nullptr));
+    hFile.Reset();
 
     std::wstring strSize, strMD5, strError;
     ASSERT_TRUE(DigestSetupFile(strPath, strSize, strMD5, strError)) << strError;
     EXPECT_EQ(strSize, L"200000");
-    EXPECT_EQ(strMD5, Md5Text(strData.data(), strData.size()));
+    EXPECT_EQ(strMD5, nubra::Md5Text(strData.data(), strData.size()));
     EXPECT_EQ(strMD5.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
     DeleteFileW(strPath.c_str());
 

@@ -5,6 +5,8 @@
 // file unchanged (ANSI text, zero byte after each record).
 #include "tools/logdecode/LogDecode.h"
 #include "tools/logdecode/LogReport.h"
+#include "tools/console/ToolConsole.h"
+#include "win/Handles.h"
 
 #include <string>
 #include <vector>
@@ -25,45 +27,9 @@ const WCHAR kUsage[] =
     L"  --raw         write the decoded bytes of LOGFILE unchanged: no filter, no summary\r\n"
     L"Exit code 0 on success, 1 on a usage error or a file that cannot be read or is no log.\r\n";
 
-// A pipe or a file gets the bytes unchanged.
-void WriteBytes(HANDLE hOut, const std::string& strBytes)
-{
-    DWORD dwWritten = 0;
-    for (size_t nPos = 0; nPos < strBytes.size();) {
-        const size_t nLeft = strBytes.size() - nPos;
-        const DWORD dwWant = static_cast<DWORD>(nLeft < (1u << 20) ? nLeft : (1u << 20));
-        if (!WriteFile(hOut, strBytes.data() + nPos, dwWant, &dwWritten, NULL) || dwWritten == 0)
-            return;
-        nPos += dwWritten;
-    }
-}
-
-// A console gets UTF-16, a pipe or a file UTF-8.
-void WriteWide(DWORD dwStd, const std::wstring& strText)
-{
-    HANDLE hOut = GetStdHandle(dwStd);
-    if (hOut == NULL || hOut == INVALID_HANDLE_VALUE)
-        return;
-    DWORD dwMode = 0;
-    DWORD dwWritten = 0;
-    if (GetConsoleMode(hOut, &dwMode)) {
-        // In pieces: very long console writes fail on some systems.
-        const size_t kChunk = 8192;
-        for (size_t nPos = 0; nPos < strText.size();) {
-            size_t nCount = strText.size() - nPos < kChunk ? strText.size() - nPos : kChunk;
-            if (nPos + nCount < strText.size() && IS_HIGH_SURROGATE(strText[nPos + nCount - 1]))
-                --nCount;
-            WriteConsoleW(hOut, strText.data() + nPos, static_cast<DWORD>(nCount), &dwWritten, NULL);
-            nPos += nCount;
-        }
-        return;
-    }
-    WriteBytes(hOut, WideToUtf8(strText));
-}
-
 int Fail(const std::wstring& strMessage)
 {
-    WriteWide(STD_ERROR_HANDLE, L"DazuvuVevLogDecode: " + strMessage + L"\r\n");
+    ToolWriteText(STD_ERROR_HANDLE, L"DazuvuVevLogDecode: " + strMessage + L"\r\n");
     return 1;
 }
 
@@ -96,8 +62,8 @@ std::vector<std::wstring> FindBackups(const std::wstring& strLog)
     const std::wstring strFolder = nSlash == std::wstring::npos ? std::wstring() : strLog.substr(0, nSlash + 1);
     const std::wstring strBase = strLog.substr(nSlash == std::wstring::npos ? 0 : nSlash + 1);
     WIN32_FIND_DATAW fd = {};
-    HANDLE hFind = FindFirstFileW((strLog + L".*").c_str(), &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
+    CFindHandle hFind(FindFirstFileW((strLog + L".*").c_str(), &fd));
+    if (!hFind)
         return std::vector<std::wstring>();
     do {
         const std::wstring strName = fd.cFileName;
@@ -117,8 +83,7 @@ std::vector<std::wstring> FindBackups(const std::wstring& strLog)
         if (ReadWholeFile(backup.strPath, strRaw, strIgnored))
             backup.strFirstTime = DecodeLogBytes(strRaw.substr(0, 23));
         backups.push_back(backup);
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
+    } while (FindNextFileW(hFind.Get(), &fd));
     return OrderLogBackups(backups);
 }
 
@@ -201,7 +166,7 @@ int Run(int argc, wchar_t** argv)
     if (!ParseOptions(argc, argv, options, bHelp, strError))
         return Fail(strError + L"\r\n" + kUsage);
     if (bHelp) {
-        WriteWide(STD_OUTPUT_HANDLE, kUsage);
+        ToolWriteText(STD_OUTPUT_HANDLE, kUsage);
         return 0;
     }
     if (options.strInput.empty()) {
@@ -234,7 +199,7 @@ int Run(int argc, wchar_t** argv)
             if (!ReadLogEntries(strFile, strRaw, entries, strError)) {
                 if (strFile == options.strInput)
                     return Fail(strError);
-                WriteWide(STD_ERROR_HANDLE, L"DazuvuVevLogDecode: skipped: " + strError + L"\r\n");
+                ToolWriteText(STD_ERROR_HANDLE, L"DazuvuVevLogDecode: skipped: " + strError + L"\r\n");
                 continue;
             }
             all.insert(all.end(), entries.begin(), entries.end());
@@ -247,7 +212,7 @@ int Run(int argc, wchar_t** argv)
         const std::wstring strText = LogTextToWide(strSelected, options.nCodePage) +
                                      LogSummaryLine(all, options.nCodePage);
         if (options.strOutput.empty()) {
-            WriteWide(STD_OUTPUT_HANDLE, strText);
+            ToolWriteText(STD_OUTPUT_HANDLE, strText);
             return 0;
         }
         strData = WideToUtf8(strText);
@@ -256,7 +221,7 @@ int Run(int argc, wchar_t** argv)
     if (options.strOutput.empty()) {
         HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
         if (hOut != NULL && hOut != INVALID_HANDLE_VALUE)
-            WriteBytes(hOut, strData);
+            ToolWriteBytes(hOut, strData);
         return 0;
     }
     if (!WriteWholeFile(options.strOutput, strData, strError))

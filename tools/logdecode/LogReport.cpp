@@ -320,17 +320,3 @@ std::wstring LogTextToWide(const std::string& strText, UINT nCodePage)
     MultiByteToWideChar(nCodePage, 0, strText.data(), static_cast<int>(strText.size()), &strWide[0], nChars);
     return strWide;
 }
-
-std::string WideToUtf8(const std::wstring& strText)
-{
-    if (strText.empty())
-        return std::string();
-    const int nBytes =
-        WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), NULL, 0, NULL, NULL);
-    if (nBytes <= 0)
-        return std::string();
-    std::string strUtf8(static_cast<size_t>(nBytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), &strUtf8[0], nBytes, NULL,
-                        NULL);
-    return strUtf8;
-}

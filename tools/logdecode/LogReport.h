@@ -58,6 +58,5 @@ std::vector<std::wstring> OrderLogBackups(std::vector<LogBackup> backups);
 // UTF-16; the entries' text is converted with nCodePage.
 std::wstring LogSummaryLine(const std::vector<LogEntry>& entries, UINT nCodePage);
 
-// ANSI text of the log to UTF-16 and UTF-16 to UTF-8.
+// ANSI text of the log to UTF-16.
 std::wstring LogTextToWide(const std::string& strText, UINT nCodePage);
-std::string WideToUtf8(const std::wstring& strText);

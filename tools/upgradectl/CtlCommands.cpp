@@ -15,13 +15,15 @@
 
 namespace {
 
+// Other processes get no notice when a window appears or goes, so the tool
+// looks again at this interval: short next to the companion's start-up.
 const int kPollMs = 50;
 
 // Polls for the companion's window until it appears or dwWaitMs have passed.
 HWND FindUpgradeWindow(DWORD dwWaitMs) {
     const ULONGLONG ullDeadline = GetTickCount64() + dwWaitMs;
     for (;;) {
-        HWND hWnd = FindWindowW(kUpgradeWindowClass, nullptr);
+        HWND hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
         if (hWnd || GetTickCount64() >= ullDeadline) return hWnd;
         Sleep(kPollMs);
     }
@@ -30,7 +32,7 @@ HWND FindUpgradeWindow(DWORD dwWaitMs) {
 HWND RequireUpgradeWindow(DWORD dwWaitMs) {
     HWND hWnd = FindUpgradeWindow(dwWaitMs);
     if (!hWnd) {
-        CtlError(L"the upgrade companion's window (class \"%s\") was not found%s", kUpgradeWindowClass,
+        CtlError(L"the upgrade companion's window (class \"%s\") was not found%s", UPGRADE_WINDOW_CLASS,
                  dwWaitMs ? L" in time" : L"; is DazuvuVevUpgrade.exe running?");
     }
     return hWnd;
@@ -71,6 +73,7 @@ DWORD WINAPI WatchStdin(LPVOID) {
     char buffer[256];
     DWORD cbRead = 0;
     while (ReadFile(hIn, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead != 0) {
+        // What the script writes means nothing; only the pipe's end does.
     }
     SetEvent(g_hClientStop);
     return 0;
@@ -158,20 +161,20 @@ int RunClient(const CtlRequest& req) {
     }
     g_hClientStop = stop.Get();
 
-    CKernelHandle mutex(CreateMutexW(nullptr, TRUE /* initial owner */, kClientRunningMutex));
+    CKernelHandle mutex(CreateMutexW(nullptr, TRUE /* initial owner */, UPGRADE_CLIENT_RUNNING_FLAG));
     const DWORD dwCreateError = GetLastError();
     if (!mutex.Get()) {
-        CtlError(L"cannot create the mutex \"%s\" (error %lu)", kClientRunningMutex, dwCreateError);
+        CtlError(L"cannot create the mutex \"%s\" (error %lu)", UPGRADE_CLIENT_RUNNING_FLAG, dwCreateError);
         return CTL_EXIT_FAILURE;
     }
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
     // Only a pipe has an end a script can close; a console or the null
     // device would end the client at once or never.
     if (GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE) {
-        HANDLE hThread = CreateThread(nullptr, 0, WatchStdin, nullptr, 0, nullptr);
-        if (hThread) CloseHandle(hThread);
+        // Nobody waits for the watcher: it ends with the process.
+        CKernelHandle watcher(CreateThread(nullptr, 0, WatchStdin, nullptr, 0, nullptr));
     }
-    CtlPrintf(L"client: holding \"%s\"%s, pid %lu\n", kClientRunningMutex,
+    CtlPrintf(L"client: holding \"%s\"%s, pid %lu\n", UPGRADE_CLIENT_RUNNING_FLAG,
               dwCreateError == ERROR_ALREADY_EXISTS ? L" (it already existed)" : L"", GetCurrentProcessId());
 
     const DWORD dwWait = WaitForSingleObject(stop.Get(), req.bHaveExitAfter ? req.dwExitAfterMs : INFINITE);
@@ -201,7 +204,7 @@ int RunState(const CtlRequest& req) {
         GetPrivateProfileStringW(L"UPGRADE", pszKey, L"", szValue, 260, strPath.c_str());
         strOut += std::wstring(pszKey) + L"=" + szValue + L"\n";
     }
-    CtlWrite(STD_OUTPUT_HANDLE, strOut);
+    ToolWriteText(STD_OUTPUT_HANDLE, strOut);
     return CTL_EXIT_OK;
 }
 
@@ -217,14 +220,14 @@ int RunLog(const CtlRequest& req) {
         CtlError(L"%s", strError.c_str());
         return CTL_EXIT_FAILURE;
     }
-    CtlWrite(STD_OUTPUT_HANDLE, LogFileText(strBytes, CP_ACP));
+    ToolWriteText(STD_OUTPUT_HANDLE, LogFileText(strBytes, CP_ACP));
     return CTL_EXIT_OK;
 }
 
 int RunWaitWindow(const CtlRequest& req, bool bGone) {
     const ULONGLONG ullDeadline = GetTickCount64() + req.dwTimeoutMs;
     for (;;) {
-        HWND hWnd = FindWindowW(kUpgradeWindowClass, nullptr);
+        HWND hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
         if (bGone ? hWnd == nullptr : hWnd != nullptr) {
             if (bGone) {
                 CtlPrintf(L"window gone\n");

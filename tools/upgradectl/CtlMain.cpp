@@ -8,19 +8,19 @@ int wmain(int argc, wchar_t** argv) {
         // A bare call is a mistake in a script, not a request for help: it
         // must not pass for success.
         if (argc < 2) {
-            CtlWrite(STD_ERROR_HANDLE, CtlUsageText(L""));
+            ToolWriteText(STD_ERROR_HANDLE, CtlUsageText(L""));
             return CTL_EXIT_USAGE;
         }
         CtlRequest req;
         std::wstring strError;
         if (!ParseCtlArgs(argc, argv, req, strError)) {
             CtlError(L"%s", strError.c_str());
-            CtlWrite(STD_ERROR_HANDLE, L"Run \"DazuvuVevUpgradeCtl --help\" for the usage.\n");
+            ToolWriteText(STD_ERROR_HANDLE, L"Run \"DazuvuVevUpgradeCtl --help\" for the usage.\n");
             return CTL_EXIT_USAGE;
         }
         switch (req.nCommand) {
         case CTL_HELP:
-            CtlWrite(STD_OUTPUT_HANDLE, CtlUsageText(req.strHelpTopic));
+            ToolWriteText(STD_OUTPUT_HANDLE, CtlUsageText(req.strHelpTopic));
             return CTL_EXIT_OK;
         case CTL_ORDER:
             return RunOrder(req);

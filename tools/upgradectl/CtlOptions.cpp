@@ -154,34 +154,19 @@ bool IsMd5Text(const std::wstring& strText) {
     return true;
 }
 
-bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::wstring& strError) {
-    req = CtlRequest();
-    if (argc < 2 || IsHelpWord(argv[1])) {
-        req.nCommand = CTL_HELP;
-        if (argc >= 3) req.strHelpTopic = argv[2];
-        return true;
-    }
+namespace {
 
-    const std::wstring strName = argv[1];
-    const CommandSpec* pSpec = nullptr;
-    for (const CommandSpec& command : Commands()) {
-        if (strName == command.pszName) pSpec = &command;
-    }
-    if (!pSpec) {
-        strError = L"unknown command \"" + strName + L"\"";
-        return false;
-    }
-    req.nCommand = pSpec->nCommand;
-    req.nCode = pSpec->nCode;
+using OptionValues = std::map<std::wstring, std::wstring>;
 
-    std::map<std::wstring, std::wstring> values;
-    std::vector<std::wstring> positionals;
+// The options ("--name value" or "--name=value") and the positionals after
+// the command's name. False with a message; bHelp instead when a help word
+// came among them.
+bool CollectArgs(int argc, const wchar_t* const* argv, const CommandSpec& spec, OptionValues& values,
+                 std::vector<std::wstring>& positionals, bool& bHelp, std::wstring& strError) {
     for (int i = 2; i < argc; ++i) {
         std::wstring strArg = argv[i];
         if (IsHelpWord(strArg)) {
-            req = CtlRequest();
-            req.nCommand = CTL_HELP;
-            req.strHelpTopic = strName;
+            bHelp = true;
             return true;
         }
         if (strArg.compare(0, 2, L"--") != 0) {
@@ -197,11 +182,11 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
             bInlineValue = true;
         }
         const OptionSpec* pOption = nullptr;
-        for (const OptionSpec& option : pSpec->options) {
+        for (const OptionSpec& option : spec.options) {
             if (strArg == option.pszName) pOption = &option;
         }
         if (!pOption) {
-            strError = L"unknown option " + strArg + L" for \"" + strName + L"\"";
+            strError = L"unknown option " + strArg + L" for \"" + spec.pszName + L"\"";
             return false;
         }
         if (values.count(strArg)) {
@@ -222,28 +207,17 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
         }
         values[strArg] = strValue;
     }
-    if (static_cast<int>(positionals.size()) > pSpec->nMaxPositionals) {
-        strError = L"unexpected argument \"" + positionals[pSpec->nMaxPositionals] + L"\" for \"" + strName + L"\"";
+    if (static_cast<int>(positionals.size()) > spec.nMaxPositionals) {
+        strError = L"unexpected argument \"" + positionals[spec.nMaxPositionals] + L"\" for \"" + spec.pszName + L"\"";
         return false;
     }
+    return true;
+}
 
-    const bool bWaits = req.nCommand == CTL_WAIT_WINDOW || req.nCommand == CTL_WAIT_GONE;
-    req.dwTimeoutMs = bWaits ? CTL_DEFAULT_WAIT_TIMEOUT_MS : CTL_DEFAULT_SEND_TIMEOUT_MS;
-    if (!TakeNumber(values, L"--timeout-ms", 0x7FFFFFFF, req.dwTimeoutMs, strError) ||
-        !TakeNumber(values, L"--wait-ms", 0x7FFFFFFF, req.dwWaitMs, strError) ||
-        !TakeNumber(values, L"--tag", 0xFFFF, req.nTag, strError) ||
-        !TakeNumber(values, L"--exit-after-ms", 0x7FFFFFFF, req.dwExitAfterMs, strError)) {
-        return false;
-    }
-    req.bHaveExitAfter = Has(values, L"--exit-after-ms");
-    if (Has(values, L"--post") && Has(values, L"--send")) {
-        strError = L"--post and --send exclude each other";
-        return false;
-    }
-    // The prompt opens a modal box inside the companion's handler; a sender
-    // would sit there until someone answers it, so it is posted by default.
-    req.bPost = Has(values, L"--post") || (req.nCommand == CTL_PROMPT && !Has(values, L"--send"));
-
+// What only one command takes: the order's fields, the code of "cmd", the
+// path of "log" and "state".
+bool FillCommandArgs(const OptionValues& values, const std::vector<std::wstring>& positionals, CtlRequest& req,
+                     std::wstring& strError) {
     switch (req.nCommand) {
     case CTL_ORDER:
         return FillOrder(values, req, strError);
@@ -269,6 +243,58 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
     default:
         return true;
     }
+}
+
+}  // namespace
+
+bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::wstring& strError) {
+    req = CtlRequest();
+    if (argc < 2 || IsHelpWord(argv[1])) {
+        req.nCommand = CTL_HELP;
+        if (argc >= 3) req.strHelpTopic = argv[2];
+        return true;
+    }
+
+    const std::wstring strName = argv[1];
+    const CommandSpec* pSpec = nullptr;
+    for (const CommandSpec& command : Commands()) {
+        if (strName == command.pszName) pSpec = &command;
+    }
+    if (!pSpec) {
+        strError = L"unknown command \"" + strName + L"\"";
+        return false;
+    }
+    req.nCommand = pSpec->nCommand;
+    req.nCode = pSpec->nCode;
+
+    OptionValues values;
+    std::vector<std::wstring> positionals;
+    bool bHelp = false;
+    if (!CollectArgs(argc, argv, *pSpec, values, positionals, bHelp, strError)) return false;
+    if (bHelp) {
+        req = CtlRequest();
+        req.nCommand = CTL_HELP;
+        req.strHelpTopic = strName;
+        return true;
+    }
+
+    const bool bWaits = req.nCommand == CTL_WAIT_WINDOW || req.nCommand == CTL_WAIT_GONE;
+    req.dwTimeoutMs = bWaits ? CTL_DEFAULT_WAIT_TIMEOUT_MS : CTL_DEFAULT_SEND_TIMEOUT_MS;
+    if (!TakeNumber(values, L"--timeout-ms", 0x7FFFFFFF, req.dwTimeoutMs, strError) ||
+        !TakeNumber(values, L"--wait-ms", 0x7FFFFFFF, req.dwWaitMs, strError) ||
+        !TakeNumber(values, L"--tag", 0xFFFF, req.nTag, strError) ||
+        !TakeNumber(values, L"--exit-after-ms", 0x7FFFFFFF, req.dwExitAfterMs, strError)) {
+        return false;
+    }
+    req.bHaveExitAfter = Has(values, L"--exit-after-ms");
+    if (Has(values, L"--post") && Has(values, L"--send")) {
+        strError = L"--post and --send exclude each other";
+        return false;
+    }
+    // The prompt opens a modal box inside the companion's handler; a sender
+    // would sit there until someone answers it, so it is posted by default.
+    req.bPost = Has(values, L"--post") || (req.nCommand == CTL_PROMPT && !Has(values, L"--send"));
+    return FillCommandArgs(values, positionals, req, strError);
 }
 
 std::wstring CtlUsageText(const std::wstring& strCommand) {

@@ -6,11 +6,8 @@
 #include <string>
 
 // Fills the decimal size and the MD5 as 32 lower-case hexadecimal digits
-// (the form the network library writes, which the companion compares
+// (computed by the network library's rule, the form the companion compares
 // case-sensitively). False with a message when the file cannot be read or is
 // larger than the companion's 32-bit signed size.
 bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::wstring& strMD5,
                      std::wstring& strError);
-
-// The MD5 of a byte buffer as lower-case hexadecimal text; empty on failure.
-std::wstring Md5Text(const void* pData, size_t cbData);

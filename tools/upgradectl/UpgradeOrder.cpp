@@ -2,9 +2,6 @@
 
 #include <string.h>
 
-const wchar_t kUpgradeWindowClass[] = UPGRADE_WINDOW_CLASS;
-const wchar_t kClientRunningMutex[] = UPGRADE_CLIENT_RUNNING_FLAG;
-
 namespace {
 
 bool PutField(wchar_t (&field)[UPGRADE_TEXT_CCH], const std::wstring& strValue, LPCWSTR pszName,

@@ -12,10 +12,6 @@
 
 #include "include/DazuvuVevUpgradeClient.h"  // the record, the tag and the commands, as the companion reads them
 
-// The companion's window class and the client's running flag.
-extern const wchar_t kUpgradeWindowClass[];
-extern const wchar_t kClientRunningMutex[];
-
 // The texts of one order. szReserved is not read by the companion and is
 // left empty.
 struct UpgradeOrderFields {

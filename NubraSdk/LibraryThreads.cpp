@@ -1,5 +1,5 @@
 // Module references for the library's own threads.
-#include "NubraSdk/Handles.h"
+#include "NubraSdk/LibraryThreads.h"
 
 namespace nubra {
 

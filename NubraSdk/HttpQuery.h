@@ -1,0 +1,29 @@
+// What a transfer reads of an address and of a server's answer.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <string>
+
+namespace nubra {
+
+// The parts of an http or https address that a request needs.
+struct CHttpAddress {
+    std::wstring strHost;
+    INTERNET_PORT nPort = 0;
+    std::wstring strPath;  // path and query
+    bool bSecure = false;
+};
+
+// ERROR_SUCCESS, or why the address cannot be fetched.
+DWORD CrackHttpAddress(const std::wstring& strUrl, CHttpAddress& address);
+
+// A header of the answer; empty when it is missing or too long.
+std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo);
+// The answer's status code; 0 when it cannot be read.
+DWORD QueryStatus(HINTERNET hRequest);
+// -1 when the server announced no length.
+LONGLONG QueryContentLength(HINTERNET hRequest);
+
+}  // namespace nubra
