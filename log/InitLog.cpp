@@ -2,36 +2,24 @@
 // configuration, and the source names the call sites write.
 #include "log/Log.h"
 
-#include <shlobj.h>
 #include <shlwapi.h>
-#include <strsafe.h>
 
 #include <map>
 #include <mutex>
 
 namespace {
 
-const WCHAR kAppFolder[] = L"\\DazuvuVev";
-const WCHAR kLogFolder[] = L"\\log\\Upgrade";
-const WCHAR kLogFileName[] = L"\\Upgrade.log";
 const WCHAR kConfigFileName[] = L"\\config.ini";
 const WCHAR kLogLevelKey[] = L"LogLevel";
 const int kLogSizeLimitMB = 10;
 
 }  // namespace
 
-std::wstring LogFilePathUnder(const std::wstring& strAppDir)
-{
-    if (strAppDir.empty())
-        return std::wstring();
-    return strAppDir + kLogFolder + kLogFileName;
-}
-
 bool InitLog()
 {
     const std::wstring strAppDir = GetDocumentsAppDir();
     if (!strAppDir.empty())
-        CreateMultiLevelDir(strAppDir + kLogFolder);
+        CreateMultiLevelDir(LogFolderUnder(strAppDir));
     const std::wstring strFile = LogFilePathUnder(strAppDir);
 
     int nLevel = 0;
@@ -44,14 +32,12 @@ bool InitLog()
 
 std::wstring GetDocumentsAppDir()
 {
-    WCHAR szPath[MAX_PATH] = {0};
-    if (!SHGetSpecialFolderPathW(NULL, szPath, CSIDL_PERSONAL, FALSE /* do not create */))
+    const std::wstring strPath = DocumentsAppDirPath();
+    if (strPath.empty() || strPath.size() >= MAX_PATH)
         return std::wstring();
-    if (szPath[0] == L'\0' || FAILED(StringCchCatW(szPath, ARRAYSIZE(szPath), kAppFolder)))
+    if (!CreateDirectoryW(strPath.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
         return std::wstring();
-    if (!CreateDirectoryW(szPath, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return std::wstring();
-    return szPath;
+    return strPath;
 }
 
 bool CreateMultiLevelDir(const std::wstring& strPath)

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "log/LogPlace.h"
+
 enum LogLevel {
     LOGLEVEL_TRACE = 0,
     LOGLEVEL_DEBUG = 1,
@@ -74,10 +76,7 @@ LPCWSTR LogSourceName(const char* pszFile);
 // Configures the log under the documents folder with the level from the
 // client's config.ini; false when the log cannot be configured.
 bool InitLog();
-// The log file inside the application folder of the documents folder; empty
-// when that folder is unknown, so that the log falls back to the file beside
-// the executable instead of a folder at the root of the current drive.
-std::wstring LogFilePathUnder(const std::wstring& strAppDir);
+// "<Documents>\DazuvuVev", created when missing; empty when it cannot be.
 std::wstring GetDocumentsAppDir();
 bool CreateMultiLevelDir(const std::wstring& strPath);
 // The client's config.ini keeps every setting the companion reads in one section.

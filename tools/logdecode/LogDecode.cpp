@@ -1,9 +1,9 @@
 #include "tools/logdecode/LogDecode.h"
 
 #include "log/Log.h"
+#include "log/LogPlace.h"
 #include "win/Handles.h"
 
-#include <shlobj.h>
 
 namespace {
 
@@ -32,11 +32,7 @@ std::wstring SystemMessage(DWORD dwError)
 
 std::wstring DefaultLogDecodeInput()
 {
-    WCHAR szDocuments[MAX_PATH] = {0};
-    if (!SHGetSpecialFolderPathW(NULL, szDocuments, CSIDL_PERSONAL, FALSE /* do not create */) ||
-        szDocuments[0] == L'\0')
-        return std::wstring();
-    return std::wstring(szDocuments) + L"\\DazuvuVev\\log\\Upgrade\\Upgrade.log";
+    return LogFilePathUnder(DocumentsAppDirPath());
 }
 
 std::string DecodeLogBytes(const std::string& strRaw)

@@ -197,13 +197,10 @@ int RunState(const CtlRequest& req) {
         CtlError(L"no state file at \"%s\"", strPath.c_str());
         return CTL_EXIT_FAILURE;
     }
-    static const LPCWSTR kKeys[] = {L"version", L"path", L"overflags", L"clearflags", L"version_no_tips"};
-    std::wstring strOut = L"; " + strPath + L"\n[UPGRADE]\n";
-    for (LPCWSTR pszKey : kKeys) {
-        wchar_t szValue[260] = {0};
-        GetPrivateProfileStringW(L"UPGRADE", pszKey, L"", szValue, 260, strPath.c_str());
-        strOut += std::wstring(pszKey) + L"=" + szValue + L"\n";
-    }
+    static const LPCWSTR kKeys[] = {kKeyVersion, kKeyPath, kKeyOverFlags, kKeyClearFlags, kKeyVersionNoTips};
+    std::wstring strOut = L"; " + strPath + L"\n[" + kUpgradeSection + L"]\n";
+    for (LPCWSTR pszKey : kKeys)
+        strOut += std::wstring(pszKey) + L"=" + ReadUpgradeValue(strPath.c_str(), pszKey) + L"\n";
     ToolWriteText(STD_OUTPUT_HANDLE, strOut);
     return CTL_EXIT_OK;
 }
