@@ -16,6 +16,8 @@
 LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM lParam)
 {
     HWND hWnd = m_hWnd;
+    // Client coordinates for the mouse messages, screen ones for WM_NCHITTEST.
+    const POINT ptMouse = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     switch (message) {
     case WM_PAINT:
         OnPaint();
@@ -35,18 +37,8 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         UpdateSpinTimer();
         return lResult;
     }
-    case WM_NCHITTEST: {
-        LRESULT lHit = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
-        if (lHit != HTCLIENT)
-            return lHit;
-        POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        ::ScreenToClient(hWnd, &pt);
-        // The caption band drags the borderless window, except where a
-        // control wants the click.
-        if (pt.y >= 0 && pt.y < Scale(m_layout.nCaption) && !HitTest(pt))
-            return HTCAPTION;
-        return HTCLIENT;
-    }
+    case WM_NCHITTEST:
+        return OnNcHitTest(::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam), ptMouse);
     case WM_SETCURSOR:
         if (LOWORD(lParam) == HTCLIENT && m_pHover) {
             ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
@@ -54,73 +46,27 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         }
         break;
     case WM_MOUSEMOVE:
-        if (m_hTip) {
-            MSG msg = {hWnd, message, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {}};
-            ::SendMessageW(m_hTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
-        }
-        OnMouseMove({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        RelayToTip(message, wParam, lParam);
+        OnMouseMove(ptMouse);
         break;
     case WM_MOUSELEAVE:
-        m_bTrackingLeave = false;
-        if (m_pHover) {
-            m_pHover = nullptr;
-            Invalidate();
-        }
+        OnMouseLeave();
         break;
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK: {
-        if (m_hTip) {
-            MSG msg = {hWnd, message, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {}};
-            ::SendMessageW(m_hTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
-        }
-        POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        CDUIControl* pHit = HitTest(pt);
-        if (!pHit)
-            break;
-        m_pPressed = pHit;
-        m_pHover = pHit;
-        ::SetCapture(hWnd);
-        Invalidate();
-        return 0;
-    }
-    case WM_LBUTTONUP: {
-        if (!m_pPressed)
-            break;
-        CDUIControl* pPressed = m_pPressed;
-        m_pPressed = nullptr;
-        if (::GetCapture() == hWnd)
-            ::ReleaseCapture();
-        POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        if (HitTest(pt) == pPressed) {
-            // A clicked button or check box takes the focus, as controls of
-            // the system do.
-            if (IsFocusable(pPressed))
-                SetFocusTo(pPressed);
-            Activate(pPressed);
-        }
-        Invalidate();
-        return 0;
-    }
-    case WM_CAPTURECHANGED:
-        if (m_pPressed && reinterpret_cast<HWND>(lParam) != hWnd) {
-            m_pPressed = nullptr;
-            Invalidate();
-        }
+    case WM_LBUTTONDBLCLK:
+        RelayToTip(message, wParam, lParam);
+        if (OnButtonDown(ptMouse))
+            return 0;
         break;
-    case WM_GETDLGCODE: {
-        // Tab and the arrows move the skin's own focus. Enter and Esc stay
-        // with the dialog manager where a window has one (its OK and cancel
-        // commands are what a dialog promises for them), except Enter on a
-        // button that is not the default: that button is what the user chose.
-        LRESULT lCode = DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS;
-        const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
-        if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN) {
-            CDUIControl* pFocus = FocusedControl();
-            if (pFocus && pFocus->m_state.eKind == EDuiKind::Button && !pFocus->m_state.bDefault)
-                lCode |= DLGC_WANTMESSAGE;
-        }
-        return lCode;
-    }
+    case WM_LBUTTONUP:
+        if (OnButtonUp(ptMouse))
+            return 0;
+        break;
+    case WM_CAPTURECHANGED:
+        OnCaptureChanged(reinterpret_cast<HWND>(lParam));
+        break;
+    case WM_GETDLGCODE:
+        return OnGetDlgCode(reinterpret_cast<const MSG*>(lParam));
     case WM_KEYDOWN:
         if (OnKeyDown(wParam, lParam))
             return 0;
@@ -133,10 +79,7 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         break;
     case WM_ACTIVATE: {
         LRESULT lResult = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
-        // A dialog without child windows would leave the keyboard focus
-        // nowhere; the skin's controls live in this window, so it takes it.
-        if (LOWORD(wParam) != WA_INACTIVE && ::IsWindow(hWnd) && ::GetFocus() != hWnd)
-            ::SetFocus(hWnd);
+        OnActivated(LOWORD(wParam) != WA_INACTIVE);
         return lResult;
     }
     case WM_SETFOCUS:
@@ -148,15 +91,9 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
     case WM_KILLFOCUS:
         Invalidate();
         break;
-    case WM_DPICHANGED: {
-        const RECT* pSuggested = reinterpret_cast<const RECT*>(lParam);
-        SetDpi(HIWORD(wParam));
-        if (pSuggested) {
-            ::SetWindowPos(hWnd, nullptr, pSuggested->left, pSuggested->top, pSuggested->right - pSuggested->left,
-                           pSuggested->bottom - pSuggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-        }
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return 0;
-    }
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
         // High contrast may have been switched on or off.
@@ -167,19 +104,125 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
             return ::LresultFromObject(IID_IAccessible, wParam, m_pAccessible);
         break;
     case WM_SETTEXT: {
-        // Title controls show the window text.
         LRESULT lResult = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
-        for (const auto& pCtrl : m_vecCtrls) {
-            if (pCtrl->m_state.eKind == EDuiKind::Title && pCtrl->m_state.strLabel.empty())
-                Notify(EVENT_OBJECT_NAMECHANGE, pCtrl.get());
-        }
-        Invalidate();
+        OnTextChanged();
         return lResult;
     }
     default:
         break;
     }
     return ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
+}
+
+LRESULT CDirectUI::OnNcHitTest(LRESULT lHit, POINT ptScreen)
+{
+    if (lHit != HTCLIENT)
+        return lHit;
+    POINT pt = ptScreen;
+    ::ScreenToClient(m_hWnd, &pt);
+    // The caption band drags the borderless window, except where a control
+    // wants the click.
+    if (pt.y >= 0 && pt.y < Scale(m_layout.nCaption) && !HitTest(pt))
+        return HTCAPTION;
+    return HTCLIENT;
+}
+
+void CDirectUI::RelayToTip(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!m_hTip)
+        return;
+    MSG msg = {m_hWnd, message, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {}};
+    ::SendMessageW(m_hTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+}
+
+void CDirectUI::OnMouseLeave()
+{
+    m_bTrackingLeave = false;
+    if (m_pHover) {
+        m_pHover = nullptr;
+        Invalidate();
+    }
+}
+
+bool CDirectUI::OnButtonDown(POINT pt)
+{
+    CDUIControl* pHit = HitTest(pt);
+    if (!pHit)
+        return false;
+    m_pPressed = pHit;
+    m_pHover = pHit;
+    ::SetCapture(m_hWnd);
+    Invalidate();
+    return true;
+}
+
+bool CDirectUI::OnButtonUp(POINT pt)
+{
+    if (!m_pPressed)
+        return false;
+    CDUIControl* pPressed = m_pPressed;
+    m_pPressed = nullptr;
+    if (::GetCapture() == m_hWnd)
+        ::ReleaseCapture();
+    if (HitTest(pt) == pPressed) {
+        // A clicked button or check box takes the focus, as controls of the
+        // system do.
+        if (IsFocusable(pPressed))
+            SetFocusTo(pPressed);
+        Activate(pPressed);
+    }
+    Invalidate();
+    return true;
+}
+
+void CDirectUI::OnCaptureChanged(HWND hNewCapture)
+{
+    if (m_pPressed && hNewCapture != m_hWnd) {
+        m_pPressed = nullptr;
+        Invalidate();
+    }
+}
+
+LRESULT CDirectUI::OnGetDlgCode(const MSG* pMsg)
+{
+    // Tab and the arrows move the skin's own focus. Enter and Esc stay with
+    // the dialog manager where a window has one (its OK and cancel commands
+    // are what a dialog promises for them), except Enter on a button that is
+    // not the default: that button is what the user chose.
+    LRESULT lCode = DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS;
+    if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN) {
+        CDUIControl* pFocus = FocusedControl();
+        if (pFocus && pFocus->m_state.eKind == EDuiKind::Button && !pFocus->m_state.bDefault)
+            lCode |= DLGC_WANTMESSAGE;
+    }
+    return lCode;
+}
+
+void CDirectUI::OnActivated(bool bActive)
+{
+    // A dialog without child windows would leave the keyboard focus nowhere;
+    // the skin's controls live in this window, so it takes it.
+    if (bActive && ::IsWindow(m_hWnd) && ::GetFocus() != m_hWnd)
+        ::SetFocus(m_hWnd);
+}
+
+void CDirectUI::OnDpiChanged(int nDpi, const RECT* pSuggested)
+{
+    SetDpi(nDpi);
+    if (pSuggested) {
+        ::SetWindowPos(m_hWnd, nullptr, pSuggested->left, pSuggested->top, pSuggested->right - pSuggested->left,
+                       pSuggested->bottom - pSuggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void CDirectUI::OnTextChanged()
+{
+    // Title controls without a label of their own show the window text.
+    for (const auto& pCtrl : m_vecCtrls) {
+        if (pCtrl->m_state.eKind == EDuiKind::Title && pCtrl->m_state.strLabel.empty())
+            Notify(EVENT_OBJECT_NAMECHANGE, pCtrl.get());
+    }
+    Invalidate();
 }
 
 LRESULT CALLBACK CDirectUI::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)

@@ -123,7 +123,19 @@ private:
     LRESULT WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM lParam);
     CDUIControl* HitTest(POINT pt) const;
     bool IsClickable(const CDUIControl* pCtrl) const;
+    // Message handlers of WndProc (DUIMessages.cpp); a bool result says the
+    // message was handled and must not reach the window's own procedure.
+    LRESULT OnNcHitTest(LRESULT lHit, POINT ptScreen);
+    void RelayToTip(UINT message, WPARAM wParam, LPARAM lParam);
     void OnMouseMove(POINT pt);
+    void OnMouseLeave();
+    bool OnButtonDown(POINT pt);
+    bool OnButtonUp(POINT pt);
+    void OnCaptureChanged(HWND hNewCapture);
+    LRESULT OnGetDlgCode(const MSG* pMsg);
+    void OnActivated(bool bActive);
+    void OnDpiChanged(int nDpi, const RECT* pSuggested);
+    void OnTextChanged();
     void OnSpinTick();
     // The spinner's timer runs only while a spinner can be seen.
     void UpdateSpinTimer();
