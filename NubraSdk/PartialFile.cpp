@@ -2,6 +2,7 @@
 #include "NubraSdk/PartialFile.h"
 
 #include "win/Handles.h"
+#include "win/Utf8.h"
 
 namespace nubra {
 
@@ -29,24 +30,6 @@ ULONGLONG ToNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
 }
 
 }  // namespace
-
-std::string ToUtf8(const std::wstring& s)
-{
-    if (s.empty()) return std::string();
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromUtf8(const std::string& s)
-{
-    if (s.empty()) return std::wstring();
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(n > 0 ? n : 0, L'\0');
-    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
-    return out;
-}
 
 std::wstring PartialPathOf(const std::wstring& strTarget)
 {
@@ -80,14 +63,14 @@ bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
         const std::string line = text.substr(nPos, nEnd - nPos);
         nPos = nEnd + 1;
         if (line.compare(0, sizeof(kUrlKey) - 1, kUrlKey) == 0) {
-            parsed.strUrl = FromUtf8(line.substr(sizeof(kUrlKey) - 1));
+            parsed.strUrl = Utf8ToWide(line.substr(sizeof(kUrlKey) - 1));
             bUrl = true;
         } else if (line.compare(0, sizeof(kValidatorKey) - 1, kValidatorKey) == 0) {
-            parsed.strValidator = FromUtf8(line.substr(sizeof(kValidatorKey) - 1));
+            parsed.strValidator = Utf8ToWide(line.substr(sizeof(kValidatorKey) - 1));
             bValidator = true;
         } else if (line.compare(0, sizeof(kSizeKey) - 1, kSizeKey) == 0) {
             // Notes of older versions have no size; they resume by address only.
-            const std::wstring strSize = FromUtf8(line.substr(sizeof(kSizeKey) - 1));
+            const std::wstring strSize = Utf8ToWide(line.substr(sizeof(kSizeKey) - 1));
             if (!IsUnsignedNumber(strSize, 0, strSize.size()) || strSize.size() > 18) return false;
             parsed.llSize = static_cast<LONGLONG>(ToNumber(strSize, 0, strSize.size()));
         }
@@ -102,7 +85,7 @@ bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta)
     // Line breaks inside a value would forge another key.
     for (const std::wstring* p : {&meta.strUrl, &meta.strValidator})
         if (p->find_first_of(L"\r\n") != std::wstring::npos) return false;
-    std::string text = kUrlKey + ToUtf8(meta.strUrl) + "\n" + kValidatorKey + ToUtf8(meta.strValidator) + "\n";
+    std::string text = kUrlKey + WideToUtf8(meta.strUrl) + "\n" + kValidatorKey + WideToUtf8(meta.strValidator) + "\n";
     if (meta.llSize > 0) text += kSizeKey + std::to_string(meta.llSize) + "\n";
     CKernelHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -41,7 +41,4 @@ ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strU
 // Parses "bytes FIRST-LAST/TOTAL" (TOTAL may be "*"); total is -1 then.
 bool ParseContentRange(const std::wstring& strValue, ULONGLONG& ullFirst, ULONGLONG& ullLast, LONGLONG& llTotal);
 
-std::string ToUtf8(const std::wstring& s);
-std::wstring FromUtf8(const std::string& s);
-
 }  // namespace nubra

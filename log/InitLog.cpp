@@ -2,6 +2,8 @@
 // configuration, and the source names the call sites write.
 #include "log/Log.h"
 
+#include "win/Utf8.h"
+
 #include <shlwapi.h>
 
 #include <map>
@@ -112,13 +114,6 @@ LPCWSTR LogSourceName(const char* pszFile)
     }
 
     std::wstring strName = L".\\";
-    if (!strBase.empty()) {
-        const int nChars = MultiByteToWideChar(CP_UTF8, 0, strBase.data(), static_cast<int>(strBase.size()), NULL, 0);
-        if (nChars > 0) {
-            std::wstring strWide(static_cast<size_t>(nChars), L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, strBase.data(), static_cast<int>(strBase.size()), &strWide[0], nChars);
-            strName += strWide;
-        }
-    }
+    strName += Utf8ToWide(strBase);
     return s_pNames->emplace(pszFile, strName).first->second.c_str();
 }

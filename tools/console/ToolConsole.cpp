@@ -1,20 +1,6 @@
 // The support tools' standard streams (see ToolConsole.h).
 #include "tools/console/ToolConsole.h"
 
-std::string WideToUtf8(const std::wstring& strText)
-{
-    if (strText.empty())
-        return std::string();
-    const int nBytes =
-        WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), NULL, 0, NULL, NULL);
-    if (nBytes <= 0)
-        return std::string();
-    std::string strUtf8(static_cast<size_t>(nBytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), &strUtf8[0], nBytes, NULL,
-                        NULL);
-    return strUtf8;
-}
-
 void ToolWriteBytes(HANDLE hOut, const std::string& strBytes)
 {
     DWORD dwWritten = 0;

@@ -8,11 +8,11 @@
 
 #include <string>
 
+#include "win/Utf8.h"
+
 // Writes the text to STD_OUTPUT_HANDLE or STD_ERROR_HANDLE; nothing when
 // that stream is closed.
 void ToolWriteText(DWORD nStdHandle, const std::wstring& strText);
 
 // Writes the bytes unchanged to a pipe or a file.
 void ToolWriteBytes(HANDLE hOut, const std::string& strBytes);
-
-std::string WideToUtf8(const std::wstring& strText);

@@ -10,6 +10,7 @@
 
 #include "include/DazuvuVevUpgradeClient.h"
 #include "win/Handles.h"
+#include "win/Utf8.h"
 
 #include <cwchar>
 #include <string>
@@ -54,20 +55,17 @@ std::wstring RecordPath()
 bool AppendRecord(const std::wstring& strLine)
 {
     const std::wstring strPath = RecordPath();
-    const int cb = ::WideCharToMultiByte(CP_UTF8, 0, strLine.c_str(), static_cast<int>(strLine.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    if (strPath.empty() || cb <= 0)
+    const std::string strUtf8 = WideToUtf8(strLine);
+    const DWORD cb = static_cast<DWORD>(strUtf8.size());
+    if (strPath.empty() || cb == 0)
         return false;
-    std::string strUtf8(cb, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, strLine.c_str(), static_cast<int>(strLine.size()), &strUtf8[0], cb, nullptr,
-                          nullptr);
     const CKernelHandle file(::CreateFileW(strPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return false;
     DWORD cbWritten = 0;
-    const BOOL bOk = ::WriteFile(file.Get(), strUtf8.data(), static_cast<DWORD>(cb), &cbWritten, nullptr);
-    return bOk && cbWritten == static_cast<DWORD>(cb);
+    const BOOL bOk = ::WriteFile(file.Get(), strUtf8.data(), cb, &cbWritten, nullptr);
+    return bOk && cbWritten == cb;
 }
 
 CFontHandle MakeFont(int nHeight, int nWeight)
