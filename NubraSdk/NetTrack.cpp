@@ -11,11 +11,12 @@
 
 #include "NubraSdk/HostPort.h"
 #include "NubraSdk/LibraryThreads.h"
+#include "netlib/NubraSdk.h"
 #include "win/Handles.h"
 
 namespace nubra {
 
-const wchar_t kDefaultTrackHost[] = L"upgrade.talvex.com";
+const wchar_t kDefaultTrackHost[] = NUBRA_DEFAULT_TRACK_HOST;
 
 namespace {
 
@@ -66,7 +67,7 @@ void SignalAttached()
 void CurrentTarget(std::wstring& strHost, USHORT& usPort)
 {
     wchar_t szEnv[512] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_TRACK_SERVER", szEnv, 512);
+    const DWORD n = ::GetEnvironmentVariableW(NUBRA_TRACK_SERVER_ENV, szEnv, 512);
     if (n > 0 && n < 512 && SplitHostPort(szEnv, strHost, usPort)) {
         if (!usPort) usPort = 80;
         return;

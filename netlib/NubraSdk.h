@@ -11,6 +11,12 @@
 #define NUBRA_API extern "C" __declspec(dllimport)
 #endif
 
+// The host the reachability watch probes when it is given none it can use, and
+// the environment variable that overrides whatever it is given (for
+// administrators and tests).
+#define NUBRA_DEFAULT_TRACK_HOST L"upgrade.talvex.com"
+#define NUBRA_TRACK_SERVER_ENV L"NUBRA_TRACK_SERVER"
+
 // Reachability watch. The attached auto-reset event is signalled whenever the
 // state may have changed.
 NUBRA_API BOOL InternetTrackAttach(HANDLE hEvent);

@@ -18,9 +18,9 @@ const wchar_t kLayoutName[] = L"UpgradeDUI";
 // Watched for reachability when the user has no proxy. It does not resolve on
 // every network, so an administrator may name another host (or "host:port")
 // in the client's config.ini; tests use the library's environment override.
-const wchar_t kTrackServerHost[] = L"upgrade.talvex.com";
+const wchar_t kTrackServerHost[] = NUBRA_DEFAULT_TRACK_HOST;
 const wchar_t kTrackServerKey[] = L"NetTrackServer";
-const wchar_t kTrackServerOverride[] = L"NUBRA_TRACK_SERVER";
+const wchar_t kTrackServerOverride[] = NUBRA_TRACK_SERVER_ENV;
 const wchar_t kClientRunningFlag[] = UPGRADE_CLIENT_RUNNING_FLAG;
 
 enum : UINT_PTR {
