@@ -1,6 +1,8 @@
 // Module references for the library's own threads.
 #include "NubraSdk/LibraryThreads.h"
 
+#include "win/Handles.h"
+
 namespace nubra {
 
 HMODULE AddRefThisModule()
@@ -13,16 +15,15 @@ HMODULE AddRefThisModule()
 
 bool StartLibraryThread(LPTHREAD_START_ROUTINE pfn, void* pArg, HANDLE* phThread)
 {
-    HMODULE hModule = AddRefThisModule();
-    HANDLE hThread = ::CreateThread(nullptr, 0, pfn, pArg, 0, nullptr);
-    if (!hThread) {
-        if (hModule) ::FreeLibrary(hModule);
+    // The reference is dropped here only if no thread was started; a started
+    // thread owns it and gives it back in ExitLibraryThread.
+    CModule module(AddRefThisModule());
+    CKernelHandle thread(::CreateThread(nullptr, 0, pfn, pArg, 0, nullptr));
+    if (!thread)
         return false;
-    }
+    module.Release();
     if (phThread)
-        *phThread = hThread;
-    else
-        ::CloseHandle(hThread);
+        *phThread = thread.Release();
     return true;
 }
 

@@ -26,6 +26,7 @@
 #include "tests/netlib/bench/BareDownload.h"
 #include "ui/SkinLayer.h"
 #include "VEXUI32/VEXUI32.h"
+#include "win/Handles.h"
 
 namespace {
 
@@ -78,9 +79,7 @@ DWORD WINAPI WatchThread(LPVOID)
 int Watch()
 {
     g_dwWatched = ::GetCurrentProcessId();
-    HANDLE hThread = ::CreateThread(nullptr, 0, &WatchThread, nullptr, 0, nullptr);
-    if (hThread)
-        ::CloseHandle(hThread);
+    CKernelHandle thread(::CreateThread(nullptr, 0, &WatchThread, nullptr, 0, nullptr));
     printf("watching\n");
     fflush(stdout);
     MSG msg;

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "win/Handles.h"
+
 namespace {
 
 std::wstring OwnPath() {
@@ -48,12 +50,12 @@ std::string Utf8(const std::wstring& strText) {
 // the same moment, so a file held by another one is retried for a while.
 bool AppendLine(const std::wstring& strPath, const std::string& strLine) {
     for (int nTry = 0; nTry < 100; ++nTry) {
-        HANDLE hFile = CreateFileW(strPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hFile != INVALID_HANDLE_VALUE) {
+        CKernelHandle file(CreateFileW(strPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
             DWORD cbWritten = 0;
-            const BOOL bOk = WriteFile(hFile, strLine.data(), static_cast<DWORD>(strLine.size()), &cbWritten, nullptr);
-            CloseHandle(hFile);
+            const BOOL bOk = WriteFile(file.Get(), strLine.data(), static_cast<DWORD>(strLine.size()), &cbWritten,
+                                       nullptr);
             return bOk && cbWritten == strLine.size();
         }
         if (GetLastError() != ERROR_SHARING_VIOLATION) return false;

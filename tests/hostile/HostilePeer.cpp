@@ -26,6 +26,7 @@
 
 #include "netlib/DownloadRecord.h"
 #include "upgrade/UpgradeProtocol.h"
+#include "win/Handles.h"
 
 namespace {
 
@@ -331,13 +332,13 @@ int Launch(const std::wstring& strExe, const std::wstring& strLine)
         std::printf("start failed %lu\n", ::GetLastError());
         return 1;
     }
+    CKernelHandle process(pi.hProcess);
+    CKernelHandle thread(pi.hThread);
     std::printf("pid %lu\n", pi.dwProcessId);
     std::fflush(stdout);
-    ::CloseHandle(pi.hThread);
     DWORD dwCode = 259;
-    if (::WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(pi.hProcess, &dwCode);
-    ::CloseHandle(pi.hProcess);
+    if (::WaitForSingleObject(process.Get(), 120000) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(process.Get(), &dwCode);
     std::printf("exit %lu\n", dwCode);
     return 0;
 }

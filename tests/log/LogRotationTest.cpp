@@ -2,6 +2,7 @@
 // files of that size.
 #include "log/Log.h"
 #include "tests/log/LogTestUtil.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -33,13 +34,12 @@ protected:
     // Which generation a file holds, by the mark in its first byte.
     static char MarkOf(const std::wstring& strPath)
     {
-        HANDLE h = CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-        if (h == INVALID_HANDLE_VALUE)
+        CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
+        if (!file)
             return 0;
         char c = 0;
         DWORD dwRead = 0;
-        ReadFile(h, &c, 1, &dwRead, NULL);
-        CloseHandle(h);
+        ReadFile(file.Get(), &c, 1, &dwRead, NULL);
         return c;
     }
 
@@ -118,14 +118,14 @@ TEST_F(LogRotationTest, BackupThatCannotBeReplacedLeavesTheLogInPlace)
 
     // A reader holding ".1" open without sharing delete blocks the shift;
     // nothing may be lost, the log stays and is rotated by a later record.
-    HANDLE hReader = CreateFileW(Backup(1).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(hReader, INVALID_HANDLE_VALUE);
+    CKernelHandle reader(CreateFileW(Backup(1).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
+    ASSERT_NE(reader.Get(), INVALID_HANDLE_VALUE);
     MakeFileOfSize(m_strLog, kLimit + 1, 'e');
     LogOne(L"blocked");
     EXPECT_TRUE(FileExists(m_strLog));
     EXPECT_EQ(MarkOf(m_strLog), 'e');
     EXPECT_EQ(Marks(), "abcd-");
-    CloseHandle(hReader);
+    reader.Reset();
 
     LogOne(L"unblocked");
     EXPECT_FALSE(FileExists(m_strLog));

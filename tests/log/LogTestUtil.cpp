@@ -1,6 +1,7 @@
 #include "tests/log/LogTestUtil.h"
 
 #include "tools/logdecode/LogDecode.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +22,8 @@ namespace {
 bool RemoveTree(const std::wstring& strDir)
 {
     WIN32_FIND_DATAW data;
-    HANDLE hFind = FindFirstFileW((strDir + L"\\*").c_str(), &data);
-    if (hFind != INVALID_HANDLE_VALUE) {
+    CFindHandle find(FindFirstFileW((strDir + L"\\*").c_str(), &data));
+    if (find) {
         do {
             const std::wstring strName = data.cFileName;
             if (strName == L"." || strName == L"..")
@@ -32,8 +33,8 @@ bool RemoveTree(const std::wstring& strDir)
                 RemoveTree(strPath);
             else
                 DeleteFileW(strPath.c_str());
-        } while (FindNextFileW(hFind, &data));
-        FindClose(hFind);
+        } while (FindNextFileW(find.Get(), &data));
+        find.Reset();
     }
     return RemoveDirectoryW(strDir.c_str()) != FALSE;
 }
@@ -70,15 +71,15 @@ void WriteBytes(const std::wstring& strPath, const std::string& strData)
 
 void MakeFileOfSize(const std::wstring& strPath, LONGLONG llSize, char cMark)
 {
-    HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CKernelHandle file(
+        CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    ASSERT_NE(file.Get(), INVALID_HANDLE_VALUE);
     DWORD dwWritten = 0;
-    WriteFile(h, &cMark, 1, &dwWritten, NULL);
+    WriteFile(file.Get(), &cMark, 1, &dwWritten, NULL);
     LARGE_INTEGER pos;
     pos.QuadPart = llSize;
-    SetFilePointerEx(h, pos, NULL, FILE_BEGIN);
-    SetEndOfFile(h);
-    CloseHandle(h);
+    SetFilePointerEx(file.Get(), pos, NULL, FILE_BEGIN);
+    SetEndOfFile(file.Get());
 }
 
 std::wstring ModuleDir()

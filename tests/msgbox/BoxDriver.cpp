@@ -1,6 +1,7 @@
 #include "tests/msgbox/BoxDriver.h"
 
 #include "ui/SkinLayer.h"
+#include "win/Handles.h"
 
 #include <gdiplus.h>
 
@@ -167,25 +168,24 @@ bool CBoxDriver::SaveScreenshot(const std::wstring& strPath) const
     const int cx = rc.right - rc.left;
     const int cy = rc.bottom - rc.top;
 
-    HDC hdcScreen = ::GetDC(nullptr);
-    HDC hdcMem = ::CreateCompatibleDC(hdcScreen);
-    HBITMAP hBitmap = ::CreateCompatibleBitmap(hdcScreen, cx, cy);
-    HGDIOBJ hOld = ::SelectObject(hdcMem, hBitmap);
-    ::BitBlt(hdcMem, 0, 0, cx, cy, hdcScreen, rc.left, rc.top, SRCCOPY);
-    ::SelectObject(hdcMem, hOld);
-    ::DeleteDC(hdcMem);
-    ::ReleaseDC(nullptr, hdcScreen);
+    CBitmapHandle bitmapCopy;
+    {
+        CWindowDC screen(nullptr);
+        CMemoryDC memory(::CreateCompatibleDC(screen.Get()));
+        bitmapCopy.Reset(::CreateCompatibleBitmap(screen.Get(), cx, cy));
+        CSelectObject select(memory.Get(), bitmapCopy.Get());
+        ::BitBlt(memory.Get(), 0, 0, cx, cy, screen.Get(), rc.left, rc.top, SRCCOPY);
+    }
 
     ULONG_PTR ulToken = 0;
     Gdiplus::GdiplusStartupInput startup;
     bool bSaved = false;
     if (Gdiplus::GdiplusStartup(&ulToken, &startup, nullptr) == Gdiplus::Ok) {
         {
-            Gdiplus::Bitmap bitmap(hBitmap, nullptr);
+            Gdiplus::Bitmap bitmap(bitmapCopy.Get(), nullptr);
             bSaved = bitmap.Save(strPath.c_str(), &kPngEncoder, nullptr) == Gdiplus::Ok;
         }
         Gdiplus::GdiplusShutdown(ulToken);
     }
-    ::DeleteObject(hBitmap);
     return bSaved;
 }

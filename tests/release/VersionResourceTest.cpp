@@ -2,6 +2,7 @@
 // tell from any file which release a user has; the companion's manifest
 // carries it too and names the Windows versions it was tested for.
 #include "ProductVersion.h"
+#include "win/Handles.h"
 
 #include <windows.h>
 
@@ -79,13 +80,13 @@ TEST(VersionResource, EveryShippedBinaryCarriesTheProjectVersion)
 
 TEST(VersionResource, ManifestCarriesTheVersionAndTheSupportedWindows)
 {
-    HMODULE hExe = LoadLibraryExW(BinaryPath(L"DazuvuVevUpgrade.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(hExe, (HMODULE)NULL);
-    HRSRC hRes = FindResourceW(hExe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24) /* RT_MANIFEST */);
+    CModule exe(LoadLibraryExW(BinaryPath(L"DazuvuVevUpgrade.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_NE(exe.Get(), (HMODULE)NULL);
+    HRSRC hRes = FindResourceW(exe.Get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24) /* RT_MANIFEST */);
     ASSERT_NE(hRes, (HRSRC)NULL) << "no manifest";
-    const char* pData = static_cast<const char*>(LockResource(LoadResource(hExe, hRes)));
-    const std::string strManifest(pData, SizeofResource(hExe, hRes));
-    FreeLibrary(hExe);
+    const char* pData = static_cast<const char*>(LockResource(LoadResource(exe.Get(), hRes)));
+    const std::string strManifest(pData, SizeofResource(exe.Get(), hRes));
+    exe.Reset();
 
     EXPECT_NE(strManifest.find("name=\"Talvex.DazuvuVevUpgrade\" version=\"" + Narrow(PRODUCT_VERSION_TEXT) + "\""),
               std::string::npos)

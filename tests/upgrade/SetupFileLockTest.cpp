@@ -2,6 +2,7 @@
 #include "upgrade/SetupFileLock.h"
 
 #include "TestFolder.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -29,11 +30,10 @@ TEST(SetupFileLock, HeldFileCannotBeChangedButCanBeStartedUntilReleased)
     EXPECT_EQ(lock.Path(), strPath);
     EXPECT_TRUE(lock.IsUnchanged());
 
-    HANDLE hWriter = OpenForWriting(strPath);
-    EXPECT_EQ(hWriter, INVALID_HANDLE_VALUE) << "a held setup must refuse writers";
+    CKernelHandle writer(OpenForWriting(strPath));
+    EXPECT_EQ(writer.Get(), INVALID_HANDLE_VALUE) << "a held setup must refuse writers";
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    if (hWriter != INVALID_HANDLE_VALUE)
-        ::CloseHandle(hWriter);
+    writer.Reset();
     EXPECT_FALSE(::DeleteFileW(strPath.c_str())) << "a held setup must not be deleted";
     EXPECT_FALSE(::MoveFileW(strPath.c_str(), folder.File(L"other.exe").c_str())) << "nor renamed";
     EXPECT_FALSE(::CopyFileW(folder.File(L"impostor.exe").c_str(), strPath.c_str(), FALSE)) << "nor replaced";
@@ -42,11 +42,10 @@ TEST(SetupFileLock, HeldFileCannotBeChangedButCanBeStartedUntilReleased)
     EXPECT_TRUE(lock.IsUnchanged());
 
     // Whoever starts it only needs to read it.
-    HANDLE hReader = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(hReader, INVALID_HANDLE_VALUE);
-    if (hReader != INVALID_HANDLE_VALUE)
-        ::CloseHandle(hReader);
+    CKernelHandle reader(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_NE(reader.Get(), INVALID_HANDLE_VALUE);
+    reader.Reset();
 
     // Taken again, the digest covers the whole file once more.
     EXPECT_EQ(lock.HoldAndDigest(strPath), kContentMd5);
@@ -74,11 +73,11 @@ TEST(SetupFileLock, NothingIsHeldWhenTheFileCannotBeHeldOrRead)
     lock.Release();
 
     // A file still open for writing is not verified: it may change after.
-    HANDLE hWriter = OpenForWriting(folder.File(L"setup.exe"));
-    ASSERT_NE(hWriter, INVALID_HANDLE_VALUE);
+    CKernelHandle writer(OpenForWriting(folder.File(L"setup.exe")));
+    ASSERT_NE(writer.Get(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(lock.HoldAndDigest(folder.File(L"setup.exe")), L"");
     EXPECT_FALSE(lock.IsHeld());
-    ::CloseHandle(hWriter);
+    writer.Reset();
 
     // A failed hold lets go of what was held before.
     ASSERT_EQ(lock.HoldAndDigest(folder.File(L"setup.exe")), kContentMd5);

@@ -4,6 +4,7 @@
 #include "upgrade/SetupNaming.h"
 
 #include "TestFolder.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -35,12 +36,12 @@ TEST(Sweep, StopsAtAFileThatCannotBeDeleted)
 {
     CTestFolder folder;
     folder.Write(L"locked.exe", "a");
-    HANDLE hLock = ::CreateFileW(folder.File(L"locked.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(hLock, INVALID_HANDLE_VALUE);
+    CKernelHandle lock(::CreateFileW(folder.File(L"locked.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(lock.Get(), INVALID_HANDLE_VALUE);
     EXPECT_FALSE(SweepSetupFiles(folder.Path()));
     EXPECT_TRUE(folder.Exists(L"locked.exe"));
-    ::CloseHandle(hLock);
+    lock.Reset();
     EXPECT_TRUE(SweepSetupFiles(folder.Path()));
     EXPECT_FALSE(folder.Exists(L"locked.exe"));
 }

@@ -2,6 +2,7 @@
 #include "upgrade/StateFile.h"
 
 #include "TestFolder.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -75,14 +76,14 @@ TEST(StateFile, LongValuesAreCutAt259Characters)
 std::string FileBytes(const std::wstring& strPath)
 {
     std::string data;
-    HANDLE h = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    CKernelHandle file(
+        ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return data;
     char buf[4096];
     DWORD n = 0;
-    while (::ReadFile(h, buf, sizeof(buf), &n, nullptr) && n)
+    while (::ReadFile(file.Get(), buf, sizeof(buf), &n, nullptr) && n)
         data.append(buf, n);
-    ::CloseHandle(h);
     return data;
 }
 

@@ -1,5 +1,7 @@
 #include "TestFolder.h"
 
+#include "win/Handles.h"
+
 #include <shellapi.h>
 
 CTestFolder::CTestFolder()
@@ -26,11 +28,10 @@ CTestFolder::~CTestFolder()
 
 void CTestFolder::Write(const std::wstring& strName, const std::string& strContent) const
 {
-    HANDLE h = ::CreateFileW(File(strName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
+    CKernelHandle file(::CreateFileW(File(strName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD dw = 0;
-    ::WriteFile(h, strContent.data(), static_cast<DWORD>(strContent.size()), &dw, nullptr);
-    ::CloseHandle(h);
+    ::WriteFile(file.Get(), strContent.data(), static_cast<DWORD>(strContent.size()), &dw, nullptr);
 }
 
 bool CTestFolder::Exists(const std::wstring& strName) const

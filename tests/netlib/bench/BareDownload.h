@@ -8,13 +8,19 @@
 
 #include <vector>
 
+#include "win/Handles.h"
+
 inline bool BareDownload(const wchar_t* pszUrl, const wchar_t* pszFile, ULONGLONG* pullBytes = nullptr)
 {
-    HINTERNET hSession = ::InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    HINTERNET hUrl = hSession ? ::InternetOpenUrlW(hSession, pszUrl, nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-                              : nullptr;
-    HANDLE hFile = ::CreateFileW(pszFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    // The owners only close at the end; the loop below works on the plain
+    // handles, so the reference costs what it did.
+    CInetHandle session(::InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    CInetHandle url(session ? ::InternetOpenUrlW(session.Get(), pszUrl, nullptr, 0,
+                                                 INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                            : nullptr);
+    CKernelHandle file(::CreateFileW(pszFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const HINTERNET hUrl = url.Get();
+    const HANDLE hFile = file.Get();
     bool bOk = hUrl && hFile != INVALID_HANDLE_VALUE;
     std::vector<BYTE> buf(1024 * 1024);
     while (bOk) {
@@ -27,11 +33,5 @@ inline bool BareDownload(const wchar_t* pszUrl, const wchar_t* pszFile, ULONGLON
         if (pullBytes)
             *pullBytes += n;
     }
-    if (hFile != INVALID_HANDLE_VALUE)
-        ::CloseHandle(hFile);
-    if (hUrl)
-        ::InternetCloseHandle(hUrl);
-    if (hSession)
-        ::InternetCloseHandle(hSession);
     return bOk;
 }

@@ -16,6 +16,7 @@
 #include "netlib/DownloadRecord.h"
 #include "netlib/NubraSdk.h"
 #include "tests/netlib/bench/BareDownload.h"
+#include "win/Handles.h"
 
 namespace {
 
@@ -63,17 +64,19 @@ bool LibraryDownload(HWND hWnd, const wchar_t* pszUrl, const wchar_t* pszFile)
 // beyond the calls' results.
 bool BareDigest(const wchar_t* pszFile, wchar_t* pszHex)
 {
-    HANDLE hFile = ::CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return false;
+    CKernelHandle file(::CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return false;
     BCRYPT_ALG_HANDLE hAlg = nullptr;
     BCRYPT_HASH_HANDLE hHash = nullptr;
-    bool ok = ::BCryptOpenAlgorithmProvider(&hAlg, BCRYPT_MD5_ALGORITHM, nullptr, 0) >= 0 &&
-              ::BCryptCreateHash(hAlg, &hHash, nullptr, 0, nullptr, 0, 0) >= 0;
+    bool ok = ::BCryptOpenAlgorithmProvider(&hAlg, BCRYPT_MD5_ALGORITHM, nullptr, 0) >= 0;
+    CBCryptAlgorithm alg(hAlg);
+    ok = ok && ::BCryptCreateHash(hAlg, &hHash, nullptr, 0, nullptr, 0, 0) >= 0;
+    CBCryptHash hash(hHash);
     std::vector<BYTE> buf(1024 * 1024);
     while (ok) {
         DWORD n = 0;
-        ok = ::ReadFile(hFile, buf.data(), static_cast<DWORD>(buf.size()), &n, nullptr) != FALSE;
+        ok = ::ReadFile(file.Get(), buf.data(), static_cast<DWORD>(buf.size()), &n, nullptr) != FALSE;
         if (!ok || n == 0) break;
         ok = ::BCryptHashData(hHash, buf.data(), n, 0) >= 0;
         g_ullBytes += n;
@@ -81,9 +84,6 @@ bool BareDigest(const wchar_t* pszFile, wchar_t* pszHex)
     BYTE ab[16] = {};
     ok = ok && ::BCryptFinishHash(hHash, ab, sizeof(ab), 0) >= 0;
     for (int i = 0; ok && i < 16; ++i) swprintf(pszHex + 2 * i, 3, L"%02x", ab[i]);
-    if (hHash) ::BCryptDestroyHash(hHash);
-    if (hAlg) ::BCryptCloseAlgorithmProvider(hAlg, 0);
-    ::CloseHandle(hFile);
     return ok;
 }
 
