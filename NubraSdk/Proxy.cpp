@@ -101,8 +101,8 @@ bool ReadUserProxySetting(std::wstring& strSetting)
     DWORD cb = sizeof(list);
     if (::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &cb)) {
         const bool bEnabled = (aOptions[0].Value.dwValue & PROXY_TYPE_PROXY) != 0;
+        const CGlobalMemory serverText(aOptions[1].Value.pszValue);
         std::wstring server = aOptions[1].Value.pszValue ? aOptions[1].Value.pszValue : L"";
-        if (aOptions[1].Value.pszValue) ::GlobalFree(aOptions[1].Value.pszValue);
         if (bEnabled && !server.empty()) {
             strSetting = server;
             return true;

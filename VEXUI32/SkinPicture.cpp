@@ -67,25 +67,24 @@ std::unique_ptr<Gdiplus::Bitmap> LoadPictureFile(const std::wstring& strPath, st
         return nullptr;
     }
     DWORD dwSize = ::GetFileSize(file.Get(), nullptr);
-    HGLOBAL hMem = nullptr;
+    CGlobalMemory mem;
     bool bRead = false;
     if (dwSize != INVALID_FILE_SIZE && dwSize > 0 && dwSize < 16 * 1024 * 1024) {
-        hMem = ::GlobalAlloc(GMEM_MOVEABLE, dwSize);
-        void* pData = hMem ? ::GlobalLock(hMem) : nullptr;
+        mem.Reset(::GlobalAlloc(GMEM_MOVEABLE, dwSize));
+        void* pData = mem ? ::GlobalLock(mem.Get()) : nullptr;
         DWORD dwRead = 0;
         bRead = pData && ::ReadFile(file.Get(), pData, dwSize, &dwRead, nullptr) && dwRead == dwSize;
         if (pData)
-            ::GlobalUnlock(hMem);
+            ::GlobalUnlock(mem.Get());
     }
     file.Reset();
     IStream* pStream = nullptr;
-    if (!bRead || FAILED(::CreateStreamOnHGlobal(hMem, TRUE, &pStream))) {
-        if (hMem)
-            ::GlobalFree(hMem);
+    if (!bRead || FAILED(::CreateStreamOnHGlobal(mem.Get(), TRUE, &pStream))) {
         strError = L"cannot read the file";
         return nullptr;
     }
     // The stream owns the memory from here on and frees it with itself.
+    mem.Release();
     std::unique_ptr<Gdiplus::Bitmap> pCopy = DecodePicture(pStream, strError);
     pStream->Release();
     return pCopy;

@@ -180,6 +180,24 @@ private:
     HGDIOBJ m_hOld;
 };
 
+// Memory the system allocated for the caller (FormatMessage,
+// CommandLineToArgvW, per-connection options) or that is handed to a stream.
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static HLOCAL Invalid() { return nullptr; }
+    static bool Valid(HLOCAL h) { return h != nullptr; }
+    static void Close(HLOCAL h) { ::LocalFree(h); }
+};
+using CLocalMemory = CUniqueHandle<LocalMemoryTraits>;
+
+struct GlobalMemoryTraits {
+    using Type = HGLOBAL;
+    static HGLOBAL Invalid() { return nullptr; }
+    static bool Valid(HGLOBAL h) { return h != nullptr; }
+    static void Close(HGLOBAL h) { ::GlobalFree(h); }
+};
+using CGlobalMemory = CUniqueHandle<GlobalMemoryTraits>;
+
 struct BstrTraits {
     using Type = BSTR;
     static BSTR Invalid() { return nullptr; }

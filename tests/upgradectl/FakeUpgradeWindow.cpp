@@ -72,10 +72,10 @@ LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const CLocalMemory args(argv);
     if (!argv || argc < 2) return 2;
     g_strRecord = argv[1];
     const UINT uLifetimeMs = argc >= 3 ? static_cast<UINT>(_wtoi(argv[2])) : 60000;
-    LocalFree(argv);
 
     WNDCLASSW wc = {};
     wc.lpfnWndProc = FakeWndProc;

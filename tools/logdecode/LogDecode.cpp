@@ -16,13 +16,13 @@ std::wstring SystemMessage(DWORD dwError)
     const DWORD dwLength =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        NULL, dwError, 0, reinterpret_cast<LPWSTR>(&pszText), 0, NULL);
+    const CLocalMemory text(pszText);
     std::wstring strText;
     if (dwLength != 0 && pszText != NULL) {
         strText.assign(pszText, dwLength);
         while (!strText.empty() && (strText.back() == L'\r' || strText.back() == L'\n' || strText.back() == L' '))
             strText.pop_back();
     }
-    LocalFree(pszText);
     if (strText.empty())
         strText = L"error " + std::to_wstring(dwError);
     return strText;
