@@ -18,6 +18,9 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
+// The message-map macros keep their hand layout: each expands to one table
+// entry or one function, and the formatter cannot read them as code.
+// clang-format off
 #define DECLARE_MESSAGE_MAP()                           \
 protected:                                              \
     static const AFX_MSGMAP* GetThisMessageMap();       \
@@ -57,6 +60,7 @@ protected:                                              \
 #define ON_MESSAGE(message, memberFxn)                                                     \
     {message, [](CWnd* w, WPARAM wp, LPARAM l, LRESULT* r) {                               \
          *r = static_cast<ThisClass*>(w)->memberFxn(wp, l); return true; }},
+// clang-format on
 
 class CWnd {
 public:

@@ -110,6 +110,9 @@ CBoxDriver::Step Wait()
     return [](CBoxDriver&) {};
 }
 
+// Each box test is a script, one step a line; the formatter would indent the
+// steps past the column limit, so these tests keep their hand layout.
+// clang-format off
 TEST_F(MsgBoxTest, FailureNoticeShowsOneOkButtonWithWarningAndNoCheckBox)
 {
     CBoxDriver driver;
@@ -453,5 +456,7 @@ TEST_F(MsgBoxTest, ModalLoopServesOtherWindowsAndPassesQuitOn)
     EXPECT_EQ(msg.wParam, 5u);
     ::DestroyWindow(hOther);
 }
+
+// clang-format on
 
 }  // namespace

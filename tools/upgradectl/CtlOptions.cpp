@@ -30,6 +30,8 @@ const std::vector<OptionSpec> kWindowOptions = {
 };
 
 const std::vector<CommandSpec>& Commands() {
+    // One command a line, its options packed below it.
+    // clang-format off
     static const std::vector<CommandSpec> commands = {
         {L"order", CTL_ORDER, 0, 0,
          {{L"--url", OPT_VALUE}, {L"--version", OPT_VALUE}, {L"--size", OPT_VALUE}, {L"--md5", OPT_VALUE},
@@ -48,6 +50,8 @@ const std::vector<CommandSpec>& Commands() {
         {L"wait-gone", CTL_WAIT_GONE, 0, 0, {{L"--timeout-ms", OPT_VALUE}}},
         {L"quit", CTL_QUIT, 0, 0, {{L"--wait-ms", OPT_VALUE}}},
     };
+    // clang-format on
+
     return commands;
 }
 
