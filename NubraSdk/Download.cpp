@@ -28,39 +28,9 @@ constexpr DWORD kMinChunk = 1024;
 constexpr DWORD kFirstChunk = 1024;
 // About four progress records a second at most.
 constexpr ULONGLONG kReportPeriodMs = 250;
-// Long enough for a slow proxy, short enough that a dead server fails the
-// transfer while the user still watches.
-constexpr DWORD kConnectTimeoutMs = 15000;
-// A stall this long ends the transfer; its bytes stay for a resume.
-constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
 // How long a finished worker waits for the window to handle its last
 // records before it gives up and leaves the few hundred bytes behind.
 constexpr DWORD kReleaseWaitMs = 10 * 60 * 1000;
-
-DWORD ReceiveTimeoutMs()
-{
-    // Administrators and tests may shorten or lengthen the stall limit.
-    wchar_t sz[32] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_RECEIVE_TIMEOUT_MS", sz, 32);
-    if (n == 0 || n >= 32) return kDefaultReceiveTimeoutMs;
-    const long v = wcstol(sz, nullptr, 10);
-    return v >= 100 && v <= 3600000 ? static_cast<DWORD>(v) : kDefaultReceiveTimeoutMs;
-}
-
-// Set on every handle level: some WinINet builds take a request's time-outs
-// only from the request or connection handle, not from the session. A level
-// that refuses an option keeps the one it inherited, so results are not
-// checked.
-void SetTimeouts(HINTERNET h)
-{
-    DWORD dwTimeout = kConnectTimeoutMs;
-    ::InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    ::InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    // A stalled server must end the transfer, not hang it forever.
-    dwTimeout = ReceiveTimeoutMs();
-    ::InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    ::InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-}
 
 uint32_t Clamp32(ULONGLONG v)
 {
@@ -160,7 +130,7 @@ CInetHandle CTransfer::Connect(HINTERNET hSession, const CHttpAddress& address)
         m_dwError = ::GetLastError();
         return hConnect;
     }
-    SetTimeouts(hConnect.Get());
+    SetHandleTimeouts(hConnect.Get());
     if (!m_req.proxy.strServer.empty() && !m_req.proxy.strUser.empty()) {
         // Not checked: credentials that do not take effect show up as the
         // proxy's 407, which the request reports.
@@ -190,7 +160,7 @@ CInetHandle CTransfer::SendRequest(HINTERNET hConnect, const std::wstring& strPa
         m_dwError = ::GetLastError();
         return hRequest;
     }
-    SetTimeouts(hRequest.Get());
+    SetHandleTimeouts(hRequest.Get());
     std::wstring strHeaders;
     if (m_ullOffset) {
         strHeaders = L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\n";
@@ -341,7 +311,7 @@ bool CTransfer::Negotiate(CInetHandle& hSession, CInetHandle& hConnect, CInetHan
         m_dwError = ::GetLastError();
         return false;
     }
-    SetTimeouts(hSession.Get());
+    SetHandleTimeouts(hSession.Get());
 
     if (!OpenResponse(hSession.Get(), hConnect, hRequest, strValidator)) return false;
     // Checked before the partial file is touched: an answer that contradicts

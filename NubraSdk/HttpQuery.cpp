@@ -1,7 +1,43 @@
-// Reading an address and a server's answer (see HttpQuery.h).
+// Reading an address and a server's answer, and the time-outs of every
+// handle (see HttpQuery.h).
 #include "NubraSdk/HttpQuery.h"
 
 namespace nubra {
+
+namespace {
+
+// Long enough for a slow proxy, short enough that a dead server fails the
+// transfer while the user still watches.
+constexpr DWORD kConnectTimeoutMs = 15000;
+// A stall this long ends the transfer; its bytes stay for a resume.
+constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
+
+DWORD ReceiveTimeoutMs()
+{
+    // Administrators and tests may shorten or lengthen the stall limit.
+    wchar_t sz[32] = {};
+    const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_RECEIVE_TIMEOUT_MS", sz, 32);
+    if (n == 0 || n >= 32) return kDefaultReceiveTimeoutMs;
+    const long v = wcstol(sz, nullptr, 10);
+    return v >= 100 && v <= 3600000 ? static_cast<DWORD>(v) : kDefaultReceiveTimeoutMs;
+}
+
+}  // namespace
+
+// Set on every handle level: some WinINet builds take a request's time-outs
+// only from the request or connection handle, not from the session. A level
+// that refuses an option keeps the one it inherited, so results are not
+// checked.
+void SetHandleTimeouts(HINTERNET h)
+{
+    DWORD dwTimeout = kConnectTimeoutMs;
+    ::InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    ::InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    // A stalled server must end the transfer, not hang it forever.
+    dwTimeout = ReceiveTimeoutMs();
+    ::InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    ::InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+}
 
 std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
 {

@@ -1,4 +1,5 @@
-// What a transfer reads of an address and of a server's answer.
+// What a transfer reads of an address and of a server's answer, and the
+// time-outs it sets on each of its handles.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +16,10 @@ struct CHttpAddress {
     std::wstring strPath;  // path and query
     bool bSecure = false;
 };
+
+// Connect, send and receive time-outs on a session, connection or request
+// handle; NUBRA_RECEIVE_TIMEOUT_MS (100 to 3600000) replaces the receive one.
+void SetHandleTimeouts(HINTERNET h);
 
 // ERROR_SUCCESS, or why the address cannot be fetched.
 DWORD CrackHttpAddress(const std::wstring& strUrl, CHttpAddress& address);
