@@ -5,7 +5,8 @@ namespace nubra {
 
 CBackgroundWriter::~CBackgroundWriter()
 {
-    if (!m_hThread) return;
+    if (!m_hThread)
+        return;
     ::WaitForSingleObject(m_hIdle.Get(), INFINITE);
     m_bStop = true;
     ::SetEvent(m_hWork.Get());
@@ -16,7 +17,8 @@ bool CBackgroundWriter::Start()
 {
     m_hWork.Reset(::CreateEventW(nullptr, FALSE /* auto-reset */, FALSE, nullptr));
     m_hIdle.Reset(::CreateEventW(nullptr, TRUE /* manual reset */, TRUE, nullptr));
-    if (!m_hWork || !m_hIdle) return false;
+    if (!m_hWork || !m_hIdle)
+        return false;
     // The download thread holds the module reference and joins this thread
     // before it ends, so a plain thread suffices.
     m_hThread.Reset(::CreateThread(nullptr, 0, &CBackgroundWriter::ThreadProc, this, 0, nullptr));
@@ -29,7 +31,8 @@ bool CBackgroundWriter::WriteNow(const BYTE* p, DWORD cb)
         DWORD dwWritten = 0;
         if (!::WriteFile(m_hFile, p, cb, &dwWritten, nullptr) || dwWritten == 0) {
             m_dwError = ::GetLastError();
-            if (!m_dwError) m_dwError = ERROR_WRITE_FAULT;
+            if (!m_dwError)
+                m_dwError = ERROR_WRITE_FAULT;
             m_bFailed = true;
             return false;
         }
@@ -45,7 +48,8 @@ DWORD WINAPI CBackgroundWriter::ThreadProc(void* pParam)
     try {
         for (;;) {
             ::WaitForSingleObject(pThis->m_hWork.Get(), INFINITE);
-            if (pThis->m_bStop) break;
+            if (pThis->m_bStop)
+                break;
             // A failure is kept and reported at the next hand-over.
             pThis->WriteNow(pThis->m_pBlock, pThis->m_cbBlock);
             ::SetEvent(pThis->m_hIdle.Get());
@@ -58,9 +62,12 @@ DWORD WINAPI CBackgroundWriter::ThreadProc(void* pParam)
 
 bool CBackgroundWriter::Write(const BYTE* p, DWORD cb)
 {
-    if (!m_hThread) return !m_bFailed && WriteNow(p, cb);
-    if (!Finish()) return false;
-    if (!cb) return true;
+    if (!m_hThread)
+        return !m_bFailed && WriteNow(p, cb);
+    if (!Finish())
+        return false;
+    if (!cb)
+        return true;
     m_pBlock = p;
     m_cbBlock = cb;
     ::ResetEvent(m_hIdle.Get());
@@ -70,7 +77,8 @@ bool CBackgroundWriter::Write(const BYTE* p, DWORD cb)
 
 bool CBackgroundWriter::Finish()
 {
-    if (m_hThread) ::WaitForSingleObject(m_hIdle.Get(), INFINITE);
+    if (m_hThread)
+        ::WaitForSingleObject(m_hIdle.Get(), INFINITE);
     return !m_bFailed;
 }
 

@@ -79,7 +79,8 @@ private:
 
 ULONGLONG CTransfer::TransferSize() const
 {
-    if (m_bBounded) return m_bExact ? m_ullMaxBody : 0;
+    if (m_bBounded)
+        return m_bExact ? m_ullMaxBody : 0;
     // Before an answer the caller's expected size is the best guess; the
     // window ignores records whose size and position are both zero.
     const ULONGLONG ullExpected = m_req.llExpectedSize > 0 ? static_cast<ULONGLONG>(m_req.llExpectedSize) : 0;
@@ -110,7 +111,8 @@ void CTransfer::Report(bool bForce)
     const ULONGLONG ullNow = ::GetTickCount64();
     // Between records nothing needs the queue: the window's receipts free
     // their slots when the next record is sent, which pumps first.
-    if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs) return;
+    if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs)
+        return;
     if (m_ullLastReportTick && ullNow > m_ullLastReportTick) {
         const double dInstant = static_cast<double>(m_ullReceived - m_ullLastReportBytes) * 1000.0 /
                                 static_cast<double>(ullNow - m_ullLastReportTick) / 1024.0;
@@ -153,9 +155,10 @@ CInetHandle CTransfer::SendRequest(HINTERNET hConnect, const std::wstring& strPa
     DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                     INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION |
                     INTERNET_FLAG_NO_AUTO_REDIRECT;
-    if (bSecure) dwFlags |= INTERNET_FLAG_SECURE;
-    CInetHandle hRequest(::HttpOpenRequestW(hConnect, L"GET", strPath.c_str(), nullptr, nullptr /* referrer */,
-                                            apszAccept, dwFlags, 0));
+    if (bSecure)
+        dwFlags |= INTERNET_FLAG_SECURE;
+    CInetHandle hRequest(
+        ::HttpOpenRequestW(hConnect, L"GET", strPath.c_str(), nullptr, nullptr /* referrer */, apszAccept, dwFlags, 0));
     if (!hRequest) {
         m_dwError = ::GetLastError();
         return hRequest;
@@ -185,15 +188,18 @@ bool CTransfer::OpenResponse(HINTERNET hSession, CInetHandle& hConnect, CInetHan
     for (;;) {
         CHttpAddress address;
         m_dwError = CrackHttpAddress(strUrl, address);
-        if (m_dwError != ERROR_SUCCESS) return false;
+        if (m_dwError != ERROR_SUCCESS)
+            return false;
         if (!hConnect || address.strHost != connected.strHost || address.nPort != connected.nPort) {
             hRequest.Reset();
             hConnect = Connect(hSession, address);
-            if (!hConnect) return false;
+            if (!hConnect)
+                return false;
             connected = address;
         }
         hRequest = SendRequest(hConnect.Get(), address.strPath, address.bSecure, strValidator);
-        if (!hRequest) return false;
+        if (!hRequest)
+            return false;
         m_dwStatus = QueryStatus(hRequest.Get());
         // The first answer of an authenticating proxy is its challenge.
         if (m_dwStatus == HTTP_STATUS_PROXY_AUTH_REQ && !m_req.proxy.strServer.empty() &&
@@ -254,7 +260,8 @@ DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
         // Ask for one byte more than may still come: receiving it proves an
         // overrun without reading on.
         const ULONGLONG ullLeft = m_ullMaxBody - m_ullReceived;
-        if (ullLeft < dwWant) dwWant = static_cast<DWORD>(ullLeft) + 1;
+        if (ullLeft < dwWant)
+            dwWant = static_cast<DWORD>(ullLeft) + 1;
         DWORD dwGot = 0;
         const ULONGLONG ullStart = ::GetTickCount64();
         if (!::InternetReadFile(hRequest, pBuffer + dwFill, dwWant, &dwGot)) {
@@ -273,22 +280,28 @@ DOWNLOAD_PROGRESS CTransfer::Receive(HINTERNET hRequest, HANDLE hFile)
         // the rate: it starts small so that a slow link reports soon, grows
         // while data streams, and shrinks when it trickles.
         const ULONGLONG ullTook = ::GetTickCount64() - ullStart;
-        if (ullTook < 50 && dwGot == dwWant && dwChunk < kBufferBytes) dwChunk *= 2;
-        else if (ullTook > kReportPeriodMs && dwChunk > kMinChunk) dwChunk /= 2;
+        if (ullTook < 50 && dwGot == dwWant && dwChunk < kBufferBytes)
+            dwChunk *= 2;
+        else if (ullTook > kReportPeriodMs && dwChunk > kMinChunk)
+            dwChunk /= 2;
 
         dwFill += dwGot;
         m_ullReceived += dwGot;
         if (dwGot == 0 || dwFill == kBufferBytes) {
-            if (!writer.Write(pBuffer, dwFill)) return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
+            if (!writer.Write(pBuffer, dwFill))
+                return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
             dwFill = 0;
         }
-        if (dwGot == 0) break;
+        if (dwGot == 0)
+            break;
         Report(bFirstBytes);
         bFirstBytes = false;
     }
-    if (!writer.Finish()) return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
+    if (!writer.Finish())
+        return Fail(DOWNLOAD_STATE_FILE_FAILED, writer.Error());
     // A connection that closed early looks like a normal end to the reader.
-    if (m_bExact && m_ullReceived < m_ullMaxBody) return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_CONNECTION_RESET);
+    if (m_bExact && m_ullReceived < m_ullMaxBody)
+        return Fail(DOWNLOAD_STATE_NET_FAILED, ERROR_INTERNET_CONNECTION_RESET);
     return Record(DOWNLOAD_STATE_FINISHED);
 }
 
@@ -299,7 +312,8 @@ bool CTransfer::Negotiate(CInetHandle& hSession, CInetHandle& hConnect, CInetHan
 {
     CHttpAddress address;
     m_dwError = CrackHttpAddress(m_req.strUrl, address);
-    if (m_dwError != ERROR_SUCCESS) return false;
+    if (m_dwError != ERROR_SUCCESS)
+        return false;
 
     std::wstring strValidator;
     m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, m_req.llExpectedSize, strValidator);
@@ -313,7 +327,8 @@ bool CTransfer::Negotiate(CInetHandle& hSession, CInetHandle& hConnect, CInetHan
     }
     SetHandleTimeouts(hSession.Get());
 
-    if (!OpenResponse(hSession.Get(), hConnect, hRequest, strValidator)) return false;
+    if (!OpenResponse(hSession.Get(), hConnect, hRequest, strValidator))
+        return false;
     // Checked before the partial file is touched: an answer that contradicts
     // the order costs neither disk nor the bytes a resume could still use.
     if (!BodyBounds(m_req.llExpectedSize, m_ullOffset, QueryContentLength(hRequest.Get()), m_llRangeTotal,
@@ -341,8 +356,8 @@ bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile)
         // Fails harmlessly when there is no such file; the create below
         // tells whether one is still in the way.
         ::DeleteFileW(strPart.c_str());
-        hFile.Reset(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, dwFileFlags,
-                                  nullptr));
+        hFile.Reset(
+            ::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, dwFileFlags, nullptr));
     }
     // A partial file that someone keeps from being deleted is emptied instead.
     if (!hFile)
@@ -350,8 +365,7 @@ bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile)
                                   m_ullOffset ? OPEN_EXISTING : CREATE_ALWAYS, dwFileFlags, nullptr));
     LARGE_INTEGER li, liSize;
     li.QuadPart = static_cast<LONGLONG>(m_ullOffset);
-    if (!hFile || !::GetFileSizeEx(hFile.Get(), &liSize) ||
-        !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN)) {
+    if (!hFile || !::GetFileSizeEx(hFile.Get(), &liSize) || !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN)) {
         m_dwError = ::GetLastError();
         return false;
     }
@@ -403,9 +417,11 @@ DOWNLOAD_PROGRESS CTransfer::Run()
     // Declared in this order so that the request closes before its
     // connection and the connection before the session.
     CInetHandle hSession, hConnect, hRequest;
-    if (!Negotiate(hSession, hConnect, hRequest)) return Fail(DOWNLOAD_STATE_NET_FAILED, m_dwError);
+    if (!Negotiate(hSession, hConnect, hRequest))
+        return Fail(DOWNLOAD_STATE_NET_FAILED, m_dwError);
     CKernelHandle hFile;
-    if (!OpenSink(hRequest.Get(), hFile)) return Fail(DOWNLOAD_STATE_FILE_FAILED, m_dwError);
+    if (!OpenSink(hRequest.Get(), hFile))
+        return Fail(DOWNLOAD_STATE_FILE_FAILED, m_dwError);
     const DOWNLOAD_PROGRESS final = Receive(hRequest.Get(), hFile.Get());
     // Closed before the rename, which a handle still open would block.
     hFile.Reset();
@@ -425,7 +441,8 @@ DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)
         }
         pool->SendFinal(final);
         // Records the window may still read must stay where they are.
-        if (!pool->WaitAllReleased(kReleaseWaitMs)) pool.release();
+        if (!pool->WaitAllReleased(kReleaseWaitMs))
+            pool.release();
     } catch (...) {
         // Without its records the window cannot be told anything more.
     }
@@ -448,7 +465,8 @@ DWORD WINAPI DownloadThread(void* pParam)
 bool StartDownload(const CDownloadRequest& request)
 {
     auto pCopy = std::make_unique<CDownloadRequest>(request);
-    if (!StartLibraryThread(&DownloadThread, pCopy.get(), nullptr)) return false;
+    if (!StartLibraryThread(&DownloadThread, pCopy.get(), nullptr))
+        return false;
     pCopy.release();  // the thread owns it now
     return true;
 }

@@ -19,14 +19,16 @@ std::wstring Text(LPCWSTR psz)
 // Copies only when the whole text fits; a cut host name would be worse than none.
 bool CopyOut(const std::wstring& s, LPWSTR pszOut, DWORD cchOut)
 {
-    if (!pszOut || cchOut == 0 || s.size() >= cchOut) return false;
+    if (!pszOut || cchOut == 0 || s.size() >= cchOut)
+        return false;
     wcsncpy_s(pszOut, cchOut, s.c_str(), _TRUNCATE);
     return true;
 }
 
 void Clear(LPWSTR psz, DWORD cch)
 {
-    if (psz && cch) psz[0] = L'\0';
+    if (psz && cch)
+        psz[0] = L'\0';
 }
 
 }  // namespace
@@ -116,13 +118,14 @@ BOOL InitHttpX(LPCWSTR pszProxyHost, LPCWSTR pszProxyPort, LPCWSTR pszUser, LPCW
     }
 }
 
-int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int, HWND hNotify, UINT uMsg, int,
-                        __int64 llExpectedSize, int)
+int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int, HWND hNotify, UINT uMsg, int, __int64 llExpectedSize,
+                        int)
 {
     try {
         // Without a window nobody could learn the outcome; a bad address or
         // path is still started so that its failure arrives as a record.
-        if (!hNotify || !::IsWindow(hNotify)) return 0;
+        if (!hNotify || !::IsWindow(hNotify))
+            return 0;
         nubra::CDownloadRequest request;
         request.strUrl = Text(pszUrl);
         request.strTarget = Text(pszLocalFile);
@@ -141,7 +144,8 @@ BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5, DWORD cchMd5)
     Clear(pszMd5, cchMd5);
     try {
         wchar_t szHex[33] = {};
-        if (!pszFile || !*pszFile || !nubra::Md5OfFile(pszFile, szHex)) return FALSE;
+        if (!pszFile || !*pszFile || !nubra::Md5OfFile(pszFile, szHex))
+            return FALSE;
         return CopyOut(szHex, pszMd5, cchMd5) ? TRUE : FALSE;
     } catch (...) {
         Clear(pszMd5, cchMd5);
@@ -154,7 +158,8 @@ BOOL Md5CalHandle(HANDLE hFile, LPWSTR pszMd5, DWORD cchMd5)
     Clear(pszMd5, cchMd5);
     try {
         wchar_t szHex[33] = {};
-        if (!hFile || hFile == INVALID_HANDLE_VALUE || !nubra::Md5OfOpenFile(hFile, szHex)) return FALSE;
+        if (!hFile || hFile == INVALID_HANDLE_VALUE || !nubra::Md5OfOpenFile(hFile, szHex))
+            return FALSE;
         return CopyOut(szHex, pszMd5, cchMd5) ? TRUE : FALSE;
     } catch (...) {
         Clear(pszMd5, cchMd5);

@@ -5,10 +5,12 @@ namespace nubra {
 
 USHORT ParsePort(const std::wstring& strPort)
 {
-    if (strPort.empty() || strPort.size() > 5) return 0;
+    if (strPort.empty() || strPort.size() > 5)
+        return 0;
     unsigned long v = 0;
     for (wchar_t c : strPort) {
-        if (c < L'0' || c > L'9') return 0;
+        if (c < L'0' || c > L'9')
+            return 0;
         v = v * 10 + (c - L'0');
     }
     return v >= 1 && v <= 65535 ? static_cast<USHORT>(v) : 0;
@@ -27,9 +29,11 @@ bool SplitHostPort(const std::wstring& strText, std::wstring& strHost, USHORT& u
     bool bPort = false;
     if (!host.empty() && host[0] == L'[') {
         const size_t nClose = host.find(L']');
-        if (nClose == std::wstring::npos) return false;
+        if (nClose == std::wstring::npos)
+            return false;
         if (nClose + 1 < host.size()) {
-            if (host[nClose + 1] != L':') return false;
+            if (host[nClose + 1] != L':')
+                return false;
             port = host.substr(nClose + 2);
             bPort = true;
         }
@@ -43,9 +47,11 @@ bool SplitHostPort(const std::wstring& strText, std::wstring& strHost, USHORT& u
             bPort = true;
         }
     }
-    if (host.empty() || host.find_first_of(L" \t/") != std::wstring::npos) return false;
+    if (host.empty() || host.find_first_of(L" \t/") != std::wstring::npos)
+        return false;
     const USHORT usValue = bPort ? ParsePort(port) : 0;
-    if (bPort && !usValue) return false;
+    if (bPort && !usValue)
+        return false;
     strHost = host;
     usPort = usValue;
     return true;

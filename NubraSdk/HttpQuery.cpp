@@ -17,7 +17,8 @@ DWORD ReceiveTimeoutMs()
     // Administrators and tests may shorten or lengthen the stall limit.
     wchar_t sz[32] = {};
     const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_RECEIVE_TIMEOUT_MS", sz, 32);
-    if (n == 0 || n >= 32) return kDefaultReceiveTimeoutMs;
+    if (n == 0 || n >= 32)
+        return kDefaultReceiveTimeoutMs;
     const long v = wcstol(sz, nullptr, 10);
     return v >= 100 && v <= 3600000 ? static_cast<DWORD>(v) : kDefaultReceiveTimeoutMs;
 }
@@ -44,7 +45,8 @@ std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
     // Room for a long signed redirect address.
     wchar_t sz[4096] = {};
     DWORD cb = sizeof(sz) - sizeof(wchar_t);
-    if (!::HttpQueryInfoW(hRequest, dwInfo, sz, &cb, nullptr)) return std::wstring();
+    if (!::HttpQueryInfoW(hRequest, dwInfo, sz, &cb, nullptr))
+        return std::wstring();
     return sz;
 }
 
@@ -59,10 +61,12 @@ DWORD QueryStatus(HINTERNET hRequest)
 LONGLONG QueryContentLength(HINTERNET hRequest)
 {
     const std::wstring s = QueryHeader(hRequest, HTTP_QUERY_CONTENT_LENGTH);
-    if (s.empty() || s.size() > 19) return -1;
+    if (s.empty() || s.size() > 19)
+        return -1;
     LONGLONG v = 0;
     for (wchar_t c : s) {
-        if (c < L'0' || c > L'9') return -1;
+        if (c < L'0' || c > L'9')
+            return -1;
         v = v * 10 + (c - L'0');
     }
     return v;
@@ -82,8 +86,10 @@ DWORD CrackHttpAddress(const std::wstring& strUrl, CHttpAddress& address)
     address.strHost.assign(uc.lpszHostName, uc.dwHostNameLength);
     address.nPort = uc.nPort;
     address.strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : std::wstring();
-    if (uc.lpszExtraInfo) address.strPath.append(uc.lpszExtraInfo, uc.dwExtraInfoLength);
-    if (address.strPath.empty()) address.strPath = L"/";
+    if (uc.lpszExtraInfo)
+        address.strPath.append(uc.lpszExtraInfo, uc.dwExtraInfoLength);
+    if (address.strPath.empty())
+        address.strPath = L"/";
     address.bSecure = uc.nScheme == INTERNET_SCHEME_HTTPS;
     return ERROR_SUCCESS;
 }

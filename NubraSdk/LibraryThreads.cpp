@@ -8,8 +8,8 @@ namespace nubra {
 HMODULE AddRefThisModule()
 {
     HMODULE hModule = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                         reinterpret_cast<LPCWSTR>(&AddRefThisModule), &hModule);
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&AddRefThisModule),
+                         &hModule);
     return hModule;
 }
 
@@ -32,7 +32,8 @@ void ExitLibraryThread(DWORD dwCode)
     HMODULE hModule = nullptr;
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                          reinterpret_cast<LPCWSTR>(&ExitLibraryThread), &hModule);
-    if (hModule) ::FreeLibraryAndExitThread(hModule, dwCode);
+    if (hModule)
+        ::FreeLibraryAndExitThread(hModule, dwCode);
     ::ExitThread(dwCode);
 }
 

@@ -61,7 +61,8 @@ void SignalAttached()
 {
     CTrackConfig& cfg = Config();
     std::lock_guard<std::mutex> lock(cfg.lock);
-    if (cfg.hEvent) ::SetEvent(cfg.hEvent.Get());
+    if (cfg.hEvent)
+        ::SetEvent(cfg.hEvent.Get());
 }
 
 void CurrentTarget(std::wstring& strHost, USHORT& usPort)
@@ -69,7 +70,8 @@ void CurrentTarget(std::wstring& strHost, USHORT& usPort)
     wchar_t szEnv[512] = {};
     const DWORD n = ::GetEnvironmentVariableW(NUBRA_TRACK_SERVER_ENV, szEnv, 512);
     if (n > 0 && n < 512 && SplitHostPort(szEnv, strHost, usPort)) {
-        if (!usPort) usPort = 80;
+        if (!usPort)
+            usPort = 80;
         return;
     }
     CTrackConfig& cfg = Config();
@@ -80,7 +82,8 @@ void CurrentTarget(std::wstring& strHost, USHORT& usPort)
     }
     if (!usPort && cfg.usProxyPort && _wcsicmp(strHost.c_str(), cfg.strProxyHost.c_str()) == 0)
         usPort = cfg.usProxyPort;
-    if (!usPort) usPort = 80;
+    if (!usPort)
+        usPort = 80;
 }
 
 // kReachable, kLost, or kUnknown when the stop event cut the probe short.
@@ -91,14 +94,16 @@ int Probe(const std::wstring& strHost, USHORT usPort, HANDLE hStop)
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     ADDRINFOW* pResult = nullptr;
-    if (::GetAddrInfoW(strHost.c_str(), std::to_wstring(usPort).c_str(), &hints, &pResult) != 0) return kLost;
+    if (::GetAddrInfoW(strHost.c_str(), std::to_wstring(usPort).c_str(), &hints, &pResult) != 0)
+        return kLost;
     std::unique_ptr<ADDRINFOW, void (*)(ADDRINFOW*)> result(pResult, [](ADDRINFOW* p) { ::FreeAddrInfoW(p); });
 
     const ULONGLONG ullEnd = ::GetTickCount64() + kConnectTimeoutMs;
     int nTried = 0;
     for (ADDRINFOW* ai = pResult; ai && nTried < kMaxAddressesTried; ai = ai->ai_next, ++nTried) {
         SOCKET s = ::socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
-        if (s == INVALID_SOCKET) continue;
+        if (s == INVALID_SOCKET)
+            continue;
         WSAEVENT hConnected = ::WSACreateEvent();
         int nResult = kLost;
         // Event-driven connect so that a shutdown interrupts the wait.
@@ -120,9 +125,12 @@ int Probe(const std::wstring& strHost, USHORT usPort, HANDLE hStop)
             }
         }
         ::closesocket(s);
-        if (hConnected != WSA_INVALID_EVENT) ::WSACloseEvent(hConnected);
-        if (nResult != kLost) return nResult;
-        if (::GetTickCount64() >= ullEnd) break;
+        if (hConnected != WSA_INVALID_EVENT)
+            ::WSACloseEvent(hConnected);
+        if (nResult != kLost)
+            return nResult;
+        if (::GetTickCount64() >= ullEnd)
+            break;
     }
     return kLost;
 }
@@ -130,7 +138,8 @@ int Probe(const std::wstring& strHost, USHORT usPort, HANDLE hStop)
 void RunTracker(const std::shared_ptr<CTrackRun>& run)
 {
     WSADATA wsa;
-    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return;
+    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return;
     // Address changes (cable, Wi-Fi, VPN) trigger a probe at once where the
     // system reports them; otherwise the period alone drives the probes.
     OVERLAPPED ov = {};
@@ -150,19 +159,24 @@ void RunTracker(const std::shared_ptr<CTrackRun>& run)
         USHORT usPort = 0;
         CurrentTarget(strHost, usPort);
         const std::wstring strTarget = strHost + L"#" + std::to_wstring(usPort);
-        if (strTarget != strLastTarget) bEverReached = false;
+        if (strTarget != strLastTarget)
+            bEverReached = false;
         strLastTarget = strTarget;
         const int nResult = Probe(strHost, usPort, run->hStop.Get());
-        if (nResult == kUnknown || ::WaitForSingleObject(run->hStop.Get(), 0) == WAIT_OBJECT_0) break;
-        if (nResult == kReachable) bEverReached = true;
+        if (nResult == kUnknown || ::WaitForSingleObject(run->hStop.Get(), 0) == WAIT_OBJECT_0)
+            break;
+        if (nResult == kReachable)
+            bEverReached = true;
         const int nShown = nResult == kLost && !bEverReached ? kUnknown : nResult;
         const int nOld = run->nState.exchange(nShown);
-        if (bFirst || nOld != nShown) SignalAttached();
+        if (bFirst || nOld != nShown)
+            SignalAttached();
         bFirst = false;
 
         HANDLE ah[2] = {run->hStop.Get(), ov.hEvent};
         const DWORD dwWait = ::WaitForMultipleObjects(bAddrWatch ? 2 : 1, ah, FALSE, kProbePeriodMs);
-        if (dwWait == WAIT_OBJECT_0) break;
+        if (dwWait == WAIT_OBJECT_0)
+            break;
         if (dwWait == WAIT_OBJECT_0 + 1) {
             ::ResetEvent(ov.hEvent);
             bAddrWatch = ::NotifyAddrChange(&hNotify, &ov) == ERROR_IO_PENDING;
@@ -170,7 +184,8 @@ void RunTracker(const std::shared_ptr<CTrackRun>& run)
     }
     // The overlapped lives on this stack: let a cancelled request finish,
     // but never hold the shut-down up for a system that does not say so.
-    if (bAddrWatch && ::CancelIPChangeNotify(&ov)) ::WaitForSingleObject(ov.hEvent, 200);
+    if (bAddrWatch && ::CancelIPChangeNotify(&ov))
+        ::WaitForSingleObject(ov.hEvent, 200);
     ::WSACleanup();
 }
 
@@ -204,7 +219,8 @@ bool TrackAttach(HANDLE hEvent)
         bKnown = g_run && g_run->nState.load() != kUnknown;
     }
     // A newcomer learns of a state that was settled before it attached.
-    if (bKnown) SignalAttached();
+    if (bKnown)
+        SignalAttached();
     return hDup != nullptr;
 }
 
@@ -233,13 +249,16 @@ void TrackSetProxy(const std::wstring& strHost, const std::wstring& strPort)
 bool TrackStart()
 {
     std::lock_guard<std::mutex> lock(g_runLock);
-    if (g_run) return true;
+    if (g_run)
+        return true;
     auto run = std::make_shared<CTrackRun>();
     run->hStop.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!run->hStop) return false;
+    if (!run->hStop)
+        return false;
     auto pArg = std::make_unique<std::shared_ptr<CTrackRun>>(run);
     HANDLE hThread = nullptr;
-    if (!StartLibraryThread(&TrackThread, pArg.get(), &hThread)) return false;
+    if (!StartLibraryThread(&TrackThread, pArg.get(), &hThread))
+        return false;
     pArg.release();
     g_run = run;
     g_hThread.Reset(hThread);
@@ -263,7 +282,8 @@ void TrackShutdown()
         run.swap(g_run);
         hThread = std::move(g_hThread);
     }
-    if (run) ::SetEvent(run->hStop.Get());
+    if (run)
+        ::SetEvent(run->hStop.Get());
     if (hThread) {
         // A name lookup cannot be interrupted; the thread then ends on its own.
         ::WaitForSingleObject(hThread.Get(), kStopWaitMs);

@@ -16,16 +16,19 @@ const char kSizeKey[] = "size=";
 
 bool IsUnsignedNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
 {
-    if (nBegin >= nEnd || nEnd - nBegin > 19) return false;
+    if (nBegin >= nEnd || nEnd - nBegin > 19)
+        return false;
     for (size_t i = nBegin; i < nEnd; ++i)
-        if (s[i] < L'0' || s[i] > L'9') return false;
+        if (s[i] < L'0' || s[i] > L'9')
+            return false;
     return true;
 }
 
 ULONGLONG ToNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
 {
     ULONGLONG v = 0;
-    for (size_t i = nBegin; i < nEnd; ++i) v = v * 10 + static_cast<ULONGLONG>(s[i] - L'0');
+    for (size_t i = nBegin; i < nEnd; ++i)
+        v = v * 10 + static_cast<ULONGLONG>(s[i] - L'0');
     return v;
 }
 
@@ -45,13 +48,14 @@ bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
 {
     CKernelHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile) return false;
+    if (!hFile)
+        return false;
     LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(hFile.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > kMaxMetaBytes) return false;
+    if (!::GetFileSizeEx(hFile.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > kMaxMetaBytes)
+        return false;
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     DWORD dwRead = 0;
-    if (!::ReadFile(hFile.Get(), &text[0], static_cast<DWORD>(text.size()), &dwRead, nullptr) ||
-        dwRead != text.size())
+    if (!::ReadFile(hFile.Get(), &text[0], static_cast<DWORD>(text.size()), &dwRead, nullptr) || dwRead != text.size())
         return false;
 
     CPartMeta parsed;
@@ -59,7 +63,8 @@ bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
     size_t nPos = 0;
     while (nPos < text.size()) {
         size_t nEnd = text.find('\n', nPos);
-        if (nEnd == std::string::npos) return false;  // a torn write
+        if (nEnd == std::string::npos)
+            return false;  // a torn write
         const std::string line = text.substr(nPos, nEnd - nPos);
         nPos = nEnd + 1;
         if (line.compare(0, sizeof(kUrlKey) - 1, kUrlKey) == 0) {
@@ -71,11 +76,13 @@ bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
         } else if (line.compare(0, sizeof(kSizeKey) - 1, kSizeKey) == 0) {
             // Notes of older versions have no size; they resume by address only.
             const std::wstring strSize = Utf8ToWide(line.substr(sizeof(kSizeKey) - 1));
-            if (!IsUnsignedNumber(strSize, 0, strSize.size()) || strSize.size() > 18) return false;
+            if (!IsUnsignedNumber(strSize, 0, strSize.size()) || strSize.size() > 18)
+                return false;
             parsed.llSize = static_cast<LONGLONG>(ToNumber(strSize, 0, strSize.size()));
         }
     }
-    if (!bUrl || !bValidator) return false;
+    if (!bUrl || !bValidator)
+        return false;
     meta = parsed;
     return true;
 }
@@ -84,12 +91,15 @@ bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta)
 {
     // Line breaks inside a value would forge another key.
     for (const std::wstring* p : {&meta.strUrl, &meta.strValidator})
-        if (p->find_first_of(L"\r\n") != std::wstring::npos) return false;
+        if (p->find_first_of(L"\r\n") != std::wstring::npos)
+            return false;
     std::string text = kUrlKey + WideToUtf8(meta.strUrl) + "\n" + kValidatorKey + WideToUtf8(meta.strValidator) + "\n";
-    if (meta.llSize > 0) text += kSizeKey + std::to_string(meta.llSize) + "\n";
-    CKernelHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile) return false;
+    if (meta.llSize > 0)
+        text += kSizeKey + std::to_string(meta.llSize) + "\n";
+    CKernelHandle hFile(
+        ::CreateFileW(strMetaPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile)
+        return false;
     DWORD dwWritten = 0;
     return ::WriteFile(hFile.Get(), text.data(), static_cast<DWORD>(text.size()), &dwWritten, nullptr) &&
            dwWritten == text.size();
@@ -99,7 +109,8 @@ std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& st
 {
     // If-Range only accepts a strong entity tag; a weak one would make every
     // resume start over, so the date serves instead.
-    if (!strETag.empty() && strETag.compare(0, 2, L"W/") != 0) return strETag;
+    if (!strETag.empty() && strETag.compare(0, 2, L"W/") != 0)
+        return strETag;
     return strLastModified;
 }
 
@@ -108,16 +119,22 @@ ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strU
 {
     strValidator.clear();
     CPartMeta meta;
-    if (!ReadPartMeta(MetaPathOf(strTarget), meta) || meta.strValidator.empty()) return 0;
+    if (!ReadPartMeta(MetaPathOf(strTarget), meta) || meta.strValidator.empty())
+        return 0;
     // Under the same address If-Range alone decides, as it always did.
-    if (meta.strUrl != strUrl && (llSize <= 0 || meta.llSize != llSize)) return 0;
+    if (meta.strUrl != strUrl && (llSize <= 0 || meta.llSize != llSize))
+        return 0;
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(PartialPathOf(strTarget).c_str(), GetFileExInfoStandard, &data)) return 0;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+    if (!::GetFileAttributesExW(PartialPathOf(strTarget).c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return 0;
     const ULONGLONG ullSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     // As long as the whole file or longer, it cannot be the start of it.
-    if (llSize > 0 && ullSize >= static_cast<ULONGLONG>(llSize)) return 0;
-    if (ullSize) strValidator = meta.strValidator;
+    if (llSize > 0 && ullSize >= static_cast<ULONGLONG>(llSize))
+        return 0;
+    if (ullSize)
+        strValidator = meta.strValidator;
     return ullSize;
 }
 
@@ -125,22 +142,28 @@ bool ParseContentRange(const std::wstring& strValue, ULONGLONG& ullFirst, ULONGL
 {
     std::wstring s = strValue;
     const size_t b = s.find_first_not_of(L' ');
-    if (b == std::wstring::npos || s.compare(b, 6, L"bytes ") != 0) return false;
+    if (b == std::wstring::npos || s.compare(b, 6, L"bytes ") != 0)
+        return false;
     s = s.substr(b + 6);
     const size_t nDash = s.find(L'-');
     const size_t nSlash = s.find(L'/');
-    if (nDash == std::wstring::npos || nSlash == std::wstring::npos || nSlash < nDash) return false;
-    if (!IsUnsignedNumber(s, 0, nDash) || !IsUnsignedNumber(s, nDash + 1, nSlash)) return false;
+    if (nDash == std::wstring::npos || nSlash == std::wstring::npos || nSlash < nDash)
+        return false;
+    if (!IsUnsignedNumber(s, 0, nDash) || !IsUnsignedNumber(s, nDash + 1, nSlash))
+        return false;
     ullFirst = ToNumber(s, 0, nDash);
     ullLast = ToNumber(s, nDash + 1, nSlash);
-    if (ullLast < ullFirst) return false;
+    if (ullLast < ullFirst)
+        return false;
     size_t nEnd = s.find_last_not_of(L' ');
-    if (nEnd == std::wstring::npos || nEnd <= nSlash) return false;
+    if (nEnd == std::wstring::npos || nEnd <= nSlash)
+        return false;
     if (s.compare(nSlash + 1, nEnd - nSlash, L"*") == 0) {
         llTotal = -1;
         return true;
     }
-    if (!IsUnsignedNumber(s, nSlash + 1, nEnd + 1)) return false;
+    if (!IsUnsignedNumber(s, nSlash + 1, nEnd + 1))
+        return false;
     llTotal = static_cast<LONGLONG>(ToNumber(s, nSlash + 1, nEnd + 1));
     return static_cast<ULONGLONG>(llTotal) > ullLast;
 }

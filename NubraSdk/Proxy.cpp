@@ -19,7 +19,8 @@ CProxyConfig g_proxy;
 std::wstring Trim(const std::wstring& s)
 {
     const size_t b = s.find_first_not_of(L" \t");
-    if (b == std::wstring::npos) return std::wstring();
+    if (b == std::wstring::npos)
+        return std::wstring();
     const size_t e = s.find_last_not_of(L" \t");
     return s.substr(b, e - b + 1);
 }
@@ -35,12 +36,15 @@ bool SplitProxyEntry(std::wstring s, std::wstring& strHost, std::wstring& strPor
 {
     s = Trim(s);
     const size_t nScheme = s.find(L"://");
-    if (nScheme != std::wstring::npos) s = s.substr(nScheme + 3);
+    if (nScheme != std::wstring::npos)
+        s = s.substr(nScheme + 3);
     const size_t nSlash = s.find(L'/');
-    if (nSlash != std::wstring::npos) s.resize(nSlash);
+    if (nSlash != std::wstring::npos)
+        s.resize(nSlash);
     std::wstring host;
     USHORT usPort = 0;
-    if (!SplitHostPort(s, host, usPort)) return false;
+    if (!SplitHostPort(s, host, usPort))
+        return false;
     // WinINet takes an IPv6 proxy in brackets.
     strHost = host.find(L':') == std::wstring::npos ? host : L"[" + host + L"]";
     strPort = std::to_wstring(usPort ? usPort : 80);
@@ -70,22 +74,29 @@ bool SplitProxyServer(const std::wstring& strSetting, std::wstring& strHost, std
     size_t nPos = 0;
     while (nPos <= strSetting.size()) {
         size_t nEnd = strSetting.find_first_of(L"; ", nPos);
-        if (nEnd == std::wstring::npos) nEnd = strSetting.size();
+        if (nEnd == std::wstring::npos)
+            nEnd = strSetting.size();
         const std::wstring entry = Trim(strSetting.substr(nPos, nEnd - nPos));
         nPos = nEnd + 1;
-        if (entry.empty()) continue;
+        if (entry.empty())
+            continue;
         const size_t nEq = entry.find(L'=');
         if (nEq == std::wstring::npos) {
-            if (first.empty()) first = entry;
+            if (first.empty())
+                first = entry;
             continue;
         }
         const std::wstring value = entry.substr(nEq + 1);
-        if (StartsWithNoCase(entry, L"http=") && http.empty()) http = value;
-        else if (StartsWithNoCase(entry, L"https=") && https.empty()) https = value;
-        else if (first.empty() && !StartsWithNoCase(entry, L"socks=")) first = value;
+        if (StartsWithNoCase(entry, L"http=") && http.empty())
+            http = value;
+        else if (StartsWithNoCase(entry, L"https=") && https.empty())
+            https = value;
+        else if (first.empty() && !StartsWithNoCase(entry, L"socks="))
+            first = value;
     }
     for (const std::wstring* p : {&http, &https, &first})
-        if (!p->empty() && SplitProxyEntry(*p, strHost, strPort)) return true;
+        if (!p->empty() && SplitProxyEntry(*p, strHost, strPort))
+            return true;
     return false;
 }
 

@@ -15,7 +15,8 @@ volatile LONG g_alBlockTaken[kBlocks];
 int TakeBlock()
 {
     for (int i = 0; i < kBlocks; ++i) {
-        if (::InterlockedCompareExchange(&g_alBlockTaken[i], 1, 0) == 0) return i;
+        if (::InterlockedCompareExchange(&g_alBlockTaken[i], 1, 0) == 0)
+            return i;
     }
     return -1;
 }
@@ -27,14 +28,17 @@ CRecordPool::CRecordPool(HWND hWnd, UINT uMsg) : m_hWnd(hWnd), m_uMsg(uMsg)
     static_assert(kSlots == kSlotsPerBlock, "one block per pool");
     m_nBlock = TakeBlock();
     m_pRecords = m_nBlock >= 0 ? &g_aSharedRecords[m_nBlock * kSlotsPerBlock] : m_aOwnRecords;
-    for (int i = 0; i < kSlots; ++i) m_pRecords[i] = DOWNLOAD_PROGRESS{};
+    for (int i = 0; i < kSlots; ++i)
+        m_pRecords[i] = DOWNLOAD_PROGRESS{};
 }
 
 CRecordPool::~CRecordPool()
 {
-    if (m_nBlock < 0) return;
+    if (m_nBlock < 0)
+        return;
     // A stale record must not look like a live one to a later reader.
-    for (int i = 0; i < kSlots; ++i) m_pRecords[i] = DOWNLOAD_PROGRESS{};
+    for (int i = 0; i < kSlots; ++i)
+        m_pRecords[i] = DOWNLOAD_PROGRESS{};
     ::InterlockedExchange(&g_alBlockTaken[m_nBlock], 0);
 }
 
@@ -46,7 +50,8 @@ void CALLBACK CRecordPool::OnHandled(HWND, UINT, ULONG_PTR dwData, LRESULT)
 int CRecordPool::BusyCount() const
 {
     int n = 0;
-    for (bool b : m_abBusy) n += b ? 1 : 0;
+    for (bool b : m_abBusy)
+        n += b ? 1 : 0;
     return n;
 }
 
@@ -64,9 +69,11 @@ void CRecordPool::Pump()
 bool CRecordPool::SendInSlot(const DOWNLOAD_PROGRESS& rec, int nKeepFree)
 {
     Pump();
-    if (kSlots - BusyCount() <= nKeepFree) return false;
+    if (kSlots - BusyCount() <= nKeepFree)
+        return false;
     for (int i = 0; i < kSlots; ++i) {
-        if (m_abBusy[i]) continue;
+        if (m_abBusy[i])
+            continue;
         m_pRecords[i] = rec;
         m_abBusy[i] = true;
         if (!::SendMessageCallbackW(m_hWnd, m_uMsg, reinterpret_cast<WPARAM>(&m_pRecords[i]), 0, &OnHandled,
@@ -89,8 +96,10 @@ bool CRecordPool::SendFinal(const DOWNLOAD_PROGRESS& rec)
     // The reserved slot guarantees a free one unless a previous final record
     // is still queued, which a transfer never does; wait briefly anyway.
     for (int nTries = 0; nTries < 100; ++nTries) {
-        if (SendInSlot(rec, 0)) return true;
-        if (!::IsWindow(m_hWnd)) return false;
+        if (SendInSlot(rec, 0))
+            return true;
+        if (!::IsWindow(m_hWnd))
+            return false;
         // Receipts arrive as messages: wake for them, or look again after
         // 50 ms, five seconds in all.
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
@@ -103,13 +112,16 @@ bool CRecordPool::WaitAllReleased(DWORD dwTimeout)
     const ULONGLONG ullEnd = ::GetTickCount64() + dwTimeout;
     for (;;) {
         Pump();
-        if (BusyCount() == 0) return true;
+        if (BusyCount() == 0)
+            return true;
         // A destroyed window's procedure can no longer read a queued record.
-        if (!::IsWindow(m_hWnd)) return true;
+        if (!::IsWindow(m_hWnd))
+            return true;
         const ULONGLONG ullNow = ::GetTickCount64();
-        if (ullNow >= ullEnd) return false;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(ullEnd - ullNow < 100 ? ullEnd - ullNow : 100),
-                                    QS_ALLINPUT);
+        if (ullNow >= ullEnd)
+            return false;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                                    static_cast<DWORD>(ullEnd - ullNow < 100 ? ullEnd - ullNow : 100), QS_ALLINPUT);
     }
 }
 

@@ -12,7 +12,8 @@ ULONGLONG UnsizedCapBytes()
 {
     wchar_t sz[32] = {};
     const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_SIZE_CAP_BYTES", sz, 32);
-    if (n == 0 || n >= 32) return kUnsizedCapBytes;
+    if (n == 0 || n >= 32)
+        return kUnsizedCapBytes;
     const ULONGLONG v = wcstoull(sz, nullptr, 10);
     return v > 0 && v < kUnsizedCapBytes ? v : kUnsizedCapBytes;
 }
@@ -24,7 +25,8 @@ bool BodyBounds(LONGLONG llOrdered, ULONGLONG ullOffset, LONGLONG llLength, LONG
     bExact = true;
     if (llOrdered > 0) {
         ullTotal = static_cast<ULONGLONG>(llOrdered);
-        if (llRangeTotal >= 0 && static_cast<ULONGLONG>(llRangeTotal) != ullTotal) return false;
+        if (llRangeTotal >= 0 && static_cast<ULONGLONG>(llRangeTotal) != ullTotal)
+            return false;
     } else if (llRangeTotal >= 0) {
         ullTotal = static_cast<ULONGLONG>(llRangeTotal);
     } else if (llLength >= 0) {
@@ -33,7 +35,8 @@ bool BodyBounds(LONGLONG llOrdered, ULONGLONG ullOffset, LONGLONG llLength, LONG
         ullTotal = ullCap;
         bExact = false;  // a body without any size ends when the server closes
     }
-    if (ullTotal > ullCap || ullOffset > ullTotal) return false;
+    if (ullTotal > ullCap || ullOffset > ullTotal)
+        return false;
     ullMaxBody = ullTotal - ullOffset;
     // The announced length must be exactly the rest of the file.
     return llLength < 0 || static_cast<ULONGLONG>(llLength) == ullMaxBody;
@@ -46,13 +49,16 @@ bool IsRedirectStatus(DWORD dwStatus)
 
 bool RedirectTarget(const std::wstring& strFrom, const std::wstring& strLocation, std::wstring& strTo)
 {
-    if (strLocation.empty() || strLocation.find_first_of(L"\r\n") != std::wstring::npos) return false;
+    if (strLocation.empty() || strLocation.find_first_of(L"\r\n") != std::wstring::npos)
+        return false;
     DWORD cch = 0;
     ::InternetCombineUrlW(strFrom.c_str(), strLocation.c_str(), nullptr, &cch, ICU_NO_ENCODE);
-    if (cch == 0 || cch > 64 * 1024) return false;
+    if (cch == 0 || cch > 64 * 1024)
+        return false;
     std::vector<wchar_t> buffer(cch + 1);
     cch = static_cast<DWORD>(buffer.size());
-    if (!::InternetCombineUrlW(strFrom.c_str(), strLocation.c_str(), buffer.data(), &cch, ICU_NO_ENCODE)) return false;
+    if (!::InternetCombineUrlW(strFrom.c_str(), strLocation.c_str(), buffer.data(), &cch, ICU_NO_ENCODE))
+        return false;
     const std::wstring strCombined(buffer.data());
 
     URL_COMPONENTSW uc = {};
@@ -60,7 +66,8 @@ bool RedirectTarget(const std::wstring& strFrom, const std::wstring& strLocation
     uc.dwHostNameLength = 1;
     if (!::InternetCrackUrlW(strCombined.c_str(), 0, 0, &uc) || !uc.lpszHostName || uc.dwHostNameLength == 0)
         return false;
-    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
     strTo = strCombined;
     return true;
 }

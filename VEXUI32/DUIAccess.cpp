@@ -83,9 +83,9 @@ LONG CDirectUI::AccRole(const CDUIControl& ctrl) const
         EDuiKind eKind;
         LONG lRole;
     } kRoles[] = {
-        {EDuiKind::Button, ROLE_SYSTEM_PUSHBUTTON},  {EDuiKind::CheckBox, ROLE_SYSTEM_CHECKBUTTON},
-        {EDuiKind::Picture, ROLE_SYSTEM_GRAPHIC},    {EDuiKind::Progress, ROLE_SYSTEM_PROGRESSBAR},
-        {EDuiKind::Animate, ROLE_SYSTEM_ANIMATION},  {EDuiKind::Form, ROLE_SYSTEM_GROUPING},
+        {EDuiKind::Button, ROLE_SYSTEM_PUSHBUTTON}, {EDuiKind::CheckBox, ROLE_SYSTEM_CHECKBUTTON},
+        {EDuiKind::Picture, ROLE_SYSTEM_GRAPHIC},   {EDuiKind::Progress, ROLE_SYSTEM_PROGRESSBAR},
+        {EDuiKind::Animate, ROLE_SYSTEM_ANIMATION}, {EDuiKind::Form, ROLE_SYSTEM_GROUPING},
     };
     for (const auto& entry : kRoles) {
         if (entry.eKind == ctrl.m_state.eKind)

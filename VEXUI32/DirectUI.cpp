@@ -68,8 +68,7 @@ bool CDirectUI::IsShown(const CDUIControl* pCtrl) const
 bool CDirectUI::IsClickable(const CDUIControl* pCtrl) const
 {
     EDuiKind eKind = pCtrl->m_state.eKind;
-    return (eKind == EDuiKind::Button || eKind == EDuiKind::CheckBox || eKind == EDuiKind::Picture) &&
-           IsShown(pCtrl);
+    return (eKind == EDuiKind::Button || eKind == EDuiKind::CheckBox || eKind == EDuiKind::Picture) && IsShown(pCtrl);
 }
 
 CDUIControl* CDirectUI::HitTest(POINT pt) const

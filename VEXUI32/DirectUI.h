@@ -62,16 +62,16 @@ public:
 
     // The text as painted last time was cut to fit (its tooltip shows it whole).
     bool m_bTextCut = false;
-    DUI_CTRLBASE m_base;           // its address is the control's identity
+    DUI_CTRLBASE m_base;  // its address is the control's identity
     CDirectUI* m_pOwner;
-    CCtrlTemplate m_state;         // the template's values, changed at run time
+    CCtrlTemplate m_state;  // the template's values, changed at run time
     IDUIPicture* m_pPicture;
-    LONG m_alTextStyle[5] = {};    // accepted and kept; the look stays the skin's
+    LONG m_alTextStyle[5] = {};  // accepted and kept; the look stays the skin's
     bool m_bTextStyleSet = false;
 
 private:
     CDUIControl* Bound() const { return m_pBound; }
-    CDUIControl* m_pBound;         // the control BindCtrl selected
+    CDUIControl* m_pBound;  // the control BindCtrl selected
 };
 
 class CDirectUI : public IDirectUI {
@@ -203,9 +203,9 @@ private:
     CPictureStrip m_spinFrames;
     CPictureStrip m_barParts;
     int m_nDpi = 96;
-    CDpiFonts m_fonts;             // the skin's fonts at m_nDpi
+    CDpiFonts m_fonts;  // the skin's fonts at m_nDpi
     CDUIControl* m_pFocus = nullptr;
-    bool m_bFocusCues = false;     // shown once the keyboard is used, as Windows does
+    bool m_bFocusCues = false;  // shown once the keyboard is used, as Windows does
     // Decided once at the start of each painting.
     bool m_bHighContrast = false;
     const CDUIControl* m_pFocusDrawn = nullptr;
@@ -214,5 +214,5 @@ private:
     HWND m_hTip = nullptr;
     // Controls with a tooltip tool: the rectangle and text it was made with.
     std::map<const CDUIControl*, std::pair<RECT, std::wstring>> m_mapTipped;
-    CDUIAccessible* m_pAccessible = nullptr;        // one reference held while attached
+    CDUIAccessible* m_pAccessible = nullptr;  // one reference held while attached
 };

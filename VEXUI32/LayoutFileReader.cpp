@@ -29,14 +29,14 @@ bool CLoader::ReadRect(const CMarkupNode& node, const RECT& rcParent, RECT& rc)
     return true;
 }
 
-bool CLoader::ReadControl(const CMarkupNode& node, CLayout& layout, int nParent,
-                          std::set<std::wstring>& setNames, int nDepth)
+bool CLoader::ReadControl(const CMarkupNode& node, CLayout& layout, int nParent, std::set<std::wstring>& setNames,
+                          int nDepth)
 {
     static const struct {
         const wchar_t* pszTag;
         EDuiKind eKind;
     } kKinds[] = {
-        {L"form", EDuiKind::Form},         {L"static", EDuiKind::Static},   {L"title", EDuiKind::Title},
+        {L"form", EDuiKind::Form},         {L"static", EDuiKind::Static},     {L"title", EDuiKind::Title},
         {L"button", EDuiKind::Button},     {L"checkbox", EDuiKind::CheckBox}, {L"picture", EDuiKind::Picture},
         {L"progress", EDuiKind::Progress}, {L"animate", EDuiKind::Animate},
     };

@@ -61,8 +61,7 @@ bool PaintSpinnerFromFrames(HDC hdc, CPictureStrip& frames, const RECT& rc, cons
     return true;
 }
 
-bool PaintBarFromParts(HDC hdc, CPictureStrip& parts, const RECT& rc, const CLook& look, LONG lPos,
-                       DUI_ARGB argbGround)
+bool PaintBarFromParts(HDC hdc, CPictureStrip& parts, const RECT& rc, const CLook& look, LONG lPos, DUI_ARGB argbGround)
 {
     const int cx = rc.right - rc.left;
     const int cy = rc.bottom - rc.top;

@@ -160,7 +160,7 @@ bool CLoader::ApplyLookAttr(const CMarkupNode& node, const std::wstring& strKey,
 {
     static const struct {
         const wchar_t* pszKey;
-        int nSet;       // 0 back, 1 border, 2 text
+        int nSet;  // 0 back, 1 border, 2 text
         int nState;
     } kStateColors[] = {
         {L"back", 0, LOOK_NORMAL},   {L"back-hover", 0, LOOK_HOVER},   {L"back-pressed", 0, LOOK_PRESSED},
@@ -270,9 +270,9 @@ bool CLoader::BuildLook(const CMarkupNode& node, const wchar_t* pszDefaultStyle,
 bool CLoader::IsLookKey(const std::wstring& strKey)
 {
     static const wchar_t* const kKeys[] = {
-        L"back",  L"back-hover",  L"back-pressed",  L"border", L"border-hover", L"border-pressed",
-        L"color", L"color-hover", L"color-pressed", L"fore",   L"track",        L"radius",
-        L"font",  L"align",       L"valign",        L"multiline", L"glyph",     L"image",
+        L"back",  L"back-hover",  L"back-pressed",  L"border",    L"border-hover", L"border-pressed",
+        L"color", L"color-hover", L"color-pressed", L"fore",      L"track",        L"radius",
+        L"font",  L"align",       L"valign",        L"multiline", L"glyph",        L"image",
     };
     for (const wchar_t* pszKey : kKeys) {
         if (strKey == pszKey)

@@ -187,7 +187,8 @@ bool CLoader::ResolveColor(const CMarkupNode& node, const std::wstring& strValue
         argb = it->second;
         return true;
     }
-    return Fail(node, L"'" + strValue + L"' is neither a colour (#RRGGBB, #AARRGGBB, none) nor a colour name of the skin");
+    return Fail(node,
+                L"'" + strValue + L"' is neither a colour (#RRGGBB, #AARRGGBB, none) nor a colour name of the skin");
 }
 
 const CLayout* CSkinModel::FindLayout(const std::wstring& strName) const

@@ -29,8 +29,7 @@ private:
     bool Fail(const CMarkupNode& node, const std::wstring& strText) { return FailAt(node.nLine, strText); }
     bool FailAt(int nLine, const std::wstring& strText);
     // The file's markup, whose root element must be pszRoot.
-    bool ReadMarkup(const std::wstring& strPath, const wchar_t* pszFileKind, const wchar_t* pszRoot,
-                    CMarkupNode& root);
+    bool ReadMarkup(const std::wstring& strPath, const wchar_t* pszFileKind, const wchar_t* pszRoot, CMarkupNode& root);
     const std::wstring* Require(const CMarkupNode& node, const wchar_t* pszAttr);
     bool CheckAttrs(const CMarkupNode& node, std::initializer_list<const wchar_t*> allowed);
     bool ResolveColor(const CMarkupNode& node, const std::wstring& strValue, DUI_ARGB& argb);

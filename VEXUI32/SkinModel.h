@@ -50,8 +50,8 @@ struct CLook {
     DUI_ARGB argbTrack = 0xFFE6EAF0;  // progress and spinner background
     int nRadius = 0;
     const CSkinFont* pFont = nullptr;
-    UINT uAlign = DT_LEFT;            // DT_LEFT, DT_CENTER or DT_RIGHT
-    int nVAlign = 1;                  // 0 top, 1 centre, 2 bottom
+    UINT uAlign = DT_LEFT;  // DT_LEFT, DT_CENTER or DT_RIGHT
+    int nVAlign = 1;        // 0 top, 1 centre, 2 bottom
     bool bMultiline = false;
     EDuiGlyph eGlyph = EDuiGlyph::None;
     IDUIPicture* pImage = nullptr;
@@ -63,14 +63,14 @@ struct CLook {
 struct CCtrlTemplate {
     EDuiKind eKind = EDuiKind::Static;
     std::wstring strName;
-    RECT rc = {};                     // window pixels
+    RECT rc = {};  // window pixels
     std::wstring strText;
     bool bVisible = true;
     bool bChecked = false;
     LONG lPos = 0;
-    bool bDefault = false;            // the button Enter presses when focus is not on a button
-    std::wstring strLabel;            // what a screen reader calls a control without text
-    int nParent = -1;                 // index of the enclosing form, -1 at top level
+    bool bDefault = false;  // the button Enter presses when focus is not on a button
+    std::wstring strLabel;  // what a screen reader calls a control without text
+    int nParent = -1;       // index of the enclosing form, -1 at top level
     CLook look;
 };
 
@@ -78,7 +78,7 @@ struct CLayout {
     std::wstring strName;
     int cx = 0;
     int cy = 0;
-    int nCaption = 0;                 // height of the band that drags the window
+    int nCaption = 0;  // height of the band that drags the window
     bool bCenter = false;
     CLook look;
     std::vector<CCtrlTemplate> vecCtrls;  // in drawing order; a form precedes its children

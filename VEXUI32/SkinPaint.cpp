@@ -222,10 +222,9 @@ bool PaintControlFace(HDC hdc, const CControlFace& face)
     // DPI.
     const RECT& rc = state.rc;
     RECT rcText = rc;
-    const bool bPlainBox = face.bQuick && state.eKind != EDuiKind::CheckBox &&
-                           state.eKind != EDuiKind::Picture && state.eKind != EDuiKind::Progress &&
-                           state.eKind != EDuiKind::Animate && look.eGlyph != EDuiGlyph::Close && !look.pImage &&
-                           !IsDrawn(look.argbBorder[nState]) &&
+    const bool bPlainBox = face.bQuick && state.eKind != EDuiKind::CheckBox && state.eKind != EDuiKind::Picture &&
+                           state.eKind != EDuiKind::Progress && state.eKind != EDuiKind::Animate &&
+                           look.eGlyph != EDuiGlyph::Close && !look.pImage && !IsDrawn(look.argbBorder[nState]) &&
                            (!IsDrawn(look.argbBack[nState]) || (IsOpaque(look.argbBack[nState]) && look.nRadius == 0));
     if (bPlainBox) {
         // Most controls are text on the window's ground or on a flat band.

@@ -63,15 +63,15 @@ private:
 // What one control looks like at this moment.
 struct CControlFace {
     const CCtrlTemplate* pState = nullptr;
-    CLook look;                     // the skin's, or high contrast's
-    int nState = LOOK_NORMAL;       // normal, hover or pressed
+    CLook look;                // the skin's, or high contrast's
+    int nState = LOOK_NORMAL;  // normal, hover or pressed
     IDUIPicture* pPicture = nullptr;
     std::wstring strText;
     int nDpi = 96;
-    bool bQuick = false;            // the plain GDI ways may stand in for GDI+
+    bool bQuick = false;  // the plain GDI ways may stand in for GDI+
     bool bHighContrast = false;
     int nSpinAngle = 0;
-    bool bFocus = false;            // draws the focus rectangle
+    bool bFocus = false;  // draws the focus rectangle
     CDpiFonts* pFonts = nullptr;
 };
 
@@ -92,8 +92,8 @@ public:
     void Drop();
     HDC Dc() const { return m_dc.Get(); }
 
-    SIZE size = {};          // of one picture
-    unsigned uDrawn = 0;     // which pictures are drawn
+    SIZE size = {};       // of one picture
+    unsigned uDrawn = 0;  // which pictures are drawn
 
 private:
     // Declared in the order they are made; given back in the reverse one.

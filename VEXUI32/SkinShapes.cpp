@@ -48,8 +48,7 @@ void DrawBox(Gdiplus::Graphics& g, const RECT& rc, DUI_ARGB argbBack, DUI_ARGB a
     }
     if (IsDrawn(argbBorder)) {
         Gdiplus::GraphicsPath path;
-        AddRoundRect(path,
-                     Gdiplus::RectF(rc.left + 0.5f, rc.top + 0.5f, fWidth - 1.0f, fHeight - 1.0f),
+        AddRoundRect(path, Gdiplus::RectF(rc.left + 0.5f, rc.top + 0.5f, fWidth - 1.0f, fHeight - 1.0f),
                      static_cast<float>(nRadius));
         Gdiplus::Pen pen(ToColor(argbBorder), 1.0f);
         g.DrawPath(&pen, &path);

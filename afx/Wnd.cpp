@@ -42,16 +42,15 @@ void CWnd::Attach(HWND hWnd)
 {
     m_hWnd = hWnd;
     HandleMap()[hWnd] = this;
-    m_pfnSuper = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AfxWndProc)));
+    m_pfnSuper =
+        reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AfxWndProc)));
 }
 
 void CWnd::Detach()
 {
     if (!m_hWnd)
         return;
-    if (m_pfnSuper &&
-        reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC)) == &AfxWndProc)
+    if (m_pfnSuper && reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC)) == &AfxWndProc)
         ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     HandleMap().erase(m_hWnd);
     m_hWnd = nullptr;
@@ -71,8 +70,7 @@ const AFX_MSGMAP* CWnd::GetThisMessageMap()
 
 BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
 {
-    for (const AFX_MSGMAP* pMap = GetMessageMap(); pMap;
-         pMap = pMap->pfnGetBaseMap ? pMap->pfnGetBaseMap() : nullptr) {
+    for (const AFX_MSGMAP* pMap = GetMessageMap(); pMap; pMap = pMap->pfnGetBaseMap ? pMap->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* pEntry = pMap->lpEntries; pEntry->pfnThunk; ++pEntry) {
             if (pEntry->nMessage == message)
                 return pEntry->pfnThunk(this, wParam, lParam, pResult);

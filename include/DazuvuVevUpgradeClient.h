@@ -118,8 +118,8 @@ inline BOOL SendUpgradeOrder(const UPGRADE_COMM* pOrder, UpgradeMode nMode, DWOR
     cds.lpData = const_cast<UPGRADE_COMM*>(pOrder);
     DWORD_PTR dwResult = 0;
     // Never posted: the record must stay valid until the handler has run.
-    if (!::SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, reinterpret_cast<LPARAM>(&cds),
-                               SMTO_NORMAL, dwTimeoutMs, &dwResult)) {
+    if (!::SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL,
+                               dwTimeoutMs, &dwResult)) {
         if (::GetLastError() == ERROR_SUCCESS)
             ::SetLastError(ERROR_TIMEOUT);
         return FALSE;

@@ -12,8 +12,7 @@
 
 namespace {
 
-const LPCWSTR kLevelNames[] = {L"[TRACE]", L"[DEBUG]", L"[INFO]", L"[WARN]",
-                               L"[ERROR]", L"[FATAL]", L"[UNKNWN]"};
+const LPCWSTR kLevelNames[] = {L"[TRACE]", L"[DEBUG]", L"[INFO]", L"[WARN]", L"[ERROR]", L"[FATAL]", L"[UNKNWN]"};
 const int kUnknownLevel = LOGLEVEL_UNKNOWN;
 
 const WCHAR kRecordFormat[] = L"%s %s\tThread[%d]\t%s\t%s: %d :\r\n%s\r\n\r\n";
@@ -46,8 +45,8 @@ void FormatTimestamp(WCHAR* pszTime, size_t cchTime)
 {
     SYSTEMTIME st;
     GetLocalTime(&st);
-    _snwprintf(pszTime, cchTime, L"%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth, st.wDay,
-               st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    _snwprintf(pszTime, cchTime, L"%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth, st.wDay, st.wHour,
+               st.wMinute, st.wSecond, st.wMilliseconds);
     pszTime[cchTime - 1] = L'\0';
 }
 
@@ -153,8 +152,8 @@ void CLog::Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCW
     va_end(args);
 
     if (bFailed) {
-        WriteFormat(kFallbackFormat, szTime, kFallbackLevel, static_cast<int>(GetCurrentThreadId()),
-                    kFallbackSource, kFallbackLine, kFallbackFunction, kFallbackMessage);
+        WriteFormat(kFallbackFormat, szTime, kFallbackLevel, static_cast<int>(GetCurrentThreadId()), kFallbackSource,
+                    kFallbackLine, kFallbackFunction, kFallbackMessage);
     }
 }
 
@@ -192,8 +191,8 @@ void CLog::WriteToFile(char* pData, int nLength)
 {
     CCriticalSectionLock lock(m_csLock);
     const std::wstring strPath = GetLogFilePath();
-    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, NULL));
     if (!file.IsValid())
         return;
 
@@ -223,7 +222,7 @@ void CLog::RollFile()
     LARGE_INTEGER size = {};
     {
         CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
         if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size))
             return;
     }

@@ -62,9 +62,8 @@ LPCWSTR LogSourceName(const char* pszFile);
 
 // Every call site of the program logs at level 2 and names its qualified
 // function ("CUpgradeDlgDUI::OnCopyData"), which the compiler does not give.
-#define LOG_INFO(function, format, ...)                                                         \
-    CLog::GetInstance()->Log(LOGLEVEL_INFO, LogSourceName(__FILE__), __LINE__, function, format, \
-                             ##__VA_ARGS__)
+#define LOG_INFO(function, format, ...) \
+    CLog::GetInstance()->Log(LOGLEVEL_INFO, LogSourceName(__FILE__), __LINE__, function, format, ##__VA_ARGS__)
 // Records the program adds for support beyond those: a failure is a warning
 // when the upgrade can go on or be retried by the next order, an error when
 // this run's upgrade is lost.

@@ -21,8 +21,8 @@
 
 // Values the program passes unchanged.
 enum : LONG {
-    DUI_CTRLTYPE_ANY = 90000,   // GetCtrl: any kind of control
-    DUI_RESKIND_IMAGE = 101,    // GetResource: a named picture
+    DUI_CTRLTYPE_ANY = 90000,  // GetCtrl: any kind of control
+    DUI_RESKIND_IMAGE = 101,   // GetResource: a named picture
 };
 
 struct IDUIPicture;  // opaque: a named picture of the skin
@@ -73,9 +73,9 @@ struct IDUIRes {
 // Identifies one control; its address is the control's identity in lookups
 // and click notifications.
 struct DUI_CTRLBASE {
-    DWORD dwLibrary;     // the library's own
-    LONG hCtrl;          // handle for BindCtrl
-    IDUICtrl* pCtrl;     // operations
+    DWORD dwLibrary;  // the library's own
+    LONG hCtrl;       // handle for BindCtrl
+    IDUICtrl* pCtrl;  // operations
 };
 static_assert(offsetof(DUI_CTRLBASE, hCtrl) == 4, "hCtrl is read at offset 4");
 static_assert(offsetof(DUI_CTRLBASE, pCtrl) == 8, "pCtrl is read at offset 8");

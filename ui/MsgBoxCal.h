@@ -60,8 +60,8 @@ public:
     IDUIPicture* m_pImgAsk = nullptr;
     IDUIPicture* m_pImgSuccess = nullptr;
     IDUIPicture* m_pImgUpdate = nullptr;
-    int m_nRetCode = 0;          // chosen by the button handler; 0 means none
-    int m_nTopMostCount = 0;     // bring-to-front attempts of timer 1
+    int m_nRetCode = 0;       // chosen by the button handler; 0 means none
+    int m_nTopMostCount = 0;  // bring-to-front attempts of timer 1
 
 protected:
     int OnCreate(LPCREATESTRUCT lpCreateStruct);

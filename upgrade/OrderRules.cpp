@@ -22,7 +22,7 @@ bool HasControlCharacter(const wchar_t* pszField)
 
 void TerminateOrderFields(UPGRADE_COMM& stComm)
 {
-    wchar_t* const fields[] = {stComm.szFileName, stComm.szReserved, stComm.szVersion, stComm.szURL,
+    wchar_t* const fields[] = {stComm.szFileName, stComm.szReserved, stComm.szVersion,    stComm.szURL,
                                stComm.szSize,     stComm.szMD5,      stComm.szUpgradeType};
     for (wchar_t* pszField : fields)
         pszField[UPGRADE_TEXT_CCH - 1] = L'\0';
@@ -33,8 +33,11 @@ LPCWSTR FindControlCharacterField(const UPGRADE_COMM& stComm)
     const struct {
         const wchar_t* pszField;
         LPCWSTR pszName;
-    } fields[] = {{stComm.szVersion, L"szVersion"}, {stComm.szURL, L"szURL"},       {stComm.szSize, L"szSize"},
-                  {stComm.szMD5, L"szMD5"},         {stComm.szUpgradeType, L"szUpgradeType"}};
+    } fields[] = {{stComm.szVersion, L"szVersion"},
+                  {stComm.szURL, L"szURL"},
+                  {stComm.szSize, L"szSize"},
+                  {stComm.szMD5, L"szMD5"},
+                  {stComm.szUpgradeType, L"szUpgradeType"}};
     for (const auto& field : fields) {
         if (HasControlCharacter(field.pszField))
             return field.pszName;

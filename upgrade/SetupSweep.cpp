@@ -18,8 +18,7 @@ std::wstring ResolvedPath(const std::wstring& strPath)
     if (!h.IsValid())
         return std::wstring();
     wchar_t szPath[MAX_PATH * 2] = {};
-    const DWORD n =
-        ::GetFinalPathNameByHandleW(h.Get(), szPath, MAX_PATH * 2, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD n = ::GetFinalPathNameByHandleW(h.Get(), szPath, MAX_PATH * 2, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     return n > 0 && n < MAX_PATH * 2 ? std::wstring(szPath, n) : std::wstring();
 }
 
@@ -45,7 +44,7 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
         *pbSearched = false;
     if (!IsOwnFolderPath(strDir)) {
         LOG_ERROR(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File refused, folder( %s ) is not absolute",
-                 strDir.c_str());
+                  strDir.c_str());
         return false;
     }
     WIN32_FIND_DATAW fd;

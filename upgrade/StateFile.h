@@ -15,9 +15,9 @@ extern const wchar_t kKeyOverFlags[];
 extern const wchar_t kKeyClearFlags[];
 extern const wchar_t kKeyVersionNoTips[];
 
-extern const wchar_t kOverFlagsDone[];   // "over"
-extern const wchar_t kFlagTrue[];        // "true"
-extern const wchar_t kFlagFalse[];       // "false"
+extern const wchar_t kOverFlagsDone[];  // "over"
+extern const wchar_t kFlagTrue[];       // "true"
+extern const wchar_t kFlagFalse[];      // "false"
 
 // The upgrade folder "%APPDATA%\DazuvuvevUpgrade\", with its trailing
 // backslash; the application-data folder is created when missing, the upgrade

@@ -10,12 +10,12 @@
 #include "netlib/DownloadRecord.h"
 
 struct TRANSFER_FIGURES {
-    int32_t iState;             // the final record's state
-    DWORD dwHttpStatus;         // 0 when no answer came
-    DWORD dwNetError;           // the library's error code, 0 when none
-    ULONGLONG ullReceived;      // bytes fetched by this transfer
-    ULONGLONG ullOnDisk;        // bytes already on disk when it started
-    ULONGLONG ullElapsedMs;     // from the start of the transfer to its last record
+    int32_t iState;          // the final record's state
+    DWORD dwHttpStatus;      // 0 when no answer came
+    DWORD dwNetError;        // the library's error code, 0 when none
+    ULONGLONG ullReceived;   // bytes fetched by this transfer
+    ULONGLONG ullOnDisk;     // bytes already on disk when it started
+    ULONGLONG ullElapsedMs;  // from the start of the transfer to its last record
 };
 
 // The figures of a final record, timed from the transfer's start.

@@ -160,11 +160,11 @@ private:
     ULONGLONG m_ullDownloadStartTick = 0;
 
     // What keeps foreign or repeated messages from steering the upgrade.
-    bool m_bUpgradeDirReady = false;   // InitUpgradeDir succeeded
-    bool m_bInOrder = false;           // an accepted order is being handled
-    bool m_bDownloadRunning = false;   // started, its final record not yet seen
-    bool m_bOverPending = false;       // we posted WM_MSG_DOWNLOAD_OVER
-    bool m_bFailPending = false;       // we posted WM_MSG_DOWNLOAD_FAIL
+    bool m_bUpgradeDirReady = false;  // InitUpgradeDir succeeded
+    bool m_bInOrder = false;          // an accepted order is being handled
+    bool m_bDownloadRunning = false;  // started, its final record not yet seen
+    bool m_bOverPending = false;      // we posted WM_MSG_DOWNLOAD_OVER
+    bool m_bFailPending = false;      // we posted WM_MSG_DOWNLOAD_FAIL
 };
 
 // Terminates the first running process of that executable name (any letter

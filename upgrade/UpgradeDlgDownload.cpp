@@ -13,7 +13,7 @@ namespace {
 // Gives the library time to close the file, and the network watch time to
 // report a loss that caused a failure, before the result is judged.
 const DWORD kSettleDelayMs = 3000;
-}
+}  // namespace
 
 bool CUpgradeDlgDUI::IsRecordFromLibrary(WPARAM wParam) const
 {
@@ -33,8 +33,9 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
         return 1;
     }
     const auto* pRecord = reinterpret_cast<const DOWNLOAD_PROGRESS*>(wParam);
-    LOG_INFO(L"CUpgradeDlgDUI::WindowProc", L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ",
-             pRecord->iState, pRecord->unFileSize, pRecord->unPosition, pRecord->unReceived, pRecord->unExtra);
+    LOG_INFO(L"CUpgradeDlgDUI::WindowProc",
+             L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ", pRecord->iState,
+             pRecord->unFileSize, pRecord->unPosition, pRecord->unReceived, pRecord->unExtra);
 
     switch (pRecord->iState) {
     case DOWNLOAD_STATE_PROGRESS: {
@@ -47,8 +48,8 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
         if (pRecord->unFileSize == 0 && pRecord->unPosition == 0)
             break;
         // A resumed transfer fetches only the rest: what is on disk counts too.
-        const int nDownloaded = static_cast<int>(static_cast<unsigned>(m_nTotalSize) - pRecord->unFileSize +
-                                                 pRecord->unReceived);
+        const int nDownloaded =
+            static_cast<int>(static_cast<unsigned>(m_nTotalSize) - pRecord->unFileSize + pRecord->unReceived);
         const float fFraction =
             m_nTotalSize ? static_cast<float>(nDownloaded) / static_cast<float>(m_nTotalSize) : 0.0f;
         ShowSpeed(static_cast<float>(pRecord->dSpeed));

@@ -50,8 +50,7 @@ bool CUpgradeDlgDUI::IsNewSetupFileExist()
     // A file that verifies stays held until it has been started or the
     // upgrade ends, so it is read once and cannot change before it runs.
     const std::wstring strLocalMd5 = m_setupLock.HoldAndDigest(m_strTemp);
-    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", strLocalMd5.c_str(),
-             m_stComm.szMD5);
+    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", strLocalMd5.c_str(), m_stComm.szMD5);
     if (SetupDigestMatches(strLocalMd5.c_str(), m_stComm.szMD5))
         return true;
     m_setupLock.Release();

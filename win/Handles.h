@@ -25,7 +25,8 @@ public:
     CUniqueHandle(CUniqueHandle&& o) noexcept : m_h(o.Release()) {}
     CUniqueHandle& operator=(CUniqueHandle&& o) noexcept
     {
-        if (this != &o) Reset(o.Release());
+        if (this != &o)
+            Reset(o.Release());
         return *this;
     }
     CUniqueHandle(const CUniqueHandle&) = delete;
@@ -42,7 +43,8 @@ public:
     }
     void Reset(T h = Traits::Invalid())
     {
-        if (Traits::Valid(m_h)) Traits::Close(m_h);
+        if (Traits::Valid(m_h))
+            Traits::Close(m_h);
         m_h = h;
     }
 
@@ -151,7 +153,8 @@ public:
     explicit CWindowDC(HWND hWnd) : m_hWnd(hWnd), m_hDC(::GetDC(hWnd)) {}
     ~CWindowDC()
     {
-        if (m_hDC) ::ReleaseDC(m_hWnd, m_hDC);
+        if (m_hDC)
+            ::ReleaseDC(m_hWnd, m_hDC);
     }
     CWindowDC(const CWindowDC&) = delete;
     CWindowDC& operator=(const CWindowDC&) = delete;
@@ -170,7 +173,8 @@ public:
     CSelectObject(HDC hDC, HGDIOBJ hObject) : m_hDC(hDC), m_hOld(hObject ? ::SelectObject(hDC, hObject) : nullptr) {}
     ~CSelectObject()
     {
-        if (m_hOld && m_hOld != HGDI_ERROR) ::SelectObject(m_hDC, m_hOld);
+        if (m_hOld && m_hOld != HGDI_ERROR)
+            ::SelectObject(m_hDC, m_hOld);
     }
     CSelectObject(const CSelectObject&) = delete;
     CSelectObject& operator=(const CSelectObject&) = delete;

@@ -105,7 +105,11 @@ TEST(Framework, FailedCreationLeavesNoWindowAndModalRunsGiveMinusOne)
 
     class CModal : public CProbeDlg {
     public:
-        CModal() { m_nIDTemplate = IDD_MESSAGEBOX_CAL; m_nCreateResult = -1; }
+        CModal()
+        {
+            m_nIDTemplate = IDD_MESSAGEBOX_CAL;
+            m_nCreateResult = -1;
+        }
     } modalRefused;
     EXPECT_EQ(modalRefused.DoModal(), -1);
 }

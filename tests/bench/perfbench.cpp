@@ -152,8 +152,8 @@ bool MakeSkinFace(CSkinFace& face)
     IDUIRes* pRes = OpenSkinW(L"UISkin\\DazuvuVev.dui", L"UISkin\\Default.skn", 0, 0, 0);
     if (!pRes)
         return false;
-    face.hWnd = ::CreateWindowExW(0, L"PerfBenchPlain", L"正在下载", WS_POPUP, 0, 40, kWidth, kHeight, nullptr,
-                                  nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    face.hWnd = ::CreateWindowExW(0, L"PerfBenchPlain", L"正在下载", WS_POPUP, 0, 40, kWidth, kHeight, nullptr, nullptr,
+                                  ::GetModuleHandleW(nullptr), nullptr);
     IDirectUI* pUI = AttachSkinWindow(pRes, L"UpgradeDUI", face.hWnd);
     if (!pUI)
         return false;

@@ -29,9 +29,8 @@ int wmain(int argc, wchar_t** argv)
     }
     UPGRADE_COMM order = {};
     const wchar_t* pszName = wcsrchr(argv[1], L'/');
-    if (!CopyField(order.szURL, argv[1]) || !CopyField(order.szVersion, argv[2]) ||
-        !CopyField(order.szSize, argv[3]) || !CopyField(order.szMD5, argv[4]) ||
-        !CopyField(order.szFileName, pszName != NULL ? pszName + 1 : argv[1])) {
+    if (!CopyField(order.szURL, argv[1]) || !CopyField(order.szVersion, argv[2]) || !CopyField(order.szSize, argv[3]) ||
+        !CopyField(order.szMD5, argv[4]) || !CopyField(order.szFileName, pszName != NULL ? pszName + 1 : argv[1])) {
         fwprintf(stderr, L"a value is longer than %d characters\n", UPGRADE_TEXT_CCH - 1);
         return 2;
     }
@@ -40,8 +39,9 @@ int wmain(int argc, wchar_t** argv)
     DWORD_PTR dwResult = 0;
     if (!SendUpgradeOrder(&order, UPGRADE_MODE_AUTO, dwWaitMs, 10 * 60 * 1000, &dwResult)) {
         const DWORD dwError = GetLastError();
-        fwprintf(stderr, dwError == ERROR_NOT_FOUND ? L"the companion's window was not found\n"
-                                                    : L"the companion did not answer (error %lu)\n",
+        fwprintf(stderr,
+                 dwError == ERROR_NOT_FOUND ? L"the companion's window was not found\n"
+                                            : L"the companion did not answer (error %lu)\n",
                  dwError);
         return dwError == ERROR_NOT_FOUND ? 1 : 3;
     }

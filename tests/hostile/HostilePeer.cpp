@@ -46,7 +46,10 @@ public:
     }
     uint32_t Below(uint32_t n) { return n ? Next() % n : 0; }
     template <typename T, size_t N>
-    const T& Pick(const T (&a)[N]) { return a[Below(N)]; }
+    const T& Pick(const T (&a)[N])
+    {
+        return a[Below(N)];
+    }
 
 private:
     uint32_t m_n;
@@ -93,10 +96,18 @@ std::wstring RandomText(CRandom& rnd, size_t nMax)
     const size_t n = rnd.Below(static_cast<uint32_t>(nMax + 1));
     for (size_t i = 0; i < n; ++i) {
         switch (rnd.Below(4)) {
-        case 0: str.push_back(static_cast<wchar_t>(1 + rnd.Below(0x7F))); break;       // ASCII and controls
-        case 1: str.push_back(static_cast<wchar_t>(0xD800 + rnd.Below(0x800))); break;  // lone surrogates
-        case 2: str.push_back(static_cast<wchar_t>(1 + rnd.Below(0xFFFF))); break;
-        default: str.push_back(static_cast<wchar_t>(L"/\\:?*#%.\r\n"[rnd.Below(10)])); break;
+        case 0:
+            str.push_back(static_cast<wchar_t>(1 + rnd.Below(0x7F)));
+            break;  // ASCII and controls
+        case 1:
+            str.push_back(static_cast<wchar_t>(0xD800 + rnd.Below(0x800)));
+            break;  // lone surrogates
+        case 2:
+            str.push_back(static_cast<wchar_t>(1 + rnd.Below(0xFFFF)));
+            break;
+        default:
+            str.push_back(static_cast<wchar_t>(L"/\\:?*#%.\r\n"[rnd.Below(10)]));
+            break;
         }
     }
     return str;
@@ -108,8 +119,15 @@ std::vector<BYTE> MalformedOrder(CRandom& rnd, const std::wstring& strServer, UL
 {
     // Mostly the right tag and mode, so that most orders reach the checks
     // behind the tag.
-    static const uint16_t kTags[] = {UPGRADE_COMM_TAG, UPGRADE_COMM_TAG, UPGRADE_COMM_TAG, UPGRADE_COMM_TAG,
-                                     UPGRADE_COMM_TAG, UPGRADE_COMM_TAG, 0, 238, 0xFFFF};
+    static const uint16_t kTags[] = {UPGRADE_COMM_TAG,
+                                     UPGRADE_COMM_TAG,
+                                     UPGRADE_COMM_TAG,
+                                     UPGRADE_COMM_TAG,
+                                     UPGRADE_COMM_TAG,
+                                     UPGRADE_COMM_TAG,
+                                     0,
+                                     238,
+                                     0xFFFF};
     static const uint16_t kModes[] = {0, 0, 1, 1, 1, 2, 0xFFFF};
     *pdwData = (static_cast<ULONG_PTR>(rnd.Pick(kTags)) << 16) | rnd.Pick(kModes);
 
@@ -138,8 +156,8 @@ std::vector<BYTE> MalformedOrder(CRandom& rnd, const std::wstring& strServer, UL
         L"http://[::1]:99999/x.exe",
         RandomText(rnd, 300),
     };
-    static const wchar_t* const kSizesText[] = {L"", L"-1", L"0", L"2147483648", L"99999999999999", L"0x10",
-                                                L"abc", L" 12", L"1e9"};
+    static const wchar_t* const kSizesText[] = {L"",     L"-1",  L"0",   L"2147483648", L"99999999999999",
+                                                L"0x10", L"abc", L" 12", L"1e9"};
     static const wchar_t* const kDigests[] = {L"", L"9E107D9D372BB6826BD81D3542A419D6", L"zz", L"0"};
     static const wchar_t* const kTypes[] = {L"", L"9434", L"9434 ", L"1"};
 
@@ -173,8 +191,8 @@ std::vector<UINT_PTR> LibraryAddresses()
     if (!hLib)
         return addresses;
     const auto* pBase = reinterpret_cast<const BYTE*>(hLib);
-    const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        pBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
+    const auto* pNt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
     const IMAGE_SECTION_HEADER* pSection = IMAGE_FIRST_SECTION(pNt);
     for (WORD i = 0; i < pNt->FileHeader.NumberOfSections; ++i, ++pSection) {
         const UINT_PTR uStart = reinterpret_cast<UINT_PTR>(pBase) + pSection->VirtualAddress;
@@ -256,17 +274,23 @@ int Flood(uint32_t nSeed, unsigned nOrders, unsigned nMessages, const std::wstri
         case 2:
         case 3: {
             uMsg = WM_MSG_DOWNLOAD;
-            const UINT_PTR kSmall[] = {0, 1, 4, 0x10000, 0x7FFFFFFF, 0xFFFFFFFF, 0xFFFFFDD8,
-                                       reinterpret_cast<UINT_PTR>(&nOnStack)};
+            const UINT_PTR kSmall[] = {0,          1,          4,          0x10000,
+                                       0x7FFFFFFF, 0xFFFFFFFF, 0xFFFFFDD8, reinterpret_cast<UINT_PTR>(&nOnStack)};
             if (!library.empty() && rnd.Below(2))
                 wParam = library[rnd.Below(static_cast<uint32_t>(library.size()))];
             else if (rnd.Below(2))
                 wParam = rnd.Pick(kSmall);
             break;
         }
-        case 4: uMsg = WM_MSG_DOWNLOAD_OVER; break;
-        case 5: uMsg = WM_MSG_DOWNLOAD_FAIL; break;
-        default: uMsg = WM_DUI_CLICK; break;
+        case 4:
+            uMsg = WM_MSG_DOWNLOAD_OVER;
+            break;
+        case 5:
+            uMsg = WM_MSG_DOWNLOAD_FAIL;
+            break;
+        default:
+            uMsg = WM_DUI_CLICK;
+            break;
         }
         if (rnd.Below(2)) {
             ++messages.nPosted;
@@ -282,8 +306,8 @@ int Flood(uint32_t nSeed, unsigned nOrders, unsigned nMessages, const std::wstri
 
     const bool bSame = ::IsWindow(hWnd) && ::FindWindowW(kWindowClass, nullptr) == hWnd;
     std::printf("window %s\n", bSame ? "kept" : "lost");
-    const bool bHeld = bSame && orders.nTimedOut == 0 && messages.nTimedOut == 0 && orders.nFailed == 0 &&
-                       messages.nFailed == 0;
+    const bool bHeld =
+        bSame && orders.nTimedOut == 0 && messages.nTimedOut == 0 && orders.nFailed == 0 && messages.nFailed == 0;
     return bHeld ? 0 : 1;
 }
 
@@ -327,8 +351,7 @@ int Launch(const std::wstring& strExe, const std::wstring& strLine)
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(strExe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, strDir.c_str(), &si,
-                          &pi)) {
+    if (!::CreateProcessW(strExe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, strDir.c_str(), &si, &pi)) {
         std::printf("start failed %lu\n", ::GetLastError());
         return 1;
     }
@@ -384,7 +407,8 @@ int wmain(int argc, wchar_t** argv)
         return OrdersUntilGone(argv[2], Number(argv[3]));
     if (strCommand == L"flood" && argc == 6)
         return Flood(Number(argv[2]), Number(argv[3]), Number(argv[4]), argv[5]);
-    std::fprintf(stderr, "usage: HostilePeer launch EXE LINE | message post|send MSG WPARAM LPARAM |\n"
-                         "       orders-until-gone URL SECONDS | flood SEED ORDERS MESSAGES SERVER\n");
+    std::fprintf(stderr,
+                 "usage: HostilePeer launch EXE LINE | message post|send MSG WPARAM LPARAM |\n"
+                 "       orders-until-gone URL SECONDS | flood SEED ORDERS MESSAGES SERVER\n");
     return 2;
 }

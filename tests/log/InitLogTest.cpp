@@ -54,11 +54,17 @@ TEST(InitLogTest, LogLevelFromConfigSetsThreshold)
         int nStored;
         bool bWritten;
     } const cases[] = {
-        {NULL, 0, true},           {"[APP]\r\nLogLevel=\r\n", 0, true}, {"[APP]\r\nLogLevel=abc\r\n", 0, true},
-        {"[APP]\r\nLogLevel=0\r\n", 0, true}, {"[APP]\r\nLogLevel=1\r\n", 1, true},
-        {"[APP]\r\nLogLevel=2\r\n", 2, true}, {"[APP]\r\nLogLevel=3\r\n", 3, false},
-        {"[APP]\r\nLogLevel=4\r\n", 4, false}, {"[APP]\r\nLogLevel=5\r\n", 5, false},
-        {"[APP]\r\nLogLevel=9\r\n", 6, false}, {"[APP]\r\nLogLevel=-1\r\n", 2, true},
+        {NULL, 0, true},
+        {"[APP]\r\nLogLevel=\r\n", 0, true},
+        {"[APP]\r\nLogLevel=abc\r\n", 0, true},
+        {"[APP]\r\nLogLevel=0\r\n", 0, true},
+        {"[APP]\r\nLogLevel=1\r\n", 1, true},
+        {"[APP]\r\nLogLevel=2\r\n", 2, true},
+        {"[APP]\r\nLogLevel=3\r\n", 3, false},
+        {"[APP]\r\nLogLevel=4\r\n", 4, false},
+        {"[APP]\r\nLogLevel=5\r\n", 5, false},
+        {"[APP]\r\nLogLevel=9\r\n", 6, false},
+        {"[APP]\r\nLogLevel=-1\r\n", 2, true},
     };
     for (const auto& c : cases) {
         const std::string strCase = c.pszConfig ? c.pszConfig : "(no config.ini)";

@@ -82,8 +82,7 @@ void WriteRotatedLogs(const std::wstring& strLog)
     ASSERT_EQ(pLog->Init(strLog.c_str(), LOGLEVEL_INFO, 10), 0);
     pLog->Log(LOGLEVEL_WARN, L".\\UpgradeDlgDUI", 50, L"CUpgradeDlgDUI::OnCopyData", L"rotated five %s",
               L"\x4E0B\x8F7D");
-    pLog->Log(LOGLEVEL_INFO, L".\\DazuvuVevUpgrade", 167, L"CDazuvuVevUpgradeApp::InitInstance",
-              L"GetMessage QUIT!");
+    pLog->Log(LOGLEVEL_INFO, L".\\DazuvuVevUpgrade", 167, L"CDazuvuVevUpgradeApp::InitInstance", L"GetMessage QUIT!");
     ASSERT_TRUE(FileExists(strLog + L".1") && FileExists(strLog + L".3") && !FileExists(strLog + L".4"));
 }
 
@@ -91,15 +90,14 @@ void WriteRotatedLogs(const std::wstring& strLog)
 std::vector<std::string> PrintedMessages(const std::string& strOut)
 {
     std::vector<std::string> messages;
-    for (const char* pszMessage : {"rotated one", "rotated two", "rotated three", "rotated four", "rotated five",
-                                   "GetMessage QUIT!"}) {
+    for (const char* pszMessage :
+         {"rotated one", "rotated two", "rotated three", "rotated four", "rotated five", "GetMessage QUIT!"}) {
         const size_t nAt = strOut.find(std::string(":\r\n") + pszMessage);
         if (nAt != std::string::npos)
             messages.push_back(std::to_string(nAt) + " " + pszMessage);
     }
-    std::sort(messages.begin(), messages.end(), [](const std::string& a, const std::string& b) {
-        return std::stoul(a) < std::stoul(b);
-    });
+    std::sort(messages.begin(), messages.end(),
+              [](const std::string& a, const std::string& b) { return std::stoul(a) < std::stoul(b); });
     for (std::string& strMessage : messages)
         strMessage = strMessage.substr(strMessage.find(' ') + 1);
     return messages;
@@ -118,8 +116,8 @@ protected:
         m_strLog = m_dir.File(L"Upgrade.log");
         CLog* pLog = CLog::GetInstance();
         ASSERT_EQ(pLog->Init(m_strLog.c_str(), LOGLEVEL_INFO, 10), 0);
-        pLog->Log(LOGLEVEL_INFO, L".\\UpgradeDlgDUI", 120, L"CUpgradeDlgDUI::OnCopyData", L"%s %s",
-                  L"\x4E0B\x8F7D", L"Setup.exe");
+        pLog->Log(LOGLEVEL_INFO, L".\\UpgradeDlgDUI", 120, L"CUpgradeDlgDUI::OnCopyData", L"%s %s", L"\x4E0B\x8F7D",
+                  L"Setup.exe");
         pLog->Log(LOGLEVEL_INFO, L".\\Test", 2, L"Test::Decode", L"line one\r\nline two");
     }
 
@@ -133,8 +131,7 @@ TEST_F(LogDecodeTest, DecodedFileIsTheTextCLogWrote)
     const std::string strDecoded = DecodeLogBytes(strRaw);
     EXPECT_EQ(DecodeLogBytes(strDecoded), strRaw) << "the swap is its own inverse";
 
-    const ToolRun run =
-        RunDecoder(m_dir, L"--raw -o " + Quoted(m_dir.File(L"decoded.txt")) + L" " + Quoted(m_strLog));
+    const ToolRun run = RunDecoder(m_dir, L"--raw -o " + Quoted(m_dir.File(L"decoded.txt")) + L" " + Quoted(m_strLog));
     EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
     EXPECT_EQ(run.strOut, "");
     EXPECT_EQ(ReadBytes(m_dir.File(L"decoded.txt")), strDecoded);
@@ -152,7 +149,8 @@ TEST_F(LogDecodeTest, PrintedTextIsUtf8WithoutZeroBytesAndEndsWithASummary)
     EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
     EXPECT_EQ(run.strOut.find('\0'), std::string::npos);
     EXPECT_NE(run.strOut.find("\xE4\xB8\x8B\xE8\xBD\xBD Setup.exe\r\n\r\n\r\n"), std::string::npos)
-        << "the Chinese text comes out as UTF-8:\n" << run.strOut;
+        << "the Chinese text comes out as UTF-8:\n"
+        << run.strOut;
     EXPECT_NE(run.strOut.find("line one\r\nline two\r\n"), std::string::npos) << run.strOut;
     const size_t nSummary = run.strOut.rfind("summary: 2 records, run start ");
     ASSERT_NE(nSummary, std::string::npos) << run.strOut;
@@ -198,12 +196,12 @@ TEST_F(LogDecodeTest, RotatedLogsAreReadTogetherInTimeOrderAndFiltered)
     EXPECT_EQ(run.dwExitCode, 0u) << run.strErr;
     EXPECT_EQ(PrintedMessages(run.strOut),
               (Messages{"rotated two", "rotated three", "rotated four", "rotated five", "GetMessage QUIT!"}))
-        << "backups oldest first by their records' time, the log last:\n" << run.strOut;
+        << "backups oldest first by their records' time, the log last:\n"
+        << run.strOut;
     const std::vector<LogRecord> first = ReadRecords(strLog + L".2");
     ASSERT_EQ(first.size(), 1u);
     std::string strSummary = LastLine(run.strOut);
-    EXPECT_EQ(strSummary.find("summary: 5 records, run start " + first[0].strTimestamp + ", "), 0u)
-        << strSummary;
+    EXPECT_EQ(strSummary.find("summary: 5 records, run start " + first[0].strTimestamp + ", "), 0u) << strSummary;
     EXPECT_NE(strSummary.find("outcome ended in order, last error "), std::string::npos) << strSummary;
     EXPECT_NE(strSummary.find(" [WARN] CUpgradeDlgDUI::OnCopyData: rotated five \xE4\xB8\x8B\xE8\xBD\xBD\r\n"),
               std::string::npos)
@@ -216,12 +214,12 @@ TEST_F(LogDecodeTest, RotatedLogsAreReadTogetherInTimeOrderAndFiltered)
 
     const std::vector<LogRecord> four = ReadRecords(strLog + L".1");
     ASSERT_EQ(four.size(), 1u);
-    run = RunDecoder(m_dir, Quoted(strLog) + L" --since \"" + std::wstring(four[0].strTimestamp.begin(),
-                                                                            four[0].strTimestamp.end()) + L"\"");
+    run = RunDecoder(m_dir, Quoted(strLog) + L" --since \"" +
+                                std::wstring(four[0].strTimestamp.begin(), four[0].strTimestamp.end()) + L"\"");
     EXPECT_EQ(PrintedMessages(run.strOut), (Messages{"rotated four", "rotated five", "GetMessage QUIT!"}))
         << run.strOut;
-    run = RunDecoder(m_dir, Quoted(strLog) + L" --until \"" + std::wstring(first[0].strTimestamp.begin(),
-                                                                            first[0].strTimestamp.end()) + L"\"");
+    run = RunDecoder(m_dir, Quoted(strLog) + L" --until \"" +
+                                std::wstring(first[0].strTimestamp.begin(), first[0].strTimestamp.end()) + L"\"");
     EXPECT_EQ(PrintedMessages(run.strOut), (Messages{"rotated two"})) << run.strOut;
     run = RunDecoder(m_dir, L"--until 2000-01-01 " + Quoted(strLog));
     EXPECT_EQ(PrintedMessages(run.strOut), Messages()) << run.strOut;
@@ -229,8 +227,8 @@ TEST_F(LogDecodeTest, RotatedLogsAreReadTogetherInTimeOrderAndFiltered)
     run = RunDecoder(m_dir, L"--no-backups " + Quoted(strLog));
     EXPECT_EQ(PrintedMessages(run.strOut), (Messages{"rotated five", "GetMessage QUIT!"})) << run.strOut;
 
-    for (const wchar_t* pszBad : {L"--level LOUD", L"--since yesterday", L"--until \"2026-01-02 3:04\"",
-                                  L"--codepage 99999"}) {
+    for (const wchar_t* pszBad :
+         {L"--level LOUD", L"--since yesterday", L"--until \"2026-01-02 3:04\"", L"--codepage 99999"}) {
         run = RunDecoder(m_dir, std::wstring(pszBad) + L" " + Quoted(strLog));
         EXPECT_EQ(run.dwExitCode, 1u) << Narrow(pszBad);
         EXPECT_NE(run.strErr.find("Usage"), std::string::npos) << run.strErr;
@@ -244,7 +242,8 @@ TEST_F(LogDecodeTest, FilesThatAreNoLogAreRefusedOrSkipped)
     EXPECT_EQ(run.dwExitCode, 1u);
     EXPECT_EQ(run.strOut, "");
     EXPECT_NE(run.strErr.find("junk.txt is not an upgrade log"), std::string::npos) << run.strErr;
-    run = RunDecoder(m_dir, L"--raw -o " + Quoted(m_dir.File(L"junk-out.txt")) + L" " + Quoted(m_dir.File(L"junk.txt")));
+    run =
+        RunDecoder(m_dir, L"--raw -o " + Quoted(m_dir.File(L"junk-out.txt")) + L" " + Quoted(m_dir.File(L"junk.txt")));
     EXPECT_EQ(run.dwExitCode, 1u) << "raw output of a foreign file would look like a damaged log";
     EXPECT_FALSE(FileExists(m_dir.File(L"junk-out.txt")));
 
@@ -308,8 +307,8 @@ TEST(LogReport, SummaryTellsHowTheLastRunEnded)
               L"summary: 8 records, run start 2026-01-02 04:00:00.000, outcome download failed, ended in order, "
               L"last error 2026-01-02 04:00:03.000 [ERROR] T::F: setup start failed, error 2\r\n");
 
-    ASSERT_TRUE(SplitLogEntries(record("2026-01-02 04:00:00.000", "[INFO]", "Receive WM_MSG_DOWNLOAD, t->iState=2"),
-                                entries));
+    ASSERT_TRUE(
+        SplitLogEntries(record("2026-01-02 04:00:00.000", "[INFO]", "Receive WM_MSG_DOWNLOAD, t->iState=2"), entries));
     EXPECT_EQ(LogSummaryLine(entries, 936),
               L"summary: 1 records, run start 2026-01-02 04:00:00.000, outcome download complete, no orderly end "
               L"(still running or stopped), last error none\r\n");
@@ -346,8 +345,8 @@ TEST(LogDecodeSample, WriteSampleForPython)
 
     CLog* pLog = CLog::GetInstance();
     ASSERT_EQ(pLog->Init(strPath.c_str(), LOGLEVEL_INFO, 10), 0);
-    pLog->Log(LOGLEVEL_INFO, L".\\UpgradeDlgDUI", 120, L"CUpgradeDlgDUI::OnCopyData", L"%s %s",
-              L"\x4E0B\x8F7D", L"Setup.exe");
+    pLog->Log(LOGLEVEL_INFO, L".\\UpgradeDlgDUI", 120, L"CUpgradeDlgDUI::OnCopyData", L"%s %s", L"\x4E0B\x8F7D",
+              L"Setup.exe");
     pLog->Log(LOGLEVEL_INFO, L".\\Test", 2, L"Test::Decode", L"line one\r\nline two");
     pLog->Log(LOGLEVEL_INFO, L".\\Test", 3, L"Test::Decode", NULL);
     pLog->Log(LOGLEVEL_FATAL, L".\\DazuvuVevUpgrade", 167, L"CDazuvuVevUpgradeApp::InitInstance", L"GetMessage QUIT!");

@@ -76,7 +76,7 @@ TEST_F(LogRecordTest, LevelNamesIncludingOutOfRangeLevels)
     pLog->Log(-1, L".\\Test", -1, L"Test::Levels", L"level -1");
 
     const std::vector<LogRecord> records = ReadRecords(m_strLog);
-    const char* const kNames[] = {"[TRACE]", "[DEBUG]", "[INFO]", "[WARN]", "[ERROR]",
+    const char* const kNames[] = {"[TRACE]", "[DEBUG]",  "[INFO]",   "[WARN]",  "[ERROR]",
                                   "[FATAL]", "[UNKNWN]", "[UNKNWN]", "[UNKNWN]"};
     ASSERT_EQ(records.size(), 9u);
     for (size_t i = 0; i < records.size(); ++i) {
@@ -96,8 +96,9 @@ TEST_F(LogRecordTest, InvalidParametersWriteTheFallbackRecord)
 
     const std::string strDecoded = DecodeLogBytes(ReadBytes(m_strLog));
     const std::string strThread = std::to_string(GetCurrentThreadId());
-    const std::string strFallback =
-        " [ERROR]\t" + strThread + " .\\Log:280 \tCLog::Log:\tException error,the params invalid" + std::string("\0\r\n", 3);
+    const std::string strFallback = " [ERROR]\t" + strThread +
+                                    " .\\Log:280 \tCLog::Log:\tException error,the params invalid" +
+                                    std::string("\0\r\n", 3);
     ASSERT_GT(strDecoded.size(), 2 * (23 + strFallback.size()));
     EXPECT_TRUE(IsTimestamp(strDecoded.substr(0, 23)));
     EXPECT_EQ(strDecoded.substr(23, strFallback.size()), strFallback);

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-
 CTempDir::CTempDir()
 {
     WCHAR szTemp[MAX_PATH] = {0};

@@ -35,8 +35,8 @@ void SendKey(WORD wVirtualKey, DWORD dwFlags)
 
 }  // namespace
 
-int CBoxDriver::Run(const std::wstring& strText, const std::wstring& strCaption, int nStyle,
-                    std::vector<Step> vecSteps, int nStepTicks)
+int CBoxDriver::Run(const std::wstring& strText, const std::wstring& strCaption, int nStyle, std::vector<Step> vecSteps,
+                    int nStepTicks)
 {
     m_strCaption = strCaption;
     m_vecSteps = std::move(vecSteps);

@@ -18,7 +18,8 @@ constexpr size_t kSize = 200000;
 uint32_t MostReceived(const std::vector<CRecord>& records)
 {
     uint32_t un = 0;
-    for (const CRecord& r : records) un = r.rec.unReceived > un ? r.rec.unReceived : un;
+    for (const CRecord& r : records)
+        un = r.rec.unReceived > un ? r.rec.unReceived : un;
     return un;
 }
 

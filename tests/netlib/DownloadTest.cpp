@@ -22,8 +22,8 @@ void ExpectFinalIsLast(const std::vector<CRecord>& records, const char* pszCase)
 {
     ASSERT_FALSE(records.empty()) << pszCase << ": no record at all";
     for (size_t i = 0; i + 1 < records.size(); ++i)
-        EXPECT_EQ(records[i].rec.iState, DOWNLOAD_STATE_PROGRESS) << pszCase << ": record " << i << " of "
-                                                                  << records.size();
+        EXPECT_EQ(records[i].rec.iState, DOWNLOAD_STATE_PROGRESS)
+            << pszCase << ": record " << i << " of " << records.size();
 }
 
 // A port on 127.0.0.1 where nothing listens.
@@ -187,8 +187,8 @@ TEST(Download, QuittingMidTransferReturnsPromptly)
     wchar_t szExe[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, szExe, MAX_PATH);
     const std::wstring childTarget = WorkPath(L"stalled-child.exe");
-    std::wstring cmd = L"\"" + std::wstring(szExe) + L"\" --child-stalled-download \"" + url + L"\" \"" + childTarget +
-                       L"\"";
+    std::wstring cmd =
+        L"\"" + std::wstring(szExe) + L"\" --child-stalled-download \"" + url + L"\" \"" + childTarget + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
@@ -198,7 +198,8 @@ TEST(Download, QuittingMidTransferReturnsPromptly)
     const DWORD dwWait = ::WaitForSingleObject(pi.hProcess, 20000);
     DWORD dwCode = 99;
     ::GetExitCodeProcess(pi.hProcess, &dwCode);
-    if (dwWait != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 1);
+    if (dwWait != WAIT_OBJECT_0)
+        ::TerminateProcess(pi.hProcess, 1);
     EXPECT_EQ(dwWait, WAIT_OBJECT_0) << "the program hung at exit during a transfer";
     EXPECT_EQ(dwCode, 0u);
     EXPECT_LT(::GetTickCount64() - ullStart, 10000u);

@@ -48,7 +48,8 @@ void PumpFor(DWORD dwMs)
     const ULONGLONG ullEnd = ::GetTickCount64() + dwMs;
     while (::GetTickCount64() < ullEnd) {
         MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
 }
@@ -87,17 +88,20 @@ std::string ReadAll(const std::wstring& strPath)
     std::string data;
     CKernelHandle h(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
-    if (!h) return data;
+    if (!h)
+        return data;
     char buf[65536];
     DWORD n = 0;
-    while (::ReadFile(h.Get(), buf, sizeof(buf), &n, nullptr) && n) data.append(buf, n);
+    while (::ReadFile(h.Get(), buf, sizeof(buf), &n, nullptr) && n)
+        data.append(buf, n);
     return data;
 }
 
 bool WriteAll(const std::wstring& strPath, const std::string& data)
 {
     CKernelHandle h(::CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!h) return false;
+    if (!h)
+        return false;
     DWORD n = 0;
     const bool ok = ::WriteFile(h.Get(), data.data(), static_cast<DWORD>(data.size()), &n, nullptr) && n == data.size();
     return ok;
@@ -111,7 +115,8 @@ bool Exists(const std::wstring& strPath)
 LONGLONG SizeOf(const std::wstring& strPath)
 {
     WIN32_FILE_ATTRIBUTE_DATA d = {};
-    if (!::GetFileAttributesExW(strPath.c_str(), GetFileExInfoStandard, &d)) return -1;
+    if (!::GetFileAttributesExW(strPath.c_str(), GetFileExInfoStandard, &d))
+        return -1;
     return (static_cast<LONGLONG>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
 }
 
@@ -137,14 +142,16 @@ std::string Control(int nPort, const std::wstring& strPathAndQuery)
 {
     std::string body;
     CInetHandle hSession(::InternetOpenW(L"nettest", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!hSession) return body;
+    if (!hSession)
+        return body;
     const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(nPort) + strPathAndQuery;
     CInetHandle hUrl(::InternetOpenUrlW(hSession.Get(), url.c_str(), nullptr, 0,
                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (hUrl) {
         char buf[8192];
         DWORD n = 0;
-        while (::InternetReadFile(hUrl.Get(), buf, sizeof(buf), &n) && n) body.append(buf, n);
+        while (::InternetReadFile(hUrl.Get(), buf, sizeof(buf), &n) && n)
+            body.append(buf, n);
     }
     return body;
 }
@@ -156,9 +163,11 @@ std::vector<std::string> LogFor(int nPort, const std::string& strFile)
     size_t nPos = 0;
     while (nPos < all.size()) {
         size_t nEnd = all.find('\n', nPos);
-        if (nEnd == std::string::npos) nEnd = all.size();
+        if (nEnd == std::string::npos)
+            nEnd = all.size();
         const std::string line = all.substr(nPos, nEnd - nPos);
-        if (JsonField(line, "file") == strFile) lines.push_back(line);
+        if (JsonField(line, "file") == strFile)
+            lines.push_back(line);
         nPos = nEnd + 1;
     }
     return lines;
@@ -168,12 +177,14 @@ std::string JsonField(const std::string& line, const std::string& key)
 {
     const std::string tag = "\"" + key + "\":";
     const size_t nPos = line.find(tag);
-    if (nPos == std::string::npos) return std::string();
+    if (nPos == std::string::npos)
+        return std::string();
     size_t b = nPos + tag.size();
     if (b < line.size() && line[b] == '"') {
         std::string out;
         for (size_t i = b + 1; i < line.size() && line[i] != '"'; ++i) {
-            if (line[i] == '\\' && i + 1 < line.size()) ++i;
+            if (line[i] == '\\' && i + 1 < line.size())
+                ++i;
             out += line[i];
         }
         return out;
@@ -187,11 +198,13 @@ std::vector<CRecord> Download(const std::wstring& strUrl, const std::wstring& st
 {
     std::vector<CRecord> records;
     HWND hSink = CreateSink();
-    if (!hSink) return records;
+    if (!hSink)
+        return records;
     g_pSink = &records;
     if (UpgradeDownLoadFile(strUrl.c_str(), strTarget.c_str(), 0, hSink, kRecordMsg, 0, llExpected, 0)) {
         const ULONGLONG ullEnd = ::GetTickCount64() + dwTimeoutMs;
-        while (::GetTickCount64() < ullEnd && (records.empty() || !IsFinal(records.back().rec.iState))) PumpFor(20);
+        while (::GetTickCount64() < ullEnd && (records.empty() || !IsFinal(records.back().rec.iState)))
+            PumpFor(20);
         PumpFor(300);  // anything arriving after the final record is a fault
     }
     g_pSink = nullptr;

@@ -30,7 +30,8 @@ public:
     ~CListener() { Close(); }
     void Close()
     {
-        if (m_s != INVALID_SOCKET) ::closesocket(m_s);
+        if (m_s != INVALID_SOCKET)
+            ::closesocket(m_s);
         m_s = INVALID_SOCKET;
     }
     int Port() const { return m_nPort; }

@@ -185,8 +185,8 @@ TEST(Resume, ReplacesAStalePartialFileWhole)
     // the transfer reports a file failure rather than success.
     RemoveDownload(target);
     ASSERT_TRUE(WriteAll(target + L".part", stale));
-    CKernelHandle hHolder(::CreateFileW((target + L".part").c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    CKernelHandle hHolder(::CreateFileW((target + L".part").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(hHolder);
     records = Download(url, target, kSize);
     hHolder.Reset();

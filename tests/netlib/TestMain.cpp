@@ -18,12 +18,14 @@ int ChildStalledDownload(const wchar_t* pszUrl, const wchar_t* pszTarget)
     InternetTrackSetServer(L"127.0.0.1:1");
     InternetTrackStartNetTrack();
     HWND hWnd = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    if (!UpgradeDownLoadFile(pszUrl, pszTarget, 0, hWnd, WM_USER + 258, 0, 0, 0)) return 2;
+    if (!UpgradeDownLoadFile(pszUrl, pszTarget, 0, hWnd, WM_USER + 258, 0, 0, 0))
+        return 2;
     // Let the transfer reach its stall before quitting.
     const ULONGLONG ullEnd = ::GetTickCount64() + 1500;
     while (::GetTickCount64() < ullEnd) {
         MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);
         ::Sleep(20);
     }
     InternetTrackDeAttach();
@@ -36,7 +38,8 @@ int ChildStalledDownload(const wchar_t* pszUrl, const wchar_t* pszTarget)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc == 4 && wcscmp(argv[1], L"--child-stalled-download") == 0) return ChildStalledDownload(argv[2], argv[3]);
+    if (argc == 4 && wcscmp(argv[1], L"--child-stalled-download") == 0)
+        return ChildStalledDownload(argv[2], argv[3]);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -90,16 +90,15 @@ TEST(TextRules, ContentRangeAnswers)
     EXPECT_EQ(total, -1);
     ASSERT_TRUE(nubra::ParseContentRange(L"bytes 5000000000-5000000001/6000000000", first, last, total));
     EXPECT_EQ(first, 5000000000ull);
-    for (const wchar_t* bad : {L"", L"bytes */200", L"bytes 10-5/200", L"bytes 0-199/199", L"items 0-1/2",
-                               L"bytes a-1/2", L"bytes 0-1/"})
+    for (const wchar_t* bad :
+         {L"", L"bytes */200", L"bytes 10-5/200", L"bytes 0-199/199", L"items 0-1/2", L"bytes a-1/2", L"bytes 0-1/"})
         EXPECT_FALSE(nubra::ParseContentRange(bad, first, last, total)) << testing::PrintToString(std::wstring(bad));
 }
 
 TEST(TextRules, ValidatorNoteDecidesWhatMayBeResumed)
 {
     EXPECT_EQ(nubra::ChooseValidator(L"\"abc\"", L"Mon, 01 Jan 2024 00:00:00 GMT"), L"\"abc\"");
-    EXPECT_EQ(nubra::ChooseValidator(L"W/\"abc\"", L"Mon, 01 Jan 2024 00:00:00 GMT"),
-              L"Mon, 01 Jan 2024 00:00:00 GMT")
+    EXPECT_EQ(nubra::ChooseValidator(L"W/\"abc\"", L"Mon, 01 Jan 2024 00:00:00 GMT"), L"Mon, 01 Jan 2024 00:00:00 GMT")
         << "If-Range cannot use a weak tag";
 
     const std::wstring target = WorkPath(L"note.exe");

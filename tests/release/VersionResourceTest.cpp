@@ -36,9 +36,8 @@ TEST(VersionResource, EveryShippedBinaryCarriesTheProjectVersion)
         const wchar_t* pszName;
         DWORD dwFileType;
     } binaries[] = {
-        {L"DazuvuVevUpgrade.exe", VFT_APP}, {L"NubraSdk.dll", VFT_DLL},
-        {L"VEXUI32.dll", VFT_DLL},          {L"DazuvuVevUpgradeCtl.exe", VFT_APP},
-        {L"DazuvuVevLogDecode.exe", VFT_APP},
+        {L"DazuvuVevUpgrade.exe", VFT_APP},    {L"NubraSdk.dll", VFT_DLL},           {L"VEXUI32.dll", VFT_DLL},
+        {L"DazuvuVevUpgradeCtl.exe", VFT_APP}, {L"DazuvuVevLogDecode.exe", VFT_APP},
     };
     for (const auto& binary : binaries) {
         SCOPED_TRACE(Narrow(binary.pszName));

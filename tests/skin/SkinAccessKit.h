@@ -166,4 +166,3 @@ inline void SetUpPrompt(CTestWindow& wnd)
     MoveCtrlBy(wnd.Ctrl(L"OKBtn"), -92);
     MoveCtrlBy(wnd.Ctrl(L"CancelBtn"), 92);
 }
-

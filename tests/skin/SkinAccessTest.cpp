@@ -211,4 +211,3 @@ TEST_F(SkinAccess, MovingToAScreenOfAnotherDpiRescalesWhatIsDrawnNotWhatTheProgr
     ASSERT_TRUE(PumpUntil([&] { return !pWnd->vecClicks.empty(); }, 3000));
     EXPECT_EQ(pWnd->vecClicks[0], reinterpret_cast<WPARAM>(pWnd->Ctrl(L"CancelBtn")));
 }
-

@@ -21,8 +21,8 @@ struct CCapture {
 };
 
 struct CInk {
-    int nText = 0;     // grey or dark pixels: text
-    int nAccent = 0;   // the blue of the caption bar, buttons, bar
+    int nText = 0;    // grey or dark pixels: text
+    int nAccent = 0;  // the blue of the caption bar, buttons, bar
     int nWhite = 0;
 };
 
@@ -66,4 +66,3 @@ protected:
     ULONG_PTR m_ulToken = 0;
     IDUIRes* m_pRes = nullptr;
 };
-

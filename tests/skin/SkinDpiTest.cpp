@@ -92,8 +92,9 @@ CFigures MeasureAtDpi(DWORD dwDpi)
               ERROR_SUCCESS);
     CRegKey key(hKey);
     DWORD dwOld = 0, cbOld = sizeof(dwOld), dwType = 0;
-    bool bHadOld = ::RegQueryValueExW(hKey, L"LogPixels", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwOld),
-                                      &cbOld) == ERROR_SUCCESS && dwType == REG_DWORD;
+    bool bHadOld = ::RegQueryValueExW(hKey, L"LogPixels", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwOld), &cbOld) ==
+                       ERROR_SUCCESS &&
+                   dwType == REG_DWORD;
     ::RegSetValueExW(hKey, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwDpi), sizeof(dwDpi));
 
     std::wstring strOut = MakeTempFolder(L"dpi") + L"figures.txt";
@@ -265,4 +266,3 @@ TEST_F(SkinScreenshot, LargerDrawingOfAPictureIsUsedAtAHigherDpi)
     EXPECT_EQ(m_pRes, nullptr);
     EXPECT_NE(SkinLastError().find(L"tip_warn@2x.png"), std::wstring::npos) << Narrow(SkinLastError());
 }
-

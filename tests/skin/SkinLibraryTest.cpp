@@ -86,7 +86,7 @@ TEST(SkinLibrary, PicturesAreFoundByNameAndKind)
 TEST(SkinLibrary, BrokenFilesGiveNoSkinAndSayWhereAndWhat)
 {
     struct {
-        const wchar_t* pszFile;   // file to change, in the skin folder
+        const wchar_t* pszFile;  // file to change, in the skin folder
         const char* pszFind;
         const char* pszReplace;
         const wchar_t* pszWhere;  // expected in the message: file and line
@@ -102,13 +102,14 @@ TEST(SkinLibrary, BrokenFilesGiveNoSkinAndSayWhereAndWhat)
         {L"Default.skn", "<fonts faces=", "<fonts fases=", L"Default.skn(6)", L"unknown attribute 'fases'"},
         {L"DazuvuVev.dui", "<layout name=\"UpgradeDUI\" width=\"420\"", "<layout name=\"UpgradeDUI\" width=\"wide\"",
          L"DazuvuVev.dui(8)", L"pixel numbers"},
-        {L"DazuvuVev.dui", "<animate name=\"LoadingAnimate\"", "<spinner name=\"LoadingAnimate\"",
-         L"DazuvuVev.dui(13)", L"unknown control <spinner>"},
+        {L"DazuvuVev.dui", "<animate name=\"LoadingAnimate\"", "<spinner name=\"LoadingAnimate\"", L"DazuvuVev.dui(13)",
+         L"unknown control <spinner>"},
         {L"DazuvuVev.dui", "name=\"FileNameStatic\"", "name=\"LoadingStatic\"", L"DazuvuVev.dui(19)",
          L"'LoadingStatic' is used twice"},
         {L"DazuvuVev.dui", "style=\"hint\" align=\"right\"", "style=\"hnt\" align=\"right\"", L"DazuvuVev.dui(24)",
          L"unknown style 'hnt'"},
-        {L"DazuvuVev.dui", "x=\"24\" y=\"72\"", "x=\"24\" why=\"72\"", L"DazuvuVev.dui(22)", L"unknown attribute 'why'"},
+        {L"DazuvuVev.dui", "x=\"24\" y=\"72\"", "x=\"24\" why=\"72\"", L"DazuvuVev.dui(22)",
+         L"unknown attribute 'why'"},
         {L"DazuvuVev.dui", "width=\"372\" height=\"6\"/>", "width=\"372\"/>", L"DazuvuVev.dui(22)",
          L"needs the attribute height"},
         {L"DazuvuVev.dui", "visible=\"false\"", "visible=\"no\"", L"DazuvuVev.dui(17)", L"true or false"},

@@ -156,8 +156,8 @@ TEST_F(SkinPaint, PartsDrawnOneByOneShowWhatAWholePaintShows)
                     std::max(rcDiffer.bottom, y + 1)};
     }
     EXPECT_EQ(nDiffer, 0u) << "painting in parts must leave no trace of earlier values; they differ within ("
-                           << rcDiffer.left << "," << rcDiffer.top << ")-(" << rcDiffer.right << ","
-                           << rcDiffer.bottom << ")";
+                           << rcDiffer.left << "," << rcDiffer.top << ")-(" << rcDiffer.right << "," << rcDiffer.bottom
+                           << ")";
 }
 
 TEST_F(SkinPaint, TheBarEndsWhereItsPositionSaysWhateverItWasBefore)

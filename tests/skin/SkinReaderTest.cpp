@@ -171,4 +171,3 @@ TEST_F(SkinAccess, ScreenReaderFollowsTheDownload)
     EXPECT_NE(name.lId, 0);
     EXPECT_EQ(name.lRole, ROLE_SYSTEM_STATICTEXT);
 }
-

@@ -49,8 +49,8 @@ TEST_F(SkinScreenshot, MessageBoxWithChineseTextAndTwoButtons)
     SetCtrlText(pWnd->Ctrl(L"MsgBoxCalCheckBox"), L"不再提醒");
     SetCtrlText(pWnd->Ctrl(L"OKBtn"), L"升级");
     SetCtrlText(pWnd->Ctrl(L"CancelBtn"), L"取消");
-    EXPECT_TRUE(SetCtrlImage(pWnd->Ctrl(L"MsgBoxCalStateLogo"),
-                             LoadSkinImage(m_pRes, L"MessageBoxCal.tip_warn", 0, true)));
+    EXPECT_TRUE(
+        SetCtrlImage(pWnd->Ctrl(L"MsgBoxCalStateLogo"), LoadSkinImage(m_pRes, L"MessageBoxCal.tip_warn", 0, true)));
     LayOutMessageBox(*pWnd, true);
     ShowInFront(pWnd->hWnd);
     CInk ink = Shoot(*pWnd, L"msgbox_upgrade.png");
@@ -122,4 +122,3 @@ TEST_F(SkinScreenshot, ButtonsShowHoverAndPressedLooks)
     ASSERT_EQ(pWnd->vecClicks.size(), 1u);
     EXPECT_EQ(pWnd->vecClicks[0], reinterpret_cast<WPARAM>(pCancel));
 }
-

@@ -36,8 +36,7 @@ LRESULT CALLBACK FrameworkProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
         pWnd->vecTimerIds.push_back(wParam);
         return 0;
     case WM_NCDESTROY:
-        pWnd->bChainRestored =
-            reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)) == &FrameworkProc;
+        pWnd->bChainRestored = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)) == &FrameworkProc;
         ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pfnPrev));
         ::RemovePropW(hWnd, kWindowProp);
         pWnd->hWnd = nullptr;
@@ -279,8 +278,8 @@ void CopySkinFolder(const std::wstring& strTo)
 std::string ReadFileBytes(const std::wstring& strPath)
 {
     std::string strBytes;
-    CKernelHandle file(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                     nullptr));
+    CKernelHandle file(
+        ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file)
         return strBytes;
     DWORD dwSize = ::GetFileSize(file.Get(), nullptr);
@@ -306,7 +305,6 @@ std::string Narrow(const std::wstring& str)
     int n = ::WideCharToMultiByte(CP_UTF8, 0, str.c_str(), static_cast<int>(str.size()), nullptr, 0, nullptr, nullptr);
     std::string strOut(static_cast<size_t>(n), '\0');
     if (n)
-        ::WideCharToMultiByte(CP_UTF8, 0, str.c_str(), static_cast<int>(str.size()), &strOut[0], n, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, str.c_str(), static_cast<int>(str.size()), &strOut[0], n, nullptr, nullptr);
     return strOut;
 }

@@ -16,10 +16,10 @@ struct CTestWindow {
     std::wstring strLayout;
     IDUIRes* pRes = nullptr;
     WNDPROC pfnPrev = nullptr;
-    std::vector<WPARAM> vecClicks;        // wParam of every WM_DUI_CLICK
-    std::vector<UINT_PTR> vecTimerIds;    // WM_TIMER that reached the framework procedure
-    int nAppMessages = 0;                 // WM_APP that reached the framework procedure
-    bool bChainRestored = false;          // at WM_NCDESTROY our procedure was on top again
+    std::vector<WPARAM> vecClicks;      // wParam of every WM_DUI_CLICK
+    std::vector<UINT_PTR> vecTimerIds;  // WM_TIMER that reached the framework procedure
+    int nAppMessages = 0;               // WM_APP that reached the framework procedure
+    bool bChainRestored = false;        // at WM_NCDESTROY our procedure was on top again
 
     ~CTestWindow();
     DUI_CTRLBASE* Ctrl(const wchar_t* pszName) const { return FindSkinCtrl(pDirectUI, pszName, true); }

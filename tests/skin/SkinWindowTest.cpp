@@ -8,10 +8,9 @@
 
 namespace {
 
-const wchar_t* const kUpgradeCtrls[] = {L"LoadingStatic",  L"LoadingAnimate", L"UPgradeForm",
-                                        L"CloseBtn",       L"CancelDownload", L"FileNameStatic",
-                                        L"VersionStatic",  L"SpeedStatic",    L"AlreadyloadStatic",
-                                        L"DownloadProgress"};
+const wchar_t* const kUpgradeCtrls[] = {L"LoadingStatic",     L"LoadingAnimate",  L"UPgradeForm",   L"CloseBtn",
+                                        L"CancelDownload",    L"FileNameStatic",  L"VersionStatic", L"SpeedStatic",
+                                        L"AlreadyloadStatic", L"DownloadProgress"};
 const wchar_t* const kMsgBoxCtrls[] = {L"CloseBtn",           L"OKBtn",
                                        L"CancelBtn",          L"MsgBoxCalCheckBox",
                                        L"MsgBoxCalStateLogo", L"MsgBoxCalTipsStatic",

@@ -42,8 +42,8 @@ TEST(LibraryRecord, RecordsOfARealTransferPassAndMadeUpPointersDoNot)
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"LibraryRecordTestWindow";
     ::RegisterClassW(&wc);
-    HWND hWnd = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                  nullptr);
+    HWND hWnd =
+        ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     ASSERT_TRUE(hWnd);
 
     // Nothing listens on port 1: the transfer fails at once and still sends
@@ -76,9 +76,9 @@ TEST(LibraryRecord, RecordsOfARealTransferPassAndMadeUpPointersDoNot)
         reinterpret_cast<const void*>(static_cast<UINT_PTR>(-static_cast<INT_PTR>(sizeof(DOWNLOAD_PROGRESS)))),
         &nOnStack,
         heap.data(),
-        reinterpret_cast<const void*>(&UpgradeDownLoadFile),        // the library's code
+        reinterpret_cast<const void*>(&UpgradeDownLoadFile),                 // the library's code
         reinterpret_cast<const void*>(::GetModuleHandleW(L"NubraSdk.dll")),  // its headers
-        pGood + 1,                                                  // inside a record, not at its start
+        pGood + 1,                                                           // inside a record, not at its start
         pGood + sizeof(DOWNLOAD_PROGRESS) / 2,
         pGood - 4,
     };

@@ -30,8 +30,11 @@ TEST(OrderRules, ControlCharactersInAnyReadFieldAreFound)
     const struct {
         wchar_t* pszField;
         LPCWSTR pszName;
-    } fields[] = {{st.szVersion, L"szVersion"}, {st.szURL, L"szURL"}, {st.szSize, L"szSize"},
-                  {st.szMD5, L"szMD5"}, {st.szUpgradeType, L"szUpgradeType"}};
+    } fields[] = {{st.szVersion, L"szVersion"},
+                  {st.szURL, L"szURL"},
+                  {st.szSize, L"szSize"},
+                  {st.szMD5, L"szMD5"},
+                  {st.szUpgradeType, L"szUpgradeType"}};
     for (const auto& field : fields) {
         for (wchar_t ch : {L'\r', L'\n', L'\t', L'\x01', L'\x1f', L'\x7f', L'\x85', L'\x9f'}) {
             const std::wstring strSaved = field.pszField;

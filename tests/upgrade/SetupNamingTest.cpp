@@ -29,9 +29,10 @@ TEST(SetupPath, RefusesNamesThatAreNoPlainFileInTheFolder)
     EXPECT_TRUE(IsAcceptableSetupName(kDir, L"console.exe"));  // starts like a device, is none
     EXPECT_TRUE(IsAcceptableSetupName(kDir, L"SETUP.EXE"));
 
-    for (LPCWSTR pszName : {L"", L".", L"..", L"a\\b.exe", L"c:setup.exe", L"a*b.exe", L"a?.exe", L"a\"b", L"a<b",
-                            L"a>b", L"a|b", L"tab\there.exe", L"setup.exe.", L"setup.exe ", L"CON", L"con.exe",
-                            L"Nul.txt", L"COM1.exe", L"lpt9", L"AUX .exe", L"PRN"}) {
+    for (LPCWSTR pszName :
+         {L"",     L".",       L"..",      L"a\\b.exe", L"c:setup.exe",   L"a*b.exe",    L"a?.exe",
+          L"a\"b", L"a<b",     L"a>b",     L"a|b",      L"tab\there.exe", L"setup.exe.", L"setup.exe ",
+          L"CON",  L"con.exe", L"Nul.txt", L"COM1.exe", L"lpt9",          L"AUX .exe",   L"PRN"}) {
         EXPECT_FALSE(IsAcceptableSetupName(kDir, pszName)) << pszName;
     }
 
@@ -43,9 +44,9 @@ TEST(SetupPath, RefusesNamesThatAreNoPlainFileInTheFolder)
 
 TEST(SetupPath, TheServerNeverNamesOurOwnFilesOrANonProgram)
 {
-    for (LPCWSTR pszName : {L"Upgrade.ini", L"upgrade.INI", L"UPGRADE.ini", L"Setup.exe.part", L"Setup.exe.PART",
-                            L"Setup.exe.part.meta", L"setup.exe.Part.Meta", L"setup.msi", L"setup", L"setup.exe.bak",
-                            L"setup.ex", L"readme.txt", L".exe.txt"}) {
+    for (LPCWSTR pszName :
+         {L"Upgrade.ini", L"upgrade.INI", L"UPGRADE.ini", L"Setup.exe.part", L"Setup.exe.PART", L"Setup.exe.part.meta",
+          L"setup.exe.Part.Meta", L"setup.msi", L"setup", L"setup.exe.bak", L"setup.ex", L"readme.txt", L".exe.txt"}) {
         EXPECT_FALSE(IsAcceptableSetupName(kDir, pszName)) << pszName;
     }
     for (LPCWSTR pszName : {L"Setup.Exe", L"a.part.exe", L"Upgrade.ini.exe"})

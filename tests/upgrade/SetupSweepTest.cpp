@@ -14,10 +14,10 @@ TEST(Sweep, RemovesEveryExeNameAndKeepsTheRest)
 {
     CTestFolder folder;
     folder.Write(L"old.exe", "a");
-    folder.Write(L"DazuvuVevSetup.exe.part", "b");     // partial download
+    folder.Write(L"DazuvuVevSetup.exe.part", "b");  // partial download
     folder.Write(L"DazuvuVevSetup.exe.part.meta", "c");
     folder.Write(L"x.exe.bak", "d");
-    folder.Write(L"SETUP.EXE", "e");                   // capital letters: not ours
+    folder.Write(L"SETUP.EXE", "e");  // capital letters: not ours
     folder.Write(L"Upgrade.ini", "[UPGRADE]\r\n");
     folder.Write(L"notes.txt", "f");
     ::CreateDirectoryW(folder.File(L"sub.exe").c_str(), nullptr);

@@ -28,8 +28,8 @@ CTestFolder::~CTestFolder()
 
 void CTestFolder::Write(const std::wstring& strName, const std::string& strContent) const
 {
-    CKernelHandle file(::CreateFileW(File(strName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    CKernelHandle file(
+        ::CreateFileW(File(strName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD dw = 0;
     ::WriteFile(file.Get(), strContent.data(), static_cast<DWORD>(strContent.size()), &dw, nullptr);
 }

@@ -43,8 +43,9 @@ TEST(TransferSummary, CarriesStatusErrorBytesTimeAndSpeed)
         TransferFiguresOf(FinalRecord(DOWNLOAD_STATE_FINISHED, 206, 0, 1048576, 300), 1000, 3000);
     EXPECT_TRUE(IsTransferSuccess(done));
     strText = TransferSummaryText(done);
-    EXPECT_TRUE(Contains(strText, L"transfer finished: HTTP status 206, network error 0, 1048576 bytes received "
-                                  L"(300 already on disk), 2.000 s, mean speed 512.0 KB/s"))
+    EXPECT_TRUE(Contains(strText,
+                         L"transfer finished: HTTP status 206, network error 0, 1048576 bytes received "
+                         L"(300 already on disk), 2.000 s, mean speed 512.0 KB/s"))
         << strText;
 
     const TRANSFER_FIGURES local = TransferFiguresOf(FinalRecord(DOWNLOAD_STATE_FILE_FAILED, 200, 5, 10, 0), 1, 2);
@@ -58,8 +59,8 @@ TEST(TransferSummary, NoInventedTimeOrSpeed)
     // Never started (tick 0), a clock that went back, and an instant end:
     // no age of the machine as the duration, no division by zero.
     const DOWNLOAD_PROGRESS rec = FinalRecord(DOWNLOAD_STATE_FINISHED, 200, 0, 4096, 0);
-    for (auto ticks : {std::make_pair(0ull, 123456789ull), std::make_pair(5000ull, 4000ull),
-                       std::make_pair(7000ull, 7000ull)}) {
+    for (auto ticks :
+         {std::make_pair(0ull, 123456789ull), std::make_pair(5000ull, 4000ull), std::make_pair(7000ull, 7000ull)}) {
         const TRANSFER_FIGURES figures = TransferFiguresOf(rec, ticks.first, ticks.second);
         EXPECT_EQ(figures.ullElapsedMs, 0u);
         const std::wstring strText = TransferSummaryText(figures);

@@ -23,24 +23,30 @@ const UINT kCommandMessage = WM_MSG_UPGRADE_CMD;
 std::wstring g_strRecord;
 int g_nPayloads = 0;
 
-void Append(const std::string& strLine) {
+void Append(const std::string& strLine)
+{
     CKernelHandle hFile(CreateFileW(g_strRecord.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile) return;
+    if (!hFile)
+        return;
     DWORD cbWritten = 0;
     WriteFile(hFile.Get(), strLine.data(), static_cast<DWORD>(strLine.size()), &cbWritten, nullptr);
 }
 
-void SavePayload(const void* pData, DWORD cbData) {
+void SavePayload(const void* pData, DWORD cbData)
+{
     const std::wstring strPath = g_strRecord + L"." + std::to_wstring(++g_nPayloads) + L".bin";
-    CKernelHandle hFile(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-    if (!hFile) return;
+    CKernelHandle hFile(
+        CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile)
+        return;
     DWORD cbWritten = 0;
-    if (cbData) WriteFile(hFile.Get(), pData, cbData, &cbWritten, nullptr);
+    if (cbData)
+        WriteFile(hFile.Get(), pData, cbData, &cbWritten, nullptr);
 }
 
-LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
     if (uMsg == WM_COPYDATA) {
         const COPYDATASTRUCT* pcds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         // The payload first, so a reader that sees the line finds the file.
@@ -52,8 +58,10 @@ LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     if (uMsg == kCommandMessage) {
         Append("cmd wParam=" + std::to_string(static_cast<unsigned long>(wParam)) +
                " lParam=" + std::to_string(static_cast<long>(lParam)) + "\n");
-        if (wParam == 999) Sleep(3000);
-        if (wParam == 998) DestroyWindow(hWnd);
+        if (wParam == 999)
+            Sleep(3000);
+        if (wParam == 998)
+            DestroyWindow(hWnd);
         return static_cast<LRESULT>(wParam + 1000);
     }
     if (uMsg == WM_TIMER) {
@@ -69,11 +77,13 @@ LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int)
+{
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const CLocalMemory args(argv);
-    if (!argv || argc < 2) return 2;
+    if (!argv || argc < 2)
+        return 2;
     g_strRecord = argv[1];
     const UINT uLifetimeMs = argc >= 3 ? static_cast<UINT>(_wtoi(argv[2])) : 60000;
 
@@ -81,10 +91,11 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     wc.lpfnWndProc = FakeWndProc;
     wc.hInstance = hInstance;
     wc.lpszClassName = UPGRADE_WINDOW_CLASS;
-    if (!RegisterClassW(&wc)) return 3;
-    HWND hWnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, hInstance,
-                                nullptr);
-    if (!hWnd) return 3;
+    if (!RegisterClassW(&wc))
+        return 3;
+    HWND hWnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, hInstance, nullptr);
+    if (!hWnd)
+        return 3;
     SetTimer(hWnd, 1, uLifetimeMs, nullptr);
     Append("ready\n");
 

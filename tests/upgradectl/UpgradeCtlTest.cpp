@@ -18,25 +18,29 @@
 namespace {
 
 // Field text read back from the raw bytes at the offset the companion uses.
-std::wstring FieldAt(const UPGRADE_COMM& rec, size_t nOffset) {
+std::wstring FieldAt(const UPGRADE_COMM& rec, size_t nOffset)
+{
     const BYTE* p = reinterpret_cast<const BYTE*>(&rec) + nOffset;
     std::wstring strText;
     for (size_t i = 0; i < UPGRADE_TEXT_CCH; ++i) {
         wchar_t ch;
         memcpy(&ch, p + i * 2, 2);
-        if (ch == 0) break;
+        if (ch == 0)
+            break;
         strText += ch;
     }
     return strText;
 }
 
-bool Parse(std::initializer_list<const wchar_t*> args, CtlRequest& req, std::wstring& strError) {
+bool Parse(std::initializer_list<const wchar_t*> args, CtlRequest& req, std::wstring& strError)
+{
     std::vector<const wchar_t*> argv = {L"DazuvuVevUpgradeCtl.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
     return ParseCtlArgs(static_cast<int>(argv.size()), argv.data(), req, strError);
 }
 
-std::wstring ParseError(std::initializer_list<const wchar_t*> args) {
+std::wstring ParseError(std::initializer_list<const wchar_t*> args)
+{
     CtlRequest req;
     std::wstring strError;
     EXPECT_FALSE(Parse(args, req, strError)) << "accepted a bad command line";
@@ -45,7 +49,8 @@ std::wstring ParseError(std::initializer_list<const wchar_t*> args) {
 
 }  // namespace
 
-TEST(UpgradeOrder, FieldsLandWhereTheCompanionReadsThem) {
+TEST(UpgradeOrder, FieldsLandWhereTheCompanionReadsThem)
+{
     UpgradeOrderFields fields;
     fields.strFileName = L"setup.exe";
     fields.strVersion = L"3.1.0.25";
@@ -69,14 +74,16 @@ TEST(UpgradeOrder, FieldsLandWhereTheCompanionReadsThem) {
     EXPECT_EQ(p[3640], 0) << "bReserved";
     EXPECT_EQ(p[3641], 0) << "padding";
     // No stale bytes after a field's terminator: the receiver may look at them.
-    for (size_t i = 2 * 9; i < 520; ++i) ASSERT_EQ(p[i], 0) << "byte " << i << " of szFileName";
+    for (size_t i = 2 * 9; i < 520; ++i)
+        ASSERT_EQ(p[i], 0) << "byte " << i << " of szFileName";
 
     fields.strVersion = L"版本3";
     ASSERT_TRUE(BuildUpgradeOrder(fields, false, rec, strError));
     EXPECT_EQ(FieldAt(rec, 1040), L"版本3") << "UTF-16 text is stored unchanged";
 }
 
-TEST(UpgradeOrder, ValuesMustLeaveRoomForTheTerminator) {
+TEST(UpgradeOrder, ValuesMustLeaveRoomForTheTerminator)
+{
     UpgradeOrderFields fields;
     UPGRADE_COMM rec;
     std::wstring strError;
@@ -101,7 +108,8 @@ TEST(UpgradeOrder, ValuesMustLeaveRoomForTheTerminator) {
     EXPECT_FALSE(BuildUpgradeOrder(fields, true, rec, strError)) << "nothing may spill into the next field";
 }
 
-TEST(UpgradeOrder, MessageWordsAndPayload) {
+TEST(UpgradeOrder, MessageWordsAndPayload)
+{
     EXPECT_EQ(MakeOrderDwData(239, 0), 15663104u);
     EXPECT_EQ(MakeOrderDwData(239, 1), 15663105u);
     EXPECT_EQ(MakeOrderDwData(239, 2), 15663106u);
@@ -130,12 +138,12 @@ TEST(UpgradeOrder, MessageWordsAndPayload) {
     EXPECT_EQ(SetupNameFromUrl(L"http://h/a/Setup_3.1.exe?sig=x/y#z"), L"Setup_3.1.exe");
 }
 
-TEST(CtlOptions, OrderTakesNamedOptions) {
+TEST(CtlOptions, OrderTakesNamedOptions)
+{
     CtlRequest req;
     std::wstring strError;
     ASSERT_TRUE(Parse({L"order", L"--url", L"http://127.0.0.1/s.exe", L"--version=2.0", L"--size", L"42", L"--md5",
-                       L"0123456789ABCDEF0123456789abcdef", L"--type", L"9434", L"--mode", L"1", L"--wait-ms",
-                       L"5000"},
+                       L"0123456789ABCDEF0123456789abcdef", L"--type", L"9434", L"--mode", L"1", L"--wait-ms", L"5000"},
                       req, strError))
         << strError;
     EXPECT_EQ(req.nCommand, CTL_ORDER);
@@ -160,8 +168,8 @@ TEST(CtlOptions, OrderTakesNamedOptions) {
     EXPECT_EQ(req.nMode, 0);
 
     ASSERT_TRUE(Parse({L"order", L"--url", L"u", L"--version", L"1", L"--file", L"f", L"--md5",
-                       L"00000000000000000000000000000000", L"--raw-mode", L"2", L"--tag", L"238", L"--cbdata",
-                       L"3641", L"--unterminated"},
+                       L"00000000000000000000000000000000", L"--raw-mode", L"2", L"--tag", L"238", L"--cbdata", L"3641",
+                       L"--unterminated"},
                       req, strError))
         << strError;
     EXPECT_TRUE(req.bHaveMD5) << "an explicit --md5 overrides the file's";
@@ -171,7 +179,8 @@ TEST(CtlOptions, OrderTakesNamedOptions) {
     EXPECT_TRUE(req.bUnterminated);
 }
 
-TEST(CtlOptions, OrderRejectsBadInputClearly) {
+TEST(CtlOptions, OrderRejectsBadInputClearly)
+{
     const wchar_t* md5 = L"0123456789abcdef0123456789abcdef";
     EXPECT_NE(ParseError({L"order", L"--version", L"1", L"--size", L"1", L"--md5", md5}).find(L"--url"),
               std::wstring::npos);
@@ -194,8 +203,8 @@ TEST(CtlOptions, OrderRejectsBadInputClearly) {
     ParseError({L"order", L"--url", L"u", L"--version", L"1", L"--md5", md5, L"--size", L"12k"});
     ParseError({L"order", L"--url", L"u", L"--version", L"1", L"--md5", md5, L"--size", L" 12"});
     ParseError({L"order", L"--url", L"u", L"--version", L"1", L"--size", L"1", L"--md5", L"0123"});
-    ParseError({L"order", L"--url", L"u", L"--version", L"1", L"--size", L"1", L"--md5",
-                L"0123456789abcdef0123456789abcdeg"});
+    ParseError(
+        {L"order", L"--url", L"u", L"--version", L"1", L"--size", L"1", L"--md5", L"0123456789abcdef0123456789abcdeg"});
     ParseError({L"order", L"--url", L"u", L"--version", L"1", L"--file", L"f", L"--tag", L"65536"});
     ParseError({L"order", L"--url", L"u", L"--version", L"1", L"--file", L"f", L"--cbdata", L"99999999"});
     EXPECT_NE(ParseError({L"order", L"--url", L"u", L"--url", L"v", L"--version", L"1", L"--file", L"f"})
@@ -208,7 +217,8 @@ TEST(CtlOptions, OrderRejectsBadInputClearly) {
     EXPECT_NE(ParseError({L"upgrade"}).find(L"upgrade"), std::wstring::npos);
 }
 
-TEST(CtlOptions, CommandsWaitsAndInspection) {
+TEST(CtlOptions, CommandsWaitsAndInspection)
+{
     CtlRequest req;
     std::wstring strError;
 
@@ -264,7 +274,8 @@ TEST(CtlOptions, CommandsWaitsAndInspection) {
     EXPECT_NE(CtlUsageText(L"").find(L"Exit codes"), std::wstring::npos);
 }
 
-TEST(LogText, ChineseRecordsComeOutAsWideText) {
+TEST(LogText, ChineseRecordsComeOutAsWideText)
+{
     // Two records as the log writes them, in code page 936, then swapped.
     std::string strPlain =
         "2026-01-02 03:04:05.006 [INFO]\tThread[12]\t.\\UpgradeDlgDUI\tCUpgradeDlgDUI::OnCopyData: 7 :\r\n"
@@ -288,7 +299,8 @@ TEST(LogText, ChineseRecordsComeOutAsWideText) {
     EXPECT_EQ(LogFileText("", 936), L"");
 }
 
-TEST(FileDigest, SizeAndLowerCaseMd5OfALocalFile) {
+TEST(FileDigest, SizeAndLowerCaseMd5OfALocalFile)
+{
     EXPECT_EQ(nubra::Md5Text("abc", 3), L"900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(nubra::Md5Text("", 0), L"d41d8cd98f00b204e9800998ecf8427e");
 
@@ -297,7 +309,8 @@ TEST(FileDigest, SizeAndLowerCaseMd5OfALocalFile) {
     const std::wstring strPath = std::wstring(szDir) + L"upgradectl_digest_test.bin";
     // More than one read block, so the digest spans several updates.
     std::string strData(200000, '\0');
-    for (size_t i = 0; i < strData.size(); ++i) strData[i] = static_cast<char>(i * 7 + 3);
+    for (size_t i = 0; i < strData.size(); ++i)
+        strData[i] = static_cast<char>(i * 7 + 3);
     CKernelHandle hFile(
         CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(hFile);

@@ -104,7 +104,6 @@ void PaintContents(HDC hDC, const RECT& rcClient)
     ::SetTextColor(hDC, g_bSwitchSeen ? RGB(0x1E, 0x8E, 0x3E) : RGB(0xC6, 0x28, 0x28));
     RECT rcSwitch = {24, 170, rcClient.right - 24, 196};
     ::DrawTextW(hDC, g_bSwitchSeen ? kSwitchSeen : kSwitchMissing, -1, &rcSwitch, DT_SINGLELINE | DT_NOPREFIX);
-
 }
 
 void OnPaint(HWND hWnd)

@@ -4,7 +4,6 @@
 #include "log/LogPlace.h"
 #include "win/Handles.h"
 
-
 namespace {
 
 // A 32-bit process cannot hold much more; the log itself rotates at 10 MiB.
@@ -57,8 +56,9 @@ std::string ReadableLogText(const std::string& strDecoded)
 bool ReadWholeFile(const std::wstring& strPath, std::string& strData, std::wstring& strError)
 {
     // The upgrade companion may be appending or rotating right now.
-    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, NULL));
     if (!file.IsValid()) {
         strError = L"cannot open " + strPath + L": " + SystemMessage(GetLastError());
         return false;
@@ -92,7 +92,8 @@ bool ReadWholeFile(const std::wstring& strPath, std::string& strData, std::wstri
 
 bool WriteWholeFile(const std::wstring& strPath, const std::string& strData, std::wstring& strError)
 {
-    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    CKernelHandle file(
+        CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!file.IsValid()) {
         strError = L"cannot create " + strPath + L": " + SystemMessage(GetLastError());
         return false;

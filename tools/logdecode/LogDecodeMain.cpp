@@ -209,8 +209,8 @@ int Run(int argc, wchar_t** argv)
             if (options.filter.Accepts(entry))
                 strSelected += entry.strText;
         }
-        const std::wstring strText = LogTextToWide(strSelected, options.nCodePage) +
-                                     LogSummaryLine(all, options.nCodePage);
+        const std::wstring strText =
+            LogTextToWide(strSelected, options.nCodePage) + LogSummaryLine(all, options.nCodePage);
         if (options.strOutput.empty()) {
             ToolWriteText(STD_OUTPUT_HANDLE, strText);
             return 0;

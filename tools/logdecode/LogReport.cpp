@@ -13,7 +13,10 @@ const char kDownloadState[] = "Receive WM_MSG_DOWNLOAD, t->iState=";
 const char* const kFailureWords[] = {"fail", "error", "refused", "cutdown", "is null", "not started", "istate=3"};
 const size_t kMaxErrorChars = 200;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Digits, with a leading '-' allowed, and nothing else.
 bool IsNumber(const std::string& str)
@@ -293,8 +296,8 @@ std::wstring LogSummaryLine(const std::vector<LogEntry>& entries, UINT nCodePage
             strOutcome = L"download complete, ";
         else if (nLastState == 3)
             strOutcome = L"download failed, ";
-        strOutcome += records.back()->strMessage == kEndOfRun ? L"ended in order"
-                                                              : L"no orderly end (still running or stopped)";
+        strOutcome +=
+            records.back()->strMessage == kEndOfRun ? L"ended in order" : L"no orderly end (still running or stopped)";
         std::wstring strError = L"none";
         if (pError != NULL) {
             strError = AsciiWide(pError->strTime) + L" " + AsciiWide(pError->strLevel) + L" " +

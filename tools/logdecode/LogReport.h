@@ -13,10 +13,10 @@
 // One piece of a decoded log file: a record, or damaged bytes (a torn end,
 // foreign bytes) kept so that nothing is hidden from the reader.
 struct LogEntry {
-    std::string strText;      // as written, ANSI, without the zero byte
+    std::string strText;  // as written, ANSI, without the zero byte
     bool bRecord = false;
-    std::string strTime;      // "2026-01-02 03:04:05.678"
-    std::string strLevel;     // "[WARN]"
+    std::string strTime;   // "2026-01-02 03:04:05.678"
+    std::string strLevel;  // "[WARN]"
     std::string strFunction;
     std::string strMessage;
 };
@@ -37,8 +37,8 @@ int LogLevelNumber(const std::wstring& strName);
 bool IsLogTimePrefix(const std::string& strTime);
 
 struct LogFilter {
-    int nMinLevel = -1;       // -1: every level
-    std::string strSince;     // time prefixes; empty: open
+    int nMinLevel = -1;    // -1: every level
+    std::string strSince;  // time prefixes; empty: open
     std::string strUntil;
     bool IsEmpty() const { return nMinLevel < 0 && strSince.empty() && strUntil.empty(); }
     bool Accepts(const LogEntry& entry) const;

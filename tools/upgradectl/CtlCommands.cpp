@@ -20,16 +20,19 @@ namespace {
 const int kPollMs = 50;
 
 // Polls for the companion's window until it appears or dwWaitMs have passed.
-HWND FindUpgradeWindow(DWORD dwWaitMs) {
+HWND FindUpgradeWindow(DWORD dwWaitMs)
+{
     const ULONGLONG ullDeadline = GetTickCount64() + dwWaitMs;
     for (;;) {
         HWND hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
-        if (hWnd || GetTickCount64() >= ullDeadline) return hWnd;
+        if (hWnd || GetTickCount64() >= ullDeadline)
+            return hWnd;
         Sleep(kPollMs);
     }
 }
 
-HWND RequireUpgradeWindow(DWORD dwWaitMs) {
+HWND RequireUpgradeWindow(DWORD dwWaitMs)
+{
     HWND hWnd = FindUpgradeWindow(dwWaitMs);
     if (!hWnd) {
         CtlError(L"the upgrade companion's window (class \"%s\") was not found%s", UPGRADE_WINDOW_CLASS,
@@ -40,7 +43,8 @@ HWND RequireUpgradeWindow(DWORD dwWaitMs) {
 
 // Reports a failed SendMessageTimeoutW; its error is read by the caller right
 // after the call.
-int ReportSendFailure(HWND hWnd, DWORD dwError, DWORD dwTimeoutMs) {
+int ReportSendFailure(HWND hWnd, DWORD dwError, DWORD dwTimeoutMs)
+{
     if (!IsWindow(hWnd)) {
         CtlError(L"the companion's window went away before it answered");
         return CTL_EXIT_NO_WINDOW;
@@ -53,22 +57,26 @@ int ReportSendFailure(HWND hWnd, DWORD dwError, DWORD dwTimeoutMs) {
     return CTL_EXIT_FAILURE;
 }
 
-std::wstring AppDataFolder() {
+std::wstring AppDataFolder()
+{
     wchar_t szPath[MAX_PATH] = {0};
-    if (!SHGetSpecialFolderPathW(nullptr, szPath, CSIDL_APPDATA, FALSE)) return std::wstring();
+    if (!SHGetSpecialFolderPathW(nullptr, szPath, CSIDL_APPDATA, FALSE))
+        return std::wstring();
     return szPath;
 }
 
 HANDLE g_hClientStop = nullptr;
 
-BOOL WINAPI OnConsoleCtrl(DWORD) {
+BOOL WINAPI OnConsoleCtrl(DWORD)
+{
     SetEvent(g_hClientStop);
     return TRUE;
 }
 
 // Ends the client when a piped standard input reaches its end, so that a
 // script can stop it by closing the pipe.
-DWORD WINAPI WatchStdin(LPVOID) {
+DWORD WINAPI WatchStdin(LPVOID)
+{
     HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
     char buffer[256];
     DWORD cbRead = 0;
@@ -81,7 +89,8 @@ DWORD WINAPI WatchStdin(LPVOID) {
 
 }  // namespace
 
-int RunOrder(const CtlRequest& req) {
+int RunOrder(const CtlRequest& req)
+{
     UpgradeOrderFields fields;
     fields.strURL = req.strURL;
     fields.strVersion = req.strVersion;
@@ -95,8 +104,10 @@ int RunOrder(const CtlRequest& req) {
             CtlError(L"%s", strError.c_str());
             return CTL_EXIT_FAILURE;
         }
-        if (!req.bHaveSize) fields.strSize = strSize;
-        if (!req.bHaveMD5) fields.strMD5 = strMD5;
+        if (!req.bHaveSize)
+            fields.strSize = strSize;
+        if (!req.bHaveMD5)
+            fields.strMD5 = strMD5;
     }
 
     UPGRADE_COMM rec;
@@ -108,7 +119,8 @@ int RunOrder(const CtlRequest& req) {
     std::vector<BYTE> payload = MakeOrderPayload(rec, req.cbData);
 
     HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
-    if (!hWnd) return CTL_EXIT_NO_WINDOW;
+    if (!hWnd)
+        return CTL_EXIT_NO_WINDOW;
 
     COPYDATASTRUCT cds;
     cds.dwData = MakeOrderDwData(req.nTag, req.nMode);
@@ -116,8 +128,8 @@ int RunOrder(const CtlRequest& req) {
     cds.lpData = payload.empty() ? nullptr : payload.data();
     DWORD_PTR dwResult = 0;
     SetLastError(0);
-    if (!SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, reinterpret_cast<LPARAM>(&cds),
-                             SMTO_NORMAL, req.dwTimeoutMs, &dwResult)) {
+    if (!SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL,
+                             req.dwTimeoutMs, &dwResult)) {
         return ReportSendFailure(hWnd, GetLastError(), req.dwTimeoutMs);
     }
     CtlPrintf(L"order sent: url=%s version=%s size=%s md5=%s type=%s dwData=%lu cbData=%lu result=%lu\n",
@@ -127,9 +139,11 @@ int RunOrder(const CtlRequest& req) {
     return CTL_EXIT_OK;
 }
 
-int RunClientCommand(const CtlRequest& req) {
+int RunClientCommand(const CtlRequest& req)
+{
     HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
-    if (!hWnd) return CTL_EXIT_NO_WINDOW;
+    if (!hWnd)
+        return CTL_EXIT_NO_WINDOW;
     if (req.bPost) {
         if (!PostMessageW(hWnd, WM_MSG_UPGRADE_CMD, req.nCode, req.nTag)) {
             const DWORD dwError = GetLastError();
@@ -145,15 +159,15 @@ int RunClientCommand(const CtlRequest& req) {
     }
     DWORD_PTR dwResult = 0;
     SetLastError(0);
-    if (!SendMessageTimeoutW(hWnd, WM_MSG_UPGRADE_CMD, req.nCode, req.nTag, SMTO_NORMAL, req.dwTimeoutMs,
-                             &dwResult)) {
+    if (!SendMessageTimeoutW(hWnd, WM_MSG_UPGRADE_CMD, req.nCode, req.nTag, SMTO_NORMAL, req.dwTimeoutMs, &dwResult)) {
         return ReportSendFailure(hWnd, GetLastError(), req.dwTimeoutMs);
     }
     CtlPrintf(L"command %u sent: result=%lu\n", req.nCode, static_cast<unsigned long>(dwResult));
     return CTL_EXIT_OK;
 }
 
-int RunClient(const CtlRequest& req) {
+int RunClient(const CtlRequest& req)
+{
     CKernelHandle stop(CreateEventW(nullptr, TRUE /* manual reset */, FALSE, nullptr));
     if (!stop.Get()) {
         CtlError(L"cannot create an event (error %lu)", GetLastError());
@@ -183,7 +197,8 @@ int RunClient(const CtlRequest& req) {
     return CTL_EXIT_OK;
 }
 
-int RunState(const CtlRequest& req) {
+int RunState(const CtlRequest& req)
+{
     std::wstring strPath = req.strPath;
     if (!req.bHavePath) {
         const std::wstring strAppData = AppDataFolder();
@@ -205,7 +220,8 @@ int RunState(const CtlRequest& req) {
     return CTL_EXIT_OK;
 }
 
-int RunLog(const CtlRequest& req) {
+int RunLog(const CtlRequest& req)
+{
     const std::wstring strPath = req.bHavePath ? req.strPath : DefaultLogDecodeInput();
     if (strPath.empty()) {
         CtlError(L"the documents folder is not available");
@@ -221,7 +237,8 @@ int RunLog(const CtlRequest& req) {
     return CTL_EXIT_OK;
 }
 
-int RunWaitWindow(const CtlRequest& req, bool bGone) {
+int RunWaitWindow(const CtlRequest& req, bool bGone)
+{
     const ULONGLONG ullDeadline = GetTickCount64() + req.dwTimeoutMs;
     for (;;) {
         HWND hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
@@ -233,7 +250,8 @@ int RunWaitWindow(const CtlRequest& req, bool bGone) {
             }
             return CTL_EXIT_OK;
         }
-        if (GetTickCount64() >= ullDeadline) break;
+        if (GetTickCount64() >= ullDeadline)
+            break;
         Sleep(kPollMs);
     }
     CtlError(bGone ? L"the companion's window still exists after %lu ms"
@@ -242,9 +260,11 @@ int RunWaitWindow(const CtlRequest& req, bool bGone) {
     return CTL_EXIT_NO_WINDOW;
 }
 
-int RunQuit(const CtlRequest& req) {
+int RunQuit(const CtlRequest& req)
+{
     HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
-    if (!hWnd) return CTL_EXIT_NO_WINDOW;
+    if (!hWnd)
+        return CTL_EXIT_NO_WINDOW;
     // A quit message in the window's queue ends the companion's loop exactly
     // as its own end of work does.
     if (!PostMessageW(hWnd, WM_QUIT, 0, 0)) {

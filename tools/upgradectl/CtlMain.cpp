@@ -3,7 +3,8 @@
 #include "tools/upgradectl/CtlCommands.h"
 #include "tools/upgradectl/CtlConsole.h"
 
-int wmain(int argc, wchar_t** argv) {
+int wmain(int argc, wchar_t** argv)
+{
     try {
         // A bare call is a mistake in a script, not a request for help: it
         // must not pass for success.

@@ -19,7 +19,7 @@ struct OptionSpec {
 struct CommandSpec {
     LPCWSTR pszName;
     CtlCommand nCommand;
-    UINT nCode;             // the command code of the four client commands
+    UINT nCode;  // the command code of the four client commands
     int nMaxPositionals;
     std::vector<OptionSpec> options;
 };
@@ -29,7 +29,8 @@ const std::vector<OptionSpec> kWindowOptions = {
     {L"--send", OPT_FLAG},     {L"--tag", OPT_VALUE},
 };
 
-const std::vector<CommandSpec>& Commands() {
+const std::vector<CommandSpec>& Commands()
+{
     // One command a line, its options packed below it.
     // clang-format off
     static const std::vector<CommandSpec> commands = {
@@ -55,7 +56,8 @@ const std::vector<CommandSpec>& Commands() {
     return commands;
 }
 
-bool IsHelpWord(const std::wstring& str) {
+bool IsHelpWord(const std::wstring& str)
+{
     return str == L"help" || str == L"--help" || str == L"-h" || str == L"/?";
 }
 
@@ -63,24 +65,28 @@ bool IsHelpWord(const std::wstring& str) {
 // naming the option when its value is not a number from 0 to nMax.
 template <typename T>
 bool TakeNumber(const std::map<std::wstring, std::wstring>& values, LPCWSTR pszName, uint64_t nMax, T& field,
-                std::wstring& strError) {
+                std::wstring& strError)
+{
     auto it = values.find(pszName);
-    if (it == values.end()) return true;
+    if (it == values.end())
+        return true;
     uint64_t nValue = 0;
     if (!ParseCtlNumber(it->second, nMax, nValue)) {
-        strError = std::wstring(pszName) + L" takes a whole number from 0 to " + std::to_wstring(nMax) +
-                   L", not \"" + it->second + L"\"";
+        strError = std::wstring(pszName) + L" takes a whole number from 0 to " + std::to_wstring(nMax) + L", not \"" +
+                   it->second + L"\"";
         return false;
     }
     field = static_cast<T>(nValue);
     return true;
 }
 
-bool Has(const std::map<std::wstring, std::wstring>& values, LPCWSTR pszName) {
+bool Has(const std::map<std::wstring, std::wstring>& values, LPCWSTR pszName)
+{
     return values.count(pszName) != 0;
 }
 
-bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& req, std::wstring& strError) {
+bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& req, std::wstring& strError)
+{
     if (!Has(values, L"--url")) {
         strError = L"order needs --url";
         return false;
@@ -91,14 +97,18 @@ bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& r
     }
     req.strURL = values.at(L"--url");
     req.strVersion = values.at(L"--version");
-    if (Has(values, L"--type")) req.strUpgradeType = values.at(L"--type");
-    if ((req.bHaveFileName = Has(values, L"--name"))) req.strFileName = values.at(L"--name");
-    if ((req.bHaveLocalFile = Has(values, L"--file"))) req.strLocalFile = values.at(L"--file");
+    if (Has(values, L"--type"))
+        req.strUpgradeType = values.at(L"--type");
+    if ((req.bHaveFileName = Has(values, L"--name")))
+        req.strFileName = values.at(L"--name");
+    if ((req.bHaveLocalFile = Has(values, L"--file")))
+        req.strLocalFile = values.at(L"--file");
 
     uint64_t nSize = 0;
     if ((req.bHaveSize = Has(values, L"--size"))) {
         // The companion reads the size as a 32-bit signed number.
-        if (!TakeNumber(values, L"--size", 2147483647u, nSize, strError)) return false;
+        if (!TakeNumber(values, L"--size", 2147483647u, nSize, strError))
+            return false;
         req.strSize = values.at(L"--size");
     }
     if ((req.bHaveMD5 = Has(values, L"--md5"))) {
@@ -111,7 +121,8 @@ bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& r
         // digest, and only after the whole download: an upper-case text would
         // waste the download and fail it.
         for (wchar_t& ch : req.strMD5) {
-            if (ch >= L'A' && ch <= L'F') ch = static_cast<wchar_t>(ch - L'A' + L'a');
+            if (ch >= L'A' && ch <= L'F')
+                ch = static_cast<wchar_t>(ch - L'A' + L'a');
         }
     }
     if (!req.bHaveSize && !req.bHaveLocalFile) {
@@ -138,22 +149,29 @@ bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& r
 
 }  // namespace
 
-bool ParseCtlNumber(const std::wstring& strText, uint64_t nMax, uint64_t& nValue) {
-    if (strText.empty() || strText.size() > 19) return false;
+bool ParseCtlNumber(const std::wstring& strText, uint64_t nMax, uint64_t& nValue)
+{
+    if (strText.empty() || strText.size() > 19)
+        return false;
     uint64_t n = 0;
     for (wchar_t ch : strText) {
-        if (ch < L'0' || ch > L'9') return false;
+        if (ch < L'0' || ch > L'9')
+            return false;
         n = n * 10 + static_cast<uint64_t>(ch - L'0');
     }
-    if (n > nMax) return false;
+    if (n > nMax)
+        return false;
     nValue = n;
     return true;
 }
 
-bool IsMd5Text(const std::wstring& strText) {
-    if (strText.size() != 32) return false;
+bool IsMd5Text(const std::wstring& strText)
+{
+    if (strText.size() != 32)
+        return false;
     for (wchar_t ch : strText) {
-        if (!iswxdigit(ch) || ch > 0x7F) return false;
+        if (!iswxdigit(ch) || ch > 0x7F)
+            return false;
     }
     return true;
 }
@@ -166,7 +184,8 @@ using OptionValues = std::map<std::wstring, std::wstring>;
 // the command's name. False with a message; bHelp instead when a help word
 // came among them.
 bool CollectArgs(int argc, const wchar_t* const* argv, const CommandSpec& spec, OptionValues& values,
-                 std::vector<std::wstring>& positionals, bool& bHelp, std::wstring& strError) {
+                 std::vector<std::wstring>& positionals, bool& bHelp, std::wstring& strError)
+{
     for (int i = 2; i < argc; ++i) {
         std::wstring strArg = argv[i];
         if (IsHelpWord(strArg)) {
@@ -187,7 +206,8 @@ bool CollectArgs(int argc, const wchar_t* const* argv, const CommandSpec& spec, 
         }
         const OptionSpec* pOption = nullptr;
         for (const OptionSpec& option : spec.options) {
-            if (strArg == option.pszName) pOption = &option;
+            if (strArg == option.pszName)
+                pOption = &option;
         }
         if (!pOption) {
             strError = L"unknown option " + strArg + L" for \"" + spec.pszName + L"\"";
@@ -221,7 +241,8 @@ bool CollectArgs(int argc, const wchar_t* const* argv, const CommandSpec& spec, 
 // What only one command takes: the order's fields, the code of "cmd", the
 // path of "log" and "state".
 bool FillCommandArgs(const OptionValues& values, const std::vector<std::wstring>& positionals, CtlRequest& req,
-                     std::wstring& strError) {
+                     std::wstring& strError)
+{
     switch (req.nCommand) {
     case CTL_ORDER:
         return FillOrder(values, req, strError);
@@ -239,10 +260,12 @@ bool FillCommandArgs(const OptionValues& values, const std::vector<std::wstring>
         return true;
     }
     case CTL_LOG:
-        if ((req.bHavePath = !positionals.empty())) req.strPath = positionals[0];
+        if ((req.bHavePath = !positionals.empty()))
+            req.strPath = positionals[0];
         return true;
     case CTL_STATE:
-        if ((req.bHavePath = Has(values, L"--ini"))) req.strPath = values.at(L"--ini");
+        if ((req.bHavePath = Has(values, L"--ini")))
+            req.strPath = values.at(L"--ini");
         return true;
     default:
         return true;
@@ -251,18 +274,21 @@ bool FillCommandArgs(const OptionValues& values, const std::vector<std::wstring>
 
 }  // namespace
 
-bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::wstring& strError) {
+bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::wstring& strError)
+{
     req = CtlRequest();
     if (argc < 2 || IsHelpWord(argv[1])) {
         req.nCommand = CTL_HELP;
-        if (argc >= 3) req.strHelpTopic = argv[2];
+        if (argc >= 3)
+            req.strHelpTopic = argv[2];
         return true;
     }
 
     const std::wstring strName = argv[1];
     const CommandSpec* pSpec = nullptr;
     for (const CommandSpec& command : Commands()) {
-        if (strName == command.pszName) pSpec = &command;
+        if (strName == command.pszName)
+            pSpec = &command;
     }
     if (!pSpec) {
         strError = L"unknown command \"" + strName + L"\"";
@@ -274,7 +300,8 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
     OptionValues values;
     std::vector<std::wstring> positionals;
     bool bHelp = false;
-    if (!CollectArgs(argc, argv, *pSpec, values, positionals, bHelp, strError)) return false;
+    if (!CollectArgs(argc, argv, *pSpec, values, positionals, bHelp, strError))
+        return false;
     if (bHelp) {
         req = CtlRequest();
         req.nCommand = CTL_HELP;
@@ -301,7 +328,8 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
     return FillCommandArgs(values, positionals, req, strError);
 }
 
-std::wstring CtlUsageText(const std::wstring& strCommand) {
+std::wstring CtlUsageText(const std::wstring& strCommand)
+{
     static const std::map<std::wstring, std::wstring> details = {
         {L"order",
          L"usage: DazuvuVevUpgradeCtl order --url URL --version V\n"
@@ -379,7 +407,8 @@ std::wstring CtlUsageText(const std::wstring& strCommand) {
         strTopic = L"wait";
     }
     auto it = details.find(strTopic);
-    if (it != details.end()) return it->second;
+    if (it != details.end())
+        return it->second;
     return L"usage: DazuvuVevUpgradeCtl COMMAND [options]   (COMMAND --help for details)\n"
            L"\n"
            L"Talks to the upgrade companion DazuvuVevUpgrade.exe as the client does.\n"

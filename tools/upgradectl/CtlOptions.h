@@ -50,11 +50,11 @@ struct CtlRequest {
     std::wstring strURL;
     std::wstring strVersion;
     std::wstring strUpgradeType;
-    std::wstring strFileName;   // szFileName; empty: derived from the URL
+    std::wstring strFileName;  // szFileName; empty: derived from the URL
     bool bHaveFileName = false;
-    std::wstring strSize;       // given with --size
+    std::wstring strSize;  // given with --size
     bool bHaveSize = false;
-    std::wstring strMD5;        // given with --md5
+    std::wstring strMD5;  // given with --md5
     bool bHaveMD5 = false;
     std::wstring strLocalFile;  // --file: size and MD5 not given are computed from it
     bool bHaveLocalFile = false;
@@ -69,10 +69,10 @@ struct CtlRequest {
 
     // shared
     DWORD dwTimeoutMs = 0;
-    DWORD dwWaitMs = 0;         // how long to wait for the companion's window first
+    DWORD dwWaitMs = 0;  // how long to wait for the companion's window first
     bool bHaveExitAfter = false;
     DWORD dwExitAfterMs = 0;
-    std::wstring strPath;       // log: the log file; state: the INI file
+    std::wstring strPath;  // log: the log file; state: the INI file
     bool bHavePath = false;
 };
 

@@ -7,16 +7,17 @@
 
 namespace {
 
-std::wstring ErrorText(DWORD dwError) {
+std::wstring ErrorText(DWORD dwError)
+{
     return L"error " + std::to_wstring(dwError);
 }
 
 }  // namespace
 
-bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::wstring& strMD5,
-                     std::wstring& strError) {
+bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::wstring& strMD5, std::wstring& strError)
+{
     CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) {
         strError = L"cannot open \"" + strPath + L"\" (" + ErrorText(GetLastError()) + L")";
         return false;
@@ -44,7 +45,8 @@ bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::ws
             strError = L"cannot read \"" + strPath + L"\" (" + ErrorText(GetLastError()) + L")";
             return false;
         }
-        if (cbRead == 0) break;
+        if (cbRead == 0)
+            break;
         if (!md5.Add(buffer.data(), cbRead)) {
             strError = L"the MD5 computation failed";
             return false;

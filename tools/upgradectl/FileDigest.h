@@ -9,5 +9,4 @@
 // (computed by the network library's rule, the form the companion compares
 // case-sensitively). False with a message when the file cannot be read or is
 // larger than the companion's 32-bit signed size.
-bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::wstring& strMD5,
-                     std::wstring& strError);
+bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::wstring& strMD5, std::wstring& strError);

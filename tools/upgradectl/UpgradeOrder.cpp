@@ -5,7 +5,8 @@
 namespace {
 
 bool PutField(wchar_t (&field)[UPGRADE_TEXT_CCH], const std::wstring& strValue, LPCWSTR pszName,
-              bool bAllowUnterminated, std::wstring& strError) {
+              bool bAllowUnterminated, std::wstring& strError)
+{
     const size_t nLimit = bAllowUnterminated ? UPGRADE_TEXT_CCH : UPGRADE_TEXT_CCH - 1;
     if (strValue.size() > nLimit) {
         strError = std::wstring(pszName) + L" is " + std::to_wstring(strValue.size()) +
@@ -20,7 +21,8 @@ bool PutField(wchar_t (&field)[UPGRADE_TEXT_CCH], const std::wstring& strValue, 
 }  // namespace
 
 bool BuildUpgradeOrder(const UpgradeOrderFields& fields, bool bAllowUnterminated, UPGRADE_COMM& rec,
-                       std::wstring& strError) {
+                       std::wstring& strError)
+{
     UPGRADE_COMM built;
     memset(&built, 0, sizeof(built));
     if (!PutField(built.szFileName, fields.strFileName, L"the setup name", bAllowUnterminated, strError) ||
@@ -35,7 +37,8 @@ bool BuildUpgradeOrder(const UpgradeOrderFields& fields, bool bAllowUnterminated
     return true;
 }
 
-std::vector<BYTE> MakeOrderPayload(const UPGRADE_COMM& rec, size_t cbData) {
+std::vector<BYTE> MakeOrderPayload(const UPGRADE_COMM& rec, size_t cbData)
+{
     std::vector<BYTE> payload(cbData, 0);
     memcpy(payload.data(), &rec, cbData < sizeof(rec) ? cbData : sizeof(rec));
     return payload;

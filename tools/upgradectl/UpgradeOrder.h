@@ -31,7 +31,8 @@ bool BuildUpgradeOrder(const UpgradeOrderFields& fields, bool bAllowUnterminated
                        std::wstring& strError);
 
 // dwData of the order: the tag in the high word, the mode in the low word.
-inline ULONG_PTR MakeOrderDwData(uint16_t nTag, uint16_t nMode) {
+inline ULONG_PTR MakeOrderDwData(uint16_t nTag, uint16_t nMode)
+{
     return (static_cast<ULONG_PTR>(nTag) << 16) | nMode;
 }
 

@@ -29,7 +29,8 @@ LRESULT CALLBACK SinkProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     if (uMsg == kMsg) {
         const auto* p = reinterpret_cast<const DOWNLOAD_PROGRESS*>(wParam);
         g_ullBytes = p->unReceived;
-        if (p->iState != DOWNLOAD_STATE_PROGRESS) g_nFinal = p->iState;
+        if (p->iState != DOWNLOAD_STATE_PROGRESS)
+            g_nFinal = p->iState;
         return 1;
     }
     return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
@@ -49,13 +50,16 @@ HWND CreateSink()
 
 bool LibraryDownload(HWND hWnd, const wchar_t* pszUrl, const wchar_t* pszFile)
 {
-    if (!UpgradeDownLoadFile(pszUrl, pszFile, 0, hWnd, kMsg, 0, 0, 0)) return false;
+    if (!UpgradeDownLoadFile(pszUrl, pszFile, 0, hWnd, kMsg, 0, 0, 0))
+        return false;
     // Records arrive as sent messages, which GetMessage handles without
     // returning; peek and wait instead, briefly, as a busy window would.
     while (!g_nFinal) {
         MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-        if (!g_nFinal) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);
+        if (!g_nFinal)
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     return g_nFinal == DOWNLOAD_STATE_FINISHED;
 }
@@ -66,7 +70,8 @@ bool BareDigest(const wchar_t* pszFile, wchar_t* pszHex)
 {
     CKernelHandle file(::CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return false;
+    if (!file)
+        return false;
     BCRYPT_ALG_HANDLE hAlg = nullptr;
     BCRYPT_HASH_HANDLE hHash = nullptr;
     bool ok = ::BCryptOpenAlgorithmProvider(&hAlg, BCRYPT_MD5_ALGORITHM, nullptr, 0) >= 0;
@@ -77,13 +82,15 @@ bool BareDigest(const wchar_t* pszFile, wchar_t* pszHex)
     while (ok) {
         DWORD n = 0;
         ok = ::ReadFile(file.Get(), buf.data(), static_cast<DWORD>(buf.size()), &n, nullptr) != FALSE;
-        if (!ok || n == 0) break;
+        if (!ok || n == 0)
+            break;
         ok = ::BCryptHashData(hHash, buf.data(), n, 0) >= 0;
         g_ullBytes += n;
     }
     BYTE ab[16] = {};
     ok = ok && ::BCryptFinishHash(hHash, ab, sizeof(ab), 0) >= 0;
-    for (int i = 0; ok && i < 16; ++i) swprintf(pszHex + 2 * i, 3, L"%02x", ab[i]);
+    for (int i = 0; ok && i < 16; ++i)
+        swprintf(pszHex + 2 * i, 3, L"%02x", ab[i]);
     return ok;
 }
 
