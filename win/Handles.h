@@ -52,6 +52,14 @@ private:
     T m_h = Traits::Invalid();
 };
 
+// Most kinds: null is no handle.
+template <typename H>
+struct NullMeansNone {
+    using Type = H;
+    static H Invalid() { return nullptr; }
+    static bool Valid(H h) { return h != nullptr; }
+};
+
 // Files, processes, threads, events, mutexes, snapshots: both failure values
 // of the system's calls, null and INVALID_HANDLE_VALUE, count as no handle.
 struct KernelHandleTraits {
@@ -70,44 +78,29 @@ struct FindHandleTraits {
 };
 using CFindHandle = CUniqueHandle<FindHandleTraits>;
 
-struct InetHandleTraits {
-    using Type = HINTERNET;
-    static HINTERNET Invalid() { return nullptr; }
-    static bool Valid(HINTERNET h) { return h != nullptr; }
+struct InetHandleTraits : NullMeansNone<HINTERNET> {
     static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
 };
 using CInetHandle = CUniqueHandle<InetHandleTraits>;
 
-struct RegKeyTraits {
-    using Type = HKEY;
-    static HKEY Invalid() { return nullptr; }
-    static bool Valid(HKEY h) { return h != nullptr; }
+struct RegKeyTraits : NullMeansNone<HKEY> {
     static void Close(HKEY h) { ::RegCloseKey(h); }
 };
 using CRegKey = CUniqueHandle<RegKeyTraits>;
 
-struct ModuleTraits {
-    using Type = HMODULE;
-    static HMODULE Invalid() { return nullptr; }
-    static bool Valid(HMODULE h) { return h != nullptr; }
+struct ModuleTraits : NullMeansNone<HMODULE> {
     static void Close(HMODULE h) { ::FreeLibrary(h); }
 };
 using CModule = CUniqueHandle<ModuleTraits>;
 
 // A BCrypt algorithm provider, and a hash made from one (the hash must be
 // destroyed first: declare it after its provider).
-struct BCryptAlgorithmTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
-    static bool Valid(BCRYPT_ALG_HANDLE h) { return h != nullptr; }
+struct BCryptAlgorithmTraits : NullMeansNone<BCRYPT_ALG_HANDLE> {
     static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
 };
 using CBCryptAlgorithm = CUniqueHandle<BCryptAlgorithmTraits>;
 
-struct BCryptHashTraits {
-    using Type = BCRYPT_HASH_HANDLE;
-    static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
-    static bool Valid(BCRYPT_HASH_HANDLE h) { return h != nullptr; }
+struct BCryptHashTraits : NullMeansNone<BCRYPT_HASH_HANDLE> {
     static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
 };
 using CBCryptHash = CUniqueHandle<BCryptHashTraits>;
@@ -115,10 +108,7 @@ using CBCryptHash = CUniqueHandle<BCryptHashTraits>;
 // Fonts, bitmaps, brushes, pens, regions. The owner must outlive every DC
 // it is selected into (CSelectObject puts the old one back first).
 template <typename H>
-struct GdiObjectTraits {
-    using Type = H;
-    static H Invalid() { return nullptr; }
-    static bool Valid(H h) { return h != nullptr; }
+struct GdiObjectTraits : NullMeansNone<H> {
     static void Close(H h) { ::DeleteObject(h); }
 };
 template <typename H>
@@ -130,19 +120,13 @@ using CPenHandle = CGdiObject<HPEN>;
 using CRegionHandle = CGdiObject<HRGN>;
 
 // An icon made by LoadImage or CreateIcon (not a shared one).
-struct IconTraits {
-    using Type = HICON;
-    static HICON Invalid() { return nullptr; }
-    static bool Valid(HICON h) { return h != nullptr; }
+struct IconTraits : NullMeansNone<HICON> {
     static void Close(HICON h) { ::DestroyIcon(h); }
 };
 using CIconHandle = CUniqueHandle<IconTraits>;
 
 // A DC made by CreateCompatibleDC or CreateDC.
-struct MemoryDCTraits {
-    using Type = HDC;
-    static HDC Invalid() { return nullptr; }
-    static bool Valid(HDC h) { return h != nullptr; }
+struct MemoryDCTraits : NullMeansNone<HDC> {
     static void Close(HDC h) { ::DeleteDC(h); }
 };
 using CMemoryDC = CUniqueHandle<MemoryDCTraits>;
@@ -186,26 +170,17 @@ private:
 
 // Memory the system allocated for the caller (FormatMessage,
 // CommandLineToArgvW, per-connection options) or that is handed to a stream.
-struct LocalMemoryTraits {
-    using Type = HLOCAL;
-    static HLOCAL Invalid() { return nullptr; }
-    static bool Valid(HLOCAL h) { return h != nullptr; }
+struct LocalMemoryTraits : NullMeansNone<HLOCAL> {
     static void Close(HLOCAL h) { ::LocalFree(h); }
 };
 using CLocalMemory = CUniqueHandle<LocalMemoryTraits>;
 
-struct GlobalMemoryTraits {
-    using Type = HGLOBAL;
-    static HGLOBAL Invalid() { return nullptr; }
-    static bool Valid(HGLOBAL h) { return h != nullptr; }
+struct GlobalMemoryTraits : NullMeansNone<HGLOBAL> {
     static void Close(HGLOBAL h) { ::GlobalFree(h); }
 };
 using CGlobalMemory = CUniqueHandle<GlobalMemoryTraits>;
 
-struct BstrTraits {
-    using Type = BSTR;
-    static BSTR Invalid() { return nullptr; }
-    static bool Valid(BSTR b) { return b != nullptr; }
+struct BstrTraits : NullMeansNone<BSTR> {
     static void Close(BSTR b) { ::SysFreeString(b); }
 };
 using CBstr = CUniqueHandle<BstrTraits>;
