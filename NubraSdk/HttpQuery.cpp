@@ -2,6 +2,8 @@
 // handle (see HttpQuery.h).
 #include "NubraSdk/HttpQuery.h"
 
+#include "NubraSdk/EnvSetting.h"
+
 namespace nubra {
 
 namespace {
@@ -12,15 +14,10 @@ constexpr DWORD kConnectTimeoutMs = 15000;
 // A stall this long ends the transfer; its bytes stay for a resume.
 constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
 
+// Administrators and tests may shorten or lengthen the stall limit.
 DWORD ReceiveTimeoutMs()
 {
-    // Administrators and tests may shorten or lengthen the stall limit.
-    wchar_t sz[32] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_RECEIVE_TIMEOUT_MS", sz, 32);
-    if (n == 0 || n >= 32)
-        return kDefaultReceiveTimeoutMs;
-    const long v = wcstol(sz, nullptr, 10);
-    return v >= 100 && v <= 3600000 ? static_cast<DWORD>(v) : kDefaultReceiveTimeoutMs;
+    return static_cast<DWORD>(EnvironmentNumber(L"NUBRA_RECEIVE_TIMEOUT_MS", 100, 3600000, kDefaultReceiveTimeoutMs));
 }
 
 }  // namespace

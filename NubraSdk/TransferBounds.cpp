@@ -1,6 +1,8 @@
 // Limits of one transfer (see TransferBounds.h).
 #include "NubraSdk/TransferBounds.h"
 
+#include "NubraSdk/EnvSetting.h"
+
 #include <wininet.h>
 
 #include <cwchar>
@@ -10,12 +12,7 @@ namespace nubra {
 
 ULONGLONG UnsizedCapBytes()
 {
-    wchar_t sz[32] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"NUBRA_SIZE_CAP_BYTES", sz, 32);
-    if (n == 0 || n >= 32)
-        return kUnsizedCapBytes;
-    const ULONGLONG v = wcstoull(sz, nullptr, 10);
-    return v > 0 && v < kUnsizedCapBytes ? v : kUnsizedCapBytes;
+    return EnvironmentNumber(L"NUBRA_SIZE_CAP_BYTES", 1, kUnsizedCapBytes - 1, kUnsizedCapBytes);
 }
 
 bool BodyBounds(LONGLONG llOrdered, ULONGLONG ullOffset, LONGLONG llLength, LONGLONG llRangeTotal, ULONGLONG ullCap,

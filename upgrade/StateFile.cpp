@@ -17,12 +17,17 @@ const wchar_t kOverFlagsDone[] = L"over";
 const wchar_t kFlagTrue[] = L"true";
 const wchar_t kFlagFalse[] = L"false";
 
+std::wstring UpgradeFolderUnder(const std::wstring& strAppData)
+{
+    return strAppData + L"\\" + kUpgradeFolderName + L"\\";
+}
+
 std::wstring UpgradeFolderPath()
 {
     wchar_t szAppData[MAX_PATH] = {};
     if (!::SHGetSpecialFolderPathW(nullptr, szAppData, CSIDL_APPDATA, TRUE /* create */) || !szAppData[0])
         return std::wstring();
-    const std::wstring strDir = std::wstring(szAppData) + L"\\" + kUpgradeFolderName + L"\\";
+    const std::wstring strDir = UpgradeFolderUnder(szAppData);
     if (strDir.size() + (sizeof(kStateFileName) / sizeof(kStateFileName[0]) - 1) >= MAX_PATH)
         return std::wstring();
     return strDir;

@@ -25,6 +25,9 @@ extern const wchar_t kFlagFalse[];      // "false"
 // would then be relative to the current drive, outside anything this program
 // owns) or the state file's path would not fit MAX_PATH.
 std::wstring UpgradeFolderPath();
+// The same folder inside a given application-data folder, without checks;
+// the console tool reads the state file there without creating anything.
+std::wstring UpgradeFolderUnder(const std::wstring& strAppData);
 
 // Creates the state file when it is absent and proves it can be written. A
 // new (or still empty) file starts with the UTF-16 byte-order mark, so that

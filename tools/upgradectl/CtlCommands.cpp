@@ -206,7 +206,7 @@ int RunState(const CtlRequest& req)
             CtlError(L"the application-data folder is not available");
             return CTL_EXIT_FAILURE;
         }
-        strPath = strAppData + L"\\" + kUpgradeFolderName + L"\\" + kStateFileName;
+        strPath = UpgradeFolderUnder(strAppData) + kStateFileName;
     }
     if (!PathFileExistsW(strPath.c_str())) {
         CtlError(L"no state file at \"%s\"", strPath.c_str());

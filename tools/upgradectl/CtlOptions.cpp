@@ -183,7 +183,7 @@ using OptionValues = std::map<std::wstring, std::wstring>;
 // The options ("--name value" or "--name=value") and the positionals after
 // the command's name. False with a message; bHelp instead when a help word
 // came among them.
-bool CollectArgs(int argc, const wchar_t* const* argv, const CommandSpec& spec, OptionValues& values,
+bool CollectArgs(int argc, const wchar_t* const* argv, const CommandSpec& command, OptionValues& values,
                  std::vector<std::wstring>& positionals, bool& bHelp, std::wstring& strError)
 {
     for (int i = 2; i < argc; ++i) {
@@ -205,12 +205,12 @@ bool CollectArgs(int argc, const wchar_t* const* argv, const CommandSpec& spec, 
             bInlineValue = true;
         }
         const OptionSpec* pOption = nullptr;
-        for (const OptionSpec& option : spec.options) {
+        for (const OptionSpec& option : command.options) {
             if (strArg == option.pszName)
                 pOption = &option;
         }
         if (!pOption) {
-            strError = L"unknown option " + strArg + L" for \"" + spec.pszName + L"\"";
+            strError = L"unknown option " + strArg + L" for \"" + command.pszName + L"\"";
             return false;
         }
         if (values.count(strArg)) {
@@ -231,8 +231,9 @@ bool CollectArgs(int argc, const wchar_t* const* argv, const CommandSpec& spec, 
         }
         values[strArg] = strValue;
     }
-    if (static_cast<int>(positionals.size()) > spec.nMaxPositionals) {
-        strError = L"unexpected argument \"" + positionals[spec.nMaxPositionals] + L"\" for \"" + spec.pszName + L"\"";
+    if (static_cast<int>(positionals.size()) > command.nMaxPositionals) {
+        strError =
+            L"unexpected argument \"" + positionals[command.nMaxPositionals] + L"\" for \"" + command.pszName + L"\"";
         return false;
     }
     return true;
