@@ -1,6 +1,7 @@
 // The library's exported functions: argument checks and a catch-all around
 // each, so that nothing of the C++ runtime crosses the boundary.
 #include "netlib/NubraSdk.h"
+#include "netlib/NubraSdkExtras.h"
 
 #include <string>
 
@@ -86,8 +87,10 @@ void InternetTrackShutDownNetTrack(void)
     }
 }
 
-BOOL GetIEProxy(LPWSTR pszHost, DWORD cchHost, LPWSTR pszPort, DWORD cchPort)
+BOOL GetIEProxy(LPWSTR pszHost, LPWSTR pszPort)
 {
+    const DWORD cchHost = NUBRA_TEXT_CCH;
+    const DWORD cchPort = NUBRA_TEXT_CCH;
     Clear(pszHost, cchHost);
     Clear(pszPort, cchPort);
     try {
@@ -139,8 +142,9 @@ int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int, HWND hNotify,
     }
 }
 
-BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5, DWORD cchMd5)
+BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5)
 {
+    const DWORD cchMd5 = NUBRA_TEXT_CCH;
     Clear(pszMd5, cchMd5);
     try {
         wchar_t szHex[33] = {};
@@ -153,7 +157,8 @@ BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5, DWORD cchMd5)
     }
 }
 
-BOOL Md5CalHandle(HANDLE hFile, LPWSTR pszMd5, DWORD cchMd5)
+// An extra of ours (netlib/NubraSdkExtras.h), looked up by the program at run time.
+extern "C" __declspec(dllexport) BOOL Md5CalHandle(HANDLE hFile, LPWSTR pszMd5, DWORD cchMd5)
 {
     Clear(pszMd5, cchMd5);
     try {

@@ -8,7 +8,7 @@
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
 #include "res/resource.h"
-#include "VEXUI32/VEXUI32.h"
+#include "ui/SkinLayer.h"
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include <commctrl.h>
@@ -81,10 +81,11 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
 
     m_pDUIRes = OpenSkinW(kLayoutFile, kSkinFile, 0, 0, 0);
     if (!m_pDUIRes) {
-        // The box says only that it failed; support needs the file and line.
-        wchar_t szReason[512] = {};
-        GetSkinLastErrorW(szReason, 512);
-        LOG_ERROR(L"CDazuvuVevUpgradeApp::InitInstance", L"OpenSkinW failed: %s", szReason);
+        // The box says only that it failed; support needs the file and line,
+        // which only our own skin library can give.
+        const std::wstring strReason = SkinLastError();
+        LOG_ERROR(L"CDazuvuVevUpgradeApp::InitInstance", L"OpenSkinW failed: %s",
+                  strReason.empty() ? L"the skin library gives no reason" : strReason.c_str());
         AfxMessageBox(kSkinInitFailed, MB_ICONERROR);
         return FALSE;
     }

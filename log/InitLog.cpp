@@ -117,3 +117,12 @@ LPCWSTR LogSourceName(const char* pszFile)
     strName += Utf8ToWide(strBase);
     return s_pNames->emplace(pszFile, strName).first->second.c_str();
 }
+
+LPCWSTR LogSeverityPrefix(int nSeverity)
+{
+    if (nSeverity >= LOGLEVEL_ERROR)
+        return L"error: ";
+    if (nSeverity == LOGLEVEL_WARN)
+        return L"warning: ";
+    return L"";
+}

@@ -64,13 +64,20 @@ LPCWSTR LogSourceName(const char* pszFile);
 // function ("CUpgradeDlgDUI::OnCopyData"), which the compiler does not give.
 #define LOG_INFO(function, format, ...) \
     CLog::GetInstance()->Log(LOGLEVEL_INFO, LogSourceName(__FILE__), __LINE__, function, format, ##__VA_ARGS__)
-// Records the program adds for support beyond those: a failure is a warning
-// when the upgrade can go on or be retried by the next order, an error when
-// this run's upgrade is lost.
-#define LOG_AT(level, function, format, ...) \
-    CLog::GetInstance()->Log(level, LogSourceName(__FILE__), __LINE__, function, format, ##__VA_ARGS__)
+// Failures the program adds for support: a warning when the upgrade can go on
+// or be retried by the next order, an error when this run's upgrade is lost.
+// They too are level-2 records, so that the client's LogLevel 3 to 5 still
+// silences the whole log; the severity leads the text ("warning: ...",
+// "error: ..."), where the decoders find it.
+#define LOG_AT(severity, function, format, ...)                                                        \
+    CLog::GetInstance()->Log(LOGLEVEL_INFO, LogSourceName(__FILE__), __LINE__, function, L"%s" format, \
+                             LogSeverityPrefix(severity), ##__VA_ARGS__)
 #define LOG_WARN(function, format, ...) LOG_AT(LOGLEVEL_WARN, function, format, ##__VA_ARGS__)
 #define LOG_ERROR(function, format, ...) LOG_AT(LOGLEVEL_ERROR, function, format, ##__VA_ARGS__)
+
+// The words that lead a record's text for a severity above INFO: "warning: "
+// for LOGLEVEL_WARN, "error: " for LOGLEVEL_ERROR and above, "" otherwise.
+LPCWSTR LogSeverityPrefix(int nSeverity);
 
 // Configures the log under the documents folder with the level from the
 // client's config.ini; false when the log cannot be configured.

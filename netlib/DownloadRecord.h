@@ -47,9 +47,18 @@ inline uint32_t DownloadRecordHttpStatus(const DOWNLOAD_PROGRESS& record)
     return record.unExtra;
 }
 
-// Every record the library sends lies in one array of this many records, the
-// only thing in the section of this name of NubraSdk.dll's image. The window
-// accepts a record pointer only when it points at one of them, so a message
-// from another process cannot make it read arbitrary memory.
+// The size an order names is a hint; the file's digest decides. A server's
+// file may be longer than ordered by this much (1 MiB or 1 %, whichever is
+// larger) before a transfer, or a record, that claims more is refused.
+inline uint64_t OrderedSizeMargin(uint64_t ullOrdered)
+{
+    const uint64_t ullPercent = ullOrdered / 100;
+    return ullPercent > (1u << 20) ? ullPercent : (1u << 20);
+}
+
+// Every record our library sends lies in one array of this many records, the
+// only thing in the section of this name of NubraSdk.dll's image. The program
+// does not rely on it (the client's own library keeps its records elsewhere);
+// it keeps our records apart from the library's other data.
 #define DOWNLOAD_RECORD_SECTION ".nbrec"
 enum { DOWNLOAD_RECORD_POOL_SIZE = 64 };

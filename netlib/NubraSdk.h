@@ -1,6 +1,10 @@
-// The network library's functions as the program uses them. NubraSdk.dll
-// implements them; plain C names, C calling convention, wide strings, and
-// explicit buffer sizes wherever the library fills a buffer.
+// The network library's functions as the program uses them: the ten that the
+// client's own NubraSdk.dll offers, and no more. Plain C names, C calling
+// convention, wide strings. Where the library fills a buffer, the buffer
+// holds NUBRA_TEXT_CCH characters; the interface passes no size.
+//
+// Our stand-in library offers more (netlib/NubraSdkExtras.h); the program
+// looks those up at run time and never imports them.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +21,9 @@
 #define NUBRA_DEFAULT_TRACK_HOST L"upgrade.talvex.com"
 #define NUBRA_TRACK_SERVER_ENV L"NUBRA_TRACK_SERVER"
 
+// Characters of every buffer the library fills (MAX_PATH).
+#define NUBRA_TEXT_CCH 260
+
 // Reachability watch. The attached auto-reset event is signalled whenever the
 // state may have changed.
 NUBRA_API BOOL InternetTrackAttach(HANDLE hEvent);
@@ -27,8 +34,9 @@ NUBRA_API int InternetTrackCheckNetState(void);
 NUBRA_API void InternetTrackDeAttach(void);
 NUBRA_API void InternetTrackShutDownNetTrack(void);
 
-// TRUE when the user has a proxy configured; fills host and port.
-NUBRA_API BOOL GetIEProxy(LPWSTR pszHost, DWORD cchHost, LPWSTR pszPort, DWORD cchPort);
+// TRUE when the user has a proxy configured; fills host and port, each a
+// buffer of NUBRA_TEXT_CCH characters.
+NUBRA_API BOOL GetIEProxy(LPWSTR pszHost, LPWSTR pszPort);
 // Later transfers go through this proxy with these credentials.
 NUBRA_API BOOL InitHttpX(LPCWSTR pszProxyHost, LPCWSTR pszProxyPort, LPCWSTR pszUser, LPCWSTR pszPassword,
                          int nReserved);
@@ -39,10 +47,6 @@ NUBRA_API BOOL InitHttpX(LPCWSTR pszProxyHost, LPCWSTR pszProxyPort, LPCWSTR psz
 NUBRA_API int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int nReserved1, HWND hNotify, UINT uMsg,
                                   int nReserved2, __int64 llExpectedSize, int nReserved3);
 
-// Writes the file's MD5 as 32 lower-case hex digits; leaves the buffer empty
-// when the file cannot be read.
-NUBRA_API BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5, DWORD cchMd5);
-// The same for a file the caller holds open with read access, read from its
-// start: the caller can keep others from changing the file between the digest
-// and its use.
-NUBRA_API BOOL Md5CalHandle(HANDLE hFile, LPWSTR pszMd5, DWORD cchMd5);
+// Writes the file's MD5 as 32 lower-case hex digits into a zeroed buffer of
+// NUBRA_TEXT_CCH characters; leaves it empty when the file cannot be read.
+NUBRA_API BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5);

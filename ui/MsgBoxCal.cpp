@@ -290,7 +290,6 @@ LRESULT CDlgMessageBoxCal::OnCtrlClick(WPARAM wParam, LPARAM)
     if (pClicked == m_pCloseBtn || pClicked == m_pCancelBtn) {
         if (Has(MBC_NO))
             m_nRetCode = IDNO;
-        SaveNoTipsVersion();
         OnCancel();
     } else if (pClicked == m_pOKBtn) {
         if (Has(MBC_YES))
@@ -299,10 +298,21 @@ LRESULT CDlgMessageBoxCal::OnCtrlClick(WPARAM wParam, LPARAM)
             m_nRetCode = IDCONTINUE;
         else if (Has(MBC_RETRY))
             m_nRetCode = IDRETRY;
-        SaveNoTipsVersion();
         OnOK();
     }
     return 0;
+}
+
+void CDlgMessageBoxCal::OnOK()
+{
+    SaveNoTipsVersion();
+    CDialog::OnOK();
+}
+
+void CDlgMessageBoxCal::OnCancel()
+{
+    SaveNoTipsVersion();
+    CDialog::OnCancel();
 }
 
 void CDlgMessageBoxCal::SaveNoTipsVersion()

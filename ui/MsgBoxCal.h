@@ -75,6 +75,10 @@ protected:
     void ApplyButtonCaptions();
     void LayoutControls();
     void SaveNoTipsVersion();
+    // Every way out of the box keeps a ticked "don't remind me": its buttons,
+    // its close control, and the dialog manager's Enter, Esc and close.
+    void OnOK() override;
+    void OnCancel() override;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -1,6 +1,8 @@
 #include "ui/SkinLayer.h"
 
+#include "VEXUI32/VEXUI32.h"
 #include "win/Handles.h"
+#include "win/ModuleExport.h"
 
 namespace {
 
@@ -141,4 +143,15 @@ void SetCtrlRect(DUI_CTRLBASE* pCtrl, IDUIRect* pRect)
         return;
     if (IDUICtrl* pOps = BindRecord(pCtrl))
         pOps->SetRect(pRect);
+}
+
+std::wstring SkinLastError()
+{
+    const auto pfnLastError =
+        ModuleExport<PFN_VEXUI_GET_SKIN_LAST_ERROR>(VEXUI_LIBRARY_NAME, VEXUI_SKIN_LAST_ERROR_NAME);
+    if (!pfnLastError)
+        return std::wstring();
+    wchar_t szReason[512] = {};
+    pfnLastError(szReason, ARRAYSIZE(szReason));
+    return szReason;
 }

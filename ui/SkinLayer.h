@@ -5,6 +5,8 @@
 
 #include "ui/DUIDefs.h"
 
+#include <string>
+
 IDirectUI* AttachSkinWindow(IDUIRes* pDUIRes, LPCWSTR pszLayout, HWND hWnd);
 DUI_CTRLBASE* FindSkinCtrl(IDirectUI* pDirectUI, LPCWSTR pszName, bool bDeep);
 IDUIPicture* LoadSkinImage(IDUIRes* pDUIRes, LPCWSTR pszName, LONG lReserved, bool bShared);
@@ -20,3 +22,7 @@ void SetCtrlTextStyle(DUI_CTRLBASE* pCtrl, LONG lColor, LONG lFontSize, LONG lBo
 // The control's rectangle object (owned by the library), or null.
 IDUIRect* GetCtrlRect(DUI_CTRLBASE* pCtrl);
 void SetCtrlRect(DUI_CTRLBASE* pCtrl, IDUIRect* pRect);
+
+// Why the skin library's last call failed, when the library can tell (ours
+// can; the client's own cannot): empty otherwise.
+std::wstring SkinLastError();

@@ -1,50 +1,53 @@
 #include "upgrade/LibraryRecord.h"
 
-#include "netlib/DownloadRecord.h"
-
 #include <cstring>
 
 namespace {
 
-const wchar_t kNetworkLibrary[] = L"NubraSdk.dll";
-
-// The record array's place in the loaded library, from the library's own
-// section table (our image, already mapped; nothing from outside is read).
-bool FindRecordArray(UINT_PTR* puStart, UINT_PTR* puSize)
+bool IsReadable(const MEMORY_BASIC_INFORMATION& mbi)
 {
-    const auto* pBase = reinterpret_cast<const BYTE*>(::GetModuleHandleW(kNetworkLibrary));
-    if (!pBase)
+    const DWORD dwReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                             PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    return mbi.State == MEM_COMMIT && (mbi.Protect & dwReadable) && !(mbi.Protect & (PAGE_GUARD | PAGE_NOACCESS));
+}
+
+// Every page of [p, p + cb) is committed and readable; a record may span
+// regions of different protection.
+bool IsReadableRange(const void* p, size_t cb)
+{
+    UINT_PTR uAt = reinterpret_cast<UINT_PTR>(p);
+    if (!p || uAt + cb < uAt)
         return false;
-    const auto* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase);
-    if (pDos->e_magic != IMAGE_DOS_SIGNATURE)
-        return false;
-    const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS*>(pBase + pDos->e_lfanew);
-    if (pNt->Signature != IMAGE_NT_SIGNATURE)
-        return false;
-    const IMAGE_SECTION_HEADER* pSection = IMAGE_FIRST_SECTION(pNt);
-    char szName[IMAGE_SIZEOF_SHORT_NAME + 1] = {};
-    for (WORD i = 0; i < pNt->FileHeader.NumberOfSections; ++i, ++pSection) {
-        std::memcpy(szName, pSection->Name, IMAGE_SIZEOF_SHORT_NAME);
-        if (std::strcmp(szName, DOWNLOAD_RECORD_SECTION) != 0)
-            continue;
-        const UINT_PTR uArray = sizeof(DOWNLOAD_PROGRESS) * DOWNLOAD_RECORD_POOL_SIZE;
-        *puStart = reinterpret_cast<UINT_PTR>(pBase) + pSection->VirtualAddress;
-        *puSize = pSection->Misc.VirtualSize < uArray ? pSection->Misc.VirtualSize : uArray;
-        return true;
+    const UINT_PTR uEnd = uAt + cb;
+    while (uAt < uEnd) {
+        MEMORY_BASIC_INFORMATION mbi = {};
+        if (::VirtualQuery(reinterpret_cast<LPCVOID>(uAt), &mbi, sizeof(mbi)) != sizeof(mbi) || !IsReadable(mbi))
+            return false;
+        const UINT_PTR uRegionEnd = reinterpret_cast<UINT_PTR>(mbi.BaseAddress) + mbi.RegionSize;
+        if (uRegionEnd <= uAt)
+            return false;
+        uAt = uRegionEnd;
     }
-    return false;
+    return true;
 }
 
 }  // namespace
 
-bool IsLibraryProgressRecord(const void* p)
+bool CopyProgressRecord(const void* p, DOWNLOAD_PROGRESS* pRecord)
 {
-    UINT_PTR uStart = 0;
-    UINT_PTR uSize = 0;
-    if (!p || !FindRecordArray(&uStart, &uSize))
+    if (!pRecord || !IsReadableRange(p, sizeof(DOWNLOAD_PROGRESS)))
         return false;
-    const UINT_PTR u = reinterpret_cast<UINT_PTR>(p);
-    if (u < uStart || u - uStart >= uSize || uSize - (u - uStart) < sizeof(DOWNLOAD_PROGRESS))
+    std::memcpy(pRecord, p, sizeof(DOWNLOAD_PROGRESS));
+    return true;
+}
+
+bool IsRecordConsistentWithOrder(const DOWNLOAD_PROGRESS& record, LONGLONG llOrderedSize)
+{
+    if (record.iState < DOWNLOAD_STATE_PROGRESS || record.iState > DOWNLOAD_STATE_FILE_FAILED)
         return false;
-    return (u - uStart) % sizeof(DOWNLOAD_PROGRESS) == 0;
+    if (llOrderedSize <= 0)
+        return true;
+    const uint64_t ullLimit =
+        static_cast<uint64_t>(llOrderedSize) + OrderedSizeMargin(static_cast<uint64_t>(llOrderedSize));
+    return record.unFileSize <= ullLimit && record.unReceived <= ullLimit && record.unPosition <= ullLimit;
 }

@@ -26,6 +26,9 @@ bool IsReservedDeviceName(const std::wstring& strName)
     return false;
 }
 
+const wchar_t kPartSuffix[] = L".part";
+const wchar_t kPartNoteSuffix[] = L".part.meta";
+
 bool EndsWithNoCase(const std::wstring& strText, LPCWSTR pszTail)
 {
     const size_t nTail = std::wcslen(pszTail);
@@ -54,8 +57,8 @@ bool IsAcceptableSetupName(const std::wstring& strDir, const std::wstring& strNa
     // The server must not name our own files: the state file, or the partial
     // download and its note beside the target. And only a program is ever
     // started from this folder.
-    if (_wcsicmp(strName.c_str(), kStateFileName) == 0 || EndsWithNoCase(strName, L".part") ||
-        EndsWithNoCase(strName, L".part.meta") || !EndsWithNoCase(strName, L".exe"))
+    if (_wcsicmp(strName.c_str(), kStateFileName) == 0 || EndsWithNoCase(strName, kPartSuffix) ||
+        EndsWithNoCase(strName, kPartNoteSuffix) || !EndsWithNoCase(strName, L".exe"))
         return false;
     for (wchar_t ch : strName) {
         if (ch < 32 || std::wcschr(L"\\/:*?\"<>|", ch))
@@ -66,7 +69,12 @@ bool IsAcceptableSetupName(const std::wstring& strDir, const std::wstring& strNa
         return false;
     if (IsReservedDeviceName(strName))
         return false;
-    return strDir.size() + strName.size() <= MAX_PATH - 1;
+    return strDir.size() + strName.size() + std::wcslen(kPartNoteSuffix) <= MAX_PATH - 1;
+}
+
+std::vector<std::wstring> OwnSetupFiles(const std::wstring& strSetupPath)
+{
+    return {strSetupPath, strSetupPath + kPartSuffix, strSetupPath + kPartNoteSuffix};
 }
 
 bool SetupDigestMatches(LPCWSTR pszLocalMd5, LPCWSTR pszExpectedMd5)

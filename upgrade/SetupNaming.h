@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The file name that ends a download address: with its query ("?") and
 // fragment ("#") cut off, the text after the last "/".
@@ -15,8 +16,14 @@ std::wstring SetupNameFromUrl(LPCWSTR pszUrl);
 // ends in ".exe" (any letter case); not the state file, nor a partial
 // download's ".part" or ".part.meta"; no character Windows forbids in file
 // names, no reserved device name, no trailing dot or blank, and the whole
-// path within MAX_PATH - 1 characters.
+// path, with the longest name of its companion files (".part.meta"), within
+// MAX_PATH - 1 characters.
 bool IsAcceptableSetupName(const std::wstring& strDir, const std::wstring& strName);
+
+// The files a setup of that path brings into the folder: the setup itself
+// and the partial download with its note, whatever the letter case of the
+// setup's name.
+std::vector<std::wstring> OwnSetupFiles(const std::wstring& strSetupPath);
 
 // Whether a computed digest is the announced one: exactly, letter case
 // included. A file that could not be read has no digest and never matches,

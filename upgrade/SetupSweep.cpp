@@ -36,6 +36,30 @@ bool LeadsOutside(const std::wstring& strResolvedDir, const std::wstring& strPat
     return nSlash == std::wstring::npos || _wcsicmp(strResolved.substr(0, nSlash).c_str(), strResolvedDir.c_str()) != 0;
 }
 
+// Deletes one file of the folder, a read-only leftover too; logs the outcome
+// by name as the sweep always has.
+bool DeleteSetupFile(const std::wstring& strDir, LPCWSTR pszName, DWORD dwAttributes)
+{
+    const std::wstring strPath = strDir + pszName;
+    // A read-only leftover would fail every later sweep, run after run.
+    if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(strPath.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!::DeleteFileW(strPath.c_str())) {
+        LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File( %s ) Failure!", pszName);
+        return false;
+    }
+    LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File( %s ) Success!", pszName);
+    return true;
+}
+
+std::wstring ResolvedFolder(const std::wstring& strDir)
+{
+    std::wstring strResolvedDir = ResolvedPath(strDir);
+    while (!strResolvedDir.empty() && strResolvedDir.back() == L'\\')
+        strResolvedDir.pop_back();
+    return strResolvedDir;
+}
+
 }  // namespace
 
 bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
@@ -53,9 +77,7 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
         *pbSearched = hFind.IsValid();
     if (!hFind.IsValid())
         return true;
-    std::wstring strResolvedDir = ResolvedPath(strDir);
-    while (!strResolvedDir.empty() && strResolvedDir.back() == L'\\')
-        strResolvedDir.pop_back();
+    const std::wstring strResolvedDir = ResolvedFolder(strDir);
     do {
         if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
             continue;
@@ -67,14 +89,28 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
             continue;
         if (LeadsOutside(strResolvedDir, strDir + fd.cFileName, fd.dwFileAttributes))
             continue;
-        // A read-only leftover would fail every later sweep, run after run.
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-            ::SetFileAttributesW((strDir + fd.cFileName).c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!::DeleteFileW((strDir + fd.cFileName).c_str())) {
-            LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File( %s ) Failure!", fd.cFileName);
+        if (!DeleteSetupFile(strDir, fd.cFileName, fd.dwFileAttributes))
             return false;
-        }
-        LOG_INFO(L"CUpgradeDlgDUI::DeleteFileExpireEx", L"Clear Expire File( %s ) Success!", fd.cFileName);
     } while (::FindNextFileW(hFind.Get(), &fd));
+    return true;
+}
+
+bool SweepOwnSetupFiles(const std::wstring& strDir, const std::wstring& strSetupPath)
+{
+    if (!IsOwnFolderPath(strDir) || strSetupPath.size() <= strDir.size() ||
+        _wcsnicmp(strSetupPath.c_str(), strDir.c_str(), strDir.size()) != 0)
+        return true;
+    const std::wstring strName = strSetupPath.substr(strDir.size());
+    if (!IsAcceptableSetupName(strDir, strName))
+        return true;
+    const std::wstring strResolvedDir = ResolvedFolder(strDir);
+    for (const std::wstring& strPath : OwnSetupFiles(strDir + strName)) {
+        const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            LeadsOutside(strResolvedDir, strPath, dwAttributes))
+            continue;
+        if (!DeleteSetupFile(strDir, strPath.c_str() + strDir.size(), dwAttributes))
+            return false;
+    }
     return true;
 }

@@ -11,3 +11,9 @@
 // refused (false, nothing searched). Sub-folders, and whatever links lead
 // to, are never touched.
 bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched = nullptr);
+
+// Deletes, by exact path, the files of one setup (see OwnSetupFiles) when
+// its path names a setup directly inside the folder: the ".exe" rule above
+// misses a name such as "Setup.EXE". Missing files are fine; false at the
+// first one that cannot be deleted. Any other path is left alone.
+bool SweepOwnSetupFiles(const std::wstring& strDir, const std::wstring& strSetupPath);

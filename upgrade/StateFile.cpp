@@ -4,6 +4,10 @@
 
 #include <shlobj.h>
 
+#include <cstring>
+#include <cwchar>
+#include <string>
+
 const wchar_t kUpgradeFolderName[] = L"DazuvuvevUpgrade";
 const wchar_t kStateFileName[] = L"Upgrade.ini";
 const wchar_t kUpgradeSection[] = L"UPGRADE";
@@ -37,16 +41,104 @@ bool PrepareStateFile(LPCWSTR pszIniPath)
 {
     if (!pszIniPath || !pszIniPath[0])
         return false;
-    CKernelHandle hIni(::CreateFileW(pszIniPath, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hIni.IsValid())
+    const CKernelHandle hIni(::CreateFileW(pszIniPath, GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    return hIni.IsValid();
+}
+
+bool FitsAnsiCodePage(LPCWSTR pszText)
+{
+    if (!pszText || !pszText[0])
+        return true;
+    const int cbAnsi = ::WideCharToMultiByte(CP_ACP, 0, pszText, -1, nullptr, 0, nullptr, nullptr);
+    if (cbAnsi <= 0)
         return false;
+    std::string strAnsi(cbAnsi, '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, pszText, -1, &strAnsi[0], cbAnsi, nullptr, nullptr);
+    const int cchBack = ::MultiByteToWideChar(CP_ACP, 0, strAnsi.c_str(), -1, nullptr, 0);
+    if (cchBack <= 0)
+        return false;
+    std::wstring strBack(cchBack, L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, strAnsi.c_str(), -1, &strBack[0], cchBack);
+    return std::wcscmp(strBack.c_str(), pszText) == 0;
+}
+
+namespace {
+
+const BYTE kUtf16Mark[] = {0xFF, 0xFE};
+const BYTE kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+
+bool ReadWholeFile(LPCWSTR pszPath, std::string& strBytes)
+{
+    const CKernelHandle hFile(
+        ::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
-    if (::GetFileSizeEx(hIni.Get(), &size) && size.QuadPart == 0) {
-        static const BYTE kUtf16Mark[] = {0xFF, 0xFE};
+    // A state file is a few hundred bytes; anything huge is not ours to rewrite.
+    if (!hFile.IsValid() || !::GetFileSizeEx(hFile.Get(), &size) || size.QuadPart > (1 << 20))
+        return false;
+    strBytes.assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD dwRead = 0;
+    return strBytes.empty() ||
+           (::ReadFile(hFile.Get(), &strBytes[0], static_cast<DWORD>(strBytes.size()), &dwRead, nullptr) &&
+            dwRead == strBytes.size());
+}
+
+bool StartsWith(const std::string& strBytes, const BYTE* pMark, size_t cbMark)
+{
+    return strBytes.size() >= cbMark && std::memcmp(strBytes.data(), pMark, cbMark) == 0;
+}
+
+}  // namespace
+
+bool ConvertStateFileToUtf16(LPCWSTR pszIniPath)
+{
+    std::string strBytes;
+    if (!pszIniPath || !pszIniPath[0] || !ReadWholeFile(pszIniPath, strBytes))
+        return false;
+    if (StartsWith(strBytes, kUtf16Mark, sizeof(kUtf16Mark)))
+        return true;
+    UINT uCodePage = CP_ACP;
+    size_t nSkip = 0;
+    if (StartsWith(strBytes, kUtf8Mark, sizeof(kUtf8Mark))) {
+        uCodePage = CP_UTF8;
+        nSkip = sizeof(kUtf8Mark);
+    }
+    std::wstring strText;
+    const int cchText = strBytes.size() > nSkip
+                            ? ::MultiByteToWideChar(uCodePage, 0, strBytes.data() + nSkip,
+                                                    static_cast<int>(strBytes.size() - nSkip), nullptr, 0)
+                            : 0;
+    if (cchText > 0) {
+        strText.assign(cchText, L'\0');
+        ::MultiByteToWideChar(uCodePage, 0, strBytes.data() + nSkip, static_cast<int>(strBytes.size() - nSkip),
+                              &strText[0], cchText);
+    } else if (strBytes.size() > nSkip) {
+        return false;
+    }
+
+    // Written beside it and then moved over it, so that a failure half-way
+    // leaves the old file whole.
+    const std::wstring strNew = std::wstring(pszIniPath) + L".new";
+    {
+        const CKernelHandle hNew(
+            ::CreateFileW(strNew.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hNew.IsValid())
+            return false;
         DWORD dwWritten = 0;
-        // Without the mark the profile functions still work, in the ANSI code page.
-        ::WriteFile(hIni.Get(), kUtf16Mark, sizeof(kUtf16Mark), &dwWritten, nullptr);
+        const DWORD cbText = static_cast<DWORD>(strText.size() * sizeof(wchar_t));
+        const bool bWritten = ::WriteFile(hNew.Get(), kUtf16Mark, sizeof(kUtf16Mark), &dwWritten, nullptr) &&
+                              dwWritten == sizeof(kUtf16Mark) &&
+                              (cbText == 0 || (::WriteFile(hNew.Get(), strText.data(), cbText, &dwWritten, nullptr) &&
+                                               dwWritten == cbText)) &&
+                              ::FlushFileBuffers(hNew.Get());
+        if (!bWritten) {
+            ::DeleteFileW(strNew.c_str());
+            return false;
+        }
+    }
+    if (!::MoveFileExW(strNew.c_str(), pszIniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileW(strNew.c_str());
+        return false;
     }
     return true;
 }
@@ -64,6 +156,10 @@ void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
 {
     if (!pszIniPath || !pszIniPath[0])
         return;
+    // A file that cannot be converted keeps the older form; the value then
+    // loses what the code page lacks, as it always did.
+    if (!FitsAnsiCodePage(pszValue))
+        ConvertStateFileToUtf16(pszIniPath);
     // PrepareStateFile proved the file writable; a later failure shows as the
     // value missing at the next read.
     ::WritePrivateProfileStringW(kUpgradeSection, pszKey, pszValue, pszIniPath);

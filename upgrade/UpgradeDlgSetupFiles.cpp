@@ -64,6 +64,11 @@ bool CUpgradeDlgDUI::DeleteFileExpireEx()
     bool bSearched = false;
     if (!SweepSetupFiles(m_szUpgradeDir, &bSearched))
         return false;
+    // The sweep's ".exe" rule misses a setup named "Setup.EXE": this order's
+    // own files, and those of the setup recorded last, go by exact path.
+    if (!SweepOwnSetupFiles(m_szUpgradeDir, m_strTemp) ||
+        !SweepOwnSetupFiles(m_szUpgradeDir, ReadUpgradeValue(m_szIniPath, kKeyPath)))
+        return false;
     if (bSearched)
         SetOverFlags(L"");
     return true;

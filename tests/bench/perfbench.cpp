@@ -56,7 +56,7 @@ int Ideal(const wchar_t* pszUrl, const wchar_t* pszFile)
     const bool bDownloaded = BareDownload(pszUrl, pszFile);
     const double t1 = Now();
     wchar_t szMd5[MAX_PATH] = {};
-    Md5CalFile(pszFile, szMd5, MAX_PATH);
+    Md5CalFile(pszFile, szMd5);
     const double t2 = Now();
     ::ShellExecuteW(nullptr, L"open", pszFile, UPGRADE_SETUP_SWITCH, nullptr, SW_SHOWNORMAL);
     printf("ok=%d start_epoch=%.6f download=%.3f digest=%.3f md5=%ls\n", bDownloaded && szMd5[0] ? 1 : 0, dEpoch,

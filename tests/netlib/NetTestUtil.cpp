@@ -220,7 +220,7 @@ int FinalState(const std::vector<CRecord>& records)
 std::wstring Md5(const std::wstring& strPath)
 {
     wchar_t sz[MAX_PATH] = {};
-    Md5CalFile(strPath.c_str(), sz, MAX_PATH);
+    Md5CalFile(strPath.c_str(), sz);
     return sz;
 }
 

@@ -207,12 +207,9 @@ TEST(TextRules, DigestIsLowerCaseHexOrNothing)
     wchar_t sz[MAX_PATH];
     for (const std::wstring& bad : {WorkPath(L"missing.bin"), Env(L"NUBRA_TEST_WORK"), std::wstring()}) {
         wmemset(sz, L'x', MAX_PATH);
-        EXPECT_FALSE(Md5CalFile(bad.c_str(), sz, MAX_PATH));
+        EXPECT_FALSE(Md5CalFile(bad.c_str(), sz));
         EXPECT_EQ(sz[0], L'\0') << "an unreadable file must leave the buffer empty";
     }
-    wmemset(sz, L'x', MAX_PATH);
-    EXPECT_FALSE(Md5CalFile(path.c_str(), sz, 32)) << "no room for the terminator";
-    EXPECT_EQ(sz[0], L'\0');
     ::DeleteFileW(path.c_str());
 }
 
@@ -238,15 +235,13 @@ TEST(TextRules, UserProxyComesFromTheUsersSettings)
     ::RegSetValueExW(hKey, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(szServer), sizeof(szServer));
     ::RegSetValueExW(hKey, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwEnable), sizeof(dwEnable));
     wchar_t szHost[MAX_PATH], szPort[MAX_PATH];
-    EXPECT_TRUE(GetIEProxy(szHost, MAX_PATH, szPort, MAX_PATH));
+    EXPECT_TRUE(GetIEProxy(szHost, szPort));
     EXPECT_STREQ(szHost, L"h.corp");
     EXPECT_STREQ(szPort, L"3128");
-    EXPECT_FALSE(GetIEProxy(szHost, 4, szPort, MAX_PATH)) << "a host cut to fit is no host";
-    EXPECT_EQ(szHost[0], L'\0');
 
     dwEnable = 0;
     ::RegSetValueExW(hKey, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwEnable), sizeof(dwEnable));
-    EXPECT_FALSE(GetIEProxy(szHost, MAX_PATH, szPort, MAX_PATH));
+    EXPECT_FALSE(GetIEProxy(szHost, szPort));
     EXPECT_EQ(szHost[0], L'\0');
 
     if (bHadEnable)

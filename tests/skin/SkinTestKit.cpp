@@ -233,13 +233,6 @@ void DragFromTo(POINT ptFrom, POINT ptTo)
                MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ptTo), MouseInput(MOUSEEVENTF_LEFTUP, ptTo)});
 }
 
-std::wstring SkinLastError()
-{
-    wchar_t szText[1024] = {};
-    GetSkinLastErrorW(szText, ARRAYSIZE(szText));
-    return szText;
-}
-
 std::wstring ExeFolder()
 {
     wchar_t szPath[MAX_PATH] = {};

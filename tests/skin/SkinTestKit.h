@@ -48,7 +48,6 @@ void ClickAt(POINT pt);
 // Press at one point, move to another, release there.
 void DragFromTo(POINT ptFrom, POINT ptTo);
 
-std::wstring SkinLastError();
 std::wstring ExeFolder();
 // A fresh, empty folder of this process under the temp folder.
 std::wstring MakeTempFolder(const wchar_t* pszTag);

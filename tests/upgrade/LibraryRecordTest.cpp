@@ -1,98 +1,88 @@
-// Which WM_MSG_DOWNLOAD record pointers the window may read: exactly those
-// the network library sends, nothing another process could make up.
+// Which WM_MSG_DOWNLOAD records the window may act on: whatever storage the
+// library keeps them in, a pointer is read only when the whole record is
+// readable memory of this process, and the copy must fit the order.
 #include "upgrade/LibraryRecord.h"
-
-#include "netlib/DownloadRecord.h"
-#include "netlib/NubraSdk.h"
-#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <cstring>
+#include <memory>
 
 namespace {
 
-const UINT kRecordMessage = WM_USER + 258;
-
-struct CReceived {
-    std::vector<const void*> pointers;
-    std::vector<bool> accepted;
-    bool bFinal = false;
-};
-CReceived* g_pReceived = nullptr;
-
-LRESULT CALLBACK RecordWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+DOWNLOAD_PROGRESS Record(int32_t iState, uint32_t unFileSize, uint32_t unReceived)
 {
-    if (message == kRecordMessage && g_pReceived) {
-        const void* p = reinterpret_cast<const void*>(wParam);
-        const bool bAccepted = IsLibraryProgressRecord(p);
-        g_pReceived->pointers.push_back(p);
-        g_pReceived->accepted.push_back(bAccepted);
-        if (bAccepted && static_cast<const DOWNLOAD_PROGRESS*>(p)->iState != DOWNLOAD_STATE_PROGRESS)
-            g_pReceived->bFinal = true;
-        return 1;
-    }
-    return ::DefWindowProcW(hWnd, message, wParam, lParam);
+    DOWNLOAD_PROGRESS record = {};
+    record.iState = iState;
+    record.unFileSize = unFileSize;
+    record.unReceived = unReceived;
+    return record;
 }
 
-TEST(LibraryRecord, RecordsOfARealTransferPassAndMadeUpPointersDoNot)
+TEST(LibraryRecord, OnlyWholeReadableRecordsAreCopied)
 {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = &RecordWndProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"LibraryRecordTestWindow";
-    ::RegisterClassW(&wc);
-    HWND hWnd =
-        ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ASSERT_TRUE(hWnd);
+    SYSTEM_INFO si = {};
+    ::GetSystemInfo(&si);
+    const SIZE_T cbPage = si.dwPageSize;
+    // Three pages: readable, guarded, reserved only.
+    auto* pBase = static_cast<BYTE*>(::VirtualAlloc(nullptr, cbPage * 3, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_TRUE(pBase);
+    ASSERT_TRUE(::VirtualAlloc(pBase, cbPage, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_TRUE(::VirtualAlloc(pBase + cbPage, cbPage, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD));
 
-    // Nothing listens on port 1: the transfer fails at once and still sends
-    // its final record, with no server needed.
-    CTestFolder folder;
-    CReceived received;
-    g_pReceived = &received;
-    ASSERT_TRUE(UpgradeDownLoadFile(L"http://127.0.0.1:1/Setup.exe", folder.File(L"Setup.exe").c_str(), 0, hWnd,
-                                    kRecordMessage, 0, 100, 0));
-    const ULONGLONG ullEnd = ::GetTickCount64() + 30000;
-    while (!received.bFinal && ::GetTickCount64() < ullEnd) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageW(&msg);
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
-    g_pReceived = nullptr;
-    ASSERT_TRUE(received.bFinal) << "no final record accepted within 30 s (" << received.pointers.size()
-                                 << " received)";
-    for (size_t i = 0; i < received.accepted.size(); ++i)
-        EXPECT_TRUE(received.accepted[i]) << "record " << i << " of the library refused";
+    const DOWNLOAD_PROGRESS sent = Record(DOWNLOAD_STATE_PROGRESS, 1000, 10);
+    BYTE* pLast = pBase + cbPage - sizeof(DOWNLOAD_PROGRESS);
+    std::memcpy(pLast, &sent, sizeof(sent));
+    DOWNLOAD_PROGRESS copy = {};
+    ASSERT_TRUE(CopyProgressRecord(pLast, &copy)) << "a record at the end of a readable page";
+    EXPECT_EQ(std::memcmp(&copy, &sent, sizeof(sent)), 0);
 
-    const auto* pGood = static_cast<const BYTE*>(received.pointers.back());
-    int nOnStack = 0;
-    std::vector<BYTE> heap(sizeof(DOWNLOAD_PROGRESS) * 2);
-    const void* const forged[] = {
+    // A record on the heap, as a library that posts its records keeps them.
+    auto heap = std::make_unique<DOWNLOAD_PROGRESS>(sent);
+    EXPECT_TRUE(CopyProgressRecord(heap.get(), &copy));
+
+    const void* const refused[] = {
         nullptr,
         reinterpret_cast<const void*>(1),
         reinterpret_cast<const void*>(static_cast<UINT_PTR>(-1)),
         reinterpret_cast<const void*>(static_cast<UINT_PTR>(-static_cast<INT_PTR>(sizeof(DOWNLOAD_PROGRESS)))),
-        &nOnStack,
-        heap.data(),
-        reinterpret_cast<const void*>(&UpgradeDownLoadFile),                 // the library's code
-        reinterpret_cast<const void*>(::GetModuleHandleW(L"NubraSdk.dll")),  // its headers
-        pGood + 1,                                                           // inside a record, not at its start
-        pGood + sizeof(DOWNLOAD_PROGRESS) / 2,
-        pGood - 4,
+        pLast + 1,           // runs into the guarded page
+        pBase + cbPage,      // the guarded page itself
+        pBase + cbPage * 2,  // reserved, never committed
+        pBase + cbPage * 3 - 8,
     };
-    for (const void* p : forged)
-        EXPECT_FALSE(IsLibraryProgressRecord(p)) << p;
+    for (const void* p : refused)
+        EXPECT_FALSE(CopyProgressRecord(p, &copy)) << p;
 
-    // The array's ends: its last record passes, the place behind it does not.
-    const BYTE* pFirst = pGood;
-    while (IsLibraryProgressRecord(pFirst - sizeof(DOWNLOAD_PROGRESS)))
-        pFirst -= sizeof(DOWNLOAD_PROGRESS);
-    EXPECT_TRUE(IsLibraryProgressRecord(pFirst + (DOWNLOAD_RECORD_POOL_SIZE - 1) * sizeof(DOWNLOAD_PROGRESS)));
-    EXPECT_FALSE(IsLibraryProgressRecord(pFirst + DOWNLOAD_RECORD_POOL_SIZE * sizeof(DOWNLOAD_PROGRESS)));
+    ASSERT_TRUE(::VirtualFree(pBase, 0, MEM_RELEASE));
+    EXPECT_FALSE(CopyProgressRecord(pLast, &copy)) << "freed memory";
+}
 
-    ::DestroyWindow(hWnd);
+TEST(LibraryRecord, RecordsMustFitTheOrder)
+{
+    const LONGLONG llOrdered = 5 * 1024 * 1024;
+    const uint32_t unMargin = 1024 * 1024;  // 1 MiB beats 1 % of 5 MiB
+    for (int32_t iState : {0, 5, -1, 0x7fffffff})
+        EXPECT_FALSE(IsRecordConsistentWithOrder(Record(iState, 0, 0), llOrdered)) << iState;
+    for (int32_t iState : {1, 2, 3, 4})
+        EXPECT_TRUE(IsRecordConsistentWithOrder(Record(iState, 0, 0), llOrdered)) << iState;
+
+    // The ordered size is a hint: a file a little longer is still this transfer.
+    EXPECT_TRUE(IsRecordConsistentWithOrder(Record(2, llOrdered + 1, llOrdered + 1), llOrdered));
+    EXPECT_TRUE(IsRecordConsistentWithOrder(Record(1, llOrdered + unMargin, 0), llOrdered));
+    EXPECT_FALSE(IsRecordConsistentWithOrder(Record(1, llOrdered + unMargin + 1, 0), llOrdered));
+    EXPECT_FALSE(IsRecordConsistentWithOrder(Record(2, 100, 0xFFFFFFFFu), llOrdered));
+    DOWNLOAD_PROGRESS distant = Record(1, 100, 0);
+    distant.unPosition = 0x80000000u;
+    EXPECT_FALSE(IsRecordConsistentWithOrder(distant, llOrdered));
+
+    // For a big order the margin is 1 %.
+    const LONGLONG llBig = 1000LL * 1024 * 1024;
+    EXPECT_TRUE(IsRecordConsistentWithOrder(Record(1, static_cast<uint32_t>(llBig + llBig / 100), 0), llBig));
+    EXPECT_FALSE(IsRecordConsistentWithOrder(Record(1, static_cast<uint32_t>(llBig + llBig / 100 + 1), 0), llBig));
+
+    // Without an ordered size only the state is checked.
+    EXPECT_TRUE(IsRecordConsistentWithOrder(Record(1, 0xFFFFFFFFu, 0xFFFFFFFFu), 0));
 }
 
 }  // namespace

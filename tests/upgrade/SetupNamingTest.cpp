@@ -36,8 +36,9 @@ TEST(SetupPath, RefusesNamesThatAreNoPlainFileInTheFolder)
         EXPECT_FALSE(IsAcceptableSetupName(kDir, pszName)) << pszName;
     }
 
-    // The whole path must fit MAX_PATH - 1 characters.
-    const std::wstring strFits = std::wstring(MAX_PATH - 1 - kDir.size() - 4, L'a') + L".exe";
+    // The whole path, with room for the partial download's note (".part.meta"),
+    // must fit MAX_PATH - 1 characters.
+    const std::wstring strFits = std::wstring(MAX_PATH - 1 - kDir.size() - 4 - 10, L'a') + L".exe";
     EXPECT_TRUE(IsAcceptableSetupName(kDir, strFits));
     EXPECT_FALSE(IsAcceptableSetupName(kDir, L"a" + strFits));
 }

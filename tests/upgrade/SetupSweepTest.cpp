@@ -32,6 +32,35 @@ TEST(Sweep, RemovesEveryExeNameAndKeepsTheRest)
         EXPECT_TRUE(folder.Exists(pszKept)) << pszKept;
 }
 
+// Whatever name was accepted as a setup, its own files go by exact path.
+TEST(Sweep, OwnSetupFilesGoByExactPathAndNothingElse)
+{
+    CTestFolder folder;
+    for (LPCWSTR pszName : {L"Setup.EXE", L"Setup.EXE.part", L"Setup.EXE.part.meta", L"Other.EXE", L"notes.txt"})
+        folder.Write(pszName, "a");
+    ::CreateDirectoryW(folder.File(L"sub").c_str(), nullptr);
+    folder.Write(L"sub\\Setup.EXE", "b");
+
+    EXPECT_TRUE(SweepOwnSetupFiles(folder.Path(), folder.File(L"Setup.EXE")));
+    for (LPCWSTR pszGone : {L"Setup.EXE", L"Setup.EXE.part", L"Setup.EXE.part.meta"})
+        EXPECT_FALSE(folder.Exists(pszGone)) << pszGone;
+    EXPECT_TRUE(folder.Exists(L"Other.EXE"));
+    EXPECT_TRUE(SweepOwnSetupFiles(folder.Path(), folder.File(L"Setup.EXE"))) << "missing files are fine";
+
+    // Paths that name no setup directly in the folder are left alone.
+    for (const std::wstring& strPath : {folder.File(L"sub\\Setup.EXE"), folder.File(L"notes.txt"), std::wstring(),
+                                        std::wstring(L"Other.EXE"), folder.File(L"..\\Other.EXE")}) {
+        EXPECT_TRUE(SweepOwnSetupFiles(folder.Path(), strPath));
+    }
+    EXPECT_TRUE(folder.Exists(L"sub\\Setup.EXE"));
+    EXPECT_TRUE(folder.Exists(L"notes.txt"));
+
+    // A file that cannot go stops the sweep.
+    CKernelHandle lock(::CreateFileW(folder.File(L"Other.EXE").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_FALSE(SweepOwnSetupFiles(folder.Path(), folder.File(L"Other.EXE")));
+}
+
 TEST(Sweep, StopsAtAFileThatCannotBeDeleted)
 {
     CTestFolder folder;

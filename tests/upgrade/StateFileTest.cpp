@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <shlwapi.h>
 
 namespace {
 
@@ -87,21 +88,30 @@ std::string FileBytes(const std::wstring& strPath)
     return data;
 }
 
-TEST(StateFile, ANewFileKeepsAnyTextItIsGiven)
+TEST(StateFile, StaysAnsiWhileValuesFitAndBecomesUtf16KeepingEveryKey)
 {
     CTestFolder folder;
     const std::wstring strIni = folder.File(L"Upgrade.ini");
     ASSERT_TRUE(PrepareStateFile(strIni.c_str()));
-    EXPECT_EQ(FileBytes(strIni), std::string("\xFF\xFE")) << "a new file is UTF-16 with its mark";
+    EXPECT_EQ(FileBytes(strIni), "") << "a new file is empty";
 
-    // Outside the ANSI code page, and outside the BMP: stored as "?" in an
-    // ANSI file, so the same order would download again for ever.
-    const std::wstring strVersion = L"5.2 \u0440\u0443\u0441 \u00e9\u00e8 \U0001F600 \u4e0d\u518d";
-    WriteUpgradeValue(strIni.c_str(), kKeyVersion, strVersion.c_str());
-    WriteUpgradeValue(strIni.c_str(), kKeyVersionNoTips, L"\u4e0d\u518d\u63d0\u9192");
-    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), strVersion);
-    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersionNoTips), L"\u4e0d\u518d\u63d0\u9192");
+    // What older companions and other readers know: ANSI while values fit.
+    WriteUpgradeValue(strIni.c_str(), kKeyVersion, L"5.1.0.2046");
+    WriteUpgradeValue(strIni.c_str(), kKeyOverFlags, kOverFlagsDone);
+    ASSERT_NE(FileBytes(strIni).find("version=5.1.0.2046"), std::string::npos) << "still ANSI";
+
+    // Outside the ANSI code page, and outside the BMP: as "?" in an ANSI file
+    // the same order would download again for ever.
+    const std::wstring strVersion = L"5.2 \u0e01\u0e02 \U0001F600 \u4e0d\u518d";
+    ASSERT_FALSE(FitsAnsiCodePage(strVersion.c_str()));
+    WriteUpgradeValue(strIni.c_str(), kKeyVersionNoTips, strVersion.c_str());
     EXPECT_EQ(FileBytes(strIni).substr(0, 2), std::string("\xFF\xFE"));
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersionNoTips), strVersion);
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), L"5.1.0.2046") << "every key kept";
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyOverFlags), kOverFlagsDone);
+    WriteUpgradeValue(strIni.c_str(), kKeyVersion, strVersion.c_str());
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), strVersion);
+    EXPECT_FALSE(::PathFileExistsW((strIni + L".new").c_str())) << "no leftover of the rewrite";
 
     // Preparing again (the next start) changes nothing.
     const std::string before = FileBytes(strIni);
@@ -109,11 +119,12 @@ TEST(StateFile, ANewFileKeepsAnyTextItIsGiven)
     EXPECT_EQ(FileBytes(strIni), before);
 }
 
-TEST(StateFile, AnExistingAnsiFileIsStillReadAndKeptAsItIs)
+TEST(StateFile, AnExistingAnsiFileIsReadKeptAndConvertedOnlyWhenAValueNeedsIt)
 {
     CTestFolder folder;
     const std::wstring strIni = folder.File(L"Upgrade.ini");
-    const std::string ansi = "[UPGRADE]\r\nversion=4.9.1\r\noverflags=over\r\n";
+    // Chinese in the code page the users' machines have (936).
+    const std::string ansi = "[UPGRADE]\r\nversion=4.9.1\r\noverflags=over\r\nversion_no_tips=\xB2\xBB\xD4\xD9\r\n";
     folder.Write(L"Upgrade.ini", ansi);
     ASSERT_TRUE(PrepareStateFile(strIni.c_str()));
     EXPECT_EQ(FileBytes(strIni), ansi);
@@ -121,7 +132,13 @@ TEST(StateFile, AnExistingAnsiFileIsStillReadAndKeptAsItIs)
     EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyOverFlags), kOverFlagsDone);
     WriteUpgradeValue(strIni.c_str(), kKeyClearFlags, kFlagFalse);
     EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyClearFlags), kFlagFalse);
-    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), L"4.9.1");
+    EXPECT_NE(FileBytes(strIni).find("clearflags=false"), std::string::npos) << "still ANSI";
+
+    const std::wstring strThai = L"5.0 \u0e01";
+    WriteUpgradeValue(strIni.c_str(), kKeyVersion, strThai.c_str());
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersion), strThai);
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyVersionNoTips), L"\u4e0d\u518d") << "ANSI text converted";
+    EXPECT_EQ(ReadUpgradeValue(strIni.c_str(), kKeyClearFlags), kFlagFalse);
 
     // No path at all: nothing is prepared or read.
     EXPECT_FALSE(PrepareStateFile(L""));

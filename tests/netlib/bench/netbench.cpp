@@ -115,7 +115,7 @@ int wmain(int argc, wchar_t** argv)
     } else if (wcscmp(argv[1], L"bcrypt") == 0) {
         ok = BareDigest(argv[2], szMd5);
     } else if (wcscmp(argv[1], L"md5") == 0) {
-        ok = Md5CalFile(argv[2], szMd5, MAX_PATH) != FALSE;
+        ok = Md5CalFile(argv[2], szMd5) != FALSE;
         WIN32_FILE_ATTRIBUTE_DATA d = {};
         if (::GetFileAttributesExW(argv[2], GetFileExInfoStandard, &d))
             g_ullBytes = (static_cast<ULONGLONG>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;

@@ -15,8 +15,8 @@ import logdecode  # noqa: E402  (the log decoder's Python twin)
 UPGRADE_FOLDER = "DazuvuvevUpgrade"
 INI_SECTION = "UPGRADE"
 INI_KEYS = ("version", "path", "overflags", "clearflags", "version_no_tips")
-# A state file as the companion creates it: UTF-16 LE, only its byte-order mark.
-NEW_STATE_FILE = b"\xff\xfe"
+# A state file as the companion creates it: empty.
+NEW_STATE_FILE = b""
 
 
 class BedError(RuntimeError):
