@@ -13,3 +13,13 @@ typedef BOOL (*PFN_NUBRA_MD5_CAL_HANDLE)(HANDLE hFile, LPWSTR pszMd5, DWORD cchM
 
 // The library's module name, for the lookups.
 #define NUBRA_LIBRARY_NAME L"NubraSdk.dll"
+
+// The library's own records for the program's log (retries and their
+// reasons, refused answers): the program hands it a sink, which the library
+// may call from any of its threads. nSeverity is 2 (information), 3
+// (warning) or 4 (error); pszFunction names the library's function
+// ("Nubra_SDK::Transfer"); pszText is one line, without a severity word.
+// Texts from the network are the program's to escape.
+#define NUBRA_SET_LOG_SINK_NAME "NubraSetLogSink"
+typedef void (*PFN_NUBRA_LOG_SINK)(int nSeverity, LPCWSTR pszFunction, LPCWSTR pszText);
+typedef void (*PFN_NUBRA_SET_LOG_SINK)(PFN_NUBRA_LOG_SINK pfnSink);
