@@ -1,13 +1,17 @@
 // CDialog: modeless and modal dialogs from templates of the executable.
 #include "afx/afxwin.h"
 
+extern thread_local int t_nCreating;  // afx/Wnd.cpp
+
 INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM)
 {
     if (message != WM_INITDIALOG)
         return FALSE;
     CDialog* pDlg = dynamic_cast<CDialog*>(CWnd::FromHandlePermanent(hWnd));
-    if (!pDlg)
+    // A dialog is initialised once, whatever else arrives as WM_INITDIALOG.
+    if (!pDlg || pDlg->m_bInitialised)
         return TRUE;
+    pDlg->m_bInitialised = true;
     try {
         return pDlg->OnInitDialog();
     } catch (...) {
@@ -28,8 +32,11 @@ HWND CDialog::CreateFromTemplate(HWND hWndParent)
     if (!pTemplate)
         return nullptr;
 
+    m_bInitialised = false;
     AfxHookWindowCreate(this);
+    ++t_nCreating;
     HWND hWnd = ::CreateDialogIndirectParamW(hInst, pTemplate, hWndParent, &AfxDlgProc, 0);
+    --t_nCreating;
     AfxUnhookWindowCreate();
     return hWnd;
 }

@@ -17,6 +17,22 @@ std::map<HWND, CWnd*>& HandleMap()
 thread_local MSG t_msgCur;
 
 thread_local CWnd* t_pWndInit = nullptr;
+}  // namespace
+
+// How many window creations and destructions of the framework are under way
+// on this thread (one may run inside a handler of another).
+thread_local int t_nCreating = 0;
+thread_local int t_nDestroying = 0;
+
+namespace {
+
+BOOL DestroyCounted(HWND hWnd)
+{
+    ++t_nDestroying;
+    const BOOL bDestroyed = ::DestroyWindow(hWnd);
+    --t_nDestroying;
+    return bDestroyed;
+}
 thread_local HHOOK t_hHookCbt = nullptr;
 
 }  // namespace
@@ -28,7 +44,7 @@ CWnd::~CWnd()
         // original procedure so no message reaches a dead object.
         HWND hWnd = m_hWnd;
         Detach();
-        ::DestroyWindow(hWnd);
+        DestroyCounted(hWnd);
     }
 }
 
@@ -58,7 +74,7 @@ void CWnd::Detach()
 
 BOOL CWnd::DestroyWindow()
 {
-    return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE;
+    return m_hWnd ? DestroyCounted(m_hWnd) : FALSE;
 }
 
 const AFX_MSGMAP* CWnd::GetThisMessageMap()
@@ -99,11 +115,31 @@ LRESULT CWnd::Default()
     return DefWindowProc(t_msgCur.message, t_msgCur.wParam, t_msgCur.lParam);
 }
 
+bool AfxIsForeignLifecycleMessage(UINT message)
+{
+    switch (message) {
+    case WM_NCCREATE:
+    case WM_CREATE:
+    case WM_INITDIALOG:
+        return t_nCreating == 0;
+    case WM_DESTROY:
+    case WM_NCDESTROY:
+        // A window whose creation fails is destroyed by the system at once.
+        return t_nDestroying == 0 && t_nCreating == 0;
+    default:
+        return false;
+    }
+}
+
 LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     CWnd* pWnd = CWnd::FromHandlePermanent(hWnd);
     if (!pWnd)
         return ::DefWindowProcW(hWnd, message, wParam, lParam);
+    // Posted by someone else: initialising again, or detaching from a window
+    // that lives on, would leave it deaf or run its set-up twice.
+    if (AfxIsForeignLifecycleMessage(message))
+        return 0;
 
     MSG msgSaved = t_msgCur;
     t_msgCur.hwnd = hWnd;

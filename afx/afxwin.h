@@ -113,6 +113,13 @@ private:
 
 LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Messages that only the system sends while it creates or destroys a window
+// (WM_NCCREATE, WM_CREATE, WM_INITDIALOG; WM_DESTROY, WM_NCDESTROY) mean
+// nothing unless the framework is creating or destroying a window on this
+// thread right now: anyone may post or send them, so its windows never see
+// such foreign ones.
+bool AfxIsForeignLifecycleMessage(UINT message);
+
 // Routes the next window created on this thread to pWnd (from its very first
 // message on) until AfxUnhookWindowCreate.
 void AfxHookWindowCreate(CWnd* pWnd);
@@ -146,6 +153,7 @@ private:
     HWND CreateFromTemplate(HWND hWndParent);
 
     bool m_bModal = false;
+    bool m_bInitialised = false;  // OnInitDialog has run
     bool m_bContinueModal = false;
     INT_PTR m_nModalResult = -1;
 };

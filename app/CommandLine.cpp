@@ -51,11 +51,13 @@ bool ParseUpgradeCommandLine(LPCWSTR pszCommandLine, std::wstring& strUser, std:
     const std::wstring strArgs = UpgradeArguments(pszCommandLine);
     if (strArgs.find(kUpgradeCommandWord) == std::wstring::npos)
         return false;
+    // A Basic user name cannot hold a colon, a password can: the user runs to
+    // the second colon and the password is everything after it.
     const size_t nFirst = strArgs.find(L':');
-    const size_t nLast = strArgs.rfind(L':');
-    if (nFirst == std::wstring::npos || nFirst == nLast)
+    const size_t nSecond = nFirst == std::wstring::npos ? std::wstring::npos : strArgs.find(L':', nFirst + 1);
+    if (nSecond == std::wstring::npos)
         return false;
-    strUser = strArgs.substr(nFirst + 1, nLast - nFirst - 1);
-    strPassword = strArgs.substr(nLast + 1);
+    strUser = strArgs.substr(nFirst + 1, nSecond - nFirst - 1);
+    strPassword = strArgs.substr(nSecond + 1);
     return true;
 }

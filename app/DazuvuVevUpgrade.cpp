@@ -3,15 +3,20 @@
 // tears everything down in a fixed order.
 #include "app/DazuvuVevUpgrade.h"
 
+#include "app/NewerInstance.h"
 #include "app/StartBanner.h"
 #include "ProductVersion.h"
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
 #include "res/resource.h"
 #include "ui/SkinLayer.h"
+#include "upgrade/StateFile.h"
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include <commctrl.h>
+
+#include <atomic>
+#include <cwchar>
 
 // Every process started from this executable sees the same slot; it holds
 // the id of the instance that started last.
@@ -28,14 +33,42 @@ const wchar_t kSkinFile[] = L"UISkin\\Default.skn";
 const wchar_t kLogInitFailed[] = L"Initialize log failed";
 const wchar_t kSkinInitFailed[] = L"Initialize Skin failed!";
 
-// A newer instance ends this one at once: the client only ever talks to the
-// companion it started last.
+// Set once each, by the main thread, before the watch may use them: whether
+// the log has its place yet (before, a record would land beside the
+// executable), and the state file that records how the run ended.
+std::atomic<bool> g_bLogReady(false);
+std::atomic<const wchar_t*> g_pszStateFile(nullptr);
+
+// The last words of a run that a newer instance ends: no orderly end
+// follows, so the log and the state file say it here.
+void RecordSuperseded(DWORD dwNewerPid)
+{
+    if (g_bLogReady)
+        LOG_INFO(L"InstanceWatchThread", L"upgrade ends: %s: ended by a newer instance (process %lu)",
+                 UpgradeResultWord(UpgradeResult::Superseded), dwNewerPid);
+    if (const wchar_t* pszStateFile = g_pszStateFile)
+        WriteUpgradeResult(pszStateFile, UpgradeResult::Superseded);
+}
+
+// A newer instance of this session ends this one at once: the client only
+// ever talks to the companion it started last.
 DWORD WINAPI InstanceWatchThread(LPVOID)
 {
     const DWORD dwOwnPid = ::GetCurrentProcessId();
+    DWORD dwOwnSession = 0;
+    const bool bOwnSessionKnown = SessionOfProcess(dwOwnPid, &dwOwnSession);
+    // Another session's instance stays in the slot until a newer start of
+    // any session replaces it; it is looked at once.
+    DWORD dwForeignPid = 0;
     for (;;) {
-        if (g_dwNewestInstancePid != dwOwnPid)
-            ::TerminateProcess(::GetCurrentProcess(), 0);
+        const DWORD dwNewest = g_dwNewestInstancePid;
+        if (dwNewest != dwOwnPid && dwNewest != dwForeignPid) {
+            if (!bOwnSessionKnown || IsNewerInstance(dwNewest, dwOwnPid, dwOwnSession, &SessionOfProcess)) {
+                RecordSuperseded(dwNewest);
+                ::TerminateProcess(::GetCurrentProcess(), 0);
+            }
+            dwForeignPid = dwNewest;
+        }
         ::Sleep(10);  // a newer instance takes over within about 10 ms
     }
 }
@@ -49,6 +82,13 @@ LONG WINAPI QuietExceptionFilter(EXCEPTION_POINTERS*)
 }  // namespace
 
 CDazuvuVevUpgradeApp::CDazuvuVevUpgradeApp() : CWinApp(nullptr) {}
+
+void ShareStateFileWithInstanceWatch(LPCWSTR pszIniPath)
+{
+    // Copied once and never freed: the watch may read it until the process ends.
+    if (pszIniPath && !g_pszStateFile)
+        g_pszStateFile = _wcsdup(pszIniPath);
+}
 
 BOOL CDazuvuVevUpgradeApp::InitInstance()
 {
@@ -74,6 +114,7 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
         AfxMessageBox(kLogInitFailed, MB_ICONERROR);
         return FALSE;
     }
+    g_bLogReady = true;
     LOG_INFO(L"CDazuvuVevUpgradeApp::InitInstance", L"%s",
              StartBannerText(PRODUCT_VERSION_TEXT, MaskedCommandLine(::GetCommandLineW()), WindowsVersionText(),
                              ::GetACP())

@@ -30,6 +30,10 @@ private:
 
 extern CDazuvuVevUpgradeApp theApp;
 
+// The state file, once it is ready, for the instance watch: a run that a
+// newer instance ends records "superseded" there.
+void ShareStateFileWithInstanceWatch(LPCWSTR pszIniPath);
+
 // The word that marks an upgrade command line.
 extern const wchar_t kUpgradeCommandWord[];
 
@@ -37,7 +41,8 @@ extern const wchar_t kUpgradeCommandWord[];
 // not an upgrade command. The fields are taken from the arguments after the
 // program-name token, so a quoted or drive-qualified program path cannot
 // leak into the user name; a line that starts with the command word and a
-// colon has no program-name token.
+// colon has no program-name token. The user name runs from the first colon
+// to the second, the password is the rest of the line (colons included).
 bool ParseUpgradeCommandLine(LPCWSTR pszCommandLine, std::wstring& strUser, std::wstring& strPassword);
 // The part of a command line after its program-name token, split the way
 // Windows splits the first argument.

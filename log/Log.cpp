@@ -1,4 +1,5 @@
 #include "log/Log.h"
+#include "log/LogEscape.h"
 #include "win/Handles.h"
 
 #include <limits.h>
@@ -142,7 +143,9 @@ void CLog::Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCW
     try {
         if (pszFile == NULL || pszFunction == NULL || pszFormat == NULL)
             throw std::invalid_argument("null log parameter");
-        const std::wstring strMessage = FormatMessageText(pszFormat, args);
+        // Values from outside reach the message through its arguments; a line
+        // break among them would let a decoded log show records nobody wrote.
+        const std::wstring strMessage = LogEscaped(FormatMessageText(pszFormat, args));
         WriteFormat(kRecordFormat, szTime, LevelName(nLevel), static_cast<int>(GetCurrentThreadId()), pszFile,
                     pszFunction, nLine, strMessage.c_str());
         RollFile();

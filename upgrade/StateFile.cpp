@@ -16,6 +16,8 @@ const wchar_t kKeyPath[] = L"path";
 const wchar_t kKeyOverFlags[] = L"overflags";
 const wchar_t kKeyClearFlags[] = L"clearflags";
 const wchar_t kKeyVersionNoTips[] = L"version_no_tips";
+const wchar_t kKeyResult[] = L"result";
+const wchar_t kKeyResultTime[] = L"resulttime";
 
 const wchar_t kOverFlagsDone[] = L"over";
 const wchar_t kFlagTrue[] = L"true";
@@ -163,4 +165,12 @@ void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
     // PrepareStateFile proved the file writable; a later failure shows as the
     // value missing at the next read.
     ::WritePrivateProfileStringW(kUpgradeSection, pszKey, pszValue, pszIniPath);
+}
+
+void WriteUpgradeResult(LPCWSTR pszIniPath, UpgradeResult result)
+{
+    SYSTEMTIME st = {};
+    ::GetLocalTime(&st);
+    WriteUpgradeValue(pszIniPath, kKeyResult, UpgradeResultWord(result));
+    WriteUpgradeValue(pszIniPath, kKeyResultTime, ResultTimeText(st).c_str());
 }

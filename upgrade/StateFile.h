@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "upgrade/UpgradeResult.h"
+
 extern const wchar_t kUpgradeFolderName[];  // "DazuvuvevUpgrade", in the application-data folder
 extern const wchar_t kStateFileName[];      // "Upgrade.ini", in the upgrade folder
 extern const wchar_t kUpgradeSection[];
@@ -14,6 +16,10 @@ extern const wchar_t kKeyPath[];
 extern const wchar_t kKeyOverFlags[];
 extern const wchar_t kKeyClearFlags[];
 extern const wchar_t kKeyVersionNoTips[];
+// How the last run ended (see UpgradeResult.h) and when: read by the client
+// and support, ignored by older readers.
+extern const wchar_t kKeyResult[];
+extern const wchar_t kKeyResultTime[];
 
 extern const wchar_t kOverFlagsDone[];  // "over"
 extern const wchar_t kFlagTrue[];       // "true"
@@ -43,6 +49,9 @@ std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey);
 // written after the whole file has been rewritten as UTF-16LE with its
 // byte-order mark, every key kept, so that the text survives.
 void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue);
+
+// Records how this run ends: "result" and, in local time, "resulttime".
+void WriteUpgradeResult(LPCWSTR pszIniPath, UpgradeResult result);
 
 // Whether the text survives a trip through the ANSI code page unchanged.
 bool FitsAnsiCodePage(LPCWSTR pszText);

@@ -46,11 +46,14 @@ std::wstring TransferSummaryText(const TRANSFER_FIGURES& figures)
             static_cast<double>(figures.ullReceived) / 1024.0 / (static_cast<double>(figures.ullElapsedMs) / 1000.0);
         _snwprintf(szSpeed, 63, L"mean speed %.1f KB/s", dKBps);
     }
+    // "network error 0" would send a reader looking for an error that never was.
+    wchar_t szError[48] = L"";
+    if (figures.dwNetError)
+        _snwprintf(szError, 47, L", network error %lu", figures.dwNetError);
     wchar_t szText[512] = {};
     _snwprintf(szText, 511,
-               L"transfer %s: HTTP status %lu, network error %lu, %llu bytes received (%llu already on disk), "
-               L"%llu.%03llu s, %s",
-               OutcomeText(figures.iState), figures.dwHttpStatus, figures.dwNetError, figures.ullReceived,
-               figures.ullOnDisk, figures.ullElapsedMs / 1000, figures.ullElapsedMs % 1000, szSpeed);
+               L"transfer %s: HTTP status %lu%s, %llu bytes received (%llu already on disk), %llu.%03llu s, %s",
+               OutcomeText(figures.iState), figures.dwHttpStatus, szError, figures.ullReceived, figures.ullOnDisk,
+               figures.ullElapsedMs / 1000, figures.ullElapsedMs % 1000, szSpeed);
     return szText;
 }

@@ -4,9 +4,12 @@
 #include "app/DazuvuVevUpgrade.h"
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
+#include "netlib/NubraSdkExtras.h"
 #include "ui/BringToFront.h"
 #include "ui/SkinLayer.h"
+#include "upgrade/StateFile.h"
 #include "upgrade/UpgradePrompts.h"
+#include "win/ModuleExport.h"
 
 volatile bool g_bNetAlive = true;
 volatile bool g_bInstallPrompting = false;
@@ -28,6 +31,14 @@ enum : UINT_PTR {
     TIMER_BRING_TO_FRONT = 1,
 };
 const UINT kWaitClientExitPeriod = 3000;
+
+// The network library's own records (retries, refused answers), when it is
+// one that can give them; it may call from any of its threads.
+void LibraryLogSink(int nSeverity, LPCWSTR pszFunction, LPCWSTR pszText)
+{
+    CLog::GetInstance()->Log(LOGLEVEL_INFO, L".\\NubraSdk", 0, pszFunction ? pszFunction : L"Nubra_SDK", L"%s%s",
+                             LogSeverityPrefix(nSeverity), pszText ? pszText : L"");
+}
 
 }  // namespace
 
@@ -80,6 +91,8 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
     CDialog::OnInitDialog();
     SetWindowText(kWindowTitle);
 
+    if (const auto pfnSetLogSink = ModuleExport<PFN_NUBRA_SET_LOG_SINK>(NUBRA_LIBRARY_NAME, NUBRA_SET_LOG_SINK_NAME))
+        pfnSetLogSink(&LibraryLogSink);
     m_trackEvent.Reset(::CreateEventW(nullptr, FALSE /* auto-reset */, FALSE, nullptr));
     InternetTrackAttach(m_trackEvent.Get());
 
@@ -113,7 +126,7 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
     theApp.m_netThread.Reset(::CreateThread(nullptr, 0, &CUpgradeDlgDUI::NetThread, m_trackEvent.Get(), 0, nullptr));
 
     if (!InitUpgradeDir())
-        ExistMainThread(LOGLEVEL_ERROR, L"the upgrade folder or its state file cannot be prepared");
+        ExistMainThread(UpgradeResult::Refused, L"the upgrade folder or its state file cannot be prepared");
     return TRUE;
 }
 
@@ -124,7 +137,7 @@ void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
         const CKernelHandle flag(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kClientRunningFlag));
         if (!flag.IsValid()) {
             KillTimer(TIMER_WAIT_CLIENT_EXIT);
-            ExistMainThread(LOGLEVEL_INFO, L"the client has exited while it held the installation");
+            ExistMainThread(UpgradeResult::HeldWaiting, L"the client has exited while it held the installation");
         }
     } else if (nIDEvent == TIMER_BRING_TO_FRONT) {
         if (!BringToFrontTick(m_hWnd, !m_bHidden, m_nTopMostCount))
@@ -192,9 +205,14 @@ LRESULT CUpgradeDlgDUI::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     return CDialog::WindowProc(message, wParam, lParam);
 }
 
-void CUpgradeDlgDUI::ExistMainThread(int nLevel, LPCWSTR pszReason)
+void CUpgradeDlgDUI::ExistMainThread(UpgradeResult result, LPCWSTR pszReason)
 {
-    LOG_AT(nLevel, L"CUpgradeDlgDUI::ExistMainThread", L"upgrade ends: %s", pszReason);
+    LOG_AT(UpgradeResultSeverity(result), L"CUpgradeDlgDUI::ExistMainThread", L"upgrade ends: %s: %s",
+           UpgradeResultWord(result), pszReason);
+    // Messages queued before the quit may ask again; the first reason is the run's.
+    if (!m_bEnded && m_bUpgradeDirReady)
+        WriteUpgradeResult(m_szIniPath, result);
+    m_bEnded = true;
     LOG_INFO(L"CUpgradeDlgDUI::ExistMainThread", L"ExistMainThread");
     // Posted, not sent: the handler that asked for the end finishes first.
     if (theApp.m_dwMainThreadId)
@@ -221,7 +239,7 @@ void CUpgradeDlgDUI::HideAfterError()
     pDlg->ShowWindow(SW_HIDE);
 }
 
-void CUpgradeDlgDUI::GiveFailureNotice(Notice notice, LPCWSTR pszEndReason)
+void CUpgradeDlgDUI::GiveFailureNotice(Notice notice, UpgradeResult result, LPCWSTR pszEndReason)
 {
     if (!m_bHidden) {
         HideAfterError();
@@ -231,7 +249,7 @@ void CUpgradeDlgDUI::GiveFailureNotice(Notice notice, LPCWSTR pszEndReason)
             ShowDownloadFailedBox();
     }
     if (pszEndReason)
-        ExistMainThread(LOGLEVEL_ERROR, pszEndReason);
+        ExistMainThread(result, pszEndReason);
 }
 
 // Used by the completion handler when the client holds the installation.

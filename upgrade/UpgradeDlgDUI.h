@@ -23,6 +23,7 @@
 #include "ui/DUIDefs.h"
 #include "upgrade/SetupFileLock.h"
 #include "upgrade/UpgradeProtocol.h"
+#include "upgrade/UpgradeResult.h"
 #include "win/Handles.h"
 
 #include <string>
@@ -40,9 +41,10 @@ public:
     ~CUpgradeDlgDUI() override;
 
     // Ends the message loop once the current handler has returned. The
-    // reason goes to the log first, at the level of the outcome, so that a
-    // log shows why every run ended.
-    void ExistMainThread(int nLevel, LPCWSTR pszReason);
+    // result and its reason go to the log first, and the result to the state
+    // file, so that the client and a log show how every run ended; the first
+    // end of a run is the one recorded.
+    void ExistMainThread(UpgradeResult result, LPCWSTR pszReason);
     static DWORD WINAPI NetThread(LPVOID lpParameter);
 
 protected:
@@ -68,8 +70,8 @@ private:
     enum class Notice { DownloadFailed, NetworkLost };
     // What the user sees of a failure: a shown window goes away and the box
     // tells what went wrong; a hidden upgrade fails without a word. With a
-    // reason the upgrade then ends.
-    void GiveFailureNotice(Notice notice, LPCWSTR pszEndReason);
+    // reason the upgrade then ends with that result.
+    void GiveFailureNotice(Notice notice, UpgradeResult result, LPCWSTR pszEndReason);
     void StartWaitForClientExit();
 
     // The client's commands and the order. An order is received (false when
@@ -111,16 +113,18 @@ private:
     bool DeleteFileExpireEx();
 
     // Hand-off.
-    void UpdateProcesses();
-    void AskAndInstall(bool bSingle);
-    bool RunSetup();
+    // Each returns how the hand-off ended, for the caller's end of the run.
+    UpgradeResult UpdateProcesses();
+    UpgradeResult AskAndInstall(bool bSingle);
+    UpgradeResult RunSetup();
     // Starts the setup held since its verification (verifying it first when
     // nothing is held or the held file changed); a setup that does not
-    // verify is swept like a broken download instead. True when started.
-    bool StartSetup(bool bCloseClient);
+    // verify is swept like a broken download instead (DigestMismatch). A
+    // run starts its setup once: a later request is a logged no-op.
+    UpgradeResult StartSetup(bool bCloseClient);
     // A failed or broken download: the folder is swept (or marked for the
     // next order's sweep) and the failure notice given; see GiveFailureNotice.
-    void SweepAfterFailure(LPCWSTR pszEndReason);
+    void SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReason);
 
     // Progress display.
     void InitProgressText(int nTotalSize, LPCWSTR pszVersion, LPCWSTR pszFileName);
@@ -165,6 +169,8 @@ private:
     bool m_bDownloadRunning = false;  // started, its final record not yet seen
     bool m_bOverPending = false;      // we posted WM_MSG_DOWNLOAD_OVER
     bool m_bFailPending = false;      // we posted WM_MSG_DOWNLOAD_FAIL
+    bool m_bSetupStarted = false;     // this run has started its setup
+    bool m_bEnded = false;            // ExistMainThread has recorded the result
 };
 
 // Terminates the first running process of that executable name (any letter

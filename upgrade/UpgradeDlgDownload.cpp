@@ -83,10 +83,10 @@ void CUpgradeDlgDUI::LogTransferEnd(const DOWNLOAD_PROGRESS& record)
            TransferSummaryText(figures).c_str());
 }
 
-void CUpgradeDlgDUI::SweepAfterFailure(LPCWSTR pszEndReason)
+void CUpgradeDlgDUI::SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReason)
 {
     SetClearFlags(DeleteFileExpireEx() ? kFlagFalse : kFlagTrue);
-    GiveFailureNotice(Notice::DownloadFailed, pszEndReason);
+    GiveFailureNotice(Notice::DownloadFailed, result, pszEndReason);
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadOver()
@@ -106,7 +106,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     if (!IsNewSetupFileExist()) {
         LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the downloaded setup does not match the order's MD5 %s",
                   m_stComm.szMD5);
-        SweepAfterFailure(L"the downloaded setup failed its MD5 check and was swept");
+        SweepAfterFailure(UpgradeResult::DigestMismatch, L"the downloaded setup failed its check and was swept");
         return 1;
     }
 
@@ -121,9 +121,9 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
         LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"the open upgrade prompt decides");
     } else if (m_bHidden) {
         // Nobody watched: the next order finds the finished download.
-        ExistMainThread(LOGLEVEL_INFO, L"download verified while hidden; the setup waits for the next order");
+        ExistMainThread(UpgradeResult::Hidden, L"download verified while hidden; the setup waits for the next order");
     } else {
-        ExistMainThread(RunSetup() ? LOGLEVEL_INFO : LOGLEVEL_ERROR, L"download verified while the user watched");
+        ExistMainThread(RunSetup(), L"download verified while the user watched");
     }
     return 1;
 }
@@ -142,7 +142,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadFail()
         return 1;  // the pending network message ends the upgrade
     }
     m_bDownloadEnded = true;
-    SweepAfterFailure(L"the download failed and its files were swept");
+    SweepAfterFailure(UpgradeResult::DownloadFailed, L"the download failed and its files were swept");
     return 1;
 }
 
@@ -158,6 +158,7 @@ LRESULT CUpgradeDlgDUI::OnNetBreak()
         LOG_INFO(L"CUpgradeDlgDUI::OnNetBreak", L"network lost after the download had ended: nothing to do");
         return 1;
     }
-    GiveFailureNotice(Notice::NetworkLost, L"the network was lost; the partial download is kept for a resume");
+    GiveFailureNotice(Notice::NetworkLost, UpgradeResult::NetworkLost,
+                      L"the network was lost; the partial download is kept for a resume");
     return 1;
 }

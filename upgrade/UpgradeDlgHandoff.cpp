@@ -44,17 +44,24 @@ bool KillProcessByName(LPCWSTR pszName)
     return false;
 }
 
-bool CUpgradeDlgDUI::StartSetup(bool bCloseClient)
+UpgradeResult CUpgradeDlgDUI::StartSetup(bool bCloseClient)
 {
+    // Two install commands, or a command behind an answered prompt, must not
+    // start the setup twice.
+    if (m_bSetupStarted) {
+        LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup already started in this run, not started again: %s",
+                 m_strTemp.c_str());
+        return UpgradeResult::SetupStarted;
+    }
     if (m_strTemp.empty()) {
         LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"no setup file known, nothing started");
-        return false;
+        return UpgradeResult::DownloadFailed;
     }
     const bool bStillVerified = m_setupLock.Path() == m_strTemp && m_setupLock.IsUnchanged();
     if (!bStillVerified && !IsNewSetupFileExist()) {
         LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
-        SweepAfterFailure(nullptr);  // the caller ends the upgrade
-        return false;
+        SweepAfterFailure(UpgradeResult::DigestMismatch, nullptr);  // the caller ends the upgrade
+        return UpgradeResult::DigestMismatch;
     }
     // The setup starts whether or not a running client was found and closed;
     // KillProcessByName logs which it was.
@@ -67,46 +74,46 @@ bool CUpgradeDlgDUI::StartSetup(bool bCloseClient)
     m_setupLock.Release();
     // Results up to 32 are the shell's error codes.
     if (nResult > 32) {
+        m_bSetupStarted = true;
         LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup started: %s %s", m_strTemp.c_str(), kSetupParameters);
-        return true;
+        return UpgradeResult::SetupStarted;
     }
     LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup could not be started: %s, result %d, error %lu", m_strTemp.c_str(),
               static_cast<int>(nResult), dwError);
-    return false;
+    return UpgradeResult::DownloadFailed;
 }
 
-bool CUpgradeDlgDUI::RunSetup()
+UpgradeResult CUpgradeDlgDUI::RunSetup()
 {
     return StartSetup(false);
 }
 
-void CUpgradeDlgDUI::AskAndInstall(bool bSingle)
+UpgradeResult CUpgradeDlgDUI::AskAndInstall(bool bSingle)
 {
     SetForegroundWindow();
     g_bInstallPrompting = true;
     const int nResult = ShowUpgradePrompt(bSingle);
     g_bInstallPrompting = false;
-    if (nResult != 1)
-        return;
-    // Whether it started is in the log; the caller ends the upgrade either way.
-    StartSetup(true);
+    if (nResult != 1) {
+        LOG_INFO(L"CUpgradeDlgDUI::AskAndInstall", L"the user did not choose to upgrade (answer %d)", nResult);
+        return UpgradeResult::UserDeclined;
+    }
+    return StartSetup(true);
 }
 
-void CUpgradeDlgDUI::UpdateProcesses()
+UpgradeResult CUpgradeDlgDUI::UpdateProcesses()
 {
     if (m_bHold || m_bPrompting) {
         LOG_INFO(L"CUpgradeDlgDUI::UpdateProcesses", L"no install prompt: %s",
                  m_bHold ? L"the client holds the installation" : L"a prompt is already open");
-        return;
+        return UpgradeResult::ReadyWaiting;
     }
-    if (std::wcscmp(m_stComm.szUpgradeType, UPGRADE_TYPE_INTERACTIVE) == 0) {
-        AskAndInstall(true);
-        return;
-    }
+    if (std::wcscmp(m_stComm.szUpgradeType, UPGRADE_TYPE_INTERACTIVE) == 0)
+        return AskAndInstall(true);
     const std::wstring strNoTips = ReadUpgradeValue(m_szIniPath, kKeyVersionNoTips);
     if (strNoTips == m_stComm.szVersion) {
         LOG_INFO(L"CUpgradeDlgDUI::UpdateProcesses", L"version_no_tips = %s", strNoTips.c_str());
-        return;
+        return UpgradeResult::UserDeclined;
     }
-    AskAndInstall(false);
+    return AskAndInstall(false);
 }

@@ -46,7 +46,8 @@ bool CUpgradeDlgDUI::RunCleanUpStep()
         return true;
     }
     SetClearFlags(kFlagTrue);
-    GiveFailureNotice(Notice::DownloadFailed, L"old setup programs could not be swept; the next order tries again");
+    GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed,
+                      L"old setup programs could not be swept; the next order tries again");
     return false;
 }
 
@@ -92,7 +93,7 @@ bool CUpgradeDlgDUI::ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&m_stComm)));
         // A running download is never ended by a later order.
         if (!bBusy)
-            ExistMainThread(LOGLEVEL_WARN, L"order refused, its record is malformed");
+            ExistMainThread(UpgradeResult::Refused, L"order refused, its record is malformed");
         else
             LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"malformed order ignored while the download runs");
         return false;
@@ -127,7 +128,7 @@ bool CUpgradeDlgDUI::IsOrderUsable()
     // makes the order as unusable as a bad address.
     if (LPCWSTR pszField = FindControlCharacterField(m_stComm)) {
         LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order check failure, control character in %s", pszField);
-        ExistMainThread(LOGLEVEL_WARN, L"order refused, a field holds a control character");
+        ExistMainThread(UpgradeResult::Refused, L"order refused, a field holds a control character");
         return false;
     }
 
@@ -135,7 +136,7 @@ bool CUpgradeDlgDUI::IsOrderUsable()
     // without a scheme.
     if (!m_stComm.szURL[0] || !std::wcsstr(m_stComm.szURL, L"://") || !MakeCurrentSetupPath()) {
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"URL check failure,URL= %s", m_stComm.szURL);
-        ExistMainThread(LOGLEVEL_WARN, L"order refused, no setup file can be taken from its address");
+        ExistMainThread(UpgradeResult::Refused, L"order refused, no setup file can be taken from its address");
         return false;
     }
     return true;
@@ -161,8 +162,7 @@ bool CUpgradeDlgDUI::PrepareForDownload()
                          m_stComm.szVersion);
                 return false;  // the client decides with its commands
             }
-            UpdateProcesses();
-            ExistMainThread(LOGLEVEL_INFO, L"the setup of this version was already downloaded and verified");
+            ExistMainThread(UpdateProcesses(), L"the setup of this version was already downloaded and verified");
             return false;
         }
         LOG_WARN(L"CUpgradeDlgDUI::OnCopyData",
@@ -217,13 +217,13 @@ LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbH
         const bool bOver = IsDownloadOver();
         if (nResult == 1) {
             if (bOver) {
-                ExistMainThread(RunSetup() ? LOGLEVEL_INFO : LOGLEVEL_ERROR,
-                                L"the user chose to upgrade after the download had finished");
+                ExistMainThread(RunSetup(), L"the user chose to upgrade after the download had finished");
             } else {
                 ShowUpgradeWindow(L"the user's answer to the client's prompt command");
             }
         } else if (bOver) {
-            ExistMainThread(LOGLEVEL_INFO, L"the user declined the upgrade after the download had finished");
+            ExistMainThread(UpgradeResult::UserDeclined,
+                            L"the user declined the upgrade after the download had finished");
         }
         m_bPrompting = false;
         return 0;
@@ -236,7 +236,7 @@ LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbH
         LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: install");
         m_bHold = false;
         if ((m_nMode == 1 && m_bSetupReady) || IsDownloadOver()) {
-            ExistMainThread(RunSetup() ? LOGLEVEL_INFO : LOGLEVEL_ERROR, L"the client's install command");
+            ExistMainThread(RunSetup(), L"the client's install command");
         } else if (!m_bSetupReady) {
             ShowUpgradeWindow(L"the client's install command");
         }
@@ -245,7 +245,8 @@ LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbH
         LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: release the installation");
         m_bHold = false;
         if (IsDownloadOver())
-            ExistMainThread(LOGLEVEL_INFO, L"the client released the finished download without installing");
+            ExistMainThread(UpgradeResult::ReadyWaiting,
+                            L"the client released the finished download without installing");
         return 1;
     default:
         return 1;

@@ -7,6 +7,7 @@
 #include "res/resource.h"
 #include "ui/MsgBoxCal.h"
 #include "upgrade/UpgradeDlgDUI.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,44 @@ TEST(Framework, ModelessDialogSeesCreateBeforeInitAndItsMappedMessages)
     EXPECT_FALSE(::IsWindow(hWnd));
     EXPECT_EQ(dlg.m_hWnd, nullptr) << "the object lets go of a destroyed window";
     EXPECT_EQ(CWnd::FromHandlePermanent(hWnd), nullptr);
+}
+
+DWORD WINAPI SendLifecycleMessages(LPVOID pWnd)
+{
+    for (UINT message : {WM_INITDIALOG, WM_DESTROY, WM_NCDESTROY})
+        ::SendMessageW(static_cast<HWND>(pWnd), message, 0, 16);
+    return 0;
+}
+
+// Anyone may post or send the messages of a window's creation and
+// destruction; only the system's own, during the real thing, count.
+TEST(Framework, ForeignLifecycleMessagesChangeNothing)
+{
+    RegisterCompanionClass();
+    CProbeDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_UPGRADE_DIALOG, nullptr));
+    const HWND hWnd = dlg.m_hWnd;
+    for (int i = 0; i < 300; ++i)
+        ::PostMessageW(hWnd, WM_INITDIALOG, 0, 0);
+    for (UINT message : {WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY})
+        ::PostMessageW(hWnd, message, 0, 16);
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        ::DispatchMessageW(&msg);
+
+    // Sent from another thread, as another process would.
+    const CKernelHandle sender(::CreateThread(nullptr, 0, &SendLifecycleMessages, hWnd, 0, nullptr));
+    ASSERT_TRUE(sender.IsValid());
+    // Peeking lets the sent messages in.
+    while (::WaitForSingleObject(sender.Get(), 20) == WAIT_TIMEOUT)
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+
+    ASSERT_EQ(dlg.m_seen.size(), 2u) << "created and initialised once";
+    EXPECT_EQ(CWnd::FromHandlePermanent(hWnd), &dlg) << "still attached";
+    EXPECT_EQ(::SendMessageW(hWnd, WM_TEST_PING, 40, 2), 42) << "and still hearing its messages";
+
+    EXPECT_TRUE(dlg.DestroyWindow());
+    EXPECT_EQ(CWnd::FromHandlePermanent(hWnd), nullptr) << "the real destruction still lets go";
 }
 
 TEST(Framework, FailedCreationLeavesNoWindowAndModalRunsGiveMinusOne)

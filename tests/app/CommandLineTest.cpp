@@ -32,17 +32,24 @@ TEST(CommandLine, AcceptsTheClientsFormAfterAnyProgramName)
     }
 }
 
-TEST(CommandLine, FieldsRunBetweenFirstAndLastColon)
+// A Basic user name holds no colon, a password may: the user runs to the
+// second colon and the password takes the rest.
+TEST(CommandLine, UserEndsAtTheSecondColonAndThePasswordKeepsItsColons)
 {
     Parsed p = Parse(L"x.exe DazuvuVevNeedUpgrade::");
     EXPECT_TRUE(p.bAccepted);
     EXPECT_EQ(p.strUser, L"");
     EXPECT_EQ(p.strPassword, L"");
 
-    p = Parse(L"x.exe DazuvuVevNeedUpgrade:dom:user:pa ss \"q\"");
+    p = Parse(L"x.exe DazuvuVevNeedUpgrade:alice:Se:cret");
     EXPECT_TRUE(p.bAccepted);
-    EXPECT_EQ(p.strUser, L"dom:user");
-    EXPECT_EQ(p.strPassword, L"pa ss \"q\"");
+    EXPECT_EQ(p.strUser, L"alice");
+    EXPECT_EQ(p.strPassword, L"Se:cret");
+
+    p = Parse(L"x.exe DazuvuVevNeedUpgrade:alice::pa ss \"q\":");
+    EXPECT_TRUE(p.bAccepted);
+    EXPECT_EQ(p.strUser, L"alice");
+    EXPECT_EQ(p.strPassword, L":pa ss \"q\":");
 
     // The word may stand anywhere, even behind the colons.
     p = Parse(L"x.exe :u:p DazuvuVevNeedUpgrade");

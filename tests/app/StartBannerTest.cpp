@@ -15,9 +15,10 @@ TEST(StartBanner, MasksOnlyThePassword)
         {L"x.exe DazuvuVevNeedUpgrade:alice:s3cret", L"x.exe DazuvuVevNeedUpgrade:alice:***"},
         // Everything after the last colon is the password: blanks and quotes too.
         {L"x.exe DazuvuVevNeedUpgrade:alice:s3 \"cr\" et", L"x.exe DazuvuVevNeedUpgrade:alice:***"},
-        // A user name with colons keeps them; the password's text also inside
-        // the user name is no reason to mask that.
-        {L"\"C:\\a b\\x.exe\" DazuvuVevNeedUpgrade:pw:dom:pw", L"\"C:\\a b\\x.exe\" DazuvuVevNeedUpgrade:pw:dom:***"},
+        // A password with colons is masked whole; the user name alone shows,
+        // even when the password's text also stands in it.
+        {L"x.exe DazuvuVevNeedUpgrade:alice:Se:cret", L"x.exe DazuvuVevNeedUpgrade:alice:***"},
+        {L"\"C:\\a b\\x.exe\" DazuvuVevNeedUpgrade:pw:pw", L"\"C:\\a b\\x.exe\" DazuvuVevNeedUpgrade:pw:***"},
         // Support must see that no password was given.
         {L"x.exe DazuvuVevNeedUpgrade:alice:", L"x.exe DazuvuVevNeedUpgrade:alice:"},
         {L"x.exe hello:a:b", L"x.exe hello:a:b"},

@@ -2,8 +2,10 @@
 """The log alone explains a run: the start banner (version, command line
 without the password, Windows, code page, proxy, watched host), every
 decision and answer, how the transfer ended (HTTP status, network error,
-bytes, time, speed) and why the upgrade ended. Failures are warnings or
-errors; the fixed records keep their text and level."""
+bytes, time, speed) and why and how the upgrade ended. Every record is at
+level INFO, so that the client's LogLevel 3 silences the log; failures carry
+their severity as the first word of their text; the fixed records keep
+their text."""
 
 import os
 import re
@@ -18,17 +20,32 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 with open(os.path.join(ROOT, "CMakeLists.txt")) as _f:
     # The release's one version; the banner must name it, not a stale copy.
     PRODUCT_VERSION = re.search(r"project\(\S+ VERSION (\S+)", _f.read()).group(1)
-PASSWORD = "s3cret"
+PASSWORD = "s3:cret"
 ENDS = "upgrade ends: "
-DOWNLOAD_FAILED_END = ENDS + "the download failed and its files were swept"
+DOWNLOAD_FAILED_END = "the download failed and its files were swept"
+SEVERITY_WORDS = (("warning: ", "[WARN]"), ("error: ", "[ERROR]"))
+
+
+def severity(level, message):
+    """(severity, message without its severity word) of a record."""
+    for word, name in SEVERITY_WORDS:
+        if message.startswith(word):
+            return name, message[len(word):]
+    return level, message
 
 
 class ExplainingLog(flow.FlowCase):
 
+    def records(self):
+        """(severity, message) of every record; each one's level is INFO."""
+        records = self.bed.log_records()
+        self.assertEqual({r[1] for r in records}, {"[INFO]"}, [r[6] for r in records])
+        return [severity(r[1], r[6]) for r in records]
+
     def record(self, pattern):
-        """(level, message) of the one record whose message matches the
-        regular expression `pattern` as a whole."""
-        records = [(r[1], r[6]) for r in self.bed.log_records()]
+        """(severity, message) of the one record whose message, without its
+        severity word, matches the regular expression `pattern` as a whole."""
+        records = self.records()
         found = [r for r in records if re.fullmatch(pattern, r[1])]
         self.assertEqual(len(found), 1, "%r in log: %r" % (pattern, [m for _, m in records]))
         return found[0]
@@ -38,14 +55,16 @@ class ExplainingLog(flow.FlowCase):
         self.assertEqual(found_level, level, message)
         return message
 
-    def assertEnded(self, reason, level):
-        """The reason comes right before the fixed quit record, which keeps
-        its own text and level."""
-        records = [(r[1], r[6]) for r in self.bed.log_records()]
+    def assertEnded(self, result, reason, level):
+        """The result and its reason come right before the fixed quit record,
+        which keeps its own text; the state file holds the result."""
+        records = self.records()
         quits = [i for i, r in enumerate(records) if r[1] == flow.QUIT]
         self.assertEqual(len(quits), 1, "log: %r" % records)
         self.assertEqual(records[quits[0]], ("[INFO]", flow.QUIT))
-        self.assertEqual(records[quits[0] - 1], (level, ENDS + reason))
+        self.assertEqual(records[quits[0] - 1], (level, ENDS + result + ": " + reason))
+        self.assertEqual(self.bed.read_ini().get("result"), result)
+        self.assertRegex(self.bed.read_ini().get("resulttime", ""), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
 
     def test_banner_and_refused_orders(self):
         setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION)
@@ -59,20 +78,33 @@ class ExplainingLog(flow.FlowCase):
                 companion = self.start_companion(arg="DazuvuVevNeedUpgrade:alice:" + PASSWORD)
                 self.send_order(setup, version, url=url)
                 self.assertEnds(companion)
-                banner = self.bed.log_records()[0]
-                self.assertEqual(banner[1], "[INFO]")
-                self.assertRegex(banner[6], r"^DazuvuVevUpgrade %s started, command line: "
+                banner = self.records()[0]
+                self.assertRegex(banner[1], r"^DazuvuVevUpgrade %s started, command line: "
                                             r".*DazuvuVevNeedUpgrade:alice:\*\*\*, Windows \d+\.\d+\.\d+, "
                                             r"ANSI code page \d+$" % re.escape(PRODUCT_VERSION))
-                self.assertNotIn(PASSWORD, self.bed.log_text())
+                # The password may hold colons; the user name may not.
+                self.assertNotIn("cret", self.bed.log_text())
                 self.assertRecord("no proxy in use", "[INFO]")
                 self.assertRecord(r"net track server: .* \(overridden by NUBRA_TRACK_SERVER=127\.0\.0\.1:%d\)"
                                   % self.watch.port, "[INFO]")
                 level, _ = self.record(re.escape(check))
                 # The address check's text is the client's; the new ones warn.
                 self.assertEqual(level, "[INFO]" if check.startswith(flow.URL_REFUSED) else "[WARN]")
-                self.assertEnded(reason, "[WARN]")
+                self.assertEnded("refused", reason, "[WARN]")
                 self.assertNotLogged("order accepted")
+
+    def test_outside_text_cannot_forge_records(self):
+        forged = "\r\n2026-01-01 00:00:00.000 [INFO]\tThread[1]\t.\\UpgradeDlgHandoff\tCUpgradeDlgDUI::RunSetup: 1 :" \
+                 "\r\nsetup started: C:\\evil.exe /UPGRADESHELL\r\n\r\n\x1b[2J\x07"
+        setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION)
+        companion = self.start_companion(arg="DazuvuVevNeedUpgrade:ali" + forged + "ce:" + PASSWORD)
+        self.send_order(setup, VERSION, url="no-address-here" + forged)
+        self.assertEnds(companion)
+        messages = [m for _, m in self.records()]
+        self.assertFalse([m for m in messages if m.startswith("setup started")], messages)
+        # The user name runs to the next colon; the rest is masked as the password.
+        self.assertIn("ali\\r\\n2026-01-01 00:***", messages[0])
+        self.assertNotRegex(self.bed.log_text(), "[\x07\x1b]")
 
     def test_watched_download_hidden_by_the_user_then_a_forged_order(self):
         setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION, pad=600000)
@@ -97,7 +129,7 @@ class ExplainingLog(flow.FlowCase):
         self.assertFalse([m for m in self.messages() if "forged" in m], self.messages())
         # Hidden by the user: the loss ends the upgrade without a notice.
         self.assertNotLogged("network-lost notice shown")
-        self.assertEnded("the network was lost; the partial download is kept for a resume", "[ERROR]")
+        self.assertEnded("network-lost", "the network was lost; the partial download is kept for a resume", "[ERROR]")
 
     def run_failure(self, kind):
         self.bed.reset()
@@ -114,30 +146,31 @@ class ExplainingLog(flow.FlowCase):
 
     def test_each_failure_says_how_the_transfer_and_the_upgrade_ended(self):
         self.setup = self.publish("DazuvuvevSetup_7.0.exe", VERSION, pad=600000)
-        failed = r"transfer failed on the server or the connection: HTTP status %s, network error [1-9]\d*, " \
+        failed = r"transfer failed on the server or the connection: HTTP status %s(?:, network error [1-9]\d*)?, " \
                  r"(\d+) bytes received \(0 already on disk\), \d+\.\d{3} s, mean speed \d+\.\d KB/s"
         with self.subTest(kind="404"):
             self.run_failure("404")
             message = self.assertRecord(failed % "404", "[ERROR]")
             self.assertEqual(re.fullmatch(failed % "404", message).group(1), "0")
-            self.assertEnded(DOWNLOAD_FAILED_END[len(ENDS):], "[ERROR]")
+            self.assertEnded("download-failed", DOWNLOAD_FAILED_END, "[ERROR]")
         with self.subTest(kind="drop"):
             self.run_failure("drop")
             message = self.assertRecord(failed % "200", "[ERROR]")
             received = int(re.fullmatch(failed % "200", message).group(1))
             self.assertTrue(0 < received < self.setup.size, message)
-            self.assertEnded(DOWNLOAD_FAILED_END[len(ENDS):], "[ERROR]")
+            self.assertEnded("download-failed", DOWNLOAD_FAILED_END, "[ERROR]")
         with self.subTest(kind="md5"):
             self.run_failure("md5")
-            self.assertRecord(r"transfer finished: HTTP status 200, network error 0, %d bytes received "
+            self.assertRecord(r"transfer finished: HTTP status 200, %d bytes received "
                               r"\(0 already on disk\), \d+\.\d{3} s, mean speed \d+\.\d KB/s" % self.setup.size,
                               "[INFO]")
             self.assertRecord("the downloaded setup does not match the order's MD5 " + "0" * 32, "[ERROR]")
-            self.assertEnded("the downloaded setup failed its MD5 check and was swept", "[ERROR]")
+            self.assertEnded("digest-mismatch", "the downloaded setup failed its check and was swept", "[ERROR]")
         with self.subTest(kind="net"):
             self.run_failure("net")
             self.assertRecord("net cutdown", "[INFO]")
-            self.assertEnded("the network was lost; the partial download is kept for a resume", "[ERROR]")
+            self.assertEnded("network-lost", "the network was lost; the partial download is kept for a resume",
+                             "[ERROR]")
 
     def test_ready_setup_prompt_answer_client_and_setup_start(self):
         for with_client in (True, False):
@@ -162,7 +195,8 @@ class ExplainingLog(flow.FlowCase):
                     self.assertRecord(r"client Dazuvuvev\.exe not found running", "[INFO]")
                 self.assertRecord(re.escape("setup started: %s %s" % (self.upgrade_path(setup.name),
                                                                       flow.SETUP_SWITCH)), "[INFO]")
-                self.assertEnded("the setup of this version was already downloaded and verified", "[INFO]")
+                self.assertEnded("setup-started", "the setup of this version was already downloaded and verified",
+                                 "[INFO]")
                 os.remove(self.setup_record)  # the next run's start is counted alone
 
 

@@ -44,7 +44,7 @@ TEST(TransferSummary, CarriesStatusErrorBytesTimeAndSpeed)
     EXPECT_TRUE(IsTransferSuccess(done));
     strText = TransferSummaryText(done);
     EXPECT_TRUE(Contains(strText,
-                         L"transfer finished: HTTP status 206, network error 0, 1048576 bytes received "
+                         L"transfer finished: HTTP status 206, 1048576 bytes received "
                          L"(300 already on disk), 2.000 s, mean speed 512.0 KB/s"))
         << strText;
 

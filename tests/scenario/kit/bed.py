@@ -19,6 +19,19 @@ INI_KEYS = ("version", "path", "overflags", "clearflags", "version_no_tips")
 NEW_STATE_FILE = b""
 
 
+# Every record is at level INFO; a failure's text starts with its severity.
+SEVERITY_WORDS = ("warning: ", "error: ")
+# How a run ended and when: keys the companion adds before every end.
+RESULT_KEYS = ("result", "resulttime")
+
+
+def strip_severity(message):
+    for word in SEVERITY_WORDS:
+        if message.startswith(word):
+            return message[len(word):]
+    return message
+
+
 class BedError(RuntimeError):
     pass
 
@@ -151,7 +164,9 @@ class Bed:
         return logdecode.read_records(self.log_path)
 
     def log_messages(self):
-        return [r[6] for r in self.log_records()]
+        """Every record's message, without the severity word ("warning: ",
+        "error: ") that a failure's text starts with."""
+        return [strip_severity(r[6]) for r in self.log_records()]
 
     def write_log(self, text_records):
         """Writes a log as the companion would: each (function, message) pair

@@ -1,0 +1,54 @@
+#include "upgrade/UpgradeResult.h"
+
+#include "log/Log.h"
+
+#include <cwchar>
+
+LPCWSTR UpgradeResultWord(UpgradeResult result)
+{
+    switch (result) {
+    case UpgradeResult::SetupStarted:
+        return L"setup-started";
+    case UpgradeResult::UserDeclined:
+        return L"user-declined";
+    case UpgradeResult::Hidden:
+        return L"hidden";
+    case UpgradeResult::ReadyWaiting:
+        return L"ready-waiting";
+    case UpgradeResult::HeldWaiting:
+        return L"held-waiting";
+    case UpgradeResult::DownloadFailed:
+        return L"download-failed";
+    case UpgradeResult::DigestMismatch:
+        return L"digest-mismatch";
+    case UpgradeResult::NetworkLost:
+        return L"network-lost";
+    case UpgradeResult::Refused:
+        return L"refused";
+    case UpgradeResult::Superseded:
+        return L"superseded";
+    }
+    return L"unknown";
+}
+
+int UpgradeResultSeverity(UpgradeResult result)
+{
+    switch (result) {
+    case UpgradeResult::DownloadFailed:
+    case UpgradeResult::DigestMismatch:
+    case UpgradeResult::NetworkLost:
+        return LOGLEVEL_ERROR;
+    case UpgradeResult::Refused:
+        return LOGLEVEL_WARN;
+    default:
+        return LOGLEVEL_INFO;
+    }
+}
+
+std::wstring ResultTimeText(const SYSTEMTIME& st)
+{
+    wchar_t sz[32] = {};
+    _snwprintf(sz, 31, L"%04u-%02u-%02uT%02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+               st.wSecond);
+    return sz;
+}
