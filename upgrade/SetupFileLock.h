@@ -4,7 +4,10 @@
 // The hold is a read handle that shares reading only: while it is open,
 // nothing can open the file for writing, replace it, rename it or delete it,
 // yet the shell can still open it to start it, and so can a network library
-// that opens it by path to digest it.
+// that opens it by path to digest it. The shell finds the file by its path
+// again, so the folder is held too, without delete or rename sharing, and a
+// path that a link or junction redirects anywhere below the trusted root
+// (the application-data folder) is not held at all.
 //
 // The digest text is the network library's (the client compares in its
 // form), so it comes from the library: through the held handle where our
@@ -35,6 +38,10 @@ public:
     CSetupFileLock(const CSetupFileLock&) = delete;
     CSetupFileLock& operator=(const CSetupFileLock&) = delete;
 
+    // The folder below which no link may redirect the setup's path; empty:
+    // only the setup's own folder and the file are checked.
+    void SetTrustedRoot(const std::wstring& strRoot) { m_strTrustedRoot = strRoot; }
+
     // Holds the file (releasing whatever was held before) and returns its MD5
     // as the network library writes it; empty, and nothing held, when the
     // file cannot be held or read, or changed while it was digested. A writer
@@ -47,6 +54,11 @@ public:
     // writers that the sharing rules do not stop (another system writing to
     // the same disk), which then call for a new digest.
     bool IsUnchanged() const;
+    // Held, and its path still leads to the held file, with no link on the
+    // way: what the shell will open by that path is what was verified. Where
+    // the system lets a held folder be renamed (Wine does), a file planted at
+    // the old path is caught here.
+    bool IsAtItsPath() const;
     // The path the held file was opened under; empty when nothing is held.
     const std::wstring& Path() const { return m_strPath; }
     // The held file, for checks that must read exactly the verified bytes.
@@ -55,10 +67,15 @@ public:
 
 private:
     bool Hold(const std::wstring& strPath);
+    // Whether the held file, reached through its held folder, is where its
+    // path says, with no link or junction on the way.
+    bool IsWhereItsPathSays(const std::wstring& strPath) const;
     std::wstring DigestHeld(const std::wstring& strPath);
     std::wstring DigestByPath(const std::wstring& strPath) const;
 
     SETUP_DIGESTER m_digester;
+    std::wstring m_strTrustedRoot;
+    CKernelHandle m_folder;
     CKernelHandle m_file;
     std::wstring m_strPath;
     BY_HANDLE_FILE_INFORMATION m_info = {};

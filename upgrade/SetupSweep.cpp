@@ -2,25 +2,12 @@
 
 #include "log/Log.h"
 #include "upgrade/SetupNaming.h"
+#include "win/FinalPath.h"
 #include "win/Handles.h"
 
 #include <cwchar>
 
 namespace {
-
-// The folder's or file's own path with every link resolved; empty when it
-// cannot be opened.
-std::wstring ResolvedPath(const std::wstring& strPath)
-{
-    CKernelHandle h(::CreateFileW(strPath.c_str(), 0 /* no data access */,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS /* folders too */, nullptr));
-    if (!h.IsValid())
-        return std::wstring();
-    wchar_t szPath[MAX_PATH * 2] = {};
-    const DWORD n = ::GetFinalPathNameByHandleW(h.Get(), szPath, MAX_PATH * 2, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return n > 0 && n < MAX_PATH * 2 ? std::wstring(szPath, n) : std::wstring();
-}
 
 // Whether deleting the entry could reach a file elsewhere: a link, or a name
 // that resolves outside the folder. Wine follows a Unix link even when the
@@ -29,7 +16,7 @@ bool LeadsOutside(const std::wstring& strResolvedDir, const std::wstring& strPat
 {
     if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return true;
-    const std::wstring strResolved = ResolvedPath(strPath);
+    const std::wstring strResolved = FinalPathOf(strPath);
     if (strResolved.empty() || strResolvedDir.empty())
         return false;  // nothing to compare: deleting the name itself is all that can happen
     const size_t nSlash = strResolved.find_last_of(L'\\');
@@ -54,7 +41,7 @@ bool DeleteSetupFile(const std::wstring& strDir, LPCWSTR pszName, DWORD dwAttrib
 
 std::wstring ResolvedFolder(const std::wstring& strDir)
 {
-    std::wstring strResolvedDir = ResolvedPath(strDir);
+    std::wstring strResolvedDir = FinalPathOf(strDir);
     while (!strResolvedDir.empty() && strResolvedDir.back() == L'\\')
         strResolvedDir.pop_back();
     return strResolvedDir;

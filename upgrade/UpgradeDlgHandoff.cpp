@@ -57,7 +57,8 @@ UpgradeResult CUpgradeDlgDUI::StartSetup(bool bCloseClient)
         LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"no setup file known, nothing started");
         return UpgradeResult::DownloadFailed;
     }
-    const bool bStillVerified = m_setupLock.Path() == m_strTemp && m_setupLock.IsUnchanged();
+    const bool bStillVerified =
+        m_setupLock.Path() == m_strTemp && m_setupLock.IsUnchanged() && m_setupLock.IsAtItsPath();
     if (!bStillVerified && !IsNewSetupFileExist()) {
         LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
         SweepAfterFailure(UpgradeResult::DigestMismatch, nullptr);  // the caller ends the upgrade

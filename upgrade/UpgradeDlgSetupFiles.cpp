@@ -19,6 +19,8 @@ bool CUpgradeDlgDUI::InitUpgradeDir()
     if (!::PathFileExistsW(strFolder.c_str()) && !::CreateDirectoryW(strFolder.c_str(), nullptr))
         return false;
     ::StringCchCopyW(m_szUpgradeDir, MAX_PATH, strDir.c_str());
+    // No link below the application-data folder may redirect a setup.
+    m_setupLock.SetTrustedRoot(strFolder.substr(0, strFolder.find_last_of(L'\\')));
     ::StringCchCopyW(m_szIniPath, MAX_PATH, (strDir + kStateFileName).c_str());
 
     // Creates the file at the first start and proves it can be written.
