@@ -60,19 +60,14 @@ release_sign_installed(tools DazuvuVevUpgradeCtl DazuvuVevLogDecode)
 # they are: the companion's archive is unpacked into the client's folder,
 # which may have notices of its own.
 set(RELEASE_NOTICES_FILE ${CMAKE_BINARY_DIR}/DazuvuVevUpgrade-THIRD-PARTY-NOTICES.txt)
-set(notices_inputs ${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES ${CMAKE_SOURCE_DIR}/cmake/ThirdPartyNotices.cmake)
-# Rewritten when the toolchain's libraries change (a package update).
-foreach(library crt2.o libmingw32.a libmingwex.a libmsvcrt.a libwinpthread.a libstdc++.a libgcc.a libgcc_eh.a)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${library}
-    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(IS_ABSOLUTE "${path}" AND EXISTS "${path}")
-    list(APPEND notices_inputs ${path})
-  endif()
-endforeach()
+# The script names the libraries and licence files it read in a depfile, so
+# the notices are written again when a package update changes them.
 add_custom_command(OUTPUT ${RELEASE_NOTICES_FILE}
   COMMAND ${CMAKE_COMMAND} -DCOMPILER=${CMAKE_CXX_COMPILER} -DHEAD=${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES
-    -DOUTPUT=${RELEASE_NOTICES_FILE} -P ${CMAKE_SOURCE_DIR}/cmake/ThirdPartyNotices.cmake
-  DEPENDS ${notices_inputs}
+    -DOUTPUT=${RELEASE_NOTICES_FILE} -DDEPFILE=${RELEASE_NOTICES_FILE}.d
+    -P ${CMAKE_SOURCE_DIR}/cmake/ThirdPartyNotices.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES ${CMAKE_SOURCE_DIR}/cmake/ThirdPartyNotices.cmake
+  DEPFILE ${RELEASE_NOTICES_FILE}.d
   COMMENT "Writing the third-party notices"
   VERBATIM)
 add_custom_target(third_party_notices ALL DEPENDS ${RELEASE_NOTICES_FILE})

@@ -4,7 +4,10 @@
 # them, then those packages' copyright files as they are. Nothing of the
 # licence texts is pasted by hand, so they follow the toolchain.
 #
-#   cmake -DCOMPILER=<c++ compiler> -DHEAD=<file> -DOUTPUT=<file> -P ThirdPartyNotices.cmake
+#   cmake -DCOMPILER=<c++ compiler> -DHEAD=<file> -DOUTPUT=<file> [-DDEPFILE=<file>] -P ThirdPartyNotices.cmake
+#
+# DEPFILE: where to name the libraries and licence files read, for the build
+# to write the notices again when a package update changes them.
 #
 # Fails when a library or its package or copyright file cannot be found: a
 # release must not ship with notices that leave a runtime out.
@@ -75,6 +78,7 @@ endfunction()
 file(READ "${HEAD}" notices)
 string(APPEND notices "\nRuntimes linked into the binaries\n---------------------------------\n")
 set(texts "")  # the licence texts copied, in order of first use
+set(read "")   # every file the notices depend on
 set(texts_section "")
 foreach(entry IN LISTS runtimes)
   string(REPLACE "|" ";" fields "${entry}")
@@ -95,6 +99,7 @@ foreach(entry IN LISTS runtimes)
     file(REAL_PATH "${path}" path)
     owning_package("${path}" package)
     list(APPEND paths "${path}")
+    list(APPEND read "${path}")
     if(NOT package IN_LIST packages)
       list(APPEND packages ${package})
     endif()
@@ -134,3 +139,9 @@ string(REPLACE "\r\n" "\n" notices "${notices}")
 string(REPLACE "\n" "\r\n" notices "${notices}")
 file(WRITE "${OUTPUT}.tmp" "${notices}")
 file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")
+if(DEPFILE)
+  list(APPEND read ${texts})
+  string(REPLACE " " "\\ " read "${read}")
+  string(REPLACE ";" " \\\n  " read "${read}")
+  file(WRITE "${DEPFILE}" "${OUTPUT}: \\\n  ${read}\n")
+endif()

@@ -87,18 +87,21 @@ def crc32_of(path):
 
 class ReleaseArchives(kit.ScenarioCase):
 
+    def run_cpack(self, out, signing_env):
+        build = os.path.dirname(self.bed.bin)
+        env = {k: v for k, v in self.env.items() if k not in SIGN_VARIABLES}
+        env.update(signing_env)
+        self.addCleanup(shutil.rmtree, out, True)
+        packed = subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", out],
+                                capture_output=True, text=True, timeout=300, env=env)
+        return packed.returncode, packed.stdout + packed.stderr
+
     def pack(self, folder, **signing_env):
         """Packs the release into scratch/folder with CPack; returns the
         archives by kind and CPack's output."""
-        build = os.path.dirname(self.bed.bin)
         out = os.path.join(self.scratch, folder)
-        env = {k: v for k, v in self.env.items() if k not in SIGN_VARIABLES}
-        env.update(signing_env)
-        packed = subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", out],
-                                capture_output=True, text=True, timeout=300, env=env)
-        output = packed.stdout + packed.stderr
-        self.assertEqual(packed.returncode, 0, output)
-        self.addCleanup(shutil.rmtree, out, True)
+        code, output = self.run_cpack(out, signing_env)
+        self.assertEqual(code, 0, output)
         archives = {}
         for kind in KINDS:
             found = glob.glob(os.path.join(out, "DazuvuVevUpgrade-*-win32-%s.zip" % kind))
@@ -210,6 +213,18 @@ class ReleaseArchives(kit.ScenarioCase):
         self.assertEqual(stamps.requests, len(BINARIES), "one time stamp per binary")
         self.assertEqual(glob.glob(os.path.join(build, "release-sign-*")), [], "the password file is gone")
         self.check_sums(out, archives)
+
+        # A release meant to be signed never comes out unsigned: half the
+        # settings, or a wrong password, stop the packing.
+        for name, env in (("no key", dict(RELEASE_SIGN_CERT=vendor.pem)),
+                          ("wrong password", dict(RELEASE_SIGN_CERT=vendor.pem, RELEASE_SIGN_PASS="wrong",
+                                                  RELEASE_SIGN_KEY=vendor.encrypted_key("release pass"))),):
+            refused = os.path.join(self.scratch, "refused")
+            code, output = self.run_cpack(refused, env)
+            self.assertNotEqual(code, 0, "%s:\n%s" % (name, output))
+            self.assertIn("release signing", output, name)
+            self.assertEqual(glob.glob(os.path.join(refused, "*.zip")), [], name)
+            self.assertEqual(glob.glob(os.path.join(build, "release-sign-*")), [], "%s: no password file left" % name)
 
         places = self.unpack(archives)
         folder = places["companion"]

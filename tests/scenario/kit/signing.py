@@ -35,8 +35,9 @@ Pieces:
 
     Pki(folder)                 the authority; .root is its Certificate, .config
                                 its openssl configuration
-    Pki.signer(o, cn, expired=False, days=365)
-                                a code-signing Certificate issued by the root
+    Pki.signer(o, cn, expired=False, days=365, name=None)
+                                a code-signing Certificate issued by the root (no
+                                O when o is empty; names in UTF-8 are kept)
     Pki.timestamp_authority()   a Certificate for time stamps (see TimestampServer)
     Certificate                 .name .organization .common_name .pem (signer's
                                 certificate) .key (its unencrypted key) .der
@@ -62,8 +63,9 @@ Pieces:
                                 open file's handle, generic verify action, no UI, no
                                 revocation; a TrustAnswer(result, chain, organization,
                                 common_name, output)
-    TimestampServer(tsa_cert)   an RFC 3161 time-stamp server on 127.0.0.1 (openssl ts);
-                                .url, .requests, .stop()
+    TimestampServer(pki)        an RFC 3161 time-stamp server on 127.0.0.1 (openssl ts)
+                                with the authority's time-stamp certificate; .url
+                                (for sign(timestamp_url=...)), .requests, .stop()
 
 Wine 8 and the system's verifier (WINTRUST_ACTION_GENERIC_VERIFY_V2): a
 changed byte gives TRUST_E_BAD_DIGEST, a file without signature
@@ -80,6 +82,7 @@ part of the ROOT store, the part Wine 8 really changes.
 
 import collections
 import datetime
+import hashlib
 import http.server
 import os
 import shutil
@@ -216,7 +219,6 @@ class Pki:
         self._root_organization = root_organization
         self._root_name = root_name
         self._root = None
-        self._signers = 0
         self.config = os.path.join(folder, "ca.cnf")
         if not os.path.exists(self.config):
             os.makedirs(os.path.join(folder, "issued"), exist_ok=True)
@@ -269,8 +271,10 @@ class Pki:
             # A day back, so that a clock a little behind still sees it valid.
             not_before, not_after = now - datetime.timedelta(days=1), now + datetime.timedelta(days=days)
         if name is None:
-            self._signers += 1
-            name = "signer-%d" % self._signers
+            # Named after what it is, so that a folder used again hands out
+            # the same certificate for the same request, never another one's.
+            what = "%s\0%s\0%s\0%d" % (organization, common_name, expired, days)
+            name = "signer-" + hashlib.sha1(what.encode("utf-8")).hexdigest()[:12]
         return self._issue(name, organization, common_name, "code_signing", not_before, not_after)
 
     def timestamp_authority(self):
