@@ -1,12 +1,18 @@
-# The release artefact: `cpack` (see README) makes three ZIP archives:
+# The release artefact: `cpack` (see README) makes four ZIP archives:
 #   ...-companion.zip  the companion, its two DLLs and UISkin, to be unpacked
-#                      into the client's folder;
-#   ...-tools.zip      the console tool and the log decoder, for support;
+#                      into the client's folder, with the third-party notices;
+#   ...-tools.zip      the console tool and the log decoder, for support, with
+#                      the third-party notices;
 #   ...-debug.zip      the debug symbols of all five binaries, kept apart;
-# and ...-SHA256SUMS.txt, a checksum list of the three (sha256sum -c).
+#   ...-sdk.zip        the public client header, the protocol and the sample
+#                      client, for the client's developers;
+# and ...-SHA256SUMS.txt, a checksum list of them all (sha256sum -c).
 # Every binary is built with symbols, which are copied beside it after each
-# link (NAME.debug); the installed binaries are stripped and get a link to
-# that file, so that a debugger finds the symbols again.
+# link (NAME.debug); the installed binaries are stripped, get a link to that
+# file, so that a debugger finds the symbols again, and are then signed when
+# a certificate is given (cmake/ReleaseSigning.cmake).
+
+include(${CMAKE_CURRENT_LIST_DIR}/ReleaseSigning.cmake)
 
 set(RELEASE_BINARIES DazuvuVevUpgrade NubraSdk VEXUI32 DazuvuVevUpgradeCtl DazuvuVevLogDecode)
 set(release_symbol_files "")
@@ -43,9 +49,38 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/UISkin/ DESTINATION UISkin COMPONENT compa
   PATTERN tools EXCLUDE
   PATTERN ".*" EXCLUDE)
 link_installed_symbols(companion DazuvuVevUpgrade NubraSdk VEXUI32)
+release_sign_installed(companion DazuvuVevUpgrade NubraSdk VEXUI32)
 install(TARGETS DazuvuVevUpgradeCtl DazuvuVevLogDecode
   RUNTIME DESTINATION . COMPONENT tools)
 link_installed_symbols(tools DazuvuVevUpgradeCtl DazuvuVevLogDecode)
+release_sign_installed(tools DazuvuVevUpgradeCtl DazuvuVevLogDecode)
+
+# The runtimes linked into every binary and their licence texts, from the
+# toolchain's packages at build time. The file's name says whose notices
+# they are: the companion's archive is unpacked into the client's folder,
+# which may have notices of its own.
+set(RELEASE_NOTICES_FILE ${CMAKE_BINARY_DIR}/DazuvuVevUpgrade-THIRD-PARTY-NOTICES.txt)
+# The script names the libraries and licence files it read in a depfile, so
+# the notices are written again when a package update changes them.
+add_custom_command(OUTPUT ${RELEASE_NOTICES_FILE}
+  COMMAND ${CMAKE_COMMAND} -DCOMPILER=${CMAKE_CXX_COMPILER} -DHEAD=${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES
+    -DOUTPUT=${RELEASE_NOTICES_FILE} -DDEPFILE=${RELEASE_NOTICES_FILE}.d
+    -P ${CMAKE_SOURCE_DIR}/cmake/ThirdPartyNotices.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES ${CMAKE_SOURCE_DIR}/cmake/ThirdPartyNotices.cmake
+  DEPFILE ${RELEASE_NOTICES_FILE}.d
+  COMMENT "Writing the third-party notices"
+  VERBATIM)
+add_custom_target(third_party_notices ALL DEPENDS ${RELEASE_NOTICES_FILE})
+install(FILES ${RELEASE_NOTICES_FILE} DESTINATION . COMPONENT companion)
+install(FILES ${RELEASE_NOTICES_FILE} DESTINATION . COMPONENT tools)
+
+# What a client's developer needs to drive the companion: the header, the
+# protocol it implements and a sample client that builds from them alone.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/README.txt.in ${CMAKE_BINARY_DIR}/sdk/README.txt @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${CMAKE_BINARY_DIR}/sdk/README.txt DESTINATION . COMPONENT sdk)
+install(FILES ${CMAKE_SOURCE_DIR}/include/DazuvuVevUpgradeClient.h DESTINATION include COMPONENT sdk)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/client-protocol.md DESTINATION docs COMPONENT sdk)
+install(FILES ${CMAKE_SOURCE_DIR}/tests/client/SampleClient.cpp DESTINATION sample COMPONENT sdk)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME DazuvuVevUpgrade)
@@ -53,10 +88,12 @@ set(CPACK_PACKAGE_VENDOR Talvex)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_SYSTEM_NAME win32)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL companion tools debug)
+set(CPACK_COMPONENTS_ALL companion tools debug sdk)
 # Files at the archive's root: it is unpacked straight into the client's folder.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/ReleaseChecksums.cmake)
+# For the notice at the end of packing: signed or not.
+set(CPACK_RELEASE_SIGN_OPTIONS_FILE ${RELEASE_SIGN_OPTIONS_FILE})
 include(CPack)

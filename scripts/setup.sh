@@ -12,6 +12,7 @@ packages=(
   fonts-wqy-microhei fonts-wine
   locales
   nginx tinyproxy
+  openssl osslsigncode
 )
 
 missing=()
