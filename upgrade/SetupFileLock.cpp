@@ -142,6 +142,12 @@ std::wstring CSetupFileLock::HoldAndDigest(const std::wstring& strPath)
     return strMd5;
 }
 
+bool CSetupFileLock::HoldOnly(const std::wstring& strPath)
+{
+    Release();
+    return !strPath.empty() && Hold(strPath);
+}
+
 bool CSetupFileLock::IsUnchanged() const
 {
     BY_HANDLE_FILE_INFORMATION now = {};

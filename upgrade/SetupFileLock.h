@@ -47,6 +47,9 @@ public:
     // file cannot be held or read, or changed while it was digested. A writer
     // that is still closing the file is given a moment.
     std::wstring HoldAndDigest(const std::wstring& strPath);
+    // Holds the file (releasing whatever was held before) for a check made
+    // through Handle(); false, and nothing held, when it cannot be held.
+    bool HoldOnly(const std::wstring& strPath);
 
     bool IsHeld() const { return m_file.IsValid(); }
     // Held, and still the file it was when its digest was taken (volume,

@@ -109,7 +109,11 @@ private:
     // Upgrade folder and setup file.
     bool InitUpgradeDir();
     bool MakeCurrentSetupPath();
+    // The held setup matches the order's digest (MD5 through the library,
+    // or SHA-256 of its own) and its signature is acceptable.
     bool IsNewSetupFileExist();
+    // The held setup's Authenticode signature, judged with the pinned publisher.
+    bool IsHeldSetupTrusted();
     bool DeleteFileExpireEx();
 
     // Hand-off.

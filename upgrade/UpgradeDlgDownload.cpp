@@ -104,7 +104,8 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     ::Sleep(kSettleDelayMs);
 
     if (!IsNewSetupFileExist()) {
-        LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the downloaded setup does not match the order's MD5 %s",
+        LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver",
+                  L"the downloaded setup does not match the order's digest %s or its signature is refused",
                   m_stComm.szMD5);
         SweepAfterFailure(UpgradeResult::DigestMismatch, L"the downloaded setup failed its check and was swept");
         return 1;

@@ -5,6 +5,7 @@
 #include "log/Log.h"
 #include "upgrade/SetupNaming.h"
 #include "upgrade/SetupSweep.h"
+#include "upgrade/SetupTrust.h"
 #include "upgrade/StateFile.h"
 
 #include <shlwapi.h>
@@ -53,11 +54,47 @@ bool CUpgradeDlgDUI::IsNewSetupFileExist()
 {
     // A file that verifies stays held until it has been started or the
     // upgrade ends, so it is read once and cannot change before it runs.
-    const std::wstring strLocalMd5 = m_setupLock.HoldAndDigest(m_strTemp);
-    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", strLocalMd5.c_str(), m_stComm.szMD5);
-    if (SetupDigestMatches(strLocalMd5.c_str(), m_stComm.szMD5))
+    if (DigestFormOf(m_stComm.szMD5) == OrderDigestForm::Sha256) {
+        const std::wstring strLocal =
+            m_setupLock.HoldOnly(m_strTemp) ? Sha256OfOpenFile(m_setupLock.Handle()) : std::wstring();
+        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localSHA256:%s, remoteSHA256:%s", strLocal.c_str(),
+                 m_stComm.szMD5);
+        if (!Sha256Matches(strLocal, m_stComm.szMD5)) {
+            m_setupLock.Release();
+            return false;
+        }
+    } else {
+        const std::wstring strLocalMd5 = m_setupLock.HoldAndDigest(m_strTemp);
+        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", strLocalMd5.c_str(),
+                 m_stComm.szMD5);
+        if (!SetupDigestMatches(strLocalMd5.c_str(), m_stComm.szMD5)) {
+            m_setupLock.Release();
+            return false;
+        }
+    }
+    if (!IsHeldSetupTrusted()) {
+        m_setupLock.Release();
+        return false;
+    }
+    return true;
+}
+
+bool CUpgradeDlgDUI::IsHeldSetupTrusted()
+{
+    const SETUP_SIGNATURE signature = VerifySetupSignature(m_setupLock.Handle(), m_strTemp.c_str());
+    const std::wstring strPinned = PinnedSetupPublisher();
+    const SetupTrust trust = JudgeSetupSignature(signature, strPinned);
+    if (!signature.strSubject.empty())
+        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"setup signer: %s, thumbprint %s",
+                 signature.strSubject.c_str(), signature.strThumbprint.c_str());
+    if (IsSetupTrusted(trust)) {
+        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"setup %s", SetupTrustText(trust));
         return true;
-    m_setupLock.Release();
+    }
+    LOG_ERROR(L"CUpgradeDlgDUI::IsNewSetupFileExist",
+              L"setup refused, %s: trust result 0x%08lX %s, chain status 0x%08lX, pinned publisher \"%s\"",
+              SetupTrustText(trust), static_cast<unsigned long>(signature.lTrust), TrustResultName(signature.lTrust),
+              signature.dwChainStatus, strPinned.c_str());
     return false;
 }
 

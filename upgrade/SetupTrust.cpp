@@ -1,0 +1,242 @@
+#include "upgrade/SetupTrust.h"
+
+#include "log/Log.h"
+#include "win/Handles.h"
+
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <cwchar>
+#include <cwctype>
+#include <vector>
+
+#ifndef SETUP_PUBLISHER_DEFAULT
+#define SETUP_PUBLISHER_DEFAULT ""
+#endif
+
+namespace {
+
+const wchar_t kPublisherKey[] = L"SetupPublisher";
+const wchar_t kBuildPublisher[] = L"" SETUP_PUBLISHER_DEFAULT;
+
+// A chain may not say whether a certificate was revoked: nothing is
+// fetched over the network, by design. Every other error bit fails it.
+const DWORD kIgnoredChainBits = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+bool IsHexDigits(LPCWSTR psz, size_t nDigits)
+{
+    if (!psz || std::wcslen(psz) != nDigits)
+        return false;
+    for (size_t i = 0; i < nDigits; ++i) {
+        if (!std::iswxdigit(psz[i]))
+            return false;
+    }
+    return true;
+}
+
+std::wstring HexText(const BYTE* pBytes, size_t cbBytes)
+{
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring strHex;
+    for (size_t i = 0; i < cbBytes; ++i) {
+        strHex += kDigits[pBytes[i] >> 4];
+        strHex += kDigits[pBytes[i] & 15];
+    }
+    return strHex;
+}
+
+std::wstring CertificateName(PCCERT_CONTEXT pCert, DWORD dwType, void* pvType)
+{
+    wchar_t szName[512] = {};
+    ::CertGetNameStringW(pCert, dwType, 0, pvType, szName, ARRAYSIZE(szName));
+    return szName;
+}
+
+// One run of the system's verifier, closed again however the check ends.
+class CTrustCheck {
+public:
+    CTrustCheck(HANDLE hFile, LPCWSTR pszPath)
+    {
+        m_file.cbStruct = sizeof(m_file);
+        m_file.pcwszFilePath = pszPath;
+        m_file.hFile = hFile;
+        m_data.cbStruct = sizeof(m_data);
+        m_data.dwUIChoice = WTD_UI_NONE;
+        m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
+        m_data.dwUnionChoice = WTD_CHOICE_FILE;
+        m_data.pFile = &m_file;
+        m_data.dwStateAction = WTD_STATEACTION_VERIFY;
+        m_data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
+        m_lResult = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE) /* no UI */, &m_action, &m_data);
+    }
+    ~CTrustCheck()
+    {
+        m_data.dwStateAction = WTD_STATEACTION_CLOSE;
+        ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &m_action, &m_data);
+    }
+    CTrustCheck(const CTrustCheck&) = delete;
+    CTrustCheck& operator=(const CTrustCheck&) = delete;
+
+    LONG Result() const { return m_lResult; }
+    // The signer's certificate and its chain's status, when the verifier built one.
+    PCCERT_CONTEXT Signer(DWORD* pdwChainStatus) const
+    {
+        CRYPT_PROVIDER_DATA* pProvider = ::WTHelperProvDataFromStateData(m_data.hWVTStateData);
+        CRYPT_PROVIDER_SGNR* pSigner = pProvider ? ::WTHelperGetProvSignerFromChain(pProvider, 0, FALSE, 0) : nullptr;
+        if (!pSigner)
+            return nullptr;
+        *pdwChainStatus = pSigner->pChainContext ? pSigner->pChainContext->TrustStatus.dwErrorStatus : 0;
+        CRYPT_PROVIDER_CERT* pCert = ::WTHelperGetProvCertFromChain(pSigner, 0);
+        return pCert ? pCert->pCert : nullptr;
+    }
+
+private:
+    GUID m_action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    WINTRUST_FILE_INFO m_file = {};
+    WINTRUST_DATA m_data = {};
+    LONG m_lResult = 0;
+};
+
+}  // namespace
+
+OrderDigestForm DigestFormOf(LPCWSTR pszExpected)
+{
+    return IsHexDigits(pszExpected, 64) ? OrderDigestForm::Sha256 : OrderDigestForm::LibraryMd5;
+}
+
+std::wstring Sha256OfOpenFile(HANDLE hFile)
+{
+    BCRYPT_ALG_HANDLE hAlgOpened = nullptr;
+    if (::BCryptOpenAlgorithmProvider(&hAlgOpened, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+        return std::wstring();
+    const CBCryptAlgorithm hAlg(hAlgOpened);
+    BCRYPT_HASH_HANDLE hHashOpened = nullptr;
+    if (::BCryptCreateHash(hAlg.Get(), &hHashOpened, nullptr, 0, nullptr, 0, 0) < 0)
+        return std::wstring();
+    const CBCryptHash hHash(hHashOpened);
+
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(hFile, start, nullptr, FILE_BEGIN))
+        return std::wstring();
+    std::vector<BYTE> block(1024 * 1024);
+    for (;;) {
+        DWORD cbRead = 0;
+        if (!::ReadFile(hFile, block.data(), static_cast<DWORD>(block.size()), &cbRead, nullptr))
+            return std::wstring();
+        if (cbRead == 0)
+            break;
+        if (::BCryptHashData(hHash.Get(), block.data(), cbRead, 0) < 0)
+            return std::wstring();
+    }
+    BYTE abDigest[32] = {};
+    if (::BCryptFinishHash(hHash.Get(), abDigest, sizeof(abDigest), 0) < 0)
+        return std::wstring();
+    return HexText(abDigest, sizeof(abDigest));
+}
+
+bool Sha256Matches(const std::wstring& strLocal, LPCWSTR pszExpected)
+{
+    return !strLocal.empty() && IsHexDigits(pszExpected, 64) && _wcsicmp(strLocal.c_str(), pszExpected) == 0;
+}
+
+SETUP_SIGNATURE VerifySetupSignature(HANDLE hFile, LPCWSTR pszPath)
+{
+    SETUP_SIGNATURE signature;
+    // The verifier reads through the handle; it starts where the file does.
+    LARGE_INTEGER start = {};
+    ::SetFilePointerEx(hFile, start, nullptr, FILE_BEGIN);
+    const CTrustCheck check(hFile, pszPath);
+    signature.lTrust = check.Result();
+    if (PCCERT_CONTEXT pCert = check.Signer(&signature.dwChainStatus)) {
+        DWORD dwNameForm = CERT_X500_NAME_STR;  // "O=..., CN=...", the labels included
+        signature.strSubject = CertificateName(pCert, CERT_NAME_RDN_TYPE, &dwNameForm);
+        signature.strOrganization =
+            CertificateName(pCert, CERT_NAME_ATTR_TYPE, const_cast<char*>(szOID_ORGANIZATION_NAME));
+        signature.strCommonName = CertificateName(pCert, CERT_NAME_ATTR_TYPE, const_cast<char*>(szOID_COMMON_NAME));
+        BYTE abThumbprint[20] = {};
+        DWORD cbThumbprint = sizeof(abThumbprint);
+        if (::CertGetCertificateContextProperty(pCert, CERT_SHA1_HASH_PROP_ID, abThumbprint, &cbThumbprint))
+            signature.strThumbprint = HexText(abThumbprint, cbThumbprint);
+    }
+    ::SetFilePointerEx(hFile, start, nullptr, FILE_BEGIN);
+    return signature;
+}
+
+SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const std::wstring& strPinnedPublisher)
+{
+    if (signature.lTrust == TRUST_E_NOSIGNATURE)
+        return strPinnedPublisher.empty() ? SetupTrust::Unsigned : SetupTrust::UnsignedWithPin;
+    // Windows refuses a broken chain itself; Wine reports it only in the
+    // chain's status, which is read here so that both refuse alike.
+    if (signature.lTrust != 0 || (signature.dwChainStatus & ~kIgnoredChainBits) != 0)
+        return SetupTrust::BadSignature;
+    if (!strPinnedPublisher.empty() && signature.strOrganization != strPinnedPublisher &&
+        signature.strCommonName != strPinnedPublisher)
+        return SetupTrust::OtherPublisher;
+    return SetupTrust::SignedByPublisher;
+}
+
+bool IsSetupTrusted(SetupTrust trust)
+{
+    return trust == SetupTrust::SignedByPublisher || trust == SetupTrust::Unsigned;
+}
+
+LPCWSTR SetupTrustText(SetupTrust trust)
+{
+    switch (trust) {
+    case SetupTrust::SignedByPublisher:
+        return L"signed and verified";
+    case SetupTrust::Unsigned:
+        return L"not signed, and no publisher is pinned";
+    case SetupTrust::BadSignature:
+        return L"its signature does not verify";
+    case SetupTrust::UnsignedWithPin:
+        return L"not signed, but a publisher is pinned";
+    case SetupTrust::OtherPublisher:
+        return L"signed by another publisher than the pinned one";
+    }
+    return L"unknown";
+}
+
+LPCWSTR TrustResultName(LONG lTrust)
+{
+    switch (static_cast<HRESULT>(lTrust)) {
+    case 0:
+        return L"ERROR_SUCCESS";
+    case TRUST_E_NOSIGNATURE:
+        return L"TRUST_E_NOSIGNATURE";
+    case TRUST_E_BAD_DIGEST:
+        return L"TRUST_E_BAD_DIGEST";
+    case TRUST_E_SUBJECT_NOT_TRUSTED:
+        return L"TRUST_E_SUBJECT_NOT_TRUSTED";
+    case TRUST_E_EXPLICIT_DISTRUST:
+        return L"TRUST_E_EXPLICIT_DISTRUST";
+    case TRUST_E_SUBJECT_FORM_UNKNOWN:
+        return L"TRUST_E_SUBJECT_FORM_UNKNOWN";
+    case TRUST_E_PROVIDER_UNKNOWN:
+        return L"TRUST_E_PROVIDER_UNKNOWN";
+    case CERT_E_EXPIRED:
+        return L"CERT_E_EXPIRED";
+    case CERT_E_CHAINING:
+        return L"CERT_E_CHAINING";
+    case CERT_E_UNTRUSTEDROOT:
+        return L"CERT_E_UNTRUSTEDROOT";
+    case CERT_E_REVOKED:
+        return L"CERT_E_REVOKED";
+    case CERT_E_WRONG_USAGE:
+        return L"CERT_E_WRONG_USAGE";
+    case CRYPT_E_SECURITY_SETTINGS:
+        return L"CRYPT_E_SECURITY_SETTINGS";
+    default:
+        return L"";
+    }
+}
+
+std::wstring PinnedSetupPublisher()
+{
+    std::wstring strPublisher;
+    if (GetConfigValue(kPublisherKey, kClientConfigSection, strPublisher) && !strPublisher.empty())
+        return strPublisher;
+    return kBuildPublisher;
+}
