@@ -124,12 +124,6 @@ class ImportTables(unittest.TestCase):
                 self.assertEqual(sorted(names), sorted(promised))
                 self.assertEqual(functions, len(promised), "a function exported by ordinal only")
 
-    def test_our_libraries_offer_at_least_the_promised_functions(self):
-        for library, promised in PROMISED.items():
-            with self.subTest(library=library):
-                names, _ = image("bin", library).exports()
-                self.assertLessEqual(promised, set(names))
-
     def test_the_strict_folder_runs_the_current_programs_within_the_promise(self):
         # A stale copy there would test yesterday's companion.
         with open(os.path.join(folders["bin"], COMPANION), "rb") as f:
