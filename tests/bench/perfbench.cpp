@@ -25,7 +25,6 @@
 #include "netlib/NubraSdk.h"
 #include "tests/netlib/bench/BareDownload.h"
 #include "ui/SkinLayer.h"
-#include "VEXUI32/VEXUI32.h"
 #include "win/Handles.h"
 
 namespace {
@@ -211,9 +210,7 @@ int Repaint(int nBatches, int nPerBatch)
 
     CSkinFace skin;
     if (!MakeSkinFace(skin)) {
-        wchar_t szError[512] = {};
-        GetSkinLastErrorW(szError, 512);
-        fprintf(stderr, "perfbench: the skin did not load: %ls\n", szError);
+        fprintf(stderr, "perfbench: the skin did not load: %ls\n", SkinLastError().c_str());
         return 1;
     }
     CPlainFace controls = MakePlainFace();
