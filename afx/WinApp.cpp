@@ -14,12 +14,12 @@ CWinApp::CWinApp(LPCWSTR pszAppName)
     m_pszAppName = pszAppName;
 }
 
-void AfxRunMessageLoop()
+void AfxRunMessageLoop(PFN_AFX_DROP_MESSAGE pfnDrop)
 {
     MSG msg;
     BOOL bRet;
     while ((bRet = ::GetMessageW(&msg, nullptr, 0, 0)) != 0) {
-        if (bRet == -1)
+        if (bRet == -1 || (pfnDrop && pfnDrop(msg)))
             continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);

@@ -181,8 +181,10 @@ HINSTANCE AfxGetInstanceHandle();
 // Registers the class unless a class of that name is already registered.
 BOOL AfxRegisterClass(WNDCLASSW* lpWndClass);
 // A plain GetMessageW loop for every window of the thread, without dialog
-// keyboard handling; a failed GetMessageW is skipped, WM_QUIT ends it.
-void AfxRunMessageLoop();
+// keyboard handling; a failed GetMessageW is skipped, WM_QUIT ends it. A
+// message for which pfnDrop answers true is neither translated nor dispatched.
+typedef bool (*PFN_AFX_DROP_MESSAGE)(const MSG& msg);
+void AfxRunMessageLoop(PFN_AFX_DROP_MESSAGE pfnDrop = nullptr);
 int AfxMessageBox(LPCWSTR lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 void AfxEnableControlContainer();
 // The framework's entry point: InitInstance, then Run or ExitInstance.

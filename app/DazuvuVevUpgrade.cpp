@@ -73,6 +73,22 @@ DWORD WINAPI InstanceWatchThread(LPVOID)
     }
 }
 
+// The upgrade window has no default button: whatever control a skin gives
+// the focus, a stray Enter must not press it and so take the window away,
+// which would keep the verified setup from starting. Esc and the close
+// cross still hide it.
+bool IsEnterForUpgradeWindow(const MSG& msg)
+{
+    if ((msg.message != WM_KEYDOWN && msg.message != WM_KEYUP && msg.message != WM_CHAR) || msg.wParam != VK_RETURN)
+        return false;
+    const HWND hUpgrade = theApp.m_pUpgradeDlg ? theApp.m_pUpgradeDlg->m_hWnd : nullptr;
+    if (!hUpgrade || (msg.hwnd != hUpgrade && !::IsChild(hUpgrade, msg.hwnd)))
+        return false;
+    if (msg.message == WM_KEYDOWN)
+        LOG_INFO(L"CDazuvuVevUpgradeApp::InitInstance", L"Enter ignored: the window has no default button");
+    return true;
+}
+
 // From the end of the loop on, a fault only ends the process, quietly.
 LONG WINAPI QuietExceptionFilter(EXCEPTION_POINTERS*)
 {
@@ -146,7 +162,7 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
     // newer instance ends this one; OnCreate's records say why.
     m_pUpgradeDlg->Create(IDD_UPGRADE_DIALOG, nullptr);
 
-    AfxRunMessageLoop();
+    AfxRunMessageLoop(&IsEnterForUpgradeWindow);
     ShutDown();
     // FALSE: the loop has already run here, so the framework goes straight to ExitInstance.
     return FALSE;
