@@ -107,9 +107,9 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         Invalidate();
         break;
     case WM_GETOBJECT:
-        // A reader sends it and takes the object the result names; a posted
-        // one would leave a reference, a shared section and a global atom
-        // behind for nobody, each time.
+        // A reader sends it and claims the object the result names; each
+        // posted one would leave the object marshalled for a reader that
+        // never comes.
         if (static_cast<LONG>(lParam) == OBJID_CLIENT && m_pAccessible) {
             if (!IsGenuine(message, wParam, lParam))
                 return 0;
