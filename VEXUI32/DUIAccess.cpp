@@ -34,6 +34,19 @@ std::wstring WindowText(HWND hWnd)
 
 // ---- What the window shows a reader ----
 
+LONG CDirectUI::AccWindowRole() const
+{
+    // A window the dialog manager runs is a dialog to a reader, whose
+    // whole text it reads when the window comes up; the system's own client
+    // object says so only for its dialog class.
+    if (m_hWnd && ::GetWindowLongPtrW(m_hWnd, DWLP_DLGPROC) != 0)
+        return ROLE_SYSTEM_DIALOG;
+    wchar_t szClass[16] = {};
+    if (m_hWnd && ::GetClassNameW(m_hWnd, szClass, 16) && std::wstring(szClass) == L"#32770")
+        return ROLE_SYSTEM_DIALOG;
+    return ROLE_SYSTEM_CLIENT;
+}
+
 std::vector<CDUIControl*> CDirectUI::ReadableControls() const
 {
     std::vector<CDUIControl*> vecCtrls;
@@ -279,7 +292,7 @@ HRESULT CDUIAccessible::get_accDescription(VARIANT varChild, BSTR* pszDescriptio
 HRESULT CDUIAccessible::get_accRole(VARIANT varChild, VARIANT* pvarRole)
 {
     return NumberOfChild(m_pOwner, varChild, pvarRole, [&](CDUIControl* pCtrl) -> LONG {
-        return pCtrl ? m_pOwner->AccRole(*pCtrl) : ROLE_SYSTEM_CLIENT;
+        return pCtrl ? m_pOwner->AccRole(*pCtrl) : m_pOwner->AccWindowRole();
     });
 }
 

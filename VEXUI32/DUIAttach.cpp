@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "VEXUI32/DUIAccess.h"
+#include "VEXUI32/DUIOrigin.h"
 
 namespace {
 
@@ -48,13 +49,6 @@ BOOL CALLBACK OnFirstIconGroup(HMODULE, LPCWSTR, LPWSTR pszName, LONG_PTR lParam
     return FALSE;  // the first group is the one: stop here
 }
 
-// Keeps a rectangle of the given size inside the work area.
-void KeepOnScreen(const RECT& rcWork, int& x, int& y, int cx, int cy)
-{
-    x = std::max<int>(rcWork.left, std::min<int>(x, rcWork.right - cx));
-    y = std::max<int>(rcWork.top, std::min<int>(y, rcWork.bottom - cy));
-}
-
 }  // namespace
 
 bool CDirectUI::Attach(HWND hWnd, std::wstring& strError)
@@ -66,35 +60,61 @@ bool CDirectUI::Attach(HWND hWnd, std::wstring& strError)
     }
     m_hWnd = hWnd;
     ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CDirectUI::SubclassProc));
+    m_dwWatchThread = DUIOrigin::Watch(hWnd);
 
     m_nDpi = WindowDpi(hWnd);
     int cx = Scale(m_layout.cx);
     int cy = Scale(m_layout.cy);
-    int x = 0;
-    int y = 0;
-    UINT uFlags = SWP_NOZORDER | SWP_NOACTIVATE;
+    RECT rcNow = {};
+    ::GetWindowRect(hWnd, &rcNow);
+    int x = rcNow.left;
+    int y = rcNow.top;
     MONITORINFO mi = {};
     mi.cbSize = sizeof(mi);
-    if (::GetMonitorInfoW(::MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &mi)) {
-        RECT rcNow;
-        ::GetWindowRect(hWnd, &rcNow);
-        x = rcNow.left;
-        y = rcNow.top;
-        if (m_layout.bCenter) {
-            x = mi.rcWork.left + (mi.rcWork.right - mi.rcWork.left - cx) / 2;
-            y = mi.rcWork.top + (mi.rcWork.bottom - mi.rcWork.top - cy) / 2;
-        }
-        // Larger at a high DPI, the window must still be whole on the screen.
-        KeepOnScreen(mi.rcWork, x, y, cx, cy);
-    } else {
-        uFlags |= SWP_NOMOVE;
+    if (m_layout.bCenter && ::GetMonitorInfoW(::MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &mi)) {
+        x = mi.rcWork.left + (mi.rcWork.right - mi.rcWork.left - cx) / 2;
+        y = mi.rcWork.top + (mi.rcWork.bottom - mi.rcWork.top - cy) / 2;
     }
-    ::SetWindowPos(hWnd, nullptr, x, y, cx, cy, uFlags);
+    PlaceOnWorkArea(x, y, cx, cy);
     SetIcons();
     m_pAccessible = new CDUIAccessible(this);
     UpdateSpinTimer();
     Invalidate();
     return true;
+}
+
+void CDirectUI::PlaceOnWorkArea(int x, int y, int cx, int cy)
+{
+    UINT uFlags = SWP_NOZORDER | SWP_NOACTIVATE;
+    RECT rcAt = {x, y, x + cx, y + cy};
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof(mi);
+    if (::GetMonitorInfoW(::MonitorFromRect(&rcAt, MONITOR_DEFAULTTONEAREST), &mi)) {
+        // Larger at a high DPI, the window must still be whole on the screen;
+        // where it cannot be, its top left corner (the caption) is.
+        const RECT& rcWork = mi.rcWork;
+        x = std::max<int>(rcWork.left, std::min<int>(x, rcWork.right - cx));
+        y = std::max<int>(rcWork.top, std::min<int>(y, rcWork.bottom - cy));
+    } else {
+        uFlags |= SWP_NOMOVE;
+    }
+    ::SetWindowPos(m_hWnd, nullptr, x, y, cx, cy, uFlags);
+}
+
+void CDirectUI::OnDpiChanged(WPARAM wParam)
+{
+    // The system gives both axes the same DPI; anything else is not its.
+    const int nDpi = HIWORD(wParam);
+    if (LOWORD(wParam) != nDpi || nDpi < 48 || nDpi > 960)
+        return;
+    RECT rcNow = {};
+    if (!::GetWindowRect(m_hWnd, &rcNow))
+        return;
+    SetDpi(nDpi);
+    // The same layout at the new DPI, around the same centre.
+    const int cx = Scale(m_layout.cx);
+    const int cy = Scale(m_layout.cy);
+    PlaceOnWorkArea((rcNow.left + rcNow.right - cx) / 2, (rcNow.top + rcNow.bottom - cy) / 2, cx, cy);
 }
 
 void CDirectUI::SetIcons()
@@ -165,6 +185,11 @@ void CDirectUI::Detach()
         m_iconSmall.Reset();
     }
     m_fonts.Drop();
+    if (m_dwWatchThread)
+        DUIOrigin::Unwatch(m_dwWatchThread);
+    m_dwWatchThread = 0;
+    m_bInitSeen = false;
+    m_mapClicksInFlight.clear();
     m_hWnd = nullptr;
     m_pHover = nullptr;
     m_pPressed = nullptr;

@@ -78,7 +78,9 @@ bool CDirectUI::Activate(CDUIControl* pCtrl)
     // Posted, not sent: the window's handler may end a modal loop or destroy
     // the window, which must not happen while we are still inside the input
     // message (or the screen reader's call) that caused the click.
-    ::PostMessageW(m_hWnd, WM_DUI_CLICK, reinterpret_cast<WPARAM>(&pCtrl->m_base), 0);
+    const WPARAM wClicked = reinterpret_cast<WPARAM>(&pCtrl->m_base);
+    if (::PostMessageW(m_hWnd, WM_DUI_CLICK, wClicked, 0))
+        ++m_mapClicksInFlight[wClicked];
     Invalidate();
     return true;
 }

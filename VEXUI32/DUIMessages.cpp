@@ -7,6 +7,7 @@
 #include <oleacc.h>
 
 #include "VEXUI32/DUIAccess.h"
+#include "VEXUI32/DUIOrigin.h"
 #include "VEXUI32/SkinUI.h"
 
 #ifndef WM_DPICHANGED
@@ -27,7 +28,9 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         return 1;
     case WM_TIMER:
         if (wParam == kSpinTimerId) {
-            OnSpinTick();
+            // A tick posted while no spinner turns is no tick.
+            if (m_bSpinTimerOn)
+                OnSpinTick();
             return 0;
         }
         break;
@@ -79,20 +82,24 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         break;
     case WM_ACTIVATE: {
         LRESULT lResult = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
-        OnActivated(LOWORD(wParam) != WA_INACTIVE);
+        // Only what the system says, not what wParam claims: a posted
+        // WM_ACTIVATE must not pull the focus into a window in the back.
+        OnActivated(::GetActiveWindow() == hWnd);
         return lResult;
     }
     case WM_SETFOCUS:
         // Not passed on: the dialog procedure would hand the focus on to a
-        // first child, and there is none.
-        Notify(EVENT_OBJECT_FOCUS, FocusedControl());
+        // first child, and there is none. Readers hear of the focus only
+        // when the window has it.
+        if (::GetFocus() == hWnd)
+            Notify(EVENT_OBJECT_FOCUS, FocusedControl());
         Invalidate();
         return 0;
     case WM_KILLFOCUS:
         Invalidate();
         break;
     case WM_DPICHANGED:
-        OnDpiChanged(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        OnDpiChanged(wParam);
         return 0;
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
@@ -100,8 +107,20 @@ LRESULT CDirectUI::WndProc(WNDPROC pfnPrev, UINT message, WPARAM wParam, LPARAM 
         Invalidate();
         break;
     case WM_GETOBJECT:
-        if (static_cast<LONG>(lParam) == OBJID_CLIENT && m_pAccessible)
+        // A reader sends it and claims the object the result names; each
+        // posted one would leave the object marshalled for a reader that
+        // never comes.
+        if (static_cast<LONG>(lParam) == OBJID_CLIENT && m_pAccessible) {
+            if (!IsGenuine(message, wParam, lParam))
+                return 0;
             return ::LresultFromObject(IID_IAccessible, wParam, m_pAccessible);
+        }
+        break;
+    case WM_INITDIALOG:
+    case WM_DESTROY:
+    case WM_DUI_CLICK:
+        if (!IsGenuine(message, wParam, lParam))
+            return message == WM_INITDIALOG ? FALSE : 0;
         break;
     case WM_SETTEXT: {
         LRESULT lResult = ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
@@ -198,21 +217,42 @@ LRESULT CDirectUI::OnGetDlgCode(const MSG* pMsg)
     return lCode;
 }
 
+bool CDirectUI::IsGenuine(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        // A dialog is initialised once, by the system, before anyone can
+        // find it; later ones would run the program's set-up again.
+        if (m_bInitSeen || DUIOrigin::TakePosted(m_hWnd, message, wParam, lParam))
+            return false;
+        m_bInitSeen = true;
+        return true;
+    case WM_DESTROY:
+    case WM_NCDESTROY:
+        return DUIOrigin::IsBeingDestroyed(m_hWnd);
+    case WM_GETOBJECT:
+        return !DUIOrigin::TakePosted(m_hWnd, message, wParam, lParam);
+    case WM_DUI_CLICK: {
+        // Clicks are the library's to report; one it did not post is not
+        // the user's.
+        auto it = m_mapClicksInFlight.find(wParam);
+        if (it == m_mapClicksInFlight.end())
+            return false;
+        if (--it->second == 0)
+            m_mapClicksInFlight.erase(it);
+        return true;
+    }
+    default:
+        return true;
+    }
+}
+
 void CDirectUI::OnActivated(bool bActive)
 {
     // A dialog without child windows would leave the keyboard focus nowhere;
     // the skin's controls live in this window, so it takes it.
     if (bActive && ::IsWindow(m_hWnd) && ::GetFocus() != m_hWnd)
         ::SetFocus(m_hWnd);
-}
-
-void CDirectUI::OnDpiChanged(int nDpi, const RECT* pSuggested)
-{
-    SetDpi(nDpi);
-    if (pSuggested) {
-        ::SetWindowPos(m_hWnd, nullptr, pSuggested->left, pSuggested->top, pSuggested->right - pSuggested->left,
-                       pSuggested->bottom - pSuggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-    }
 }
 
 void CDirectUI::OnTextChanged()
@@ -234,6 +274,11 @@ LRESULT CALLBACK CDirectUI::SubclassProc(HWND hWnd, UINT message, WPARAM wParam,
         CSkinUI* pSkin = GetSkin();
         CDirectUI* pUI = pSkin ? pSkin->FindWindowUI(hWnd) : nullptr;
         if (message == WM_NCDESTROY) {
+            // Only the system's, at the end of DestroyWindow, ends the
+            // skin's life on the window; anyone else's changes nothing.
+            if (pUI && !pUI->IsGenuine(message, wParam, lParam))
+                return 0;
+            DUIOrigin::Destroyed(hWnd);
             // Unwind our link first so that the procedures below find the
             // chain as they left it when they unwind theirs.
             if (pUI)

@@ -113,6 +113,7 @@ void CDirectUI::PaintAll(HDC hdc, int cx, int cy)
     if (!IsDrawn(argbBack))
         argbBack = 0xFFFFFFFF;
     PaintGround(hdc, rcClip, cx, cy, argbBack);
+    m_argbGround = BlendOver(argbBack, 0xFFFFFFFF);
     // The clip region keeps every shape and text to the changed part; a
     // control wholly outside it costs nothing.
     for (const auto& pCtrl : m_vecCtrls) {
@@ -145,6 +146,24 @@ std::wstring CDirectUI::TitleText(const CCtrlTemplate& state) const
     return strText;
 }
 
+DUI_ARGB CDirectUI::GroundUnder(const CDUIControl& ctrl) const
+{
+    const RECT& rc = ctrl.m_state.rc;
+    const POINT ptCentre = {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+    DUI_ARGB argbUnder = m_argbGround;
+    for (const auto& pOther : m_vecCtrls) {
+        if (pOther.get() == &ctrl)
+            break;
+        const CCtrlTemplate& other = pOther->m_state;
+        if (!::PtInRect(&other.rc, ptCentre) || !IsShown(pOther.get()))
+            continue;
+        const CLook look = m_bHighContrast ? HighContrastLook(other.look, other.eKind) : other.look;
+        if (IsDrawn(look.argbBack[LOOK_NORMAL]))
+            argbUnder = BlendOver(look.argbBack[LOOK_NORMAL], argbUnder);
+    }
+    return argbUnder;
+}
+
 void CDirectUI::PaintControl(HDC hdc, CDUIControl& ctrl)
 {
     const CCtrlTemplate& state = ctrl.m_state;
@@ -160,6 +179,8 @@ void CDirectUI::PaintControl(HDC hdc, CDUIControl& ctrl)
     face.bHighContrast = m_bHighContrast;
     face.nSpinAngle = m_nSpinAngle;
     face.bFocus = &ctrl == m_pFocusDrawn;
+    if (face.bFocus)
+        face.argbUnder = GroundUnder(ctrl);
     face.pFonts = &m_fonts;
     ctrl.m_bTextCut = PaintControlFace(hdc, face);
 }

@@ -111,6 +111,8 @@ public:
     CDUIControl* ControlOfChildId(LONG lChild) const;
     std::wstring AccName(const CDUIControl& ctrl) const;
     LONG AccRole(const CDUIControl& ctrl) const;
+    // The role of the client area itself: a dialog where the window is one.
+    LONG AccWindowRole() const;
     LONG AccState(const CDUIControl& ctrl) const;
     CDUIControl* FocusedControl() const;
     // Does what a click on the control does; false when it takes no click now.
@@ -134,7 +136,10 @@ private:
     void OnCaptureChanged(HWND hNewCapture);
     LRESULT OnGetDlgCode(const MSG* pMsg);
     void OnActivated(bool bActive);
-    void OnDpiChanged(int nDpi, const RECT* pSuggested);
+    // The DPI from wParam alone: lParam's suggested rectangle is a pointer
+    // that anyone may post, so the window is sized from its layout and kept
+    // where it stood, on its screen's work area.
+    void OnDpiChanged(WPARAM wParam);
     void OnTextChanged();
     void OnSpinTick();
     // The spinner's timer runs only while a spinner can be seen.
@@ -145,6 +150,12 @@ private:
     void InvalidateCtrl(const CDUIControl* pCtrl);
     void SetDpi(int nDpi);
     void SetIcons();
+    // Puts the window at x, y with that size, moved as little as needed to
+    // stand whole on the work area of the screen it is on.
+    void PlaceOnWorkArea(int x, int y, int cx, int cy);
+    // Whether a message that anyone may post or send is the real one
+    // (DUIOrigin.cpp tells where it comes from); a false one changes nothing.
+    bool IsGenuine(UINT message, WPARAM wParam, LPARAM lParam);
     // Keyboard: focus and Tab order over the buttons and the check box.
     bool IsFocusable(const CDUIControl* pCtrl) const;
     std::vector<CDUIControl*> TabOrder() const;
@@ -169,6 +180,9 @@ private:
     void PaintControl(HDC hdc, CDUIControl& ctrl);
     // A title control shows the window's text, else its own.
     std::wstring TitleText(const CCtrlTemplate& state) const;
+    // The opaque colour a control stands on: the window's ground under what
+    // the controls drawn before it lay there.
+    DUI_ARGB GroundUnder(const CDUIControl& ctrl) const;
     // The quick ways below draw what PaintControl draws at 96 DPI in the
     // skin's own colours; elsewhere they decline.
     bool CanDrawQuickly() const { return m_nDpi == 96 && !m_bHighContrast; }
@@ -208,6 +222,7 @@ private:
     bool m_bFocusCues = false;  // shown once the keyboard is used, as Windows does
     // Decided once at the start of each painting.
     bool m_bHighContrast = false;
+    DUI_ARGB m_argbGround = 0xFFFFFFFF;
     const CDUIControl* m_pFocusDrawn = nullptr;
     CIconHandle m_iconBig;
     CIconHandle m_iconSmall;
@@ -215,4 +230,11 @@ private:
     // Controls with a tooltip tool: the rectangle and text it was made with.
     std::map<const CDUIControl*, std::pair<RECT, std::wstring>> m_mapTipped;
     CDUIAccessible* m_pAccessible = nullptr;  // one reference held while attached
+    // The thread whose hooks tell the window's real lifecycle messages from
+    // forged ones; 0 when they could not be set.
+    DWORD m_dwWatchThread = 0;
+    bool m_bInitSeen = false;  // the dialog's one WM_INITDIALOG went by
+    // The clicks posted and not yet delivered, by control record: only
+    // those reach the window as WM_DUI_CLICK.
+    std::map<WPARAM, int> m_mapClicksInFlight;
 };

@@ -3,6 +3,7 @@
 #include "VEXUI32/SkinPaint.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "VEXUI32/SkinShapes.h"
 
@@ -132,7 +133,82 @@ void PaintShapes(HDC hdc, const CControlFace& face, RECT& rcText)
     }
 }
 
+// sRGB channel (0..255) to linear light.
+double LinearChannel(DWORD dwValue)
+{
+    const double d = dwValue / 255.0;
+    return d <= 0.03928 ? d / 12.92 : std::pow((d + 0.055) / 1.055, 2.4);
+}
+
+double RelativeLuminance(DUI_ARGB argb)
+{
+    return 0.2126 * LinearChannel((argb >> 16) & 0xFF) + 0.7152 * LinearChannel((argb >> 8) & 0xFF) +
+           0.0722 * LinearChannel(argb & 0xFF);
+}
+
+// The user's focus border width and height (the system's setting, 1 pixel
+// unless changed), at the DPI the control is drawn at.
+SIZE FocusBorder(int nDpi)
+{
+    UINT uWidth = 0;
+    UINT uHeight = 0;
+    if (!::SystemParametersInfoW(SPI_GETFOCUSBORDERWIDTH, 0, &uWidth, 0) || uWidth == 0 || uWidth > 16)
+        uWidth = 1;
+    if (!::SystemParametersInfoW(SPI_GETFOCUSBORDERHEIGHT, 0, &uHeight, 0) || uHeight == 0 || uHeight > 16)
+        uHeight = 1;
+    return {std::max(1, ScaleToDpi(static_cast<int>(uWidth), nDpi)),
+            std::max(1, ScaleToDpi(static_cast<int>(uHeight), nDpi))};
+}
+
+// A solid ring, not the system's dotted one: every pixel of it must stand out
+// from the face it lies on, and a one-pixel dotted line at 200 % is lost.
+void PaintFocusRing(HDC hdc, const CControlFace& face)
+{
+    const CCtrlTemplate& state = *face.pState;
+    RECT rc = ScaleRectToDpi(state.rc, face.nDpi);
+    // Buttons get it inside their face; a check box has no face of its own.
+    const bool bOnFace = state.eKind != EDuiKind::CheckBox;
+    if (bOnFace) {
+        const int nInset = ScaleToDpi(3, face.nDpi);
+        ::InflateRect(&rc, -nInset, -nInset);
+    }
+    DUI_ARGB argbFace = face.argbUnder;
+    if (bOnFace && IsDrawn(face.look.argbBack[face.nState]))
+        argbFace = BlendOver(face.look.argbBack[face.nState], face.argbUnder);
+    const DUI_ARGB argbRing = ContrastingArgb(argbFace);
+    const SIZE border = FocusBorder(face.nDpi);
+    if (rc.right - rc.left <= 2 * border.cx || rc.bottom - rc.top <= 2 * border.cy)
+        return;
+    const RECT rcEdges[4] = {{rc.left, rc.top, rc.right, rc.top + border.cy},
+                             {rc.left, rc.bottom - border.cy, rc.right, rc.bottom},
+                             {rc.left, rc.top + border.cy, rc.left + border.cx, rc.bottom - border.cy},
+                             {rc.right - border.cx, rc.top + border.cy, rc.right, rc.bottom - border.cy}};
+    for (const RECT& rcEdge : rcEdges)
+        FillSolid(hdc, rcEdge, argbRing);
+}
+
 }  // namespace
+
+DUI_ARGB ContrastingArgb(DUI_ARGB argbFace)
+{
+    // (L1 + 0.05) / (L2 + 0.05) against black (L = 0) and white (L = 1).
+    const double dLum = RelativeLuminance(argbFace);
+    const double dWithBlack = (dLum + 0.05) / 0.05;
+    const double dWithWhite = 1.05 / (dLum + 0.05);
+    return dWithBlack >= dWithWhite ? 0xFF000000 : 0xFFFFFFFF;
+}
+
+DUI_ARGB BlendOver(DUI_ARGB argbTop, DUI_ARGB argbBottom)
+{
+    const DWORD dwAlpha = argbTop >> 24;
+    DUI_ARGB argb = 0xFF000000;
+    for (int nShift = 0; nShift <= 16; nShift += 8) {
+        const DWORD dwTop = (argbTop >> nShift) & 0xFF;
+        const DWORD dwBottom = (argbBottom >> nShift) & 0xFF;
+        argb |= ((dwTop * dwAlpha + dwBottom * (255 - dwAlpha) + 127) / 255) << nShift;
+    }
+    return argb;
+}
 
 bool IsHighContrast()
 {
@@ -238,13 +314,7 @@ bool PaintControlFace(HDC hdc, const CControlFace& face)
         state.eKind != EDuiKind::Animate)
         bTextCut = DrawControlText(hdc, face.pFonts->Get(look.pFont, face.nDpi), face.strText,
                                    ScaleRectToDpi(rcText, face.nDpi), look, look.argbText[nState]);
-    if (face.bFocus) {
-        RECT rcFocus = ScaleRectToDpi(rc, face.nDpi);
-        int nInset = state.eKind == EDuiKind::CheckBox ? 0 : ScaleToDpi(3, face.nDpi);
-        ::InflateRect(&rcFocus, -nInset, -nInset);
-        ::SetTextColor(hdc, RGB(0, 0, 0));
-        ::SetBkColor(hdc, RGB(255, 255, 255));
-        ::DrawFocusRect(hdc, &rcFocus);
-    }
+    if (face.bFocus)
+        PaintFocusRing(hdc, face);
     return bTextCut;
 }

@@ -71,9 +71,18 @@ struct CControlFace {
     bool bQuick = false;  // the plain GDI ways may stand in for GDI+
     bool bHighContrast = false;
     int nSpinAngle = 0;
-    bool bFocus = false;  // draws the focus rectangle
+    bool bFocus = false;  // draws the focus ring
+    // What the control stands on (a form's or the window's ground), opaque:
+    // the focus ring must be seen against the face over it.
+    DUI_ARGB argbUnder = 0xFFFFFFFF;
     CDpiFonts* pFonts = nullptr;
 };
+
+// Black or white, whichever stands out more from argbFace (opaque) by the
+// contrast ratio of relative luminances that accessibility guidelines use.
+DUI_ARGB ContrastingArgb(DUI_ARGB argbFace);
+// argbTop laid over the opaque argbBottom.
+DUI_ARGB BlendOver(DUI_ARGB argbTop, DUI_ARGB argbBottom);
 
 // Draws the control; returns whether its text had to be cut to fit.
 bool PaintControlFace(HDC hdc, const CControlFace& face);

@@ -3,7 +3,8 @@
 # alternating runs and ends with its ratio:
 #   - the network library's lines from scripts/bench-net.sh (transfer, digest,
 #     working set), passed through as it prints them;
-#   - end to end, idle CPU and repaint cost from scripts/bench/perf.py.
+#   - end to end (under openbox, as users have a window manager), idle CPU
+#     and repaint cost from scripts/bench/perf.py.
 #   bash scripts/bench.sh [perf.py options, e.g. --size-mb 100 --runs 5]
 set -euo pipefail
 cd "$(dirname "$0")/.."

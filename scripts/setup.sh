@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   googletest
   wine wine32:i386
-  xvfb xdotool x11-utils x11-apps netpbm
+  xvfb xdotool x11-utils x11-apps netpbm openbox
   fonts-wqy-microhei fonts-wine
   locales
   nginx tinyproxy

@@ -61,7 +61,9 @@ fi
 wineserver -p >/dev/null 2>&1
 # On a private Xvfb nobody manages windows; Wine would wait 2 s for a window
 # manager each time an active window is hidden. On the user's own display the
-# window manager does its job.
+# window manager does its job. Scenarios and figures that must meet a
+# desktop as users have one start openbox for their time
+# (tests/scenario/kit/wm.py), which sets this value to fit and back.
 x11key='HKCU\Software\Wine\X11 Driver'
 if [ -n "$xvfb_pid" ]; then
   wine reg add "$x11key" /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1

@@ -228,6 +228,12 @@ BOOL CDlgMessageBoxCal::OnInitDialog()
     SetWindowText(g_strMsgCaption.c_str());
     LayoutControls();
     SetTimer(kTopMostTimer, kBringToFrontPeriodMs);
+    // A warning or an error must be read out without the user asking, as
+    // screen readers do for the system's own message boxes; raised here,
+    // by the program, it does not depend on what the skin library tells
+    // readers.
+    if (Has(MBC_ICONWARN | MBC_ICONERR))
+        ::NotifyWinEvent(EVENT_SYSTEM_ALERT, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
     return TRUE;
 }
 

@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
 #include <shlobj.h>
 
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 using namespace MsgBoxCal;
 
@@ -458,6 +460,70 @@ TEST_F(MsgBoxTest, ModalLoopServesOtherWindowsAndPassesQuitOn)
     ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit request must reach the caller";
     EXPECT_EQ(msg.wParam, 5u);
     ::DestroyWindow(hOther);
+}
+
+std::vector<std::tuple<HWND, LONG, LONG>> g_vecAlerts;
+
+void CALLBACK OnAlert(HWINEVENTHOOK, DWORD, HWND hWnd, LONG lObject, LONG lChild, DWORD, DWORD)
+{
+    g_vecAlerts.emplace_back(hWnd, lObject, lChild);
+}
+
+// A screen reader reads a warning or an error out without being asked, as it
+// does the system's own message boxes, and reads every box as a dialog.
+TEST_F(MsgBoxTest, WarningsAndErrorsAlertScreenReadersAndEveryBoxIsADialog)
+{
+    ::CoInitialize(nullptr);
+    // Out of context: the events come as a reader in another process gets them.
+    HWINEVENTHOOK hHook = ::SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, &OnAlert, 0, 0,
+                                            WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hHook, nullptr);
+    const struct {
+        int nStyle;
+        size_t nAlerts;
+    } kCases[] = {
+        {kNoticeStyle, 1},
+        {MBC_OK | MBC_ICONERR | MBC_NOCHECK, 1},
+        {kUpgradeOnlyStyle, 1},
+        {MBC_OK | MBC_NOCHECK, 0},
+        {MBC_OK | MBC_ICONASK | MBC_NOCHECK, 0},
+    };
+    for (const auto& c : kCases) {
+        g_vecAlerts.clear();
+        HWND hBox = nullptr;
+        LONG lRole = 0;
+        CBoxDriver driver;
+        const int nResult = driver.Run(kFailedText, L"alert case", c.nStyle, {
+            Wait(),
+            [&](CBoxDriver& d) {
+                hBox = d.Box();
+                IAccessible* pAcc = nullptr;
+                ::AccessibleObjectFromWindow(d.Box(), static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                             reinterpret_cast<void**>(&pAcc));
+                if (!pAcc)
+                    return;
+                VARIANT self;
+                self.vt = VT_I4;
+                self.lVal = CHILDID_SELF;
+                VARIANT role;
+                ::VariantInit(&role);
+                if (SUCCEEDED(pAcc->get_accRole(self, &role)) && role.vt == VT_I4)
+                    lRole = role.lVal;
+                pAcc->Release();
+            },
+            ClickOn(L"OKBtn"),
+        });
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);  // events still on their way
+        EXPECT_EQ(nResult, IDOK) << "style " << std::hex << c.nStyle;
+        EXPECT_EQ(lRole, ROLE_SYSTEM_DIALOG) << "style " << std::hex << c.nStyle;
+        ASSERT_EQ(g_vecAlerts.size(), c.nAlerts) << "style " << std::hex << c.nStyle;
+        for (const auto& alert : g_vecAlerts)
+            EXPECT_EQ(alert, std::make_tuple(hBox, static_cast<LONG>(OBJID_CLIENT), static_cast<LONG>(CHILDID_SELF)));
+    }
+    ::UnhookWinEvent(hHook);
+    ::CoUninitialize();
 }
 
 // clang-format on

@@ -2,7 +2,8 @@
 """Both skinned windows of the real companion driven by real key presses
 only: Tab moves the focus over the buttons and the check box, Space presses
 the focused control, Enter presses a focused button, and Esc is the upgrade
-window's close cross."""
+window's close cross. A window manager runs meanwhile, as on every user's
+desktop, so that focus and activation are the ones users meet."""
 
 import os
 import sys
@@ -10,7 +11,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kit  # noqa: E402
-from kit import flow  # noqa: E402
+from kit import flow, wm  # noqa: E402
 
 
 def press(window, *keys):
@@ -20,6 +21,11 @@ def press(window, *keys):
 
 
 class Keyboard(flow.FlowCase):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        wm.manage_class(cls)
 
     def test_choice_prompt_answered_from_the_keyboard(self):
         setup = self.publish("DazuvuvevSetup_5.5.exe", "5.5")

@@ -1,22 +1,36 @@
 #!/usr/bin/env python3
 """The upgrade window of the real companion: hidden and titled at start,
 its folder and state file, a state file it cannot write, the network watch,
-and the close button of a shown window."""
+and the close button of a shown window; under a window manager, as users
+have one."""
 
 import os
 import socket
+import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kit  # noqa: E402
+from kit import wm  # noqa: E402
 
 TITLE = "^正在下载$"
 # "CloseBtn" of layout "UpgradeDUI": the cross at the right of the caption bar.
 CLOSE_BUTTON = (384 + 18, 18)
 
 
+def active_window():
+    """The window the window manager has activated, or None."""
+    done = subprocess.run(["xdotool", "getactivewindow"], capture_output=True, text=True, timeout=30)
+    return int(done.stdout) if done.returncode == 0 and done.stdout.strip().isdigit() else None
+
+
 class UpgradeWindow(kit.ScenarioCase):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        wm.manage_class(cls)
 
     def test_starts_hidden_with_its_title_folder_and_empty_state_file(self):
         self.start_server()
@@ -90,6 +104,9 @@ class UpgradeWindow(kit.ScenarioCase):
         self.assertCtl(self.ctl.command("install"))
         window = kit.xwin.wait_window(TITLE, timeout=20)
         self.assertIsNotNone(window, "the window was not shown")
+        # Shown for the user to watch, it is the window the desktop activates.
+        self.assertTrue(kit.wait_for(lambda: active_window() == window, 10),
+                        "the shown window is not the active one (active: %r)" % active_window())
         kit.xwin.screenshot(os.path.join(self.scratch, "window-shown.png"))
         kit.xwin.click(window, *CLOSE_BUTTON)
         self.assertTrue(kit.xwin.wait_gone(TITLE, timeout=10), "CloseBtn did not hide the window")

@@ -35,7 +35,14 @@ LRESULT CALLBACK FrameworkProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
     case WM_TIMER:
         pWnd->vecTimerIds.push_back(wParam);
         return 0;
+    case WM_INITDIALOG:
+        ++pWnd->nInitDialogs;
+        return ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
+    case WM_DESTROY:
+        ++pWnd->nDestroys;
+        return ::CallWindowProcW(pfnPrev, hWnd, message, wParam, lParam);
     case WM_NCDESTROY:
+        ++pWnd->nNcDestroys;
         pWnd->bChainRestored = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)) == &FrameworkProc;
         ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pfnPrev));
         ::RemovePropW(hWnd, kWindowProp);

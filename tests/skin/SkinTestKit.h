@@ -20,6 +20,9 @@ struct CTestWindow {
     std::vector<UINT_PTR> vecTimerIds;  // WM_TIMER that reached the framework procedure
     int nAppMessages = 0;               // WM_APP that reached the framework procedure
     bool bChainRestored = false;        // at WM_NCDESTROY our procedure was on top again
+    int nInitDialogs = 0;               // WM_INITDIALOG that reached the framework procedure
+    int nDestroys = 0;                  // WM_DESTROY that reached the framework procedure
+    int nNcDestroys = 0;                // WM_NCDESTROY that reached the framework procedure
 
     ~CTestWindow();
     DUI_CTRLBASE* Ctrl(const wchar_t* pszName) const { return FindSkinCtrl(pDirectUI, pszName, true); }
