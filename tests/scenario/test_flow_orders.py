@@ -15,9 +15,13 @@ from kit import flow  # noqa: E402
 class BadOrders(flow.FlowCase):
 
     def assertNothingDone(self, setup):
+        """Nothing fetched, swept or started; the state file holds only how
+        the run ended."""
         self.assertNotLogged(flow.DOWNLOAD_STARTED)
         self.assertEqual(self.downloads(setup), [])
-        self.assertEqual(self.bed.ini_bytes(), kit.bed.NEW_STATE_FILE, "the state file was written")
+        state = kit.bed.parse_ini(self.bed.ini_bytes()).get("upgrade", {})
+        self.assertEqual(sorted(state), sorted(kit.bed.RESULT_KEYS), "the state file was written: %r" % state)
+        self.assertEqual(state["result"], "refused")
         self.assertFolder()
         self.assertNoSetupRan(0)
 
@@ -37,7 +41,7 @@ class BadOrders(flow.FlowCase):
         added = self.messages()[len(started):]
         self.assertEqual(len(added), 4, added)
         self.assertTrue(added[0].startswith("COPYDATASTRUCT ERROR! Address of m_stComm:"))
-        self.assertEqual(added[1], "upgrade ends: order refused, its record is malformed")
+        self.assertEqual(added[1], "upgrade ends: refused: order refused, its record is malformed")
         self.assertNothingDone(setup)
 
     def test_unusable_addresses_end_without_a_download(self):
