@@ -7,7 +7,8 @@
 // stores the payload in RECORD_FILE.N.bin (N counting from 1); per message
 // WM_MSG_UPGRADE_CMD it appends "cmd wParam=N lParam=N". It answers an order with
 // 1 and a command with wParam + 1000. Command 999 sleeps 3 s before it
-// answers (a busy handler); command 998 closes the window.
+// answers (a busy handler); command 998 closes the window. Its process id
+// goes to RECORD_FILE.pid once the window exists, for orders by process.
 #include "include/DazuvuVevUpgradeClient.h"
 
 #include <windows.h>
@@ -43,6 +44,16 @@ void SavePayload(const void* pData, DWORD cbData)
     DWORD cbWritten = 0;
     if (cbData)
         WriteFile(hFile.Get(), pData, cbData, &cbWritten, nullptr);
+}
+
+void WritePid()
+{
+    const std::string strPid = std::to_string(GetCurrentProcessId());
+    CKernelHandle hFile(CreateFileW((g_strRecord + L".pid").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD cbWritten = 0;
+    if (hFile)
+        WriteFile(hFile.Get(), strPid.data(), static_cast<DWORD>(strPid.size()), &cbWritten, nullptr);
 }
 
 LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
@@ -97,6 +108,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int)
     if (!hWnd)
         return 3;
     SetTimer(hWnd, 1, uLifetimeMs, nullptr);
+    WritePid();
     Append("ready\n");
 
     MSG msg;
