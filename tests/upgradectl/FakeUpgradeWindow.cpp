@@ -1,7 +1,7 @@
 // A window of the companion's class that only records what it receives, so
 // that the console tool's messages can be checked byte for byte.
 //
-//   FakeUpgradeWindow.exe RECORD_FILE [LIFETIME_MS]
+//   FakeUpgradeWindow.exe RECORD_FILE [LIFETIME_MS [topmost]]
 //
 // Per WM_COPYDATA it appends "copydata dwData=N cbData=N" to RECORD_FILE and
 // stores the payload in RECORD_FILE.N.bin (N counting from 1); per message
@@ -9,6 +9,8 @@
 // 1 and a command with wParam + 1000. Command 999 sleeps 3 s before it
 // answers (a busy handler); command 998 closes the window. Its process id
 // goes to RECORD_FILE.pid once the window exists, for orders by process.
+// "topmost" puts it above every other window, where a search by class name
+// finds it first.
 #include "include/DazuvuVevUpgradeClient.h"
 
 #include <windows.h>
@@ -104,7 +106,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int)
     wc.lpszClassName = UPGRADE_WINDOW_CLASS;
     if (!RegisterClassW(&wc))
         return 3;
-    HWND hWnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, hInstance, nullptr);
+    const DWORD dwExStyle = argc >= 4 && lstrcmpiW(argv[3], L"topmost") == 0 ? WS_EX_TOPMOST : 0;
+    HWND hWnd =
+        CreateWindowExW(dwExStyle, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, hInstance, nullptr);
     if (!hWnd)
         return 3;
     SetTimer(hWnd, 1, uLifetimeMs, nullptr);
