@@ -91,25 +91,6 @@ def runs_log():
     return log
 
 
-# What the run lines and the summary of runs_log() read.
-RUNS_LINES = [
-    "run 1: 2026-03-04 10:00:01.001 to 2026-03-04 10:00:04.004, 4 records, outcome the transfer failed, "
-    "last error network error 12029 (cannot connect)",
-    "run 2: 2026-03-04 10:00:05.005 to 2026-03-04 10:00:09.009, 5 records, companion 1.0.0.1, "
-    "outcome download-failed: the transfer failed, last error HTTP 404 (not found), "
-    "network error 12152 (invalid server response)",
-    "run 3: 2026-03-04 10:00:10.010 to 2026-03-04 10:00:12.012, 3 records, companion 1.0.0.1, "
-    "outcome superseded: ended by a newer instance (process 1234), "
-    "last error order refused, another download is running",
-    "run 4: 2026-03-04 10:00:13.013 to 2026-03-04 10:00:17.017, 5 records, companion 1.0.0.2, "
-    "outcome setup-started: download verified while the user watched",
-    "run 5: 2026-03-04 10:00:18.018 to 2026-03-04 10:00:19.019, 2 records, companion 1.0.0.2, "
-    "outcome still running or ended without a record",
-    "summary: 19 records, run start 2026-03-04 10:00:18.018, outcome still running or ended without a record, "
-    "last error none",
-]
-
-
 def named_errors_log(statuses, errors):
     """One run per number: a failed transfer with that HTTP status and no
     error, or status 0 and that error; the run lines name each."""
