@@ -1,13 +1,15 @@
-// The upgrade companion's protocol, for the client and anyone else who
-// drives DazuvuVevUpgrade.exe: the window to look for, the order record and
-// how it is sent, the commands, and the client's running flag. It needs
-// nothing but <windows.h>; the companion, the console tool and the tests use
-// these same names, so each is written only here. docs/client-protocol.md
-// describes the behaviour behind them.
-#pragma once
+/* The upgrade companion's protocol, for the client and anyone else who
+ * drives DazuvuVevUpgrade.exe: the window to look for, the order record and
+ * how it is sent, the commands, and the client's running flag. It needs
+ * nothing but <windows.h> and compiles as C (C89 on) and as C++ (C++03 on);
+ * the companion, the console tool and the tests use these same names, so
+ * each is written only here. docs/client-protocol.md describes the behaviour
+ * behind them. */
+#ifndef DAZUVUVEV_UPGRADE_CLIENT_H
+#define DAZUVUVEV_UPGRADE_CLIENT_H
 
-// The companion's hidden window has this class (the resource script names it
-// too, hence a narrow form that the resource compiler can read).
+/* The companion's hidden window has this class (the resource script names it
+ * too, hence a narrow form that the resource compiler can read). */
 #define UPGRADE_WINDOW_CLASS_A "#COMM_IN_UPGRADE"
 
 #ifndef RC_INVOKED
@@ -19,50 +21,55 @@
 #define UPGRADE_WIDEN(text) UPGRADE_WIDEN_(text)
 #define UPGRADE_WINDOW_CLASS UPGRADE_WIDEN(UPGRADE_WINDOW_CLASS_A)
 
-// The client owns this mutex while it runs; the companion only opens it.
+/* The client owns this mutex while it runs; the companion only opens it. */
 #define UPGRADE_CLIENT_RUNNING_FLAG L"$$$DAZUVUVEV_RUNNING_FLAG"
 
-// The client's executable: when the user agrees to upgrade at a prompt, the
-// companion ends the first process of this name before the setup starts.
+/* The client's executable: when the user agrees to upgrade at a prompt, the
+ * companion ends the first process of this name before the setup starts. */
 #define UPGRADE_CLIENT_EXE_NAME L"Dazuvuvev.exe"
 
-// The word that marks the companion's command line:
-// "DazuvuVevNeedUpgrade:<proxy user>:<proxy password>".
+/* The word that marks the companion's command line:
+ * "DazuvuVevNeedUpgrade:<proxy user>:<proxy password>". */
 #define UPGRADE_COMMAND_WORD L"DazuvuVevNeedUpgrade"
 
-// The parameters the companion starts the verified setup program with.
+/* The parameters the companion starts the verified setup program with. */
 #define UPGRADE_SETUP_SWITCH L"/UPGRADESHELL"
 
-// The client's commands: message WM_MSG_UPGRADE_CMD, wParam the command,
-// lParam UPGRADE_COMM_TAG.
+/* The client's commands: message WM_MSG_UPGRADE_CMD, wParam the command,
+ * lParam UPGRADE_COMM_TAG. */
 #define WM_MSG_UPGRADE_CMD (WM_USER + 256)
 
-// Marks messages of this channel: high word of the order's dwData, lParam of
-// a command.
+/* Marks messages of this channel: high word of the order's dwData, lParam of
+ * a command. */
 #define UPGRADE_COMM_TAG 239
 
-enum UpgradeCommand {
-    UPGRADE_CMD_PROMPT = 100,   // ask the user now (opens a modal box: post it)
-    UPGRADE_CMD_HOLD = 101,     // do not start the setup yet
-    UPGRADE_CMD_INSTALL = 102,  // end the hold: install now, or show the download
-    UPGRADE_CMD_RELEASE = 103,  // end the hold: quit if the download is done
-};
+typedef enum UpgradeCommand {
+    UPGRADE_CMD_PROMPT = 100,  /* ask the user now (opens a modal box: post it) */
+    UPGRADE_CMD_HOLD = 101,    /* do not start the setup yet */
+    UPGRADE_CMD_INSTALL = 102, /* end the hold: install now, or show the download */
+    UPGRADE_CMD_RELEASE = 103  /* end the hold: quit if the download is done */
+} UpgradeCommand;
 
-// Low word of the order's dwData.
-enum UpgradeMode {
-    UPGRADE_MODE_AUTO = 0,      // the companion decides and acts on its own
-    UPGRADE_MODE_COMMANDS = 1,  // it downloads, then waits for the commands
-};
+/* Low word of the order's dwData. */
+typedef enum UpgradeMode {
+    UPGRADE_MODE_AUTO = 0,    /* the companion decides and acts on its own */
+    UPGRADE_MODE_COMMANDS = 1 /* a setup found ready waits for the commands (see the docs) */
+} UpgradeMode;
 
 #define UPGRADE_TEXT_CCH 260
 
-// The upgrade type for which the companion asks the user before downloading.
+/* The upgrade type for which the companion asks the user before downloading. */
 #define UPGRADE_TYPE_INTERACTIVE L"9434"
 
-// The upgrade order, sent as WM_COPYDATA with cbData = UPGRADE_COMM_SIZE.
-// Each text holds at most 259 characters and its terminator; szMD5 is 32
-// lower-case hexadecimal digits.
-struct UPGRADE_COMM {
+/* A generous bound for the handler of an order or a command: the handler may
+ * hold a modal prompt open until the user answers it. */
+#define UPGRADE_SEND_TIMEOUT_MS 600000
+
+/* The upgrade order, sent as WM_COPYDATA with cbData = UPGRADE_COMM_SIZE.
+ * Each text holds at most 259 characters and its terminator. szMD5 holds the
+ * setup's digest as hexadecimal digits: 32 lower-case digits are its MD5,
+ * compared exactly; 64 digits are its SHA-256, in any letter case. */
+typedef struct UPGRADE_COMM {
     wchar_t szFileName[UPGRADE_TEXT_CCH];
     wchar_t szReserved[UPGRADE_TEXT_CCH];
     wchar_t szVersion[UPGRADE_TEXT_CCH];
@@ -72,56 +79,82 @@ struct UPGRADE_COMM {
     wchar_t szUpgradeType[UPGRADE_TEXT_CCH];
     BYTE bReserved;
     BYTE bPadding;
-};
-static_assert(sizeof(wchar_t) == 2, "the record's text is UTF-16");
-static_assert(offsetof(UPGRADE_COMM, szFileName) == 0, "order layout");
-static_assert(offsetof(UPGRADE_COMM, szReserved) == 520, "order layout");
-static_assert(offsetof(UPGRADE_COMM, szVersion) == 1040, "order layout");
-static_assert(offsetof(UPGRADE_COMM, szURL) == 1560, "order layout");
-static_assert(offsetof(UPGRADE_COMM, szSize) == 2080, "order layout");
-static_assert(offsetof(UPGRADE_COMM, szMD5) == 2600, "order layout");
-static_assert(offsetof(UPGRADE_COMM, szUpgradeType) == 3120, "order layout");
-static_assert(offsetof(UPGRADE_COMM, bReserved) == 3640, "order layout");
-static_assert(offsetof(UPGRADE_COMM, bPadding) == 3641, "order layout");
-static_assert(sizeof(UPGRADE_COMM) == 3642, "order layout");
+} UPGRADE_COMM;
 
-enum : DWORD { UPGRADE_COMM_SIZE = sizeof(UPGRADE_COMM) };
+/* The layout is the protocol. Checked when this header is compiled, in a
+ * form that C89 and C++03 both accept: an array of negative size is an
+ * error. */
+#define UPGRADE_LAYOUT_CHECK(name, condition) typedef char UPGRADE_LAYOUT_##name[(condition) ? 1 : -1]
+UPGRADE_LAYOUT_CHECK(text_is_utf16, sizeof(wchar_t) == 2);
+UPGRADE_LAYOUT_CHECK(szFileName, offsetof(UPGRADE_COMM, szFileName) == 0);
+UPGRADE_LAYOUT_CHECK(szReserved, offsetof(UPGRADE_COMM, szReserved) == 520);
+UPGRADE_LAYOUT_CHECK(szVersion, offsetof(UPGRADE_COMM, szVersion) == 1040);
+UPGRADE_LAYOUT_CHECK(szURL, offsetof(UPGRADE_COMM, szURL) == 1560);
+UPGRADE_LAYOUT_CHECK(szSize, offsetof(UPGRADE_COMM, szSize) == 2080);
+UPGRADE_LAYOUT_CHECK(szMD5, offsetof(UPGRADE_COMM, szMD5) == 2600);
+UPGRADE_LAYOUT_CHECK(szUpgradeType, offsetof(UPGRADE_COMM, szUpgradeType) == 3120);
+UPGRADE_LAYOUT_CHECK(bReserved, offsetof(UPGRADE_COMM, bReserved) == 3640);
+UPGRADE_LAYOUT_CHECK(bPadding, offsetof(UPGRADE_COMM, bPadding) == 3641);
+UPGRADE_LAYOUT_CHECK(size, sizeof(UPGRADE_COMM) == 3642);
 
-// dwData of an order.
-inline ULONG_PTR MakeUpgradeOrderData(UpgradeMode nMode)
+#define UPGRADE_COMM_SIZE ((DWORD)sizeof(UPGRADE_COMM))
+
+/* The helpers below are defined here, so that a client needs no library. */
+#if defined(__cplusplus)
+#define UPGRADE_CLIENT_INLINE inline
+#elif defined(_MSC_VER)
+#define UPGRADE_CLIENT_INLINE static __inline
+#else
+#define UPGRADE_CLIENT_INLINE static __inline__
+#endif
+
+/* dwData of an order. */
+UPGRADE_CLIENT_INLINE ULONG_PTR MakeUpgradeOrderData(UpgradeMode nMode)
 {
-    return (static_cast<ULONG_PTR>(UPGRADE_COMM_TAG) << 16) | static_cast<ULONG_PTR>(nMode);
+    return ((ULONG_PTR)UPGRADE_COMM_TAG << 16) | (ULONG_PTR)nMode;
 }
 
-// Waits up to dwWaitMs for the companion's window (it appears a second or two
-// after the start), then sends the order and waits up to dwTimeoutMs for the
-// handler, which returns only after the user answered an interactive order's
-// prompt. TRUE with the handler's result in *pResult (TRUE for every order the
-// companion took). FALSE with GetLastError() ERROR_NOT_FOUND when no window
-// appeared, ERROR_TIMEOUT when the handler did not answer in time.
-inline BOOL SendUpgradeOrder(const UPGRADE_COMM* pOrder, UpgradeMode nMode, DWORD dwWaitMs, DWORD dwTimeoutMs,
-                             DWORD_PTR* pResult)
+/* The companion's window that belongs to the process dwProcessId (the id
+ * CreateProcess gave the client when it started the companion), or NULL.
+ * Only the newest companion survives, but the window of an older one may
+ * still exist for a moment: the class name alone does not tell which
+ * companion answers. */
+UPGRADE_CLIENT_INLINE HWND FindUpgradeWindowOfProcess(DWORD dwProcessId)
 {
-    const DWORD dwStart = ::GetTickCount();
-    HWND hWnd = ::FindWindowW(UPGRADE_WINDOW_CLASS, NULL);
-    while (hWnd == NULL && ::GetTickCount() - dwStart < dwWaitMs) {
-        ::Sleep(100);
-        hWnd = ::FindWindowW(UPGRADE_WINDOW_CLASS, NULL);
+    HWND hWnd = NULL;
+    int nSeen;
+    /* Bounded: windows come and go while the list is walked. */
+    for (nSeen = 0; nSeen < 4096; ++nSeen) {
+        DWORD dwOwner = 0;
+        hWnd = FindWindowExW(NULL /* top-level windows */, hWnd, UPGRADE_WINDOW_CLASS, NULL);
+        if (hWnd == NULL)
+            return NULL;
+        if (GetWindowThreadProcessId(hWnd, &dwOwner) != 0 && dwOwner == dwProcessId)
+            return hWnd;
     }
-    if (hWnd == NULL) {
-        ::SetLastError(ERROR_NOT_FOUND);
-        return FALSE;
-    }
+    return NULL;
+}
+
+/* Sends the order to hWnd and waits up to dwTimeoutMs for the handler. Never
+ * posted: the record must stay valid until the handler has copied it. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindow(HWND hWnd, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
+                                                    DWORD dwTimeoutMs, DWORD_PTR* pResult)
+{
     COPYDATASTRUCT cds;
+    DWORD_PTR dwResult = 0;
     cds.dwData = MakeUpgradeOrderData(nMode);
     cds.cbData = UPGRADE_COMM_SIZE;
-    cds.lpData = const_cast<UPGRADE_COMM*>(pOrder);
-    DWORD_PTR dwResult = 0;
-    // Never posted: the record must stay valid until the handler has run.
-    if (!::SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL,
-                               dwTimeoutMs, &dwResult)) {
-        if (::GetLastError() == ERROR_SUCCESS)
-            ::SetLastError(ERROR_TIMEOUT);
+    cds.lpData = (PVOID)pOrder;
+    SetLastError(ERROR_SUCCESS);
+    /* SMTO_ABORTIFHUNG: a companion that has stopped taking messages fails
+     * the call at once instead of holding the client for the whole time-out. */
+    if (!SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, (LPARAM)&cds, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                             dwTimeoutMs, &dwResult)) {
+        const DWORD dwError = GetLastError();
+        if (!IsWindow(hWnd))
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        else if (dwError == ERROR_SUCCESS)
+            SetLastError(ERROR_TIMEOUT);
         return FALSE;
     }
     if (pResult != NULL)
@@ -129,4 +162,76 @@ inline BOOL SendUpgradeOrder(const UPGRADE_COMM* pOrder, UpgradeMode nMode, DWOR
     return TRUE;
 }
 
-#endif  // RC_INVOKED
+/* Return values of the two calls below:
+ *   TRUE   the handler ran; *pResult (when not NULL) holds its result: TRUE
+ *          for every order the companion took, including one it refused
+ *          and ended on (its log says why), 0 when the order was not
+ *          recognised (dwData without the tag, or a mode other than 0 or 1).
+ *   FALSE  nothing was delivered, or the handler did not return in time;
+ *          GetLastError() tells which:
+ *          ERROR_NOT_FOUND             no companion window appeared within
+ *                                      dwWaitMs;
+ *          ERROR_TIMEOUT               the handler did not return within
+ *                                      dwTimeoutMs, or the companion does not
+ *                                      take messages (hung); the order may
+ *                                      still be handled later;
+ *          ERROR_INVALID_WINDOW_HANDLE the window went away, the companion
+ *                                      ended before it answered;
+ *          ERROR_INVALID_PARAMETER     pOrder is NULL (or dwProcessId 0).
+ * dwWaitMs: the window appears a second or two after the start. dwTimeoutMs:
+ * the handler of an interactive order (type 9434, mode 0) and of an order
+ * that finds its setup ready in mode 0 returns only after the user answered
+ * a prompt; UPGRADE_SEND_TIMEOUT_MS leaves the user ten minutes. */
+
+/* Sends the order to the companion started as process dwProcessId, waiting
+ * up to dwWaitMs for its window. Prefer this call: an older companion's
+ * window of the same class never takes the order meant for the new one. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToProcess(DWORD dwProcessId, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
+                                                     DWORD dwWaitMs, DWORD dwTimeoutMs, DWORD_PTR* pResult)
+{
+    const DWORD dwStart = GetTickCount();
+    HWND hWnd;
+    if (pOrder == NULL || dwProcessId == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    hWnd = FindUpgradeWindowOfProcess(dwProcessId);
+    while (hWnd == NULL && GetTickCount() - dwStart < dwWaitMs) {
+        Sleep(50);
+        hWnd = FindUpgradeWindowOfProcess(dwProcessId);
+    }
+    if (hWnd == NULL) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    return SendUpgradeOrderToWindow(hWnd, pOrder, nMode, dwTimeoutMs, pResult);
+}
+
+/* Sends the order to the first window of the class, waiting up to dwWaitMs
+ * for one. Kept for clients that do not know the companion's process id:
+ * while an older companion's window still exists, the order may reach it
+ * instead and be lost when the newer one ends it. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrder(const UPGRADE_COMM* pOrder, UpgradeMode nMode, DWORD dwWaitMs,
+                                            DWORD dwTimeoutMs, DWORD_PTR* pResult)
+{
+    const DWORD dwStart = GetTickCount();
+    HWND hWnd;
+    if (pOrder == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, NULL);
+    while (hWnd == NULL && GetTickCount() - dwStart < dwWaitMs) {
+        Sleep(100);
+        hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, NULL);
+    }
+    if (hWnd == NULL) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    return SendUpgradeOrderToWindow(hWnd, pOrder, nMode, dwTimeoutMs, pResult);
+}
+
+#endif /* RC_INVOKED */
+
+#endif /* DAZUVUVEV_UPGRADE_CLIENT_H */

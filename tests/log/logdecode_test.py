@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
-"""The Python log decoder read against records that CLog really wrote: the
-log's test executable writes a fixed sample under Wine, this script decodes it."""
+"""The Python log decoder read against records that CLog really wrote (the
+log's test executable writes a fixed sample under Wine) and against crafted
+logs (tests/log/craftedlogs.py): both decoders must print the same bytes."""
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 import tempfile
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tools", "logdecode"))
 import logdecode  # noqa: E402
+import craftedlogs  # noqa: E402  (beside this script)
 
 failures = []
 passes = []
@@ -56,9 +60,80 @@ def check_rotated_logs(bin_dir, log):
     order = [text.find(":\r\nrotated " + n) for n in ("two", "three", "four", "five")]
     check(-1 not in order and order == sorted(order) and ":\r\nrotated one" not in text,
           "backups in time order, the deleted one missing: %s" % order)
-    check(text.endswith(", outcome ended in order, last error %s [WARN] CUpgradeDlgDUI::OnCopyData: "
-                        "rotated five \u4e0b\u8f7d\r\n" % five[0][0]) if five else False,
+    check(text.endswith(", outcome ended in order without an outcome record, last error %s [WARN] "
+                        "CUpgradeDlgDUI::OnCopyData: rotated five \u4e0b\u8f7d\r\n" % five[0][0]) if five else False,
           "summary line: %r" % text.splitlines()[-1:])
+
+
+def same_from_both(bin_dir, log, *options):
+    """Both decoders' output, checked to be the same bytes; the text."""
+    ours, theirs = run_python(log, *options), run_exe(bin_dir, log, *options)
+    what = "%s %s" % (os.path.basename(os.path.dirname(log)), list(options))
+    check(ours.returncode == 0 and theirs.returncode == 0,
+          "%s: both succeed (%r %r)" % (what, ours.stderr[-300:], theirs.stderr[-300:]))
+    if ours.stdout != theirs.stdout:
+        at = next((i for i, (a, b) in enumerate(zip(ours.stdout, theirs.stdout)) if a != b),
+                  min(len(ours.stdout), len(theirs.stdout)))
+        check(False, "%s: the same bytes; first difference at %d:\n--- python\n%r\n--- exe\n%r" % (
+            what, at, ours.stdout[max(0, at - 200):at + 200], theirs.stdout[max(0, at - 200):at + 200]))
+    else:
+        check(True, "%s: the same bytes" % what)
+    return ours.stdout.decode("utf-8", "replace"), ours.stderr.decode("utf-8", "replace")
+
+
+def folder_with(tmp, name, log):
+    folder = os.path.join(tmp, name)
+    os.makedirs(folder)
+    return log.write(os.path.join(folder, "Upgrade.log"))
+
+
+# The network errors the library can report that support meets most.
+NAMED_ERRORS = (12002, 12007, 12029, 12030, 12031, 12038, 12044, 12045, 12152, 12157, 12175, 12005, 12006, 12156,
+                2, 5, 32, 112)
+
+
+def check_crafted_logs(bin_dir, tmp):
+    """Runs and their outcomes, named numbers, hostile and mutated logs: the
+    same bytes from both decoders, and what support reads at the end."""
+    text, _ = same_from_both(bin_dir, folder_with(tmp, "runs", craftedlogs.runs_log()))
+    check(text.count("\r\nrun ") == 5 and text.split("\r\n")[-2].startswith("summary: 19 records, "),
+          "one line per run and the summary:\n%s" % text[-1500:])
+
+    statuses = sorted(logdecode.HTTP_STATUS_NAMES) + [418]
+    errors = sorted(logdecode.ERROR_CODE_NAMES) + [12345]
+    text, _ = same_from_both(bin_dir, folder_with(tmp, "named", craftedlogs.named_errors_log(statuses, errors)))
+    unnamed = [code for code in NAMED_ERRORS if ", last error network error %d (" % code not in text]
+    check(not unnamed, "every error the library reports is named: missing %r" % unnamed)
+    check(", last error HTTP 404 (not found)\r\n" in text and ", last error HTTP 418\r\n" in text and
+          ", last error network error 12345\r\n" in text, "statuses named, unknown numbers kept bare")
+
+    # Hostile: control characters, a very long record, many tiny ones, the
+    # piece that was quadratic; a "Upgrade.log.\u00b2" beside it, which is no
+    # backup, and a real backup.
+    log = folder_with(tmp, "hostile", craftedlogs.hostile_log())
+    craftedlogs.write_superscript_backup(os.path.dirname(log))
+    craftedlogs.LogWriter(day="2026-01-01").record("the old backup").write(log + ".1")
+    started = time.monotonic()
+    text, err = same_from_both(bin_dir, log)
+    print("hostile log of %d bytes decoded by both in %.1f s" % (os.path.getsize(log), time.monotonic() - started))
+    check(err == "", "no file was skipped or refused: %r" % err)
+    raw = text.encode("utf-8")
+    controls = sorted(set(re.findall(rb"[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]|\xc2[\x80-\x9f]", raw)))
+    check(not controls, "no control character reaches the terminal: %r" % controls)
+    check("\\x1b[31mred\\x1b[0m bell\\x07 tab\\there del\\x7f\\r\\nsummary: 0 records, forged" in text and
+          "Evil\\x1b]0;title\\x07::F" in text, "controls shown escaped in message and function")
+    check(text.index("the old backup") < text.index("DazuvuVevUpgrade 1.0.0.1 started") and
+          "not a backup" not in text, "the real backup read first, the superscript one left alone")
+    check(text.count("\r\ndamaged: ") == 1, "the quadratic piece is one damaged stretch")
+    last = text.split("\r\n")[-2]
+    check(last.startswith("summary: 20006 records, run start 2026-03-04 10:00:01.001, outcome network-lost: the "
+                          "network was lost during the download, last error ") and last.endswith(", 1 damaged"),
+          "hostile summary: %r" % last[:300])
+
+    for seed in (1, 2, 3):
+        log = folder_with(tmp, "mutated%d" % seed, craftedlogs.mutated_log(seed))
+        same_from_both(bin_dir, log)
+        same_from_both(bin_dir, log, "--level", "warn")
 
 
 def check_failures_without_traceback(tmp, decoded):
@@ -144,6 +219,7 @@ def main():
               if len(records) == 4 else False, "sample summary: %r" % ours.stdout[-200:])
         check_rotated_logs(args.bin, os.path.join(tmp, "rotated", "Upgrade.log"))
         check_failures_without_traceback(tmp, out)
+        check_crafted_logs(args.bin, tmp)
 
     print("%d passed, %d failed" % (len(passes), len(failures)))
     return 1 if failures else 0

@@ -1,13 +1,16 @@
 // A window of the companion's class that only records what it receives, so
 // that the console tool's messages can be checked byte for byte.
 //
-//   FakeUpgradeWindow.exe RECORD_FILE [LIFETIME_MS]
+//   FakeUpgradeWindow.exe RECORD_FILE [LIFETIME_MS [topmost]]
 //
 // Per WM_COPYDATA it appends "copydata dwData=N cbData=N" to RECORD_FILE and
 // stores the payload in RECORD_FILE.N.bin (N counting from 1); per message
 // WM_MSG_UPGRADE_CMD it appends "cmd wParam=N lParam=N". It answers an order with
 // 1 and a command with wParam + 1000. Command 999 sleeps 3 s before it
-// answers (a busy handler); command 998 closes the window.
+// answers (a busy handler); command 998 closes the window. Its process id
+// goes to RECORD_FILE.pid once the window exists, for orders by process.
+// "topmost" puts it above every other window, where a search by class name
+// finds it first.
 #include "include/DazuvuVevUpgradeClient.h"
 
 #include <windows.h>
@@ -43,6 +46,16 @@ void SavePayload(const void* pData, DWORD cbData)
     DWORD cbWritten = 0;
     if (cbData)
         WriteFile(hFile.Get(), pData, cbData, &cbWritten, nullptr);
+}
+
+void WritePid()
+{
+    const std::string strPid = std::to_string(GetCurrentProcessId());
+    CKernelHandle hFile(CreateFileW((g_strRecord + L".pid").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD cbWritten = 0;
+    if (hFile)
+        WriteFile(hFile.Get(), strPid.data(), static_cast<DWORD>(strPid.size()), &cbWritten, nullptr);
 }
 
 LRESULT CALLBACK FakeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
@@ -93,10 +106,13 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int)
     wc.lpszClassName = UPGRADE_WINDOW_CLASS;
     if (!RegisterClassW(&wc))
         return 3;
-    HWND hWnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, hInstance, nullptr);
+    const DWORD dwExStyle = argc >= 4 && lstrcmpiW(argv[3], L"topmost") == 0 ? WS_EX_TOPMOST : 0;
+    HWND hWnd =
+        CreateWindowExW(dwExStyle, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, hInstance, nullptr);
     if (!hWnd)
         return 3;
     SetTimer(hWnd, 1, uLifetimeMs, nullptr);
+    WritePid();
     Append("ready\n");
 
     MSG msg;

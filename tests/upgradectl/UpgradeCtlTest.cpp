@@ -264,6 +264,41 @@ TEST(CtlOptions, CommandsWaitsAndInspection)
     ASSERT_TRUE(Parse({L"state", L"--ini", L"C:\\u.ini"}, req, strError));
     EXPECT_EQ(req.strPath, L"C:\\u.ini");
 
+    // The companion a client started, by its process id.
+    ASSERT_TRUE(
+        Parse({L"order", L"--url", L"u", L"--version", L"1", L"--file", L"f", L"--pid", L"1234"}, req, strError))
+        << strError;
+    EXPECT_EQ(req.dwProcessId, 1234u);
+    ASSERT_TRUE(Parse({L"hold"}, req, strError));
+    EXPECT_EQ(req.dwProcessId, 0u) << "without --pid, the first window of the class";
+    for (const wchar_t* pszCommand : {L"hold", L"prompt", L"cmd", L"wait-window", L"wait-gone", L"quit"}) {
+        std::vector<const wchar_t*> args = {pszCommand, L"--pid", L"8"};
+        if (std::wstring(pszCommand) == L"cmd")
+            args.insert(args.begin() + 1, L"100");
+        std::vector<const wchar_t*> argv = {L"DazuvuVevUpgradeCtl.exe"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ASSERT_TRUE(ParseCtlArgs(static_cast<int>(argv.size()), argv.data(), req, strError)) << strError;
+        EXPECT_EQ(req.dwProcessId, 8u) << pszCommand;
+    }
+    ParseError({L"hold", L"--pid", L"0"});
+    ParseError({L"hold", L"--pid", L"-4"});
+    ParseError({L"hold", L"--pid", L"4294967296"});
+    EXPECT_NE(ParseError({L"state", L"--pid", L"8"}).find(L"--pid"), std::wstring::npos);
+
+    // The SHA-256 of the setup file in the digest field.
+    ASSERT_TRUE(Parse({L"order", L"--url", L"u", L"--version", L"1", L"--file", L"f", L"--sha256"}, req, strError))
+        << strError;
+    EXPECT_TRUE(req.bSha256);
+    EXPECT_NE(ParseError({L"order", L"--url", L"u", L"--version", L"1", L"--size", L"1", L"--sha256"}).find(L"--file"),
+              std::wstring::npos)
+        << "the digest is computed from the file";
+    EXPECT_NE(ParseError({L"order", L"--url", L"u", L"--version", L"1", L"--file", L"f", L"--sha256", L"--md5",
+                          L"0123456789abcdef0123456789abcdef"})
+                  .find(L"--md5"),
+              std::wstring::npos);
+    EXPECT_NE(CtlUsageText(L"order").find(L"--sha256"), std::wstring::npos);
+    EXPECT_NE(CtlUsageText(L"order").find(L"--pid N"), std::wstring::npos);
+
     for (const wchar_t* pszHelp : {L"--help", L"-h", L"help", L"/?"}) {
         ASSERT_TRUE(Parse({pszHelp}, req, strError));
         EXPECT_EQ(req.nCommand, CTL_HELP);
@@ -274,14 +309,16 @@ TEST(CtlOptions, CommandsWaitsAndInspection)
     EXPECT_NE(CtlUsageText(L"").find(L"Exit codes"), std::wstring::npos);
 }
 
-TEST(LogText, ChineseRecordsComeOutAsWideText)
+TEST(LogText, RecordsComeOutAsWideTextTheirControlsEscaped)
 {
-    // Two records as the log writes them, in code page 936, then swapped.
+    // Three records as the log writes them, in code page 936, then swapped.
     std::string strPlain =
         "2026-01-02 03:04:05.006 [INFO]\tThread[12]\t.\\UpgradeDlgDUI\tCUpgradeDlgDUI::OnCopyData: 7 :\r\n"
         "URL check failure,URL= ftp:/x\r\n\r\n";
     strPlain += std::string("\0\r\n", 3);
     strPlain += "2026-01-02 03:04:06.000 [INFO]\tThread[12]\t.\\Msg\tF: 9 :\r\n\xC9\xFD\xBC\xB6\r\n\r\n";  // "升级"
+    strPlain += std::string("\0\r\n", 3);
+    strPlain += "2026-01-02 03:04:07.000 [INFO]\tThread[12]\t.\\Msg\tF: 9 :\r\nerror: bad\x1b[2J\r\nURL\r\n\r\n";
     strPlain += std::string("\0\r\n", 3);
     std::string strFile = strPlain;
     for (char& ch : strFile) {
@@ -289,20 +326,27 @@ TEST(LogText, ChineseRecordsComeOutAsWideText)
         ch = static_cast<char>(((b & 0x0F) << 4) | (b >> 4));
     }
 
-    const std::wstring strText = LogFileText(strFile, 936);
+    std::wstring strText;
+    ASSERT_TRUE(LogFileText(strFile, 936, strText));
     EXPECT_EQ(strText.find(L'\r'), std::wstring::npos) << "line ends are plain newlines";
     EXPECT_EQ(strText.find(L'\0'), std::wstring::npos) << "no record terminators";
     EXPECT_EQ(strText.find(L"2026-01-02 03:04:05.006 [INFO]\tThread[12]\t.\\UpgradeDlgDUI\t"
                            L"CUpgradeDlgDUI::OnCopyData: 7 :\nURL check failure,URL= ftp:/x\n"),
               0u);
     EXPECT_NE(strText.find(L"F: 9 :\n升级\n"), std::wstring::npos) << "code page 936 text is converted";
-    EXPECT_EQ(LogFileText("", 936), L"");
+    EXPECT_NE(strText.find(L"03:04:07.000 [ERROR]\tThread[12]\t.\\Msg\tF: 9 :\nerror: bad\\x1b[2J\\r\\nURL\n\n\n"),
+              std::wstring::npos)
+        << "the severity in the level, the message's controls escaped";
+    EXPECT_TRUE(LogFileText("", 936, strText));
+    EXPECT_EQ(strText, L"");
+    EXPECT_FALSE(LogFileText("MZ not a log", 936, strText)) << "a foreign file is no log";
 }
 
-TEST(FileDigest, SizeAndLowerCaseMd5OfALocalFile)
+TEST(FileDigest, SizeAndLowerCaseDigestsOfALocalFile)
 {
     EXPECT_EQ(nubra::Md5Text("abc", 3), L"900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(nubra::Md5Text("", 0), L"d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(Sha256Text("abc", 3), L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 
     wchar_t szDir[MAX_PATH];
     ASSERT_GT(GetTempPathW(MAX_PATH, szDir), 0u);
@@ -318,13 +362,17 @@ TEST(FileDigest, SizeAndLowerCaseMd5OfALocalFile)
     ASSERT_TRUE(WriteFile(hFile.Get(), strData.data(), static_cast<DWORD>(strData.size()), &cbWritten, nullptr));
     hFile.Reset();
 
-    std::wstring strSize, strMD5, strError;
-    ASSERT_TRUE(DigestSetupFile(strPath, strSize, strMD5, strError)) << strError;
+    std::wstring strSize, strMD5, strSha256, strError;
+    ASSERT_TRUE(DigestSetupFile(strPath, false, strSize, strMD5, strError)) << strError;
     EXPECT_EQ(strSize, L"200000");
     EXPECT_EQ(strMD5, nubra::Md5Text(strData.data(), strData.size()));
     EXPECT_EQ(strMD5.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
+    ASSERT_TRUE(DigestSetupFile(strPath, true, strSize, strSha256, strError)) << strError;
+    EXPECT_EQ(strSha256, Sha256Text(strData.data(), strData.size()));
+    EXPECT_EQ(strSha256.size(), 64u);
+    EXPECT_EQ(strSha256.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
     DeleteFileW(strPath.c_str());
 
-    EXPECT_FALSE(DigestSetupFile(strPath, strSize, strMD5, strError));
+    EXPECT_FALSE(DigestSetupFile(strPath, true, strSize, strMD5, strError));
     EXPECT_NE(strError.find(L"upgradectl_digest_test.bin"), std::wstring::npos) << "the message names the file";
 }

@@ -1,10 +1,13 @@
 // DazuvuVevLogDecode [options] [LOGFILE]
 // Prints the upgrade companion's log and its rotated backups, oldest first,
-// as UTF-8 text (UTF-16 on a console), optionally filtered, and ends with a
-// one-line summary of the last run. --raw writes the decoded bytes of one
-// file unchanged (ANSI text, zero byte after each record).
+// as UTF-8 text (UTF-16 on a console), optionally filtered, and ends with one
+// line per run of the companion and a one-line summary of the last run.
+// --raw writes the decoded bytes of one file unchanged (ANSI text, zero byte
+// after each record).
 #include "tools/logdecode/LogDecode.h"
+#include "tools/logdecode/LogPrint.h"
 #include "tools/logdecode/LogReport.h"
+#include "tools/logdecode/LogRuns.h"
 #include "tools/console/ToolConsole.h"
 #include "win/Handles.h"
 
@@ -15,11 +18,14 @@ namespace {
 
 const WCHAR kUsage[] =
     L"Usage: DazuvuVevLogDecode [options] [LOGFILE]\r\n"
-    L"  Prints the upgrade log and its backups LOGFILE.1 ... oldest first, as UTF-8,\r\n"
-    L"  and ends with a one-line summary of the last run.\r\n"
+    L"  Prints the upgrade log and its backups LOGFILE.1 to .4, oldest first, as UTF-8,\r\n"
+    L"  then one line per run of the companion (its outcome and last error) and a\r\n"
+    L"  one-line summary of the last run. The level of each record shows its severity\r\n"
+    L"  (the word that leads its text, warning: or error:, else its own level);\r\n"
+    L"  control characters in the text are shown as \\r, \\n, \\t or \\xNN.\r\n"
     L"  LOGFILE       the log to read (default: Documents\\DazuvuVev\\log\\Upgrade\\Upgrade.log)\r\n"
     L"  -o FILE       write the text to FILE instead of printing it\r\n"
-    L"  --level L     only records of level L or above (TRACE DEBUG INFO WARN ERROR FATAL, or 0-6)\r\n"
+    L"  --level L     only records of severity L or above (TRACE DEBUG INFO WARN ERROR FATAL, 0-6)\r\n"
     L"  --since T     only records from time T on (2026-01-02[ 03[:04[:05]]])\r\n"
     L"  --until T     only records up to T (the whole minute for 2026-01-02 03:04)\r\n"
     L"  --no-backups  read only LOGFILE\r\n"
@@ -67,17 +73,13 @@ std::vector<std::wstring> FindBackups(const std::wstring& strLog)
         return std::vector<std::wstring>();
     do {
         const std::wstring strName = fd.cFileName;
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strName.size() <= strBase.size() + 1 ||
-            CompareStringOrdinal(strName.c_str(), static_cast<int>(strBase.size()), strBase.c_str(),
-                                 static_cast<int>(strBase.size()), TRUE /* ignore case */) != CSTR_EQUAL ||
-            strName[strBase.size()] != L'.')
-            continue;
-        const std::wstring strNumber = strName.substr(strBase.size() + 1);
-        if (strNumber.size() > 9 || strNumber.find_first_not_of(L"0123456789") != std::wstring::npos)
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         LogBackup backup;
         backup.strPath = strFolder + strName;
-        backup.nNumber = _wtoi(strNumber.c_str());
+        backup.nNumber = LogBackupNumber(strName, strBase);
+        if (backup.nNumber == 0)
+            continue;
         std::string strRaw;
         std::wstring strIgnored;
         if (ReadWholeFile(backup.strPath, strRaw, strIgnored))
@@ -204,13 +206,12 @@ int Run(int argc, wchar_t** argv)
             }
             all.insert(all.end(), entries.begin(), entries.end());
         }
-        std::string strSelected;
+        std::wstring strText;
         for (const LogEntry& entry : all) {
             if (options.filter.Accepts(entry))
-                strSelected += entry.strText;
+                strText += PrintedLogEntry(entry, options.nCodePage);
         }
-        const std::wstring strText =
-            LogTextToWide(strSelected, options.nCodePage) + LogSummaryLine(all, options.nCodePage);
+        strText += LogSummaryText(all, options.nCodePage);
         if (options.strOutput.empty()) {
             ToolWriteText(STD_OUTPUT_HANDLE, strText);
             return 0;

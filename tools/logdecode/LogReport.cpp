@@ -1,30 +1,31 @@
 #include "tools/logdecode/LogReport.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
 const char* const kLevelNames[] = {"[TRACE]", "[DEBUG]", "[INFO]", "[WARN]", "[ERROR]", "[FATAL]", "[UNKNOWN]"};
 const int kLevelWarn = 3;
-// The record with which the companion's message loop ends in order.
-const char kEndOfRun[] = "GetMessage QUIT!";
-const char kDownloadState[] = "Receive WM_MSG_DOWNLOAD, t->iState=";
-// Records of failures that older builds logged at INFO level.
-const char* const kFailureWords[] = {"fail", "error", "refused", "cutdown", "is null", "not started", "istate=3"};
-const size_t kMaxErrorChars = 200;
+const int kLevelError = 4;
+const char kWarningWord[] = "warning: ";
+const char kErrorWord[] = "error: ";
+const char kTerminator[] = {'\0', '\r', '\n'};
+// Every field is bounded, so that no piece of a log, however crafted, costs
+// more than one look at each of its bytes.
+const size_t kMaxDigits = 10;
+const size_t kMaxLevelLetters = 10;
+// The users' code page, which both decoders read the same way.
+const UINT kGbkCodePage = 936;
 
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
 
-// Digits, with a leading '-' allowed, and nothing else.
-bool IsNumber(const std::string& str)
+bool StartsWith(const std::string& str, const char* pszPrefix, size_t nPrefix)
 {
-    const size_t nStart = (!str.empty() && str[0] == '-') ? 1 : 0;
-    if (str.size() == nStart)
-        return false;
-    return std::all_of(str.begin() + nStart, str.end(), IsDigit);
+    return str.size() >= nPrefix && str.compare(0, nPrefix, pszPrefix, nPrefix) == 0;
 }
 
 // "dddd-dd-dd dd:dd:dd.ddd" as far as the text goes.
@@ -40,13 +41,31 @@ bool MatchesTimeShape(const std::string& str, size_t nLength)
     return true;
 }
 
+// An optional '-' and 1 to kMaxDigits digits at nPos, followed by cEnd:
+// nPos moves past cEnd.
+bool TakeNumber(const std::string& str, size_t& nPos, char cEnd, std::string& strNumber)
+{
+    size_t n = nPos;
+    if (n < str.size() && str[n] == '-')
+        ++n;
+    const size_t nDigits = n;
+    while (n < str.size() && n - nDigits < kMaxDigits && IsDigit(str[n]))
+        ++n;
+    if (n == nDigits || n >= str.size() || str[n] != cEnd)
+        return false;
+    strNumber = str.substr(nPos, n - nPos);
+    nPos = n + 1;
+    return true;
+}
+
 // "TIME [LEVEL]\t" at the start; the rest follows it.
 bool TakeTimeAndLevel(const std::string& strChunk, LogEntry& entry, size_t& nPos)
 {
     if (!MatchesTimeShape(strChunk, 23) || strChunk.size() < 26 || strChunk[23] != ' ' || strChunk[24] != '[')
         return false;
     size_t nClose = 25;
-    while (nClose < strChunk.size() && strChunk[nClose] >= 'A' && strChunk[nClose] <= 'Z')
+    while (nClose < strChunk.size() && nClose - 25 < kMaxLevelLetters && strChunk[nClose] >= 'A' &&
+           strChunk[nClose] <= 'Z')
         ++nClose;
     if (nClose == 25 || nClose + 1 >= strChunk.size() || strChunk[nClose] != ']' || strChunk[nClose + 1] != '\t')
         return false;
@@ -56,88 +75,126 @@ bool TakeTimeAndLevel(const std::string& strChunk, LogEntry& entry, size_t& nPos
     return true;
 }
 
-// "TIME LEVEL\tThread[N]\tSOURCE\tFUNCTION: LINE :\r\nMESSAGE\r\n\r\n"
+// "TIME [LEVEL]\tThread[N]\tSOURCE\tFUNCTION: LINE :\r\nMESSAGE\r\n\r\n"
 bool ParseRecord(const std::string& strChunk, LogEntry& entry)
 {
     size_t nPos = 0;
     if (!TakeTimeAndLevel(strChunk, entry, nPos) || strChunk.compare(nPos, 7, "Thread[") != 0)
         return false;
-    const size_t nThreadEnd = strChunk.find("]\t", nPos + 7);
-    if (nThreadEnd == std::string::npos || !IsNumber(strChunk.substr(nPos + 7, nThreadEnd - nPos - 7)))
+    nPos += 7;
+    if (!TakeNumber(strChunk, nPos, ']', entry.strThread) || nPos >= strChunk.size() || strChunk[nPos] != '\t')
         return false;
-    const size_t nSourceEnd = strChunk.find('\t', nThreadEnd + 2);
-    const size_t nLineEnd = strChunk.find("\r\n", nThreadEnd + 2);
-    if (nSourceEnd == std::string::npos || nLineEnd == std::string::npos || nSourceEnd > nLineEnd)
+    ++nPos;
+    const size_t nLineEnd = strChunk.find("\r\n", nPos);
+    const size_t nSourceEnd = strChunk.find('\t', nPos);
+    if (nLineEnd == std::string::npos || nSourceEnd == std::string::npos || nSourceEnd > nLineEnd)
         return false;
-    // "FUNCTION: LINE :" up to the end of the header line.
-    const std::string strRest = strChunk.substr(nSourceEnd + 1, nLineEnd - nSourceEnd - 1);
-    if (strRest.size() < 2 || strRest.compare(strRest.size() - 2, 2, " :") != 0)
+    // "FUNCTION: LINE :" up to the end of the header line, read from its end.
+    const size_t nRest = nSourceEnd + 1;
+    if (nLineEnd < nRest + 2 || strChunk.compare(nLineEnd - 2, 2, " :") != 0)
         return false;
-    const size_t nColon = strRest.rfind(": ", strRest.size() - 2);
-    if (nColon == std::string::npos || !IsNumber(strRest.substr(nColon + 2, strRest.size() - 2 - nColon - 2)))
+    size_t nDigits = nLineEnd - 2;
+    while (nDigits > nRest && nLineEnd - 2 - nDigits < kMaxDigits && IsDigit(strChunk[nDigits - 1]))
+        --nDigits;
+    if (nDigits == nLineEnd - 2)
+        return false;
+    size_t nNumber = nDigits;
+    if (nNumber > nRest && strChunk[nNumber - 1] == '-')
+        --nNumber;
+    if (nNumber < nRest + 2 || strChunk.compare(nNumber - 2, 2, ": ") != 0)
         return false;
     const size_t nMessage = nLineEnd + 2;
     if (strChunk.size() < nMessage + 4 || strChunk.compare(strChunk.size() - 4, 4, "\r\n\r\n") != 0)
         return false;
-    entry.strFunction = strRest.substr(0, nColon);
+    entry.strSource = strChunk.substr(nPos, nSourceEnd - nPos);
+    entry.strFunction = strChunk.substr(nRest, nNumber - 2 - nRest);
+    entry.strLine = strChunk.substr(nNumber, nLineEnd - 2 - nNumber);
     entry.strMessage = strChunk.substr(nMessage, strChunk.size() - 4 - nMessage);
     return true;
 }
 
 // The record written when a record could not be built:
-// "TIME LEVEL\tTHREAD SOURCE:LINE \tFUNCTION:\tMESSAGE"
+// "TIME [LEVEL]\tTHREAD SOURCE:LINE \tFUNCTION:\tMESSAGE"
 bool ParseFallbackRecord(const std::string& strChunk, LogEntry& entry)
 {
     size_t nPos = 0;
-    if (!TakeTimeAndLevel(strChunk, entry, nPos))
+    if (!TakeTimeAndLevel(strChunk, entry, nPos) || !TakeNumber(strChunk, nPos, ' ', entry.strThread))
         return false;
-    const size_t nSpace = strChunk.find(' ', nPos);
-    if (nSpace == std::string::npos || !IsNumber(strChunk.substr(nPos, nSpace - nPos)))
+    const size_t nColon = strChunk.find_first_of(":\t", nPos);
+    if (nColon == std::string::npos || strChunk[nColon] != ':')
         return false;
-    const size_t nLineEnd = strChunk.find(" \t", nSpace + 1);
-    if (nLineEnd == std::string::npos)
+    entry.strSource = strChunk.substr(nPos, nColon - nPos);
+    nPos = nColon + 1;
+    if (!TakeNumber(strChunk, nPos, ' ', entry.strLine) || nPos >= strChunk.size() || strChunk[nPos] != '\t')
         return false;
-    const std::string strSourceLine = strChunk.substr(nSpace + 1, nLineEnd - nSpace - 1);
-    const size_t nColon = strSourceLine.find(':');
-    if (nColon == std::string::npos || strSourceLine.find('\t') != std::string::npos ||
-        !IsNumber(strSourceLine.substr(nColon + 1)))
+    const size_t nFunction = nPos + 1;
+    const size_t nTab = strChunk.find('\t', nFunction);
+    if (nTab == std::string::npos || nTab == nFunction || strChunk[nTab - 1] != ':')
         return false;
-    const size_t nFunctionEnd = strChunk.find(":\t", nLineEnd + 2);
-    if (nFunctionEnd == std::string::npos || strChunk.find('\t', nLineEnd + 2) < nFunctionEnd + 1)
-        return false;
-    entry.strFunction = strChunk.substr(nLineEnd + 2, nFunctionEnd - nLineEnd - 2);
-    entry.strMessage = strChunk.substr(nFunctionEnd + 2);
+    entry.strFunction = strChunk.substr(nFunction, nTab - 1 - nFunction);
+    entry.strMessage = strChunk.substr(nTab + 1);
+    entry.bFallback = true;
     return true;
 }
 
-std::string AsciiLower(std::string str)
+void AppendByteEscape(std::wstring& strOut, unsigned char b)
 {
-    for (char& c : str) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return str;
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    strOut += L"\\x";
+    strOut += kHex[b >> 4];
+    strOut += kHex[b & 15];
 }
 
-std::wstring OneLine(const std::wstring& strText)
+// The character of a lead and trail byte pair of code page 936, or 0 when
+// the code page does not define it. The system's tables fill the
+// user-defined areas with private-use characters, which mean nothing to a
+// reader and which other tables leave undefined: those count as undefined.
+wchar_t GbkPairChar(unsigned char bLead, unsigned char bTrail)
 {
-    std::wstring strLine;
-    for (size_t i = 0; i < strText.size(); ++i) {
-        if (strText[i] == L'\r' && i + 1 < strText.size() && strText[i + 1] == L'\n')
+    static std::vector<wchar_t> s_table;  // 0: not looked up yet; 0xFFFF: undefined
+    if (s_table.empty())
+        s_table.assign(0x8000, 0);
+    wchar_t& ch = s_table[((bLead - 0x80) << 8) | bTrail];
+    if (ch == 0) {
+        const char acPair[2] = {static_cast<char>(bLead), static_cast<char>(bTrail)};
+        wchar_t awc[2] = {};
+        const int n = MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, acPair, 2, awc, 2);
+        ch = n == 1 && (awc[0] < 0xE000 || awc[0] > 0xF8FF) ? awc[0] : 0xFFFF;
+    }
+    return ch == 0xFFFF ? 0 : ch;
+}
+
+// Code page 936 read unit by unit: an ASCII byte, or a lead byte (0x81 to
+// 0xFE) with its trail byte (0x40 to 0xFE but 0x7F). A byte or pair the code
+// page does not define is shown as "\xNN", the same in every decoder, where
+// a converter would substitute a character of its own choice.
+std::wstring GbkTextToWide(const std::string& strText)
+{
+    std::wstring strOut;
+    strOut.reserve(strText.size());
+    for (size_t i = 0; i < strText.size();) {
+        const unsigned char b = static_cast<unsigned char>(strText[i]);
+        if (b < 0x80) {
+            strOut += static_cast<wchar_t>(b);
+            ++i;
             continue;
-        strLine += (strText[i] == L'\r' || strText[i] == L'\n') ? L' ' : strText[i];
+        }
+        const unsigned char t = i + 1 < strText.size() ? static_cast<unsigned char>(strText[i + 1]) : 0;
+        if (b >= 0x81 && b <= 0xFE && t >= 0x40 && t <= 0xFE && t != 0x7F) {
+            const wchar_t ch = GbkPairChar(b, t);
+            if (ch != 0) {
+                strOut += ch;
+            } else {
+                AppendByteEscape(strOut, b);
+                AppendByteEscape(strOut, t);
+            }
+            i += 2;
+            continue;
+        }
+        AppendByteEscape(strOut, b);
+        ++i;
     }
-    const size_t nFirst = strLine.find_first_not_of(L" \t");
-    const size_t nLast = strLine.find_last_not_of(L" \t");
-    strLine = nFirst == std::wstring::npos ? std::wstring() : strLine.substr(nFirst, nLast - nFirst + 1);
-    if (strLine.size() > kMaxErrorChars)
-        strLine = strLine.substr(0, kMaxErrorChars) + L"...";
-    return strLine;
-}
-
-std::wstring AsciiWide(const std::string& str)
-{
-    return std::wstring(str.begin(), str.end());
+    return strOut;
 }
 
 }  // namespace
@@ -146,30 +203,39 @@ bool SplitLogEntries(const std::string& strDecoded, std::vector<LogEntry>& entri
 {
     entries.clear();
     size_t nPos = 0;
+    size_t nDamagedStart = std::string::npos;  // where the current damaged stretch began
+    size_t nDamagedEnd = 0;                    // and the end of its last piece
+    auto closeDamaged = [&]() {
+        if (nDamagedStart == std::string::npos)
+            return;
+        LogEntry damaged;
+        damaged.strDamaged = strDecoded.substr(nDamagedStart, nDamagedEnd - nDamagedStart);
+        entries.push_back(damaged);
+        nDamagedStart = std::string::npos;
+    };
     while (nPos < strDecoded.size()) {
-        const size_t nEnd = strDecoded.find(std::string("\0\r\n", 3), nPos);
-        const std::string strChunk =
-            strDecoded.substr(nPos, nEnd == std::string::npos ? std::string::npos : nEnd - nPos);
+        const size_t nFound = strDecoded.find(kTerminator, nPos, sizeof(kTerminator));
+        const size_t nEnd = nFound == std::string::npos ? strDecoded.size() : nFound;
+        const std::string strChunk = strDecoded.substr(nPos, nEnd - nPos);
         LogEntry entry;
         entry.bRecord = ParseRecord(strChunk, entry);
         if (!entry.bRecord) {
             entry = LogEntry();
             entry.bRecord = ParseFallbackRecord(strChunk, entry);
         }
-        if (!entry.bRecord) {
+        if (entry.bRecord) {
+            closeDamaged();
+            entries.push_back(entry);
+        } else {
             if (nPos == 0)
                 return false;
-            entry = LogEntry();
+            if (nDamagedStart == std::string::npos)
+                nDamagedStart = nPos;
+            nDamagedEnd = nEnd;
         }
-        for (char c : strChunk) {
-            if (c != '\0')
-                entry.strText += c;
-        }
-        if (nEnd != std::string::npos)
-            entry.strText += "\r\n";
-        entries.push_back(entry);
-        nPos = nEnd == std::string::npos ? strDecoded.size() : nEnd + 3;
+        nPos = nFound == std::string::npos ? strDecoded.size() : nFound + sizeof(kTerminator);
     }
+    closeDamaged();
     return true;
 }
 
@@ -200,6 +266,34 @@ int LogLevelNumber(const std::wstring& strName)
     return -1;
 }
 
+int LogSeverity(const LogEntry& entry)
+{
+    if (StartsWith(entry.strMessage, kWarningWord, sizeof(kWarningWord) - 1))
+        return kLevelWarn;
+    if (StartsWith(entry.strMessage, kErrorWord, sizeof(kErrorWord) - 1))
+        return kLevelError;
+    for (int n = 0; n < 7; ++n) {
+        if (entry.strLevel == kLevelNames[n])
+            return n;
+    }
+    return -1;
+}
+
+std::string LogSeverityName(const LogEntry& entry)
+{
+    const int nSeverity = LogSeverity(entry);
+    return nSeverity < 0 ? entry.strLevel : kLevelNames[nSeverity];
+}
+
+std::string LogMessageWithoutSeverity(const LogEntry& entry)
+{
+    if (StartsWith(entry.strMessage, kWarningWord, sizeof(kWarningWord) - 1))
+        return entry.strMessage.substr(sizeof(kWarningWord) - 1);
+    if (StartsWith(entry.strMessage, kErrorWord, sizeof(kErrorWord) - 1))
+        return entry.strMessage.substr(sizeof(kErrorWord) - 1);
+    return entry.strMessage;
+}
+
 bool IsLogTimePrefix(const std::string& strTime)
 {
     // Whole fields only, like the Python decoder: date, hour, minute, second,
@@ -216,8 +310,8 @@ bool LogFilter::Accepts(const LogEntry& entry) const
     if (!entry.bRecord)
         return false;
     if (nMinLevel >= 0) {
-        const int nLevel = LogLevelNumber(AsciiWide(entry.strLevel));
-        if (nLevel < 0 || nLevel < nMinLevel)
+        const int nSeverity = LogSeverity(entry);
+        if (nSeverity < 0 || nSeverity < nMinLevel)
             return false;
     }
     if (!strSince.empty() && entry.strTime.compare(0, strSince.size(), strSince) < 0)
@@ -240,80 +334,25 @@ std::vector<std::wstring> OrderLogBackups(std::vector<LogBackup> backups)
     return paths;
 }
 
-std::wstring LogSummaryLine(const std::vector<LogEntry>& entries, UINT nCodePage)
+int LogBackupNumber(const std::wstring& strName, const std::wstring& strBase)
 {
-    std::vector<const LogEntry*> records;
-    for (const LogEntry& entry : entries) {
-        if (entry.bRecord)
-            records.push_back(&entry);
-    }
-    const size_t nDamaged = entries.size() - records.size();
-    std::wstring strLine;
-    if (records.empty()) {
-        strLine = L"summary: no records";
-    } else {
-        // The last run: after the previous orderly end, up to the end of the
-        // log; a log that ends with an orderly end closes the last run there.
-        std::vector<size_t> ends;
-        for (size_t i = 0; i < records.size(); ++i) {
-            if (records[i]->strMessage == kEndOfRun)
-                ends.push_back(i);
-        }
-        size_t nStart = 0;
-        if (!ends.empty()) {
-            if (ends.back() + 1 < records.size())
-                nStart = ends.back() + 1;
-            else if (ends.size() > 1)
-                nStart = ends[ends.size() - 2] + 1;
-        }
-        int nLastState = -1;
-        const LogEntry* pError = NULL;
-        const LogEntry* pFailureWord = NULL;
-        for (size_t i = nStart; i < records.size(); ++i) {
-            const LogEntry& record = *records[i];
-            if (record.strMessage.compare(0, sizeof(kDownloadState) - 1, kDownloadState) == 0) {
-                const std::string strState = record.strMessage.substr(sizeof(kDownloadState) - 1);
-                const size_t nDigits = strState.find_first_not_of("-0123456789");
-                const std::string strNumber = strState.substr(0, nDigits);
-                if (IsNumber(strNumber))
-                    nLastState = atoi(strNumber.c_str());
-            }
-            if (LogLevelNumber(AsciiWide(record.strLevel)) >= kLevelWarn)
-                pError = &record;
-            const std::string strLower = AsciiLower(record.strMessage);
-            for (const char* pszWord : kFailureWords) {
-                if (strLower.find(pszWord) != std::string::npos) {
-                    pFailureWord = &record;
-                    break;
-                }
-            }
-        }
-        if (pError == NULL)
-            pError = pFailureWord;
-
-        std::wstring strOutcome;
-        if (nLastState == 2)
-            strOutcome = L"download complete, ";
-        else if (nLastState == 3)
-            strOutcome = L"download failed, ";
-        strOutcome +=
-            records.back()->strMessage == kEndOfRun ? L"ended in order" : L"no orderly end (still running or stopped)";
-        std::wstring strError = L"none";
-        if (pError != NULL) {
-            strError = AsciiWide(pError->strTime) + L" " + AsciiWide(pError->strLevel) + L" " +
-                       LogTextToWide(pError->strFunction, nCodePage) + L": " +
-                       OneLine(LogTextToWide(pError->strMessage, nCodePage));
-        }
-        strLine = L"summary: " + std::to_wstring(records.size()) + L" records, run start " +
-                  AsciiWide(records[nStart]->strTime) + L", outcome " + strOutcome + L", last error " + strError;
-    }
-    if (nDamaged != 0)
-        strLine += L", " + std::to_wstring(nDamaged) + L" damaged";
-    return strLine + L"\r\n";
+    // Exactly one ASCII digit from 1 to 4: the log writes no other suffix,
+    // and a wider notion of a digit ("²") names no backup.
+    if (strName.size() != strBase.size() + 2 || strName[strBase.size()] != L'.')
+        return 0;
+    const wchar_t ch = strName[strBase.size() + 1];
+    if (ch < L'1' || ch > L'4')
+        return 0;
+    if (CompareStringOrdinal(strName.c_str(), static_cast<int>(strBase.size()), strBase.c_str(),
+                             static_cast<int>(strBase.size()), TRUE /* ignore case */) != CSTR_EQUAL)
+        return 0;
+    return ch - L'0';
 }
 
 std::wstring LogTextToWide(const std::string& strText, UINT nCodePage)
 {
+    if ((nCodePage == CP_ACP ? GetACP() : nCodePage) == kGbkCodePage)
+        return GbkTextToWide(strText);
     if (strText.empty())
         return std::wstring();
     const int nChars = MultiByteToWideChar(nCodePage, 0, strText.data(), static_cast<int>(strText.size()), NULL, 0);

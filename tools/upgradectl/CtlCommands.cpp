@@ -19,27 +19,40 @@ namespace {
 // looks again at this interval: short next to the companion's start-up.
 const int kPollMs = 50;
 
+// The companion's window: of the process dwProcessId, or the first one of
+// the class when it is 0.
+HWND FindUpgradeWindowNow(DWORD dwProcessId)
+{
+    return dwProcessId ? FindUpgradeWindowOfProcess(dwProcessId) : FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
+}
+
 // Polls for the companion's window until it appears or dwWaitMs have passed.
-HWND FindUpgradeWindow(DWORD dwWaitMs)
+HWND FindUpgradeWindow(DWORD dwProcessId, DWORD dwWaitMs)
 {
     const ULONGLONG ullDeadline = GetTickCount64() + dwWaitMs;
     for (;;) {
-        HWND hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
+        HWND hWnd = FindUpgradeWindowNow(dwProcessId);
         if (hWnd || GetTickCount64() >= ullDeadline)
             return hWnd;
         Sleep(kPollMs);
     }
 }
 
-HWND RequireUpgradeWindow(DWORD dwWaitMs)
+HWND RequireUpgradeWindow(const CtlRequest& req)
 {
-    HWND hWnd = FindUpgradeWindow(dwWaitMs);
+    HWND hWnd = FindUpgradeWindow(req.dwProcessId, req.dwWaitMs);
     if (!hWnd) {
-        CtlError(L"the upgrade companion's window (class \"%s\") was not found%s", UPGRADE_WINDOW_CLASS,
-                 dwWaitMs ? L" in time" : L"; is DazuvuVevUpgrade.exe running?");
+        const std::wstring strOwner =
+            req.dwProcessId ? L" of process " + std::to_wstring(req.dwProcessId) : std::wstring();
+        CtlError(L"the upgrade companion's window (class \"%s\")%s was not found%s", UPGRADE_WINDOW_CLASS,
+                 strOwner.c_str(), req.dwWaitMs ? L" in time" : L"; is DazuvuVevUpgrade.exe running?");
     }
     return hWnd;
 }
+
+// A companion that stopped taking messages fails the send at once instead
+// of holding the caller for the whole time-out.
+const UINT kSendFlags = SMTO_NORMAL | SMTO_ABORTIFHUNG;
 
 // Reports a failed SendMessageTimeoutW; its error is read by the caller right
 // after the call.
@@ -100,7 +113,7 @@ int RunOrder(const CtlRequest& req)
     fields.strMD5 = req.strMD5;
     if (req.bHaveLocalFile && (!req.bHaveSize || !req.bHaveMD5)) {
         std::wstring strSize, strMD5, strError;
-        if (!DigestSetupFile(req.strLocalFile, strSize, strMD5, strError)) {
+        if (!DigestSetupFile(req.strLocalFile, req.bSha256, strSize, strMD5, strError)) {
             CtlError(L"%s", strError.c_str());
             return CTL_EXIT_FAILURE;
         }
@@ -118,7 +131,7 @@ int RunOrder(const CtlRequest& req)
     }
     std::vector<BYTE> payload = MakeOrderPayload(rec, req.cbData);
 
-    HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
+    HWND hWnd = RequireUpgradeWindow(req);
     if (!hWnd)
         return CTL_EXIT_NO_WINDOW;
 
@@ -128,7 +141,7 @@ int RunOrder(const CtlRequest& req)
     cds.lpData = payload.empty() ? nullptr : payload.data();
     DWORD_PTR dwResult = 0;
     SetLastError(0);
-    if (!SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL,
+    if (!SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, reinterpret_cast<LPARAM>(&cds), kSendFlags,
                              req.dwTimeoutMs, &dwResult)) {
         return ReportSendFailure(hWnd, GetLastError(), req.dwTimeoutMs);
     }
@@ -141,7 +154,7 @@ int RunOrder(const CtlRequest& req)
 
 int RunClientCommand(const CtlRequest& req)
 {
-    HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
+    HWND hWnd = RequireUpgradeWindow(req);
     if (!hWnd)
         return CTL_EXIT_NO_WINDOW;
     if (req.bPost) {
@@ -159,7 +172,7 @@ int RunClientCommand(const CtlRequest& req)
     }
     DWORD_PTR dwResult = 0;
     SetLastError(0);
-    if (!SendMessageTimeoutW(hWnd, WM_MSG_UPGRADE_CMD, req.nCode, req.nTag, SMTO_NORMAL, req.dwTimeoutMs, &dwResult)) {
+    if (!SendMessageTimeoutW(hWnd, WM_MSG_UPGRADE_CMD, req.nCode, req.nTag, kSendFlags, req.dwTimeoutMs, &dwResult)) {
         return ReportSendFailure(hWnd, GetLastError(), req.dwTimeoutMs);
     }
     CtlPrintf(L"command %u sent: result=%lu\n", req.nCode, static_cast<unsigned long>(dwResult));
@@ -212,7 +225,12 @@ int RunState(const CtlRequest& req)
         CtlError(L"no state file at \"%s\"", strPath.c_str());
         return CTL_EXIT_FAILURE;
     }
-    static const LPCWSTR kKeys[] = {kKeyVersion, kKeyPath, kKeyOverFlags, kKeyClearFlags, kKeyVersionNoTips};
+    // How and when the companion last ended; files of older companions
+    // lack the two and show them empty.
+    static const wchar_t kKeyResult[] = L"result";
+    static const wchar_t kKeyResultTime[] = L"resulttime";
+    static const LPCWSTR kKeys[] = {kKeyVersion,       kKeyPath,   kKeyOverFlags, kKeyClearFlags,
+                                    kKeyVersionNoTips, kKeyResult, kKeyResultTime};
     std::wstring strOut = L"; " + strPath + L"\n[" + kUpgradeSection + L"]\n";
     for (LPCWSTR pszKey : kKeys)
         strOut += std::wstring(pszKey) + L"=" + ReadUpgradeValue(strPath.c_str(), pszKey) + L"\n";
@@ -233,7 +251,12 @@ int RunLog(const CtlRequest& req)
         CtlError(L"%s", strError.c_str());
         return CTL_EXIT_FAILURE;
     }
-    ToolWriteText(STD_OUTPUT_HANDLE, LogFileText(strBytes, CP_ACP));
+    std::wstring strText;
+    if (!LogFileText(strBytes, CP_ACP, strText)) {
+        CtlError(L"\"%s\" is not an upgrade log (its first record cannot be read)", strPath.c_str());
+        return CTL_EXIT_FAILURE;
+    }
+    ToolWriteText(STD_OUTPUT_HANDLE, strText);
     return CTL_EXIT_OK;
 }
 
@@ -241,7 +264,7 @@ int RunWaitWindow(const CtlRequest& req, bool bGone)
 {
     const ULONGLONG ullDeadline = GetTickCount64() + req.dwTimeoutMs;
     for (;;) {
-        HWND hWnd = FindWindowW(UPGRADE_WINDOW_CLASS, nullptr);
+        HWND hWnd = FindUpgradeWindowNow(req.dwProcessId);
         if (bGone ? hWnd == nullptr : hWnd != nullptr) {
             if (bGone) {
                 CtlPrintf(L"window gone\n");
@@ -262,7 +285,7 @@ int RunWaitWindow(const CtlRequest& req, bool bGone)
 
 int RunQuit(const CtlRequest& req)
 {
-    HWND hWnd = RequireUpgradeWindow(req.dwWaitMs);
+    HWND hWnd = RequireUpgradeWindow(req);
     if (!hWnd)
         return CTL_EXIT_NO_WINDOW;
     // A quit message in the window's queue ends the companion's loop exactly

@@ -26,7 +26,7 @@ struct CommandSpec {
 
 const std::vector<OptionSpec> kWindowOptions = {
     {L"--wait-ms", OPT_VALUE}, {L"--timeout-ms", OPT_VALUE}, {L"--post", OPT_FLAG},
-    {L"--send", OPT_FLAG},     {L"--tag", OPT_VALUE},
+    {L"--send", OPT_FLAG},     {L"--tag", OPT_VALUE},        {L"--pid", OPT_VALUE},
 };
 
 const std::vector<CommandSpec>& Commands()
@@ -36,9 +36,10 @@ const std::vector<CommandSpec>& Commands()
     static const std::vector<CommandSpec> commands = {
         {L"order", CTL_ORDER, 0, 0,
          {{L"--url", OPT_VALUE}, {L"--version", OPT_VALUE}, {L"--size", OPT_VALUE}, {L"--md5", OPT_VALUE},
-          {L"--file", OPT_VALUE}, {L"--type", OPT_VALUE}, {L"--mode", OPT_VALUE}, {L"--name", OPT_VALUE},
-          {L"--timeout-ms", OPT_VALUE}, {L"--wait-ms", OPT_VALUE}, {L"--cbdata", OPT_VALUE},
-          {L"--tag", OPT_VALUE}, {L"--raw-mode", OPT_VALUE}, {L"--unterminated", OPT_FLAG}}},
+          {L"--file", OPT_VALUE}, {L"--sha256", OPT_FLAG}, {L"--type", OPT_VALUE}, {L"--mode", OPT_VALUE},
+          {L"--name", OPT_VALUE}, {L"--pid", OPT_VALUE}, {L"--timeout-ms", OPT_VALUE}, {L"--wait-ms", OPT_VALUE},
+          {L"--cbdata", OPT_VALUE}, {L"--tag", OPT_VALUE}, {L"--raw-mode", OPT_VALUE},
+          {L"--unterminated", OPT_FLAG}}},
         {L"prompt", CTL_PROMPT, UPGRADE_CMD_PROMPT, 0, kWindowOptions},
         {L"hold", CTL_HOLD, UPGRADE_CMD_HOLD, 0, kWindowOptions},
         {L"install", CTL_INSTALL, UPGRADE_CMD_INSTALL, 0, kWindowOptions},
@@ -47,9 +48,9 @@ const std::vector<CommandSpec>& Commands()
         {L"client", CTL_CLIENT, 0, 0, {{L"--exit-after-ms", OPT_VALUE}}},
         {L"state", CTL_STATE, 0, 0, {{L"--ini", OPT_VALUE}}},
         {L"log", CTL_LOG, 0, 1, {}},
-        {L"wait-window", CTL_WAIT_WINDOW, 0, 0, {{L"--timeout-ms", OPT_VALUE}}},
-        {L"wait-gone", CTL_WAIT_GONE, 0, 0, {{L"--timeout-ms", OPT_VALUE}}},
-        {L"quit", CTL_QUIT, 0, 0, {{L"--wait-ms", OPT_VALUE}}},
+        {L"wait-window", CTL_WAIT_WINDOW, 0, 0, {{L"--timeout-ms", OPT_VALUE}, {L"--pid", OPT_VALUE}}},
+        {L"wait-gone", CTL_WAIT_GONE, 0, 0, {{L"--timeout-ms", OPT_VALUE}, {L"--pid", OPT_VALUE}}},
+        {L"quit", CTL_QUIT, 0, 0, {{L"--wait-ms", OPT_VALUE}, {L"--pid", OPT_VALUE}}},
     };
     // clang-format on
 
@@ -120,9 +121,16 @@ bool FillOrder(const std::map<std::wstring, std::wstring>& values, CtlRequest& r
         // The companion compares the MD5 text exactly with its own lower-case
         // digest, and only after the whole download: an upper-case text would
         // waste the download and fail it.
-        for (wchar_t& ch : req.strMD5) {
-            if (ch >= L'A' && ch <= L'F')
-                ch = static_cast<wchar_t>(ch - L'A' + L'a');
+        req.strMD5 = LowerHex(req.strMD5);
+    }
+    if ((req.bSha256 = Has(values, L"--sha256"))) {
+        if (req.bHaveMD5) {
+            strError = L"--sha256 and --md5 exclude each other";
+            return false;
+        }
+        if (!req.bHaveLocalFile) {
+            strError = L"--sha256 needs --file: the digest is computed from the setup file";
+            return false;
         }
     }
     if (!req.bHaveSize && !req.bHaveLocalFile) {
@@ -163,6 +171,15 @@ bool ParseCtlNumber(const std::wstring& strText, uint64_t nMax, uint64_t& nValue
         return false;
     nValue = n;
     return true;
+}
+
+std::wstring LowerHex(std::wstring strText)
+{
+    for (wchar_t& ch : strText) {
+        if (ch >= L'A' && ch <= L'F')
+            ch = static_cast<wchar_t>(ch - L'A' + L'a');
+    }
+    return strText;
 }
 
 bool IsMd5Text(const std::wstring& strText)
@@ -315,7 +332,12 @@ bool ParseCtlArgs(int argc, const wchar_t* const* argv, CtlRequest& req, std::ws
     if (!TakeNumber(values, L"--timeout-ms", 0x7FFFFFFF, req.dwTimeoutMs, strError) ||
         !TakeNumber(values, L"--wait-ms", 0x7FFFFFFF, req.dwWaitMs, strError) ||
         !TakeNumber(values, L"--tag", 0xFFFF, req.nTag, strError) ||
-        !TakeNumber(values, L"--exit-after-ms", 0x7FFFFFFF, req.dwExitAfterMs, strError)) {
+        !TakeNumber(values, L"--exit-after-ms", 0x7FFFFFFF, req.dwExitAfterMs, strError) ||
+        !TakeNumber(values, L"--pid", 0xFFFFFFFF, req.dwProcessId, strError)) {
+        return false;
+    }
+    if (Has(values, L"--pid") && req.dwProcessId == 0) {
+        strError = L"--pid takes the companion's process id, which is never 0";
         return false;
     }
     req.bHaveExitAfter = Has(values, L"--exit-after-ms");
@@ -334,8 +356,8 @@ std::wstring CtlUsageText(const std::wstring& strCommand)
     static const std::map<std::wstring, std::wstring> details = {
         {L"order",
          L"usage: DazuvuVevUpgradeCtl order --url URL --version V\n"
-         L"           (--size N | --file PATH) (--md5 HEX | --file PATH)\n"
-         L"           [--type T] [--mode 0|1] [--name SETUPNAME]\n"
+         L"           (--size N | --file PATH) (--md5 HEX | --file PATH [--sha256])\n"
+         L"           [--type T] [--mode 0|1] [--name SETUPNAME] [--pid N]\n"
          L"           [--wait-ms N] [--timeout-ms N]\n"
          L"           [--cbdata N] [--tag N] [--raw-mode N] [--unterminated]\n"
          L"\n"
@@ -344,9 +366,15 @@ std::wstring CtlUsageText(const std::wstring& strCommand)
          L"                  the form the companion compares with\n"
          L"  --file PATH     compute the size and the MD5 (lower-case hex) of a local\n"
          L"                  file; an explicit --size or --md5 wins over it\n"
+         L"  --sha256        send the SHA-256 of --file (64 lower-case hex digits)\n"
+         L"                  in the digest field instead of its MD5\n"
          L"  --type T        upgrade type; \"9434\" asks the user before the download\n"
-         L"  --mode 0|1      0: the companion acts on its own; 1: it waits for commands\n"
+         L"  --mode 0|1      0: the companion acts on its own; 1: a setup it finds\n"
+         L"                  ready waits for the commands\n"
          L"  --name NAME     setup name field (default: the URL after its last \"/\")\n"
+         L"  --pid N         only the window of the companion with process id N (the\n"
+         L"                  one you started): an older companion's window may still\n"
+         L"                  exist for a moment and would take the order otherwise\n"
          L"  --wait-ms N     wait up to N ms for the window to appear (default 0)\n"
          L"  --timeout-ms N  how long to wait for the handler (default 600000)\n"
          L"Bad input for testing the companion:\n"
@@ -369,6 +397,7 @@ std::wstring CtlUsageText(const std::wstring& strCommand)
          L"  --post          post the message and return at once\n"
          L"  --send          send it and print the handler's result (default, except prompt)\n"
          L"  --tag N         lParam instead of 239\n"
+         L"  --pid N         only the window of the companion with process id N\n"
          L"  --wait-ms N     wait up to N ms for the window to appear (default 0)\n"
          L"  --timeout-ms N  how long to wait for the handler (default 600000)\n"},
         {L"client",
@@ -381,20 +410,22 @@ std::wstring CtlUsageText(const std::wstring& strCommand)
          L"usage: DazuvuVevUpgradeCtl state [--ini PATH]\n"
          L"\n"
          L"Prints section \"UPGRADE\" of %APPDATA%\\DazuvuvevUpgrade\\Upgrade.ini:\n"
-         L"version, path, overflags, clearflags, version_no_tips.\n"},
+         L"version, path, overflags, clearflags, version_no_tips, and result and\n"
+         L"resulttime: how and when the companion last ended.\n"},
         {L"log",
          L"usage: DazuvuVevUpgradeCtl log [PATH]\n"
          L"\n"
          L"Prints the companion's log as text (default: Documents\\DazuvuVev\\log\\Upgrade\\\n"
          L"Upgrade.log). The file's bytes have their two halves swapped.\n"},
         {L"wait",
-         L"usage: DazuvuVevUpgradeCtl wait-window [--timeout-ms N]\n"
-         L"       DazuvuVevUpgradeCtl wait-gone [--timeout-ms N]\n"
+         L"usage: DazuvuVevUpgradeCtl wait-window [--timeout-ms N] [--pid N]\n"
+         L"       DazuvuVevUpgradeCtl wait-gone [--timeout-ms N] [--pid N]\n"
          L"\n"
          L"Waits until the companion's window exists / no longer exists\n"
-         L"(default 30000 ms). Exit code 0 when it did, 1 on time-out.\n"},
+         L"(default 30000 ms); with --pid, the window of that process only.\n"
+         L"Exit code 0 when it did, 1 on time-out.\n"},
         {L"quit",
-         L"usage: DazuvuVevUpgradeCtl quit [--wait-ms N]\n"
+         L"usage: DazuvuVevUpgradeCtl quit [--wait-ms N] [--pid N]\n"
          L"\n"
          L"Ends the companion in an orderly way: its message loop ends, it logs\n"
          L"\"GetMessage QUIT!\", shuts its network watch down and exits with code 0.\n"
@@ -413,7 +444,8 @@ std::wstring CtlUsageText(const std::wstring& strCommand)
     return L"usage: DazuvuVevUpgradeCtl COMMAND [options]   (COMMAND --help for details)\n"
            L"\n"
            L"Talks to the upgrade companion DazuvuVevUpgrade.exe as the client does.\n"
-           L"  order        send an upgrade order (address, version, size, MD5, type, mode)\n"
+           L"  order        send an upgrade order (address, version, size, digest, type,\n"
+           L"               mode); --pid N sends it to the companion you started\n"
            L"  prompt       command 100: ask the user now\n"
            L"  hold         command 101: do not install yet\n"
            L"  install      command 102: install now, or show the download\n"

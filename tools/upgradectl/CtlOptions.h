@@ -58,6 +58,7 @@ struct CtlRequest {
     bool bHaveMD5 = false;
     std::wstring strLocalFile;  // --file: size and MD5 not given are computed from it
     bool bHaveLocalFile = false;
+    bool bSha256 = false;  // --sha256: szMD5 carries the SHA-256 of --file
     uint16_t nMode = 0;
     uint16_t nTag = UPGRADE_COMM_TAG;
     DWORD cbData = UPGRADE_COMM_SIZE;
@@ -68,6 +69,7 @@ struct CtlRequest {
     bool bPost = false;
 
     // shared
+    DWORD dwProcessId = 0;  // --pid: only the companion window of this process; 0: the first one found
     DWORD dwTimeoutMs = 0;
     DWORD dwWaitMs = 0;  // how long to wait for the companion's window first
     bool bHaveExitAfter = false;
@@ -84,6 +86,9 @@ bool ParseCtlNumber(const std::wstring& strText, uint64_t nMax, uint64_t& nValue
 
 // An MD5 text as the companion compares it: 32 hexadecimal digits.
 bool IsMd5Text(const std::wstring& strText);
+
+// Hexadecimal digits in lower case, the form the companion's own digests take.
+std::wstring LowerHex(std::wstring strText);
 
 // Usage of one subcommand, or the overview for an empty or unknown name.
 std::wstring CtlUsageText(const std::wstring& strCommand);

@@ -12,9 +12,58 @@ std::wstring ErrorText(DWORD dwError)
     return L"error " + std::to_wstring(dwError);
 }
 
+// One SHA-256 computation, fed in pieces; the MD5 stays with the network
+// library's own class, whose text the companion compares with.
+class CSha256 {
+public:
+    CSha256()
+    {
+        BCRYPT_ALG_HANDLE hAlg = nullptr;
+        if (::BCryptOpenAlgorithmProvider(&hAlg, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+            return;
+        m_hAlg.Reset(hAlg);
+        BCRYPT_HASH_HANDLE hHash = nullptr;
+        if (::BCryptCreateHash(m_hAlg.Get(), &hHash, nullptr, 0, nullptr, 0, 0) >= 0)
+            m_hHash.Reset(hHash);
+    }
+    bool IsValid() const { return m_hHash.IsValid(); }
+    bool Add(const void* pData, DWORD cbData)
+    {
+        return m_hHash &&
+               ::BCryptHashData(m_hHash.Get(), static_cast<PUCHAR>(const_cast<void*>(pData)), cbData, 0) >= 0;
+    }
+    // Empty when the computation failed.
+    std::wstring Finish()
+    {
+        BYTE abDigest[32] = {};
+        if (!m_hHash || ::BCryptFinishHash(m_hHash.Get(), abDigest, sizeof(abDigest), 0) < 0)
+            return std::wstring();
+        static const wchar_t kDigits[] = L"0123456789abcdef";
+        std::wstring strHex;
+        for (BYTE b : abDigest) {
+            strHex += kDigits[b >> 4];
+            strHex += kDigits[b & 15];
+        }
+        return strHex;
+    }
+
+private:
+    CBCryptAlgorithm m_hAlg;
+    CBCryptHash m_hHash;  // after its provider, so that it goes first
+};
+
 }  // namespace
 
-bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::wstring& strMD5, std::wstring& strError)
+std::wstring Sha256Text(const void* pData, size_t cbData)
+{
+    CSha256 sha;
+    if (!sha.IsValid() || cbData > 0xFFFFFFFFu || !sha.Add(pData, static_cast<DWORD>(cbData)))
+        return std::wstring();
+    return sha.Finish();
+}
+
+bool DigestSetupFile(const std::wstring& strPath, bool bSha256, std::wstring& strSize, std::wstring& strDigest,
+                     std::wstring& strError)
 {
     CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -33,8 +82,10 @@ bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::ws
     }
 
     nubra::CMd5 md5;
-    if (!md5.IsValid()) {
-        strError = L"the system's MD5 provider is not available";
+    CSha256 sha;
+    if (bSha256 ? !sha.IsValid() : !md5.IsValid()) {
+        strError =
+            bSha256 ? L"the system's SHA-256 provider is not available" : L"the system's MD5 provider is not available";
         return false;
     }
     std::vector<BYTE> buffer(1 << 16);
@@ -47,8 +98,8 @@ bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::ws
         }
         if (cbRead == 0)
             break;
-        if (!md5.Add(buffer.data(), cbRead)) {
-            strError = L"the MD5 computation failed";
+        if (!(bSha256 ? sha.Add(buffer.data(), cbRead) : md5.Add(buffer.data(), cbRead))) {
+            strError = L"the digest computation failed";
             return false;
         }
         nTotal += cbRead;
@@ -57,12 +108,19 @@ bool DigestSetupFile(const std::wstring& strPath, std::wstring& strSize, std::ws
         strError = L"\"" + strPath + L"\" changed while it was read";
         return false;
     }
-    wchar_t szHex[33] = {};
-    if (!md5.Finish(szHex)) {
-        strError = L"the MD5 computation failed";
+    std::wstring strHex;
+    if (bSha256) {
+        strHex = sha.Finish();
+    } else {
+        wchar_t szHex[33] = {};
+        if (md5.Finish(szHex))
+            strHex = szHex;
+    }
+    if (strHex.empty()) {
+        strError = L"the digest computation failed";
         return false;
     }
-    strMD5 = szHex;
+    strDigest = strHex;
     strSize = std::to_wstring(nTotal);
     return true;
 }

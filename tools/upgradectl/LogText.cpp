@@ -1,27 +1,25 @@
 #include "tools/upgradectl/LogText.h"
 
 #include "tools/logdecode/LogDecode.h"
+#include "tools/logdecode/LogPrint.h"
+#include "tools/logdecode/LogReport.h"
 
-std::wstring LogFileText(const std::string& strRaw, UINT nCodePage)
+#include <vector>
+
+bool LogFileText(const std::string& strRaw, UINT nCodePage, std::wstring& strText)
 {
-    // The zero bytes go before the conversion: a zero would cut a multi-byte
-    // sequence short.
-    const std::string strText = ReadableLogText(DecodeLogBytes(strRaw));
-    std::wstring strWide;
-    if (!strText.empty()) {
-        const int nLength =
-            MultiByteToWideChar(nCodePage, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0);
-        if (nLength > 0) {
-            strWide.resize(nLength);
-            MultiByteToWideChar(nCodePage, 0, strText.data(), static_cast<int>(strText.size()), &strWide[0], nLength);
-        }
+    std::vector<LogEntry> entries;
+    if (!SplitLogEntries(DecodeLogBytes(strRaw), entries))
+        return false;
+    std::wstring strPrinted;
+    for (const LogEntry& entry : entries)
+        strPrinted += PrintedLogEntry(entry, nCodePage);
+    // Every CR left is one of a line end: those in the text are escaped.
+    strText.clear();
+    strText.reserve(strPrinted.size());
+    for (wchar_t ch : strPrinted) {
+        if (ch != L'\r')
+            strText += ch;
     }
-    std::wstring strOut;
-    strOut.reserve(strWide.size());
-    for (size_t i = 0; i < strWide.size(); ++i) {
-        if (strWide[i] == L'\r' && i + 1 < strWide.size() && strWide[i + 1] == L'\n')
-            continue;
-        strOut += strWide[i];
-    }
-    return strOut;
+    return true;
 }
