@@ -7,6 +7,7 @@
 #include "upgrade/SetupSweep.h"
 #include "upgrade/SetupTrust.h"
 #include "upgrade/StateFile.h"
+#include "win/FinalPath.h"
 
 #include <shlwapi.h>
 #include <strsafe.h>
@@ -19,9 +20,19 @@ bool CUpgradeDlgDUI::InitUpgradeDir()
     const std::wstring strFolder = strDir.substr(0, strDir.size() - 1);  // without its backslash
     if (!::PathFileExistsW(strFolder.c_str()) && !::CreateDirectoryW(strFolder.c_str(), nullptr))
         return false;
+    // A folder that a link or junction sends elsewhere would have the sweep
+    // delete programs there: the folder must be where its path says.
+    const std::wstring strAppData = strFolder.substr(0, strFolder.find_last_of(L'\\'));
+    const std::wstring strReal = FinalPathOf(strFolder);
+    if (strReal.empty() ||
+        _wcsicmp(strReal.c_str(), (FinalPathOf(strAppData) + strFolder.substr(strAppData.size())).c_str()) != 0) {
+        LOG_ERROR(L"CUpgradeDlgDUI::InitUpgradeDir", L"upgrade folder( %s ) leads elsewhere( %s ): refused",
+                  strFolder.c_str(), strReal.c_str());
+        return false;
+    }
     ::StringCchCopyW(m_szUpgradeDir, MAX_PATH, strDir.c_str());
     // No link below the application-data folder may redirect a setup.
-    m_setupLock.SetTrustedRoot(strFolder.substr(0, strFolder.find_last_of(L'\\')));
+    m_setupLock.SetTrustedRoot(strAppData);
     ::StringCchCopyW(m_szIniPath, MAX_PATH, (strDir + kStateFileName).c_str());
 
     // Creates the file at the first start and proves it can be written.

@@ -3,11 +3,15 @@
 //
 //   HostilePeer launch EXE LINE            start EXE with LINE as its whole command line (no program
 //                                          token), print "pid N", wait for it, print "exit N"
-//   HostilePeer message post|send MSG WPARAM LPARAM
-//                                          one message to the window; prints "result N"
+//   HostilePeer message post|send MSG WPARAM LPARAM [COUNT]
+//                                          one message (or COUNT alike, one right after the other)
+//                                          to the window; prints "result N" for the last
 //   HostilePeer orders-until-gone URL SECONDS
 //                                          sends a well-formed order to every window of the class as
 //                                          fast as it can until one was seen and is gone again
+//   HostilePeer swap-folder DIR IMPOSTOR   renames the folder DIR away (to DIR.swapped) as a program of
+//                                          the user can, makes DIR again and puts the file IMPOSTOR
+//                                          into it under its own name; prints "renamed" or "refused N"
 //   HostilePeer flood SEED ORDERS MESSAGES malformed orders, then malformed commands and private
 //                                          messages; every send must be answered within 5 s and the
 //                                          window must stay the same. Prints the counts.
@@ -366,24 +370,42 @@ int Launch(const std::wstring& strExe, const std::wstring& strLine)
     return 0;
 }
 
-int Message(bool bPost, UINT uMsg, WPARAM wParam, LPARAM lParam)
+int Message(bool bPost, UINT uMsg, WPARAM wParam, LPARAM lParam, uint32_t nCount)
 {
     HWND hWnd = FindUpgradeWindow(10000);
     if (!hWnd) {
         std::printf("no window\n");
         return 1;
     }
-    if (bPost) {
-        std::printf("result %d\n", ::PostMessageW(hWnd, uMsg, wParam, lParam) ? 1 : 0);
-        return 0;
-    }
-    CCounts counts;
     LRESULT lResult = 0;
-    if (!SendAnswered(hWnd, uMsg, wParam, lParam, counts, &lResult)) {
-        std::printf("no answer\n");
-        return 1;
+    for (uint32_t n = 0; n < nCount; ++n) {
+        if (bPost) {
+            lResult = ::PostMessageW(hWnd, uMsg, wParam, lParam) ? 1 : 0;
+            continue;
+        }
+        CCounts counts;
+        if (!SendAnswered(hWnd, uMsg, wParam, lParam, counts, &lResult)) {
+            std::printf("no answer\n");
+            return 1;
+        }
     }
     std::printf("result %ld\n", static_cast<long>(lResult));
+    return 0;
+}
+
+int SwapFolder(const std::wstring& strDir, const std::wstring& strImpostor)
+{
+    if (!::MoveFileExW(strDir.c_str(), (strDir + L".swapped").c_str(), 0)) {
+        std::printf("refused %lu\n", ::GetLastError());
+        return 0;
+    }
+    const std::wstring strName = strImpostor.substr(strImpostor.find_last_of(L"\\/") + 1);
+    if (!::CreateDirectoryW(strDir.c_str(), nullptr) ||
+        !::CopyFileW(strImpostor.c_str(), (strDir + L"\\" + strName).c_str(), FALSE)) {
+        std::printf("planting failed %lu\n", ::GetLastError());
+        return 1;
+    }
+    std::printf("renamed\n");
     return 0;
 }
 
@@ -400,15 +422,18 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring strCommand = argc > 1 ? argv[1] : L"";
     if (strCommand == L"launch" && argc == 4)
         return Launch(argv[2], argv[3]);
-    if (strCommand == L"message" && argc == 6)
+    if (strCommand == L"message" && (argc == 6 || argc == 7))
         return Message(std::wcscmp(argv[2], L"post") == 0, Number(argv[3]), Number(argv[4]),
-                       static_cast<LPARAM>(Number(argv[5])));
+                       static_cast<LPARAM>(Number(argv[5])), argc == 7 ? Number(argv[6]) : 1);
     if (strCommand == L"orders-until-gone" && argc == 4)
         return OrdersUntilGone(argv[2], Number(argv[3]));
+    if (strCommand == L"swap-folder" && argc == 4)
+        return SwapFolder(argv[2], argv[3]);
     if (strCommand == L"flood" && argc == 6)
         return Flood(Number(argv[2]), Number(argv[3]), Number(argv[4]), argv[5]);
     std::fprintf(stderr,
-                 "usage: HostilePeer launch EXE LINE | message post|send MSG WPARAM LPARAM |\n"
-                 "       orders-until-gone URL SECONDS | flood SEED ORDERS MESSAGES SERVER\n");
+                 "usage: HostilePeer launch EXE LINE | message post|send MSG WPARAM LPARAM [COUNT] |\n"
+                 "       orders-until-gone URL SECONDS | swap-folder DIR IMPOSTOR |\n"
+                 "       flood SEED ORDERS MESSAGES SERVER\n");
     return 2;
 }

@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kit  # noqa: E402
 from kit import flow  # noqa: E402
 
-PEER_EXE = "HostilePeer.exe"
+PEER_EXE = flow.PEER_EXE
 WM_MSG_NET_BREAK = 1281
 WM_MSG_DOWNLOAD = 1282
 WM_MSG_DOWNLOAD_OVER = 1283
@@ -26,17 +26,6 @@ ORDER_REPEATED = "same order again while its download runs, URL= "
 
 
 class HardeningCase(flow.FlowCase):
-
-    def peer(self, *args, timeout=120):
-        done = subprocess.run(["wine", self.bed.exe(PEER_EXE)] + [str(a) for a in args], stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout, env=self.env)
-        return kit.CtlResult(done.returncode, done.stdout.decode("utf-8", "replace"),
-                             done.stderr.decode("utf-8", "replace"))
-
-    def message(self, how, number, wparam=0, lparam=0):
-        result = self.peer("message", how, number, wparam, lparam)
-        self.assertEqual(result.code, 0, "%s of %d unanswered: %s" % (how, number, result.out + result.err))
-        return result.out
 
     def assertStateOnlyRecordsTheResult(self, before, result):
         """The state file holds what it held before, and now how the run ended."""

@@ -25,6 +25,7 @@ import xml.etree.ElementTree as ET
 from .case import ScenarioCase, wait_for
 from .fakes import make_setup
 from .net import TestServer
+from .procs import CtlResult
 from . import xwin
 
 # What the companion shows and writes, as its users and support staff see it.
@@ -39,6 +40,9 @@ QUIT = "ExistMainThread"
 DOWNLOAD_STARTED = "Nubra_SDK::UpgradeDownLoadFile, URL="
 URL_REFUSED = "URL check failure,URL= "
 NO_TIPS = "version_no_tips = "
+
+# Another program of the session that forges what reaches the window.
+PEER_EXE = "HostilePeer.exe"
 
 # The message box moves its two buttons apart by this much when it shows both.
 BUTTON_SPREAD = 92
@@ -367,6 +371,21 @@ class FlowCase(ScenarioCase):
     def assertStays(self, companion, seconds):
         time.sleep(seconds)
         self.assertTrue(companion.running(), "the companion ended early; log: %r" % self.messages())
+
+    # another program of the session
+    def peer(self, *args, timeout=120):
+        """HostilePeer.exe with these arguments; its exit code and output."""
+        done = subprocess.run(["wine", self.bed.exe(PEER_EXE)] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout, env=self.env)
+        return CtlResult(done.returncode, done.stdout.decode("utf-8", "replace"),
+                         done.stderr.decode("utf-8", "replace"))
+
+    def message(self, how, number, wparam=0, lparam=0, count=1):
+        """A message (or count alike) posted or sent to the companion's window
+        by another process."""
+        result = self.peer("message", how, number, wparam, lparam, count)
+        self.assertEqual(result.code, 0, "%s of %d unanswered: %s" % (how, number, result.out + result.err))
+        return result.out
 
     # windows on the screen
     def wait_box(self, caption, two_buttons=False, timeout=30):

@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""Another program of the session against a companion whose verified setup
+waits for the client's word: a DPI change posted and sent with a pointer
+that points nowhere, creation and destruction messages posted or sent from
+outside, two install commands at once, the upgrade folder renamed away with
+an impostor planted at its old place, and an upgrade folder that a link
+sends elsewhere. Each ends in the specified behaviour, nothing crashes, and
+the setup starts at most once."""
+
+import os
+import shutil
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit  # noqa: E402
+from kit import flow  # noqa: E402
+
+WM_DESTROY = 0x0002
+WM_NCDESTROY = 0x0082
+WM_INITDIALOG = 0x0110
+WM_DPICHANGED = 0x02E0
+WM_MSG_UPGRADE_CMD = 1280
+UPGRADE_CMD_INSTALL = 102
+TAG = 239
+
+
+class HostilePeers(flow.FlowCase):
+
+    def ready(self, version):
+        """A verified setup of version held for the client's command (mode 1)."""
+        setup = self.publish("DazuvuvevSetup_%s.exe" % version, version)
+        self.place_setup(setup)
+        self.bed.write_ini({"version": version, "path": self.upgrade_path(setup.name), "overflags": "over",
+                            "clearflags": "false"})
+        companion = self.launch()
+        self.send_order(setup, version, mode=1)
+        self.wait_logged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5))
+        return companion, setup
+
+    def test_dpi_and_lifecycle_messages_from_outside_change_nothing(self):
+        companion, setup = self.ready("17.0")
+        for how in ("post", "send"):
+            self.message(how, WM_DPICHANGED, 0x00C000C0, 16)  # 192 dpi, and a "rectangle" at address 16
+        self.message("post", WM_INITDIALOG, 0, 0, count=300)
+        for how in ("post", "send"):
+            self.message(how, WM_DESTROY, 0, 0)
+            self.message(how, WM_NCDESTROY, 0, 0)
+        self.message("send", 0)  # everything posted before has been handled
+        self.assertTrue(companion.running(), "the companion ended; log: %r" % self.messages()[-10:])
+        self.assertEqual(len([m for m in self.messages() if m.startswith("net track server: ")]), 1,
+                         "initialised again")
+        # Still hearing the client: its command installs the setup.
+        self.assertCtl(self.ctl.command("install"))
+        self.assertEnds(companion)
+        self.assertSetupRan(setup)
+        self.assertState(result="setup-started")
+
+    def test_two_install_commands_start_the_setup_once(self):
+        companion, setup = self.ready("17.1")
+        self.message("post", WM_MSG_UPGRADE_CMD, UPGRADE_CMD_INSTALL, TAG, count=2)
+        self.assertEnds(companion)
+        self.assertSetupRan(setup)
+        self.assertEqual(len([m for m in self.messages() if m.startswith("setup started: ")]), 1, self.messages())
+        self.assertLogged("setup already started in this run, not started again: " + self.upgrade_path(setup.name))
+
+    def test_a_folder_renamed_after_the_check_starts_nothing_else(self):
+        companion, setup = self.ready("17.2")
+        impostor_dir = os.path.join(self.scratch, "impostor")
+        os.makedirs(impostor_dir)
+        impostor = os.path.join(impostor_dir, setup.name)
+        kit.make_setup(self.bed, impostor, b"impostor")
+        swapped = self.bed.upgrade_dir + ".swapped"
+        self.addCleanup(shutil.rmtree, swapped, True)
+        result = self.peer("swap-folder", self.bed.to_windows(self.bed.upgrade_dir), self.bed.to_windows(impostor))
+        self.assertEqual(result.code, 0, result.out + result.err)
+        self.assertCtl(self.ctl.command("install"))
+        self.assertEnds(companion)
+        if result.out.startswith("refused"):
+            # Windows keeps a held folder in its place: the verified setup runs.
+            self.assertSetupRan(setup)
+        else:
+            # Wine lets it go: the file at the old path is not the verified one.
+            self.assertNoSetupRan()
+            self.assertState(result="digest-mismatch")
+            self.assertLogged("setup file( %s ) no longer verified, not started" % self.upgrade_path(setup.name))
+            self.assertTrue(os.path.exists(os.path.join(swapped, setup.name)), "the moved setup was touched")
+
+    def test_an_upgrade_folder_that_leads_elsewhere_is_refused(self):
+        elsewhere = os.path.join(self.scratch, "elsewhere")
+        os.makedirs(elsewhere)
+        kept = os.path.join(elsewhere, "Kept.exe")
+        with open(kept, "wb") as f:
+            f.write(b"not the companion's")
+        os.makedirs(os.path.dirname(self.bed.upgrade_dir), exist_ok=True)
+        shutil.rmtree(self.bed.upgrade_dir, ignore_errors=True)
+        os.symlink(elsewhere, self.bed.upgrade_dir)
+        self.addCleanup(lambda: os.path.islink(self.bed.upgrade_dir) and os.remove(self.bed.upgrade_dir))
+        companion = self.start_companion(wait_window=False)
+        self.assertEqual(companion.wait_exit(30), 0)
+        found = [m for m in self.messages() if m.startswith("upgrade folder( ") and "leads elsewhere" in m]
+        self.assertEqual(len(found), 1, self.messages())
+        self.assertEqual(sorted(os.listdir(elsewhere)), ["Kept.exe"], "written or swept through the link")
+
+
+if __name__ == "__main__":
+    kit.main()
