@@ -87,6 +87,13 @@ class SignedSetups(flow.FlowCase):
         refusal = self.assertRefused(companion, "its signature does not verify")
         self.assertIn("TRUST_E_BAD_DIGEST", refusal)
 
+        # A certificate that has expired, without a time stamp: Windows
+        # refuses it; Wine's verifier tells only in the chain's status, which
+        # the companion reads as well.
+        expired = self.signed("11.2", self.pki.signer("Talvex", "Talvex Setup", expired=True))
+        companion = self.held_order(expired, "11.2")
+        self.assertRefused(companion, "its signature does not verify")
+
     def test_unsigned_runs_without_a_pin_and_never_with_one(self):
         setup = self.signed("12.0")
         companion = self.held_order(setup, "12.0")
