@@ -153,7 +153,7 @@ bool CTransfer::Attempt(CAttemptFailure& failure)
         SetAside(hConnect, hRequest);
         return false;
     }
-    const bool bComplete = Receive(hRequest.Get(), hFile.Get(), failure);
+    const bool bComplete = Receive(hConnect, hRequest, hFile.Get(), failure);
     // Closed before the rename, which a handle still open would block.
     hFile.Reset();
     // An answer read to its end leaves its connection for the next transfer;
@@ -180,6 +180,15 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         if (Attempt(failure)) {
             m_dwError = ERROR_SUCCESS;
             return CloseSink(Record(DOWNLOAD_STATE_FINISHED));
+        }
+        if (failure.kind == FailureKind::Slowed && !m_bSlowReadsOnly) {
+            // Not a failure: the rest is asked for at once, and read as it
+            // arrives from now on.
+            m_bSlowReadsOnly = true;
+            m_ullOffset = BytesOnDisk();
+            m_ullReceived = 0;
+            --nRetry;
+            continue;
         }
         m_dwError = failure.dwError;
         const bool bRetryable = IsRetryable(failure);

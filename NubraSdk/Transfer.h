@@ -13,7 +13,7 @@
 #include "NubraSdk/Download.h"
 #include "NubraSdk/HttpQuery.h"
 #include "NubraSdk/RecordPool.h"
-#include "NubraSdk/RequestDeadline.h"
+#include "NubraSdk/RequestHelper.h"
 #include "NubraSdk/RetryPolicy.h"
 #include "netlib/DownloadRecord.h"
 #include "win/Handles.h"
@@ -46,7 +46,7 @@ private:
     bool FailStatus(HINTERNET hRequest, CAttemptFailure& failure);
     bool CheckBounds(HINTERNET hRequest, CAttemptFailure& failure);
     bool OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailure& failure);
-    bool Receive(HINTERNET hRequest, HANDLE hFile, CAttemptFailure& failure);
+    bool Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFile, CAttemptFailure& failure);
     DOWNLOAD_PROGRESS CloseSink(const DOWNLOAD_PROGRESS& final);
 
     void DropAnswer(CInetHandle& hConnect, CInetHandle& hRequest);
@@ -58,6 +58,8 @@ private:
     const CDownloadRequest& m_req;
     CRecordPool& m_pool;
     CSharedSession m_session;
+    // Runs the calls a server can draw out, within their deadlines.
+    CRequestHelper m_helper;
     // Requests whose answers were not read to their end, each followed by
     // its connection: closed only after the final record (see RunDownload).
     std::vector<CInetHandle> m_setAside;
@@ -74,6 +76,8 @@ private:
     ULONGLONG m_ullMaxBody = 0;
     bool m_bExact = false;
     bool m_bOverrun = false;
+    // Once a body slowed down during a block, it is read only as it arrives.
+    bool m_bSlowReadsOnly = false;
     DWORD m_dwStatus = 0;
     DWORD m_dwError = 0;
     double m_dSpeed = 0;

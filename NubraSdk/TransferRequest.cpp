@@ -43,6 +43,7 @@ bool CTransfer::OpenSession()
         return false;
     }
     SetHandleTimeouts(m_session->Get());
+    m_helper.SetSession(m_session);
     return true;
 }
 
@@ -99,8 +100,7 @@ void CTransfer::DropAnswer(CInetHandle& hConnect, CInetHandle& hRequest)
 {
     LONGLONG llLength = -1;
     if (QueryContentLength(hRequest.Get(), llLength) && llLength >= 0 && llLength <= kSideBodyBytes &&
-        ReadBodyWithinDeadline(m_session, hConnect, hRequest, static_cast<DWORD>(llLength), kSideBodyPatienceMs) ==
-            ERROR_SUCCESS) {
+        m_helper.ReadBody(hConnect, hRequest, static_cast<DWORD>(llLength), kSideBodyPatienceMs) == ERROR_SUCCESS) {
         hRequest.Reset();
         return;
     }
@@ -157,8 +157,7 @@ bool CTransfer::OpenResponse(CInetHandle& hConnect, CInetHandle& hRequest, CAtte
             // copy is no longer the one our bytes came from.
             strHeaders += L"If-Range: " + m_strValidator + L"\r\n";
         }
-        failure.dwError =
-            InternetErrorOf(SendWithinDeadline(m_session, hConnect, hRequest, strHeaders, ConnectTimeoutMs()));
+        failure.dwError = InternetErrorOf(m_helper.Send(hConnect, hRequest, strHeaders, ConnectTimeoutMs()));
         if (failure.dwError != ERROR_SUCCESS) {
             failure.kind = KindOfError(failure.dwError);
             if (!hRequest)
