@@ -5,6 +5,11 @@
 //   headers must arrive within the connect time-out (15 s); a read that
 //   brings nothing for the receive time-out (30 s) ends the attempt; and so
 //   does a floor: fewer than 1024 bytes in one period of 60 s is a stall.
+// - Reads return what has arrived, and a progress record follows at least
+//   once a second while bytes arrive (at most four a second). A body that
+//   arrives fast (128 KiB within 25 ms) is read in blocks of 1 MiB, none of
+//   which may take longer than a second: one that does is not waited for,
+//   and the rest is asked for again from the bytes on disk.
 // - Passing troubles are tried again within the call before it fails: a
 //   reset connection, a time-out, a stall, HTTP 5xx and 408, and 429 with a
 //   Retry-After of at most 60 s; up to 3 retries, after pauses of 1, 2 and

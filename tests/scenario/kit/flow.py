@@ -294,6 +294,10 @@ class FlowCase(ScenarioCase):
             # The connection breaks for good: the library would otherwise
             # mend the break with a retry in the same run.
             self.env["NUBRA_RETRY_LIMIT"] = "0"
+        if kind == "net":
+            # The library asks again for a fast body that stops, and retries
+            # a stalled one: those answers stall from their start.
+            self.server.add_fault("/" + setup.name, "stall=120", count=4)
         return "0" * 32 if kind == "md5" else setup.md5
 
     def lose_network_mid_download(self):
