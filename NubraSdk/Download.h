@@ -1,4 +1,37 @@
 // One HTTP transfer into a local file on a worker thread of its own.
+//
+// What a transfer promises its caller, whatever the network and the server do:
+// - It ends, with one final record, within bounded time. The answer's
+//   headers must arrive within the connect time-out (15 s); a read that
+//   brings nothing for the receive time-out (30 s) ends the attempt; and so
+//   does a floor: fewer than 1024 bytes in one period of 60 s is a stall.
+// - Reads return what has arrived, and a progress record follows at least
+//   once a second while bytes arrive (at most four a second). A body that
+//   arrives fast (128 KiB within 25 ms) is read in blocks of 1 MiB, none of
+//   which may take longer than a second: one that does is not waited for,
+//   and the rest is asked for again from the bytes on disk.
+// - Passing troubles are tried again within the call before it fails: a
+//   reset connection, a time-out, a stall, HTTP 5xx and 408, and 429 with a
+//   Retry-After of at most 60 s; up to 3 retries, after pauses of 1, 2 and
+//   4 s (or the Retry-After, when longer), each resuming from the bytes on
+//   disk with If-Range. The records count on across a retry as if nothing
+//   happened.
+// - The disk holds no more than the server announced, or without an
+//   announcement the ordered size plus its margin; an answer beyond that, a
+//   length or range of 19 or more digits, and a redirect from https to plain
+//   http end the transfer at once (TransferBounds.h).
+// - Of a redirect's or an error's body at most 64 KiB is read; a longer one
+//   is not waited for, its connection is set aside and the next request
+//   connects afresh.
+// - A failed transfer's bytes stay beside the target for a later resume.
+// Retries, refusals and stalls are told to the program's log sink
+// (LibraryLog.h), when it handed one over.
+//
+// Tests may shorten the limits, never lengthen them, through the
+// environment: NUBRA_CONNECT_TIMEOUT_MS, NUBRA_FLOOR_PERIOD_MS,
+// NUBRA_RETRY_PAUSE_MS (the first pause), NUBRA_RETRY_LIMIT; and
+// NUBRA_RECEIVE_TIMEOUT_MS sets the receive time-out (never beyond the
+// floor's period).
 #pragma once
 
 #include <windows.h>
@@ -14,7 +47,7 @@ struct CDownloadRequest {
     std::wstring strTarget;
     HWND hNotify = nullptr;
     UINT uMsg = 0;
-    LONGLONG llExpectedSize = 0;  // used when the server announces no length
+    LONGLONG llExpectedSize = 0;  // the ordered size; a hint the answer may differ from within the margin
     CProxyConfig proxy;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "NubraSdk/Download.h"
+#include "NubraSdk/LibraryLog.h"
 #include "NubraSdk/Md5.h"
 #include "NubraSdk/NetTrack.h"
 #include "NubraSdk/Proxy.h"
@@ -169,5 +170,15 @@ extern "C" __declspec(dllexport) BOOL Md5CalHandle(HANDLE hFile, LPWSTR pszMd5, 
     } catch (...) {
         Clear(pszMd5, cchMd5);
         return FALSE;
+    }
+}
+
+// An extra of ours (netlib/NubraSdkExtras.h): the program's log sink for the
+// library's own records; null takes it away.
+extern "C" __declspec(dllexport) void NubraSetLogSink(PFN_NUBRA_LOG_SINK pfnSink)
+{
+    try {
+        nubra::SetLogSink(pfnSink);
+    } catch (...) {
     }
 }

@@ -3,6 +3,7 @@
 #include "NubraSdk/HttpQuery.h"
 
 #include "NubraSdk/EnvSetting.h"
+#include "NubraSdk/TransferFloor.h"
 
 namespace nubra {
 
@@ -22,17 +23,25 @@ DWORD ReceiveTimeoutMs()
 
 }  // namespace
 
+DWORD ConnectTimeoutMs()
+{
+    return static_cast<DWORD>(
+        EnvironmentNumber(L"NUBRA_CONNECT_TIMEOUT_MS", 100, kConnectTimeoutMs, kConnectTimeoutMs));
+}
+
 // Set on every handle level: some WinINet builds take a request's time-outs
 // only from the request or connection handle, not from the session. A level
 // that refuses an option keeps the one it inherited, so results are not
 // checked.
 void SetHandleTimeouts(HINTERNET h)
 {
-    DWORD dwTimeout = kConnectTimeoutMs;
+    DWORD dwTimeout = ConnectTimeoutMs();
     ::InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
     ::InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
     // A stalled server must end the transfer, not hang it forever.
     dwTimeout = ReceiveTimeoutMs();
+    if (dwTimeout > FloorPeriodMs())
+        dwTimeout = FloorPeriodMs();
     ::InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
     ::InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
 }
@@ -55,18 +64,30 @@ DWORD QueryStatus(HINTERNET hRequest)
     return dwStatus;
 }
 
-LONGLONG QueryContentLength(HINTERNET hRequest)
+bool ParseLength(const std::wstring& strText, LONGLONG& llLength)
 {
-    const std::wstring s = QueryHeader(hRequest, HTTP_QUERY_CONTENT_LENGTH);
-    if (s.empty() || s.size() > 19)
-        return -1;
+    if (strText.empty() || strText.size() > kMaxLengthDigits)
+        return false;
     LONGLONG v = 0;
-    for (wchar_t c : s) {
+    for (wchar_t c : strText) {
         if (c < L'0' || c > L'9')
-            return -1;
+            return false;
         v = v * 10 + (c - L'0');
     }
-    return v;
+    llLength = v;
+    return true;
+}
+
+bool QueryContentLength(HINTERNET hRequest, LONGLONG& llLength)
+{
+    llLength = -1;
+    wchar_t sz[64] = {};
+    DWORD cb = sizeof(sz) - sizeof(wchar_t);
+    if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, sz, &cb, nullptr))
+        // Only a missing header means an unknown size; one too long for
+        // this buffer is no length at all.
+        return ::GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+    return ParseLength(sz, llLength);
 }
 
 DWORD CrackHttpAddress(const std::wstring& strUrl, CHttpAddress& address)

@@ -14,9 +14,10 @@ const char kUrlKey[] = "url=";
 const char kValidatorKey[] = "validator=";
 const char kSizeKey[] = "size=";
 
+// At most 18 digits: no real size has more, and 19 could overflow.
 bool IsUnsignedNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
 {
-    if (nBegin >= nEnd || nEnd - nBegin > 19)
+    if (nBegin >= nEnd || nEnd - nBegin > 18)
         return false;
     for (size_t i = nBegin; i < nEnd; ++i)
         if (s[i] < L'0' || s[i] > L'9')

@@ -39,6 +39,7 @@ ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strU
                          std::wstring& strValidator);
 
 // Parses "bytes FIRST-LAST/TOTAL" (TOTAL may be "*"); total is -1 then.
+// False for anything else, numbers of more than 18 digits included.
 bool ParseContentRange(const std::wstring& strValue, ULONGLONG& ullFirst, ULONGLONG& ullLast, LONGLONG& llTotal);
 
 }  // namespace nubra

@@ -3,7 +3,9 @@
 #include <wininet.h>
 
 #include "netlib/NubraSdk.h"
+#include "netlib/NubraSdkExtras.h"
 #include "win/Handles.h"
+#include "win/ModuleExport.h"
 
 namespace nettest {
 
@@ -54,7 +56,75 @@ void PumpFor(DWORD dwMs)
     }
 }
 
+std::mutex g_logMutex;
+std::vector<std::wstring> g_logLines;
+
+void LogSink(int nSeverity, LPCWSTR pszFunction, LPCWSTR pszText)
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    g_logLines.push_back(std::to_wstring(nSeverity) + L" " + pszFunction + L": " + pszText);
+}
+
+PFN_NUBRA_SET_LOG_SINK SetSinkFunction()
+{
+    return ModuleExport<PFN_NUBRA_SET_LOG_SINK>(NUBRA_LIBRARY_NAME, NUBRA_SET_LOG_SINK_NAME);
+}
+
 }  // namespace
+
+CScopedEnv::CScopedEnv(const wchar_t* pszName, const wchar_t* pszValue) : m_strName(pszName)
+{
+    wchar_t sz[1024] = {};
+    const DWORD n = ::GetEnvironmentVariableW(pszName, sz, 1024);
+    m_bHad = n > 0 && n < 1024;
+    m_strOld = m_bHad ? sz : L"";
+    ::SetEnvironmentVariableW(pszName, pszValue);
+}
+
+CScopedEnv::~CScopedEnv()
+{
+    ::SetEnvironmentVariableW(m_strName.c_str(), m_bHad ? m_strOld.c_str() : nullptr);
+}
+
+CLibraryLog::CLibraryLog()
+{
+    const PFN_NUBRA_SET_LOG_SINK pfnSet = SetSinkFunction();
+    if (!pfnSet)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        g_logLines.clear();
+    }
+    pfnSet(&LogSink);
+    m_bInstalled = true;
+}
+
+CLibraryLog::~CLibraryLog()
+{
+    if (m_bInstalled)
+        SetSinkFunction()(nullptr);
+}
+
+std::vector<std::wstring> CLibraryLog::Lines() const
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    return g_logLines;
+}
+
+void CLibraryLog::Clear()
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    g_logLines.clear();
+}
+
+std::vector<std::wstring> CLibraryLog::With(const std::wstring& strText) const
+{
+    std::vector<std::wstring> found;
+    for (const std::wstring& line : Lines())
+        if (line.find(strText) != std::wstring::npos)
+            found.push_back(line);
+    return found;
+}
 
 std::wstring Env(const wchar_t* pszName)
 {
@@ -169,6 +239,17 @@ std::vector<std::string> LogFor(int nPort, const std::string& strFile)
         if (JsonField(line, "file") == strFile)
             lines.push_back(line);
         nPos = nEnd + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> WaitLogFor(int nPort, const std::string& strFile, size_t nCount, DWORD dwTimeoutMs)
+{
+    const ULONGLONG ullEnd = ::GetTickCount64() + dwTimeoutMs;
+    std::vector<std::string> lines = LogFor(nPort, strFile);
+    while (lines.size() < nCount && ::GetTickCount64() < ullEnd) {
+        ::Sleep(100);
+        lines = LogFor(nPort, strFile);
     }
     return lines;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ std::string Pattern(size_t cb, unsigned seed);
 std::string Control(int nPort, const std::wstring& strPathAndQuery);
 // The server's request log, one JSON object per line, for requests of strFile.
 std::vector<std::string> LogFor(int nPort, const std::string& strFile);
+// The same once it holds at least nCount requests, or after dwTimeoutMs: the
+// server logs a request when its answer ends.
+std::vector<std::string> WaitLogFor(int nPort, const std::string& strFile, size_t nCount, DWORD dwTimeoutMs = 10000);
 // Value of "key":... in one JSON log line, as text without quotes.
 std::string JsonField(const std::string& line, const std::string& key);
 
@@ -43,5 +47,36 @@ std::vector<CRecord> Download(const std::wstring& strUrl, const std::wstring& st
 int FinalState(const std::vector<CRecord>& records);
 
 std::wstring Md5(const std::wstring& strPath);
+
+// An environment variable of this process set for one scope (nullptr:
+// removed), and put back afterwards. The library reads its limits at each
+// transfer, from this process's environment.
+class CScopedEnv {
+public:
+    CScopedEnv(const wchar_t* pszName, const wchar_t* pszValue);
+    ~CScopedEnv();
+    CScopedEnv(const CScopedEnv&) = delete;
+    CScopedEnv& operator=(const CScopedEnv&) = delete;
+
+private:
+    std::wstring m_strName, m_strOld;
+    bool m_bHad;
+};
+
+// The library's log sink, handed over through the DLL's export by name as
+// the program does, for one scope; collects "severity function: text".
+class CLibraryLog {
+public:
+    CLibraryLog();
+    ~CLibraryLog();
+    bool Installed() const { return m_bInstalled; }
+    std::vector<std::wstring> Lines() const;
+    // The lines that contain this text.
+    std::vector<std::wstring> With(const std::wstring& strText) const;
+    void Clear();
+
+private:
+    bool m_bInstalled = false;
+};
 
 }  // namespace nettest

@@ -18,6 +18,8 @@ constexpr size_t kSize = 2 * 1024 * 1024 + 123;
 // how many bytes the partial file then holds.
 LONGLONG BreakOnce(const std::wstring& strName, const std::wstring& target, int cbDrop, LONGLONG llOrdered = kSize)
 {
+    // A run that ends with the break: the retries of the same call are RetryTest's.
+    const CScopedEnv noRetry(L"NUBRA_RETRY_LIMIT", L"0");
     Control(TestPort(), L"/_control/fault?path=/" + strName + L"&fault=drop=" + std::to_wstring(cbDrop));
     auto records = Download(ServerUrl(L"/" + strName), target, llOrdered);
     EXPECT_EQ(FinalState(records), DOWNLOAD_STATE_NET_FAILED) << "the dropped transfer must fail";
@@ -126,6 +128,7 @@ TEST(Resume, ContinuesUnderANewAddressOfTheSameFile)
     const std::string body = ServeFresh(name, 41);
 
     // A server that signs its addresses hands out a new query each time.
+    const CScopedEnv noRetry(L"NUBRA_RETRY_LIMIT", L"0");
     Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=drop=700000");
     auto records = Download(ServerUrl(L"/" + name + L"?sig=first"), target, kSize);
     ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_NET_FAILED);

@@ -1,6 +1,6 @@
 // The library's plain rules: proxy and server settings, the Content-Range
-// answer, the validator note, the bounds of an answer, the disk writer, and
-// the digest's text form.
+// answer and lengths, the validator note, the bounds of an answer and of a
+// redirect, the disk writer, and the digest's text form.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 #include "NetTestUtil.h"
 #include "NubraSdk/BackgroundWriter.h"
 #include "NubraSdk/HostPort.h"
+#include "NubraSdk/HttpQuery.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/Proxy.h"
 #include "NubraSdk/TransferBounds.h"
@@ -133,55 +134,113 @@ TEST(TextRules, ValidatorNoteDecidesWhatMayBeResumed)
     RemoveDownload(target);
 }
 
-TEST(TextRules, AnAnswerMayDeliverNoMoreThanTheOrderedFile)
+TEST(TextRules, TheOrderedSizeIsAHintWithinItsMargin)
 {
-    const ULONGLONG cap = 1000000;
+    using nubra::BoundsVerdict;
+    const ULONGLONG cap = 10000000;
+    const ULONGLONG mib = 1048576;  // the margin of every order up to 100 MiB
     struct Case {
         const char* pszName;
         LONGLONG llOrdered, llOffset, llLength, llRangeTotal;
-        bool bOk;
+        BoundsVerdict verdict;
         ULONGLONG ullMax;
         bool bExact;
     };
     const Case cases[] = {
-        {"length as ordered", 5000, 0, 5000, -1, true, 5000, true},
-        {"no length: the order bounds it", 5000, 0, -1, -1, true, 5000, true},
-        {"length four times the order", 5000, 0, 20000, -1, false, 0, false},
-        {"length shorter than the order", 5000, 0, 4000, -1, false, 0, false},
-        {"resumed range as ordered", 5000, 1000, 4000, 5000, true, 4000, true},
-        {"range total differs from the order", 5000, 1000, 4000, 6000, false, 0, false},
-        {"range length differs from its total", 5000, 1000, 3000, 5000, false, 0, false},
-        {"no order: the announced length bounds it", 0, 0, 7000, -1, true, 7000, true},
-        {"no order: the range total bounds it", -1, 1000, 6000, 7000, true, 6000, true},
-        {"no order, range disagrees with length", 0, 1000, 6001, 7000, false, 0, false},
-        {"nothing known: the cap bounds it", 0, 0, -1, -1, true, cap, false},
-        {"announced beyond the cap", 0, 0, static_cast<LONGLONG>(cap) + 1, -1, false, 0, false},
-        {"ordered beyond the cap", static_cast<LONGLONG>(cap) + 1, 0, -1, -1, false, 0, false},
-        {"offset beyond the file", 5000, 6000, -1, -1, false, 0, false},
+        {"length as ordered", 5000, 0, 5000, -1, BoundsVerdict::Accepted, 5000, true},
+        {"one byte longer", 5000, 0, 5001, -1, BoundsVerdict::Accepted, 5001, true},
+        {"one byte shorter", 5000, 0, 4999, -1, BoundsVerdict::Accepted, 4999, true},
+        {"longer by the margin", 5000, 0, 5000 + mib, -1, BoundsVerdict::Accepted, 5000 + mib, true},
+        {"longer than the margin", 5000, 0, 5001 + mib, -1, BoundsVerdict::BeyondOrder, 0, false},
+        {"no length: the order and its margin bound it", 5000, 0, -1, -1, BoundsVerdict::Accepted, 5000 + mib, false},
+        {"no length, resumed", 5000, 1000, -1, -1, BoundsVerdict::Accepted, 4000 + mib, false},
+        {"resumed range as ordered", 5000, 1000, 4000, 5000, BoundsVerdict::Accepted, 4000, true},
+        {"resumed range one byte longer", 5000, 1000, 4001, 5001, BoundsVerdict::Accepted, 4001, true},
+        {"range total beyond the margin", 5000, 1000, 4001 + mib, 5001 + mib, BoundsVerdict::BeyondOrder, 0, false},
+        {"range length differs from its total", 5000, 1000, 3000, 5000, BoundsVerdict::Inconsistent, 0, false},
+        {"no order: the announced length bounds it", 0, 0, 7000, -1, BoundsVerdict::Accepted, 7000, true},
+        {"no order: the range total bounds it", -1, 1000, 6000, 7000, BoundsVerdict::Accepted, 6000, true},
+        {"no order, range disagrees with length", 0, 1000, 6001, 7000, BoundsVerdict::Inconsistent, 0, false},
+        {"nothing known: the cap bounds it", 0, 0, -1, -1, BoundsVerdict::Accepted, cap, false},
+        {"announced beyond the cap", 0, 0, static_cast<LONGLONG>(cap) + 1, -1, BoundsVerdict::BeyondCap, 0, false},
+        {"ordered beyond the cap", static_cast<LONGLONG>(cap) + 1, 0, -1, -1, BoundsVerdict::BeyondCap, 0, false},
+        {"offset beyond any file of the order", 5000, 2 * mib, -1, -1, BoundsVerdict::OffsetBeyondFile, 0, false},
     };
     for (const Case& c : cases) {
         ULONGLONG ullMax = 0;
         bool bExact = false;
-        const bool ok = nubra::BodyBounds(c.llOrdered, static_cast<ULONGLONG>(c.llOffset), c.llLength, c.llRangeTotal,
-                                          cap, ullMax, bExact);
-        EXPECT_EQ(ok, c.bOk) << c.pszName;
-        if (ok && c.bOk) {
+        const BoundsVerdict verdict = nubra::BodyBounds(c.llOrdered, static_cast<ULONGLONG>(c.llOffset), c.llLength,
+                                                        c.llRangeTotal, cap, ullMax, bExact);
+        EXPECT_EQ(static_cast<int>(verdict), static_cast<int>(c.verdict)) << c.pszName;
+        if (verdict == BoundsVerdict::Accepted && c.verdict == BoundsVerdict::Accepted) {
             EXPECT_EQ(ullMax, c.ullMax) << c.pszName;
             EXPECT_EQ(bExact, c.bExact) << c.pszName;
         }
     }
 
-    // Redirects lead only to http and https, relative ones resolved.
+    // Above 100 MiB the margin is 1 %, below the order as above it.
+    const LONGLONG big = 300000000;
+    const struct {
+        LONGLONG llLength;
+        BoundsVerdict verdict;
+    } bigCases[] = {{big + 3000000, BoundsVerdict::Accepted},
+                    {big + 3000001, BoundsVerdict::BeyondOrder},
+                    {big - 3000000, BoundsVerdict::Accepted},
+                    {big - 3000001, BoundsVerdict::BelowOrder}};
+    for (const auto& c : bigCases) {
+        ULONGLONG ullMax = 0;
+        bool bExact = false;
+        EXPECT_EQ(static_cast<int>(nubra::BodyBounds(big, 0, c.llLength, -1, nubra::kUnsizedCapBytes, ullMax, bExact)),
+                  static_cast<int>(c.verdict))
+            << c.llLength;
+    }
+}
+
+TEST(TextRules, LengthsOfNineteenDigitsAreNoLengths)
+{
+    LONGLONG ll = -5;
+    ASSERT_TRUE(nubra::ParseLength(L"0", ll));
+    EXPECT_EQ(ll, 0);
+    ASSERT_TRUE(nubra::ParseLength(L"999999999999999999", ll)) << "18 digits";
+    EXPECT_EQ(ll, 999999999999999999LL);
+    for (const wchar_t* bad : {L"", L"1000000000000000000", L"18446744073709551617", L"12a", L" 1", L"-1", L"+1"})
+        EXPECT_FALSE(nubra::ParseLength(bad, ll)) << testing::PrintToString(std::wstring(bad));
+
+    // A range total that wraps a signed 64-bit number used to read as "no total".
+    ULONGLONG first = 0, last = 0;
+    LONGLONG total = 0;
+    EXPECT_TRUE(nubra::ParseContentRange(L"bytes 1-2/999999999999999999", first, last, total));
+    for (const wchar_t* bad : {L"bytes 1-2/9999999999999999999", L"bytes 1-2/10000000000000000000",
+                               L"bytes 1000000000000000000-1000000000000000001/1000000000000000002"})
+        EXPECT_FALSE(nubra::ParseContentRange(bad, first, last, total)) << testing::PrintToString(std::wstring(bad));
+}
+
+TEST(TextRules, RedirectsLeadOnlyToTheWebAndNeverOutOfHttps)
+{
+    using nubra::RedirectVerdict;
     std::wstring to;
     const std::wstring from = L"http://a.test:8080/dir/setup.exe?sig=1";
-    ASSERT_TRUE(nubra::RedirectTarget(from, L"https://b.test/s.exe", to));
+    ASSERT_EQ(nubra::RedirectTarget(from, L"https://b.test/s.exe", to), RedirectVerdict::Follow);
     EXPECT_EQ(to, L"https://b.test/s.exe");
-    ASSERT_TRUE(nubra::RedirectTarget(from, L"/other/s.exe?sig=2", to));
+    ASSERT_EQ(nubra::RedirectTarget(from, L"/other/s.exe?sig=2", to), RedirectVerdict::Follow);
     EXPECT_EQ(to, L"http://a.test:8080/other/s.exe?sig=2");
-    ASSERT_TRUE(nubra::RedirectTarget(from, L"next.exe", to));
+    ASSERT_EQ(nubra::RedirectTarget(from, L"next.exe", to), RedirectVerdict::Follow);
     EXPECT_EQ(to, L"http://a.test:8080/dir/next.exe");
-    for (const wchar_t* bad : {L"ftp://a.test/s.exe", L"file:///C:/Windows/s.exe", L"", L"http://a.test/\r\nX: y"})
-        EXPECT_FALSE(nubra::RedirectTarget(from, bad, to)) << testing::PrintToString(std::wstring(bad));
+    EXPECT_EQ(nubra::RedirectTarget(from, L"ftp://a.test/s.exe", to), RedirectVerdict::NotWeb);
+    EXPECT_EQ(nubra::RedirectTarget(from, L"file:///C:/Windows/s.exe", to), RedirectVerdict::NotWeb);
+    for (const wchar_t* bad : {L"", L"http://a.test/\r\nX: y"})
+        EXPECT_EQ(nubra::RedirectTarget(from, bad, to), RedirectVerdict::Malformed)
+            << testing::PrintToString(std::wstring(bad));
+
+    // Once on https, the file never travels in the clear.
+    const std::wstring secure = L"https://a.test/dir/setup.exe";
+    to.clear();
+    EXPECT_EQ(nubra::RedirectTarget(secure, L"http://a.test/dir/setup.exe", to), RedirectVerdict::LeavesHttps);
+    EXPECT_EQ(nubra::RedirectTarget(secure, L"HTTP://mirror.test:80/setup.exe", to), RedirectVerdict::LeavesHttps);
+    EXPECT_TRUE(to.empty()) << "a refused redirect named a target";
+    ASSERT_EQ(nubra::RedirectTarget(secure, L"https://mirror.test/setup.exe", to), RedirectVerdict::Follow);
+    ASSERT_EQ(nubra::RedirectTarget(secure, L"/moved/setup.exe", to), RedirectVerdict::Follow);
+    EXPECT_EQ(to, L"https://a.test/moved/setup.exe");
 }
 
 TEST(TextRules, DigestIsLowerCaseHexOrNothing)

@@ -14,8 +14,9 @@ ENDLESS_LIMIT = 1 << 30
 class Fault:
     """One request's misbehaviour, parsed from "name=value,name,..."."""
 
-    KNOWN = {"status", "drop", "short", "stall", "stall_after", "rate", "noetag", "nolastmod",
-             "norange", "nolength", "etag", "endless", "length", "total", "redirect", "location"}
+    KNOWN = {"status", "drop", "short", "stall", "stall_after", "rate", "rate_after", "noetag", "nolastmod",
+             "norange", "nolength", "etag", "endless", "length", "total", "redirect", "location",
+             "trickle", "slowheaders", "once", "retry_after", "bodylen", "rawlength"}
 
     def __init__(self, faults=""):
         self.items = {}

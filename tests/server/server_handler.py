@@ -59,6 +59,56 @@ class Handler(http.server.BaseHTTPRequestHandler):
             entry["sent"] = len(body) if self.command != "HEAD" else 0
             self.owner._record(entry)
 
+    def _answer_without_file(self, status, body, headers, entry, fault):
+        """A status or redirect answer, with the fault's Retry-After, and with
+        "bodylen=N" a body that announces and sends N filler bytes for as long
+        as the client reads (an error page or redirect that will not end), at
+        the fault's rate if it names one."""
+        headers = dict(headers or {})
+        if fault.has("retry_after"):
+            headers["Retry-After"] = fault.items["retry_after"]
+        length = fault.num("bodylen")
+        if length is None:
+            self._simple(status, body, headers, entry)
+            return
+        self.send_response(status)
+        for k, v in headers.items():
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(length))
+        self.end_headers()
+        entry["status"] = status
+        entry["length"] = length
+        filler = b"x" * BLOCK
+        rate = fault.num("rate")
+        began = time.monotonic()
+        try:
+            while self.command != "HEAD" and entry["sent"] < length and not self.owner._stopping.is_set():
+                chunk = filler[:min(BLOCK if not rate else max(1, int(rate) // 20), length - entry["sent"])]
+                self.wfile.write(chunk)
+                entry["sent"] += len(chunk)
+                if rate:
+                    delay = began + entry["sent"] / float(rate) - time.monotonic()
+                    if delay > 0 and self.owner._stopping.wait(delay):
+                        break
+        finally:
+            self.close_connection = True
+            self.owner._record(entry)
+
+    def flush_headers(self):
+        # "slowheaders=S": the status line and headers go out one byte every
+        # S seconds, so that the client waits for its answer's headers.
+        delay = getattr(self, "_header_delay", None)
+        if delay is None or not getattr(self, "_headers_buffer", None):
+            super().flush_headers()
+            return
+        data = b"".join(self._headers_buffer)
+        self._headers_buffer = []
+        for i in range(len(data)):
+            self.wfile.write(data[i:i + 1])
+            self.wfile.flush()
+            if self.owner._stopping.wait(delay):
+                raise ConnectionError("server stopping")
+
     def _abort_connection(self):
         # An abrupt close (RST) is what a broken link looks like to the client.
         # A reset makes the client's system discard what it has not read yet,
@@ -143,6 +193,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(url.query))
         if "fault" in query:
             faults = ",".join(filter(None, (faults, query["fault"])))
+        # "once": the address's faults hit only the first request of the file
+        # since the last reset; the client's next try is served as asked.
+        first = self.owner._first_request(path)
+        if Fault(faults).has("once") and not first:
+            faults = ""
         queued = self.owner._take_fault(path)
         if queued:
             faults = ",".join(filter(None, (faults, queued)))
@@ -155,13 +210,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._simple(400, ("%s\n" % exc).encode(), entry=self._entry())
             return
         entry = self._entry(fault=str(fault), file=path)
+        # Per request: a kept-alive connection serves the next one fast.
+        self._header_delay = float(fault.items["slowheaders"] or 1) if fault.has("slowheaders") else None
         status = fault.num("status")
         if status:
-            self._simple(int(status), b"fault\n", entry=entry)
+            self._answer_without_file(int(status), b"fault\n", None, entry, fault)
             return
         location = self._redirect_location(fault, path)
         if location is not None:
-            self._simple(302, b"moved\n", {"Location": location}, entry=entry)
+            self._answer_without_file(302, b"moved\n", {"Location": location}, entry, fault)
             return
 
         full = os.path.realpath(os.path.join(self.owner.root, path.lstrip("/")))
@@ -208,11 +265,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault.has("nolength") or fault.has("endless"):
             self.close_connection = True
             self.send_header("Connection", "close")
+        elif fault.has("rawlength"):
+            # Announced verbatim (a length no integer holds); the file's own
+            # bytes follow and the connection closes after them.
+            self.close_connection = True
+            self.send_header("Content-Length", fault.items["rawlength"])
         else:
             self.send_header("Content-Length", str(length))
         self.end_headers()
         entry["status"] = 206 if rng else 200
         entry["length"] = None if fault.has("nolength") or fault.has("endless") else length
+        if fault.has("rawlength"):
+            entry["length"] = fault.items["rawlength"]
         try:
             if self.command != "HEAD":
                 self._send_body(full, start, length, fault, entry)
@@ -245,13 +309,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         stall = fault.num("stall")
         stall_after = fault.num("stall_after", 0)
         rate = fault.num("rate")
+        rate_after = fault.num("rate_after", 0)
+        trickle = fault.num("trickle")
         limit = length
         if drop is not None:
             limit = min(limit, drop)
         if short is not None:
             limit = max(0, min(limit, length - short))
         sent = 0
-        began = time.monotonic()
+        began, paced_from = None, 0
         # A body longer than the file (a lying length, an endless body)
         # repeats the file's bytes.
         cycle = fault.has("endless") or fault.has("length")
@@ -267,8 +333,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 chunk_size = min(BLOCK, limit - sent)
                 if stall is not None and sent < stall_after:
                     chunk_size = min(chunk_size, stall_after - sent)
-                if rate:
+                paced = rate and sent >= rate_after
+                if paced:
                     chunk_size = min(chunk_size, max(1, int(rate) // 20))
+                elif rate and sent < rate_after:
+                    chunk_size = min(chunk_size, rate_after - sent)
+                if trickle is not None:
+                    chunk_size = 1
+                if paced and began is None:
+                    began, paced_from = time.monotonic(), sent
                 chunk = f.read(chunk_size)
                 if not chunk and cycle and os.path.getsize(full):
                     f.seek(0)
@@ -278,8 +351,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(chunk)
                 sent += len(chunk)
                 entry["sent"] = sent
-                if rate:
-                    due = began + sent / float(rate)
+                if trickle is not None:
+                    self.wfile.flush()
+                    if self.owner._stopping.wait(float(trickle)):
+                        break
+                elif paced:
+                    due = began + (sent - paced_from) / float(rate)
                     delay = due - time.monotonic()
                     if delay > 0 and self.owner._stopping.wait(delay):
                         break

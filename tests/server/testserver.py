@@ -50,6 +50,7 @@ class TestServer:
         self._lock = threading.Lock()
         self._requests = []
         self._faults = {}
+        self._seen = set()
         self._stopping = threading.Event()
         self._httpd = None
         self._thread = None
@@ -94,6 +95,13 @@ class TestServer:
         with self._lock:
             self._faults.setdefault(path, []).extend([faults] * count)
 
+    def _first_request(self, path):
+        """True for the first request of path since the start or the last reset."""
+        with self._lock:
+            first = path not in self._seen
+            self._seen.add(path)
+            return first
+
     def _take_fault(self, path):
         with self._lock:
             queue = self._faults.get(path)
@@ -114,6 +122,7 @@ class TestServer:
         with self._lock:
             self._requests.clear()
             self._faults.clear()
+            self._seen.clear()
 
 
 def md5_of(path):

@@ -294,6 +294,14 @@ class FlowCase(ScenarioCase):
         faults = {"404": "status=404", "drop": "drop=200000", "net": "stall=120,stall_after=%d" % stall_after}
         if kind in faults:
             self.server.add_fault("/" + setup.name, faults[kind])
+        if kind == "drop":
+            # The connection breaks for good: the library would otherwise
+            # mend the break with a retry in the same run.
+            self.env["NUBRA_RETRY_LIMIT"] = "0"
+        if kind == "net":
+            # The library asks again for a fast body that stops, and retries
+            # a stalled one: those answers stall from their start.
+            self.server.add_fault("/" + setup.name, "stall=120", count=4)
         return "0" * 32 if kind == "md5" else setup.md5
 
     def lose_network_mid_download(self):

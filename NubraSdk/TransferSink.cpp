@@ -1,0 +1,255 @@
+// A transfer's sink: the partial file, the body read into it as it arrives
+// under the floor or in blocks when fast, and the rename of a finished file
+// (see Transfer.h).
+#include "NubraSdk/Transfer.h"
+
+#include <wininet.h>
+
+#include "NubraSdk/BackgroundWriter.h"
+#include "NubraSdk/LibraryLog.h"
+#include "NubraSdk/PartialFile.h"
+#include "NubraSdk/TransferFloor.h"
+
+namespace nubra {
+
+namespace {
+
+// Disk writes in large blocks; memory stays this size whatever the file.
+constexpr DWORD kBufferBytes = 1024 * 1024;
+// Bytes of a slow link wait in memory no longer than this before they go
+// to disk, so that a program that quits keeps them for a resume.
+constexpr ULONGLONG kFlushPeriodMs = 1000;
+// A body read in blocks may take no longer for one, so that a record
+// follows at least once a second.
+constexpr DWORD kBlockPatienceMs = 1000;
+// The pace from which a body is read in blocks.
+constexpr ULONGLONG kFastPaceBytes = 128 * 1024;
+constexpr ULONGLONG kFastPaceMs = 25;
+
+}  // namespace
+
+// The sink's start: the partial file positioned where the answer's bytes
+// belong, and the note of the validator they came with.
+bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailure& failure)
+{
+    failure.kind = FailureKind::Local;
+    const std::wstring strPart = PartialPathOf(m_req.strTarget);
+    const std::wstring strMeta = MetaPathOf(m_req.strTarget);
+    // A new body goes to a new file rather than a truncated one: some file
+    // systems start writing a truncated file's new contents to disk when it
+    // is closed, which held the finished transfer up for as long as the
+    // disk needed for the whole file.
+    const DWORD dwFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+    if (!m_ullOffset) {
+        // Fails harmlessly when there is no such file; the create below
+        // tells whether one is still in the way.
+        ::DeleteFileW(strPart.c_str());
+        hFile.Reset(
+            ::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, dwFileFlags, nullptr));
+    }
+    // A partial file that someone keeps from being deleted is emptied instead.
+    if (!hFile)
+        hFile.Reset(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  m_ullOffset ? OPEN_EXISTING : CREATE_ALWAYS, dwFileFlags, nullptr));
+    LARGE_INTEGER li, liSize;
+    li.QuadPart = static_cast<LONGLONG>(m_ullOffset);
+    if (!hFile || !::GetFileSizeEx(hFile.Get(), &liSize) || !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN)) {
+        failure.dwError = ::GetLastError();
+        return false;
+    }
+    // Cut only when there is something to cut, for the same reason.
+    if (liSize.QuadPart != li.QuadPart && !::SetEndOfFile(hFile.Get())) {
+        failure.dwError = ::GetLastError();
+        return false;
+    }
+    // The note goes down before any byte of the new body, so a later run never
+    // pairs these bytes with an older validator.
+    m_strValidator =
+        ChooseValidator(QueryHeader(hRequest, HTTP_QUERY_ETAG), QueryHeader(hRequest, HTTP_QUERY_LAST_MODIFIED));
+    if (m_strValidator.empty()) {
+        ::DeleteFileW(strMeta.c_str());
+    } else if (!WritePartMeta(strMeta, CPartMeta{m_req.strUrl, m_strValidator, m_req.llExpectedSize})) {
+        failure.dwError = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+// The body into the file. Each read returns what has arrived, so progress
+// flows on a slow link, and the floor is judged after every one. A body
+// that proves fast is read in large blocks instead (RequestHelper.h), as long
+// as none of them takes longer than a second.
+bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFile, CAttemptFailure& failure)
+{
+    // Reads as bytes arrive fill one buffer, written in place when full. A
+    // second buffer handed to a writer thread was measured slower than this
+    // on a busy two-core machine: the thread competes with the reader, the
+    // server and the system for the cores, and each hand-over is a wait;
+    // while this thread writes, the socket's own buffer keeps receiving
+    // anyway. Blocks of a fast body are written by the helper that read them.
+    std::vector<BYTE> buffer(kBufferBytes);
+    BYTE* const pBuffer = buffer.data();
+    DWORD dwFill = 0;
+    bool bFirstBytes = true;
+    CBackgroundWriter writer(hFile);  // not started: it writes in place
+    ULONGLONG ullLastWrite = ::GetTickCount64();
+    CTransferFloor floor(ullLastWrite, 0, FloorPeriodMs(), kFloorBytes);
+    // A block left to the helper takes its bytes along: only bytes that a
+    // resume can vouch for may be read that way.
+    const bool bMayGoFast = !m_bSlowReadsOnly && !m_strValidator.empty();
+    bool bFast = false;
+    ULONGLONG ullPaceStart = ullLastWrite, ullPaceBytes = 0;
+    Report(true);
+    for (;;) {
+        const ULONGLONG ullLeft = m_ullMaxBody - m_ullReceived;
+        DWORD dwGot = 0;
+        DWORD dwError = ERROR_SUCCESS;
+        if (bFast) {
+            // Ask for one byte more than may still come: receiving it proves
+            // an overrun without reading on. The reader writes the block.
+            const DWORD dwWant =
+                ullLeft < CRequestHelper::kBlockBytes ? static_cast<DWORD>(ullLeft) + 1 : CRequestHelper::kBlockBytes;
+            const CRequestHelper::CBlock block =
+                m_helper.ReadBlock(hConnect, hRequest, dwWant, ullLeft, hFile, kBlockPatienceMs);
+            if (block.dwReadError == ERROR_INTERNET_TIMEOUT && !hRequest) {
+                LibraryLog(kLogInformation, kTransferLogFunction,
+                           L"the body slowed down: asked again from byte %llu, read as it arrives",
+                           m_ullOffset + m_ullReceived);
+                failure.kind = FailureKind::Slowed;
+                failure.dwError = block.dwReadError;
+                return false;
+            }
+            dwError = block.dwReadError;
+            dwGot = block.cbGot;
+            if (block.dwWriteError != ERROR_SUCCESS) {
+                failure.kind = FailureKind::Local;
+                failure.dwError = block.dwWriteError;
+                return false;
+            }
+        } else {
+            // Waits until something arrives (or the receive time-out); 0
+            // only at the end of the body.
+            DWORD dwAvailable = 0;
+            BOOL bRead = ::InternetQueryDataAvailable(hRequest.Get(), &dwAvailable, 0, 0);
+            if (bRead && dwAvailable) {
+                DWORD dwWant = dwAvailable < kBufferBytes - dwFill ? dwAvailable : kBufferBytes - dwFill;
+                if (ullLeft < dwWant)
+                    dwWant = static_cast<DWORD>(ullLeft) + 1;
+                bRead = ::InternetReadFile(hRequest.Get(), pBuffer + dwFill, dwWant, &dwGot);
+            }
+            if (!bRead)
+                dwError = ::GetLastError();
+        }
+        if (dwError != ERROR_SUCCESS) {
+            failure.dwError = InternetErrorOf(dwError);
+            failure.kind = KindOfError(failure.dwError);
+            // Keep what arrived for a resume.
+            writer.Write(pBuffer, dwFill);
+            writer.Finish();
+            return false;
+        }
+        if (dwGot > ullLeft) {
+            m_bOverrun = true;
+            writer.Finish();
+            if (m_bExact)
+                return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE, L"a body beyond its announced %llu bytes",
+                              m_ullMaxBody);
+            return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE,
+                          L"a body of unannounced size beyond the %llu bytes the order allows",
+                          m_ullOffset + m_ullMaxBody);
+        }
+        m_ullReceived += dwGot;
+        const ULONGLONG ullNow = ::GetTickCount64();
+        bool bWritten = true;
+        if (!bFast) {
+            dwFill += dwGot;
+            if (dwGot == 0 || dwFill == kBufferBytes || (dwFill && ullNow - ullLastWrite >= kFlushPeriodMs)) {
+                bWritten = writer.Write(pBuffer, dwFill);
+                dwFill = 0;
+                ullLastWrite = ullNow;
+            }
+        }
+        if (!bWritten) {
+            failure.kind = FailureKind::Local;
+            failure.dwError = writer.Error();
+            return false;
+        }
+        if (dwGot == 0)
+            break;
+        Report(bFirstBytes);
+        bFirstBytes = false;
+        if (!floor.Check(ullNow, m_ullReceived)) {
+            writer.Write(pBuffer, dwFill);
+            writer.Finish();
+            LibraryLog(kLogWarning, kTransferLogFunction,
+                       L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms", floor.PeriodBytes(),
+                       floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
+            failure.kind = FailureKind::Stall;
+            failure.dwError = ERROR_INTERNET_TIMEOUT;
+            return false;
+        }
+        // Fast: an eighth of a mebibyte within 25 ms (5 MB/s and more),
+        // counted from the first bytes.
+        if (ullPaceBytes == 0 && m_ullReceived == dwGot)
+            ullPaceStart = ullNow;
+        ullPaceBytes += dwGot;
+        if (!bFast && bMayGoFast && ullPaceBytes >= kFastPaceBytes) {
+            if (ullNow - ullPaceStart <= kFastPaceMs && writer.Write(pBuffer, dwFill)) {
+                // The blocks follow what is on disk.
+                dwFill = 0;
+                bFast = true;
+            }
+            ullPaceStart = ullNow;
+            ullPaceBytes = 0;
+        }
+    }
+    if (!writer.Finish()) {
+        failure.kind = FailureKind::Local;
+        failure.dwError = writer.Error();
+        return false;
+    }
+    // A connection that closed early looks like a normal end to the reader.
+    if (m_bExact && m_ullReceived < m_ullMaxBody) {
+        failure.kind = FailureKind::Reset;
+        failure.dwError = ERROR_INTERNET_CONNECTION_RESET;
+        return false;
+    }
+    return true;
+}
+
+ULONGLONG CTransfer::BytesOnDisk() const
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(PartialPathOf(m_req.strTarget).c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The sink's end: a finished file takes the target's name; the bytes of a
+// failed one stay for a resume unless they cannot be the file's.
+DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
+{
+    const std::wstring strPart = PartialPathOf(m_req.strTarget);
+    const std::wstring strMeta = MetaPathOf(m_req.strTarget);
+    if (final.iState != DOWNLOAD_STATE_FINISHED) {
+        // Bytes beyond what the server may send are not the file's: nothing
+        // of such an answer is worth resuming.
+        if (m_bOverrun) {
+            ::DeleteFileW(strMeta.c_str());
+            ::DeleteFileW(strPart.c_str());
+        }
+        return final;
+    }
+    // No write-through: it can make the rename wait for the whole file to
+    // reach the disk, and the caller's digest check of the finished file
+    // already catches one that a crash left incomplete.
+    if (!::MoveFileExW(strPart.c_str(), m_req.strTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        m_dwError = ::GetLastError();
+        return Record(DOWNLOAD_STATE_FILE_FAILED);
+    }
+    // The note belongs to the partial file, which is gone now.
+    ::DeleteFileW(strMeta.c_str());
+    return final;
+}
+
+}  // namespace nubra

@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""The companion on a real network's troubles, with the real network
+library against the fault server: a connection reset mid-download is mended
+in the same run and the setup is verified; a server that trickles its bytes
+ends the upgrade as a failed download within bounded time; and a setup a
+byte longer or shorter than the order names, with the right MD5, is
+downloaded and verified. The library's limits are shortened through the
+environment so that the whole file runs in well under two minutes."""
+
+import glob
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit  # noqa: E402
+from kit import flow  # noqa: E402
+
+VERSION = "6.1"
+SETUP_NAME = "DazuvuvevSetup_6.1.exe"
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PROGRESS = "Receive WM_MSG_DOWNLOAD, t->iState=1,"
+FAILED = "Receive WM_MSG_DOWNLOAD, t->iState=3,"
+
+
+def program_hands_over_its_log_sink():
+    """Whether this tree's program gives the library its log sink: only then
+    do the library's own records reach the companion's log."""
+    for path in glob.glob(os.path.join(ROOT, "app", "*.cpp")) + glob.glob(os.path.join(ROOT, "upgrade", "*.cpp")):
+        with open(path, encoding="utf-8", errors="replace") as f:
+            if "NUBRA_SET_LOG_SINK_NAME" in f.read():
+                return True
+    return False
+
+
+class NetworkTroubles(flow.FlowCase):
+
+    def setUp(self):
+        super().setUp()
+        # A tenth of the real pauses (0.1, 0.2 and 0.4 s), and a floor
+        # judged every 2 s instead of every minute.
+        self.env.update(NUBRA_RETRY_PAUSE_MS="100", NUBRA_FLOOR_PERIOD_MS="2000")
+        self.setup = self.publish(SETUP_NAME, VERSION, pad=900000)
+        self.library_logs = program_hands_over_its_log_sink()
+
+    def library_records(self, text):
+        return [m for m in self.messages() if text in m]
+
+    def test_a_reset_mid_download_is_mended_in_the_same_run(self):
+        self.server.add_fault("/" + SETUP_NAME, "drop=300000")
+        companion = self.launch()
+        self.send_order(self.setup, VERSION)
+        self.assertEnds(companion)
+
+        self.assertState(version=VERSION, overflags="over", clearflags="false")
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (self.setup.md5, self.setup.md5), 1)
+        self.assertFolder(SETUP_NAME)
+        self.assertLogged(self.download_line(self.setup), 1)
+        self.assertNotLogged(FAILED)
+        gets = self.downloads(self.setup)
+        self.assertEqual(len(gets), 2, "requests: %r" % gets)
+        self.assertEqual((gets[0]["status"], gets[0]["sent"]), (200, 300000))
+        match = re.fullmatch(r"bytes=(\d+)-", gets[1]["range"])
+        self.assertTrue(match, "the retry did not resume: %r" % gets[1])
+        resumed_at = int(match.group(1))
+        self.assertTrue(0 < resumed_at <= 300000, gets[1])
+        self.assertTrue(gets[1]["if_range"], "a resume without If-Range: %r" % gets[1])
+        self.assertEqual((gets[1]["status"], gets[1]["sent"]), (206, self.setup.size - resumed_at))
+        # The window saw one transfer of the whole file from byte 0.
+        self.wait_logged(lambda m: re.match(r"transfer finished: HTTP status 206, network error 0, %d bytes received "
+                                            r"\(0 already on disk\)" % self.setup.size, m))
+        if self.library_logs:
+            self.assertEqual(len(self.library_records(
+                "retry 1 of 3 in 0.1 s after connection reset (error 12031), resuming at byte %d" % resumed_at)), 1,
+                "the retry is not in the log: %r" % self.messages())
+
+    def test_a_trickle_ends_in_a_logged_failure(self):
+        # Every try trickles one byte every half second, below the floor.
+        self.server.add_fault("/" + SETUP_NAME, "trickle=0.5", count=4)
+        companion = self.launch()
+        self.send_order(self.setup, VERSION)
+        self.wait_logged(lambda m: m.startswith(PROGRESS))
+        self.wait_logged(lambda m: m.startswith(FAILED), timeout=60)
+        self.assertEnds(companion, timeout=30)
+
+        self.assertNoSetupRan(0)
+        self.assertState(version=VERSION, overflags="")
+        self.assertNotIn(SETUP_NAME, self.bed.upgrade_files())
+        self.wait_logged(lambda m: re.match(r"error: transfer failed on the server or the connection: HTTP status "
+                                            r"206, network error 12002, [1-9]\d* bytes received", m))
+        gets = self.downloads(self.setup)
+        self.assertEqual(len(gets), 4, "one request and three retries: %r" % gets)
+        # Logged as each answer ends, which the trickle decides.
+        self.assertEqual(len([g for g in gets if g["range"]]), 3, "the retries did not resume: %r" % gets)
+        if self.library_logs:
+            self.assertEqual(len(self.library_records("stall: ")), 4, self.messages())
+            self.assertEqual(len(self.library_records("giving up after 3 retries: a stall below the floor")), 1,
+                             self.messages())
+
+    def test_a_size_off_by_one_byte_with_the_right_md5_completes(self):
+        for delta in (1, -1):
+            with self.subTest(ordered="size %+d" % delta):
+                self.bed.reset()
+                self.server.reset()
+                companion = self.launch()
+                self.send_order(self.setup, VERSION, size=self.setup.size + delta)
+                self.assertEnds(companion)
+                self.assertState(version=VERSION, overflags="over", clearflags="false")
+                self.assertLogged("localMD5:%s, remoteMD5:%s" % (self.setup.md5, self.setup.md5), 1)
+                self.assertFolder(SETUP_NAME)
+                self.assertEqual(len(self.downloads(self.setup)), 1)
+                self.client.stop()
+
+
+if __name__ == "__main__":
+    kit.main()
