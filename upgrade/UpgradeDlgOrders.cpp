@@ -162,7 +162,7 @@ bool CUpgradeDlgDUI::PrepareForDownload()
                          m_stComm.szVersion);
                 return false;  // the client decides with its commands
             }
-            ExistMainThread(UpdateProcesses(), L"the setup of this version was already downloaded and verified");
+            ExistMainThread(UpdateProcesses(), L"the setup of this version was found ready");
             return false;
         }
         LOG_WARN(L"CUpgradeDlgDUI::OnCopyData",

@@ -196,7 +196,7 @@ class ExplainingLog(flow.FlowCase):
                     self.assertRecord(r"client Dazuvuvev\.exe not found running", "[INFO]")
                 self.assertRecord(re.escape("setup started: %s %s" % (self.upgrade_path(setup.name),
                                                                       flow.SETUP_SWITCH)), "[INFO]")
-                self.assertEnded("setup-started", "the setup of this version was already downloaded and verified",
+                self.assertEnded("setup-started", "the setup of this version was found ready",
                                  "[INFO]")
                 os.remove(self.setup_record)  # the next run's start is counted alone
 
