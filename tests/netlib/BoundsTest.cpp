@@ -19,14 +19,6 @@ constexpr size_t kSize = 200000;
 // The margin of every order up to 100 MiB.
 constexpr uint32_t kMargin = 1048576;
 
-uint32_t MostReceived(const std::vector<CRecord>& records)
-{
-    uint32_t un = 0;
-    for (const CRecord& r : records)
-        un = r.rec.unReceived > un ? r.rec.unReceived : un;
-    return un;
-}
-
 }  // namespace
 
 TEST(Bounds, AnswersBeyondTheMarginFailWithoutFillingTheDisk)

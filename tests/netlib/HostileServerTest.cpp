@@ -23,14 +23,6 @@ std::string Narrow(const std::wstring& s)
     return std::string(s.begin(), s.end());
 }
 
-uint32_t MostReceived(const std::vector<CRecord>& records)
-{
-    uint32_t un = 0;
-    for (const CRecord& r : records)
-        un = r.rec.unReceived > un ? r.rec.unReceived : un;
-    return un;
-}
-
 }  // namespace
 
 TEST(Hostile, SlowServersEndAsLoggedStallsOrTimeouts)

@@ -298,6 +298,14 @@ int FinalState(const std::vector<CRecord>& records)
     return records.empty() ? 0 : records.back().rec.iState;
 }
 
+uint32_t MostReceived(const std::vector<CRecord>& records)
+{
+    uint32_t un = 0;
+    for (const CRecord& r : records)
+        un = r.rec.unReceived > un ? r.rec.unReceived : un;
+    return un;
+}
+
 std::wstring Md5(const std::wstring& strPath)
 {
     wchar_t sz[MAX_PATH] = {};

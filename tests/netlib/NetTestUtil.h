@@ -45,6 +45,8 @@ struct CRecord {
 std::vector<CRecord> Download(const std::wstring& strUrl, const std::wstring& strTarget, LONGLONG llExpected = 0,
                               DWORD dwTimeoutMs = 30000);
 int FinalState(const std::vector<CRecord>& records);
+// The most bytes any of the records reported received.
+uint32_t MostReceived(const std::vector<CRecord>& records);
 
 std::wstring Md5(const std::wstring& strPath);
 
