@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <cstdarg>
+
 #include "netlib/NubraSdkExtras.h"
 
 namespace nubra {
@@ -20,5 +22,7 @@ void SetLogSink(PFN_NUBRA_LOG_SINK pfnSink);
 // Formats one line (printf rules, wide) and hands it to the sink, if any.
 // Long lines are cut, never overrun.
 void LibraryLog(int nSeverity, LPCWSTR pszFunction, LPCWSTR pszFormat, ...);
+// The same, with pszLead written before the formatted text.
+void LibraryLogV(int nSeverity, LPCWSTR pszFunction, LPCWSTR pszLead, LPCWSTR pszFormat, va_list args);
 
 }  // namespace nubra

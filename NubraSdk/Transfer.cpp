@@ -96,13 +96,10 @@ void CTransfer::Report(bool bForce)
 
 bool CTransfer::Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...)
 {
-    wchar_t szText[512];
     va_list args;
     va_start(args, pszFormat);
-    const int n = _vsnwprintf(szText, ARRAYSIZE(szText) - 1, pszFormat, args);
+    LibraryLogV(kLogError, kTransferLogFunction, L"refused answer: ", pszFormat, args);
     va_end(args);
-    szText[n < 0 ? ARRAYSIZE(szText) - 1 : n] = L'\0';
-    LibraryLog(kLogError, kTransferLogFunction, L"refused answer: %s", szText);
     failure.kind = FailureKind::Refused;
     failure.dwError = dwError;
     return false;
