@@ -16,11 +16,12 @@
 // name and digest match), SetupSweep (emptying the folder of setups),
 // SetupFileLock (the verified setup held until it runs), ProgressFormat
 // (number formats), TransferSummary (the record that closes a transfer),
-// UpgradePrompts (the boxes).
+// UpgradePrompts (the boxes), ClientNotices (what the client's window hears).
 #pragma once
 
 #include "afx/afxwin.h"
 #include "ui/DUIDefs.h"
+#include "upgrade/ClientNotices.h"
 #include "upgrade/SetupFileLock.h"
 #include "upgrade/UpgradeProtocol.h"
 #include "upgrade/UpgradeResult.h"
@@ -166,6 +167,10 @@ private:
     int m_nMode = 0;
     // When this run's transfer was started, for its time and mean speed.
     ULONGLONG m_ullDownloadStartTick = 0;
+    // The order's sender window, told of progress, a ready setup and the end.
+    CClientNotices m_clientNotices;
+    // The held setup's digest as last computed, for the record of a failed check.
+    std::wstring m_strLocalDigest;
 
     // What keeps foreign or repeated messages from steering the upgrade.
     bool m_bUpgradeDirReady = false;  // InitUpgradeDir succeeded

@@ -39,6 +39,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
     LOG_INFO(L"CUpgradeDlgDUI::WindowProc",
              L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ", pRecord->iState,
              pRecord->unFileSize, pRecord->unPosition, pRecord->unReceived, pRecord->unExtra);
+    m_clientNotices.OnTransferRecord(*pRecord, m_nTotalSize, ::GetTickCount64());
 
     switch (pRecord->iState) {
     case DOWNLOAD_STATE_PROGRESS: {
@@ -105,8 +106,9 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
 
     if (!IsNewSetupFileExist()) {
         LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver",
-                  L"the downloaded setup does not match the order's digest %s or its signature is refused",
-                  m_stComm.szMD5);
+                  L"the downloaded setup does not match the order's digest %s (computed %s) or its signature is "
+                  L"refused",
+                  m_stComm.szMD5, m_strLocalDigest.empty() ? L"none" : m_strLocalDigest.c_str());
         SweepAfterFailure(UpgradeResult::DigestMismatch, L"the downloaded setup failed its check and was swept");
         return 1;
     }
@@ -117,6 +119,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     if (m_bHold) {
         LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"the client holds the installation: waiting for it to exit");
         StartWaitForClientExit();
+        m_clientNotices.NotifyReady();
     } else if (m_bPrompting) {
         // The open prompt of the client's command decides.
         LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"the open upgrade prompt decides");

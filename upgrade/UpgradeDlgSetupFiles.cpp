@@ -70,6 +70,7 @@ bool CUpgradeDlgDUI::IsNewSetupFileExist()
             m_setupLock.HoldOnly(m_strTemp) ? Sha256OfOpenFile(m_setupLock.Handle()) : std::wstring();
         LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localSHA256:%s, remoteSHA256:%s", strLocal.c_str(),
                  m_stComm.szMD5);
+        m_strLocalDigest = strLocal;
         if (!Sha256Matches(strLocal, m_stComm.szMD5)) {
             m_setupLock.Release();
             return false;
@@ -78,6 +79,7 @@ bool CUpgradeDlgDUI::IsNewSetupFileExist()
         const std::wstring strLocalMd5 = m_setupLock.HoldAndDigest(m_strTemp);
         LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", strLocalMd5.c_str(),
                  m_stComm.szMD5);
+        m_strLocalDigest = strLocalMd5;
         if (!SetupDigestMatches(strLocalMd5.c_str(), m_stComm.szMD5)) {
             m_setupLock.Release();
             return false;

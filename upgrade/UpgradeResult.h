@@ -18,6 +18,7 @@ enum class UpgradeResult {
     NetworkLost,     // the network was lost during the download
     Refused,         // the order or the companion's own folder was unusable
     Superseded,      // a newer companion started
+    SignatureRefused,  // the setup's signature was refused: changed after signing, or not the pinned publisher's
 };
 
 // "setup-started", "user-declined", ...
