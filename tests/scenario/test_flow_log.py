@@ -164,8 +164,8 @@ class ExplainingLog(flow.FlowCase):
             self.assertRecord(r"transfer finished: HTTP status 200, %d bytes received "
                               r"\(0 already on disk\), \d+\.\d{3} s, mean speed \d+\.\d KB/s" % self.setup.size,
                               "[INFO]")
-            self.assertRecord("the downloaded setup does not match the order's digest %s or its signature is refused"
-                              % ("0" * 32), "[ERROR]")
+            self.assertRecord(re.escape("the downloaded setup does not match the order's digest %s (computed %s) or "
+                                        "its signature is refused" % ("0" * 32, self.setup.md5)), "[ERROR]")
             self.assertEnded("digest-mismatch", "the downloaded setup failed its check and was swept", "[ERROR]")
         with self.subTest(kind="net"):
             self.run_failure("net")
