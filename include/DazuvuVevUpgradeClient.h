@@ -3,8 +3,8 @@
  * how it is sent, the commands, the notices it posts back, how a run ended,
  * and the client's running flag. It needs nothing but <windows.h> and
  * compiles as C (C89 on) and as C++ (C++03 on); the companion, the console
- * tool and the tests use these same names, so each is written only here. docs/client-protocol.md describes the behaviour
- * behind them. */
+ * tool and the tests use these same names, so each is written only here.
+ * docs/client-protocol.md describes the behaviour behind them. */
 #ifndef DAZUVUVEV_UPGRADE_CLIENT_H
 #define DAZUVUVEV_UPGRADE_CLIENT_H
 
@@ -147,9 +147,12 @@ UPGRADE_LAYOUT_CHECK(size, sizeof(UPGRADE_COMM) == 3642);
 /* The result word of an outcome ("setup-started", ...), or NULL. */
 UPGRADE_CLIENT_INLINE const wchar_t* UpgradeOutcomeWord(int nOutcome)
 {
-    static const wchar_t* const s_apszWords[UPGRADE_OUTCOME_COUNT] = {
-        L"setup-started",   L"user-declined", L"hidden",       L"ready-waiting", L"held-waiting",     L"download-failed",
-        L"digest-mismatch", L"network-lost",  L"refused",      L"superseded",    L"signature-refused"};
+    static const wchar_t* const s_apszWords[UPGRADE_OUTCOME_COUNT] = {L"setup-started",    L"user-declined",
+                                                                      L"hidden",           L"ready-waiting",
+                                                                      L"held-waiting",     L"download-failed",
+                                                                      L"digest-mismatch",  L"network-lost",
+                                                                      L"refused",          L"superseded",
+                                                                      L"signature-refused"};
     return nOutcome >= 0 && nOutcome < UPGRADE_OUTCOME_COUNT ? s_apszWords[nOutcome] : NULL;
 }
 
@@ -307,9 +310,9 @@ UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindow(HWND hWnd, const UPGRADE_COM
  * notices. Prefer this call: an older companion's window of the same class
  * never takes the order meant for the new one, and a companion that has
  * ended is seen at once. */
-UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToProcessEx(DWORD dwProcessId, const UPGRADE_COMM* pOrder,
-                                                       UpgradeMode nMode, HWND hWndNotify, DWORD dwWaitMs,
-                                                       DWORD dwTimeoutMs, DWORD_PTR* pResult)
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToProcessEx(DWORD dwProcessId, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
+                                                       HWND hWndNotify, DWORD dwWaitMs, DWORD dwTimeoutMs,
+                                                       DWORD_PTR* pResult)
 {
     const DWORD dwStart = GetTickCount();
     HANDLE hProcess;

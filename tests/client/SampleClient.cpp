@@ -2,7 +2,7 @@
 // as the client's developers would: it sends one order, prints the notices
 // the companion posts to its window, and waits until the companion has ended.
 //
-//   SampleClient.exe [--start COMPANION_EXE] [--install-when-ready] URL VERSION SIZE MD5 [WAIT_MS]
+//   SampleClient.exe [--start COMPANION_EXE [--install-when-ready]] URL VERSION SIZE MD5 [WAIT_MS]
 //
 // With --start it starts the companion itself and sends the order to the
 // window of the process it started (the way to order); without, it sends the
@@ -117,16 +117,10 @@ bool WaitForCompanionEnd(HANDLE hProcess, DWORD dwWaitMs)
 // quick download, which would otherwise end the companion unheld.
 void HoldFirstIfAsked(DWORD dwProcessId, DWORD dwWaitMs)
 {
-    if (!g_bInstallWhenReady)
-        return;
     const DWORD dwStart = GetTickCount();
-    for (;;) {
-        g_hCompanion =
-            dwProcessId != 0 ? FindUpgradeWindowOfProcess(dwProcessId) : FindWindowW(UPGRADE_WINDOW_CLASS, NULL);
-        if (g_hCompanion != NULL || GetTickCount() - dwStart >= dwWaitMs)
-            break;
+    while (g_bInstallWhenReady && (g_hCompanion = FindUpgradeWindowOfProcess(dwProcessId)) == NULL &&
+           GetTickCount() - dwStart < dwWaitMs)
         Sleep(50);
-    }
     if (g_hCompanion != NULL)
         SendMessageTimeoutW(g_hCompanion, WM_MSG_UPGRADE_CMD, UPGRADE_CMD_HOLD, UPGRADE_COMM_TAG,
                             SMTO_NORMAL | SMTO_ABORTIFHUNG, 10000, NULL);
@@ -137,23 +131,18 @@ void HoldFirstIfAsked(DWORD dwProcessId, DWORD dwWaitMs)
 int wmain(int argc, wchar_t** argv)
 {
     std::wstring strCompanion;
-    for (bool bOption = true; bOption && argc > 1;) {
-        bOption = false;
-        if (argc > 2 && wcscmp(argv[1], L"--start") == 0) {
-            strCompanion = argv[2];
-            argc -= 2;
-            argv += 2;
-            bOption = true;
-        } else if (wcscmp(argv[1], L"--install-when-ready") == 0) {
-            g_bInstallWhenReady = true;
-            --argc;
-            ++argv;
-            bOption = true;
-        }
+    if (argc > 2 && wcscmp(argv[1], L"--start") == 0) {
+        strCompanion = argv[2];
+        argc -= 2;
+        argv += 2;
+        g_bInstallWhenReady = argc > 1 && wcscmp(argv[1], L"--install-when-ready") == 0;
+        argc -= g_bInstallWhenReady ? 1 : 0;
+        argv += g_bInstallWhenReady ? 1 : 0;
     }
     if (argc != 5 && argc != 6) {
         fwprintf(stderr,
-                 L"usage: SampleClient [--start COMPANION_EXE] [--install-when-ready] URL VERSION SIZE MD5 [WAIT_MS]\n");
+                 L"usage: SampleClient [--start COMPANION_EXE [--install-when-ready]] URL VERSION SIZE MD5 "
+                 L"[WAIT_MS]\n");
         return 2;
     }
     UPGRADE_COMM order = {};
@@ -189,7 +178,6 @@ int wmain(int argc, wchar_t** argv)
         }
         g_hCompanion = FindUpgradeWindowOfProcess(pi.dwProcessId);
     } else {
-        HoldFirstIfAsked(0, dwWaitMs);
         if (!SendUpgradeOrderEx(&order, UPGRADE_MODE_AUTO, hNotices, dwWaitMs, UPGRADE_SEND_TIMEOUT_MS, &dwResult))
             return ReportSendFailure(GetLastError());
         g_hCompanion = FindWindowW(UPGRADE_WINDOW_CLASS, NULL);

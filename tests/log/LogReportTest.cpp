@@ -147,8 +147,9 @@ TEST(LogReport, EachRunHasItsOwnOutcomeAndTheSummaryTellsTheLast)
     failed.Banner().Add(kTransfer404).Add("error: upgrade ends: download-failed: the transfer failed");
     EXPECT_EQ(failed.SummaryLines().back(),
               L"summary: 3 records, run start 2026-03-04 10:00:01.000, outcome download-failed: the transfer failed, "
-              L"last error 2026-03-04 10:00:02.000 [ERROR] T::F: HTTP 404 (not found); transfer failed on the server or the connection: HTTP status 404, network error "
-              L"12152, 0 bytes received (0 already on disk), 0.125 s, mean speed 0.0 KB/s");
+              L"last error 2026-03-04 10:00:02.000 [ERROR] T::F: HTTP 404 (not found); transfer failed on the server "
+              L"or the connection: HTTP status 404, network error 12152, 0 bytes received (0 already on disk), 0.125 "
+              L"s, mean speed 0.0 KB/s");
 
     // The result word alone, a reason with line breaks and an escape, and
     // only the first end of a run counts.

@@ -206,10 +206,7 @@ class ReleaseArchives(kit.ScenarioCase):
         for link in links:
             self.assertTrue(os.path.exists(os.path.join(sdk, "docs", link)), "the SDK's link %s leads nowhere" % link)
         with open(os.path.join(places["tools"], TOOLS_NOTE), encoding="utf-8") as f:
-            note = f.read()
-        self.assertIn("Upgrade.log", note)
-        for word in ("setup-started", "hidden", "digest-mismatch", "signature-refused"):
-            self.assertIn(word, note)
+            self.assertIn("signature-refused  the setup's signature was refused", f.read())
 
     def test_signed_release_verifies_and_the_companion_runs_from_it(self):
         pki = signing.Pki(os.path.join(self.scratch, "pki"))

@@ -248,7 +248,7 @@ std::wstring SignatureGist(const std::wstring& strText)
     unsigned long ulStatus = 0;
     for (size_t i = nDigits; i < nDigits + 8; ++i) {
         const wchar_t ch = strText[i];
-        const int nNibble = IsDigit(ch)                 ? ch - L'0'
+        const int nNibble = IsDigit(ch)                  ? ch - L'0'
                             : (ch >= L'a' && ch <= L'f') ? ch - L'a' + 10
                             : (ch >= L'A' && ch <= L'F') ? ch - L'A' + 10
                                                          : -1;

@@ -15,8 +15,8 @@ const char kEndsWord[] = "upgrade ends: ";
 // The record with which the companion's message loop ends in order.
 const char kEndOfLoop[] = "GetMessage QUIT!";
 // What the record that ends a run in order names, first after its prefix.
-const char* const kResults[] = {"setup-started", "user-declined",   "hidden",          "ready-waiting",
-                                "held-waiting",  "download-failed", "digest-mismatch", "network-lost",
+const char* const kResults[] = {"setup-started", "user-declined",   "hidden",           "ready-waiting",
+                                "held-waiting",  "download-failed", "digest-mismatch",  "network-lost",
                                 "refused",       "superseded",      "signature-refused"};
 // The endings in which the upgrade went through or waits for the client: a
 // failure before them was overcome.
@@ -114,8 +114,8 @@ std::wstring OrderText(const LogRun& run, UINT nCodePage)
         return std::wstring();
     const std::string strRest = LogMessageWithoutSeverity(*run.pOrder).substr(sizeof(kOrderWord) - 1);
     const size_t nVersion = strRest.find(kOrderVersion);
-    const size_t nSize =
-        nVersion == std::string::npos ? std::string::npos : strRest.find(kOrderSize, nVersion + sizeof(kOrderVersion) - 1);
+    const size_t nSize = nVersion == std::string::npos ? std::string::npos
+                                                       : strRest.find(kOrderSize, nVersion + sizeof(kOrderVersion) - 1);
     const size_t nUrl = nSize == std::string::npos ? std::string::npos : strRest.find(kOrderUrl, nSize);
     if (nUrl == std::string::npos)
         return std::wstring();
@@ -123,7 +123,8 @@ std::wstring OrderText(const LogRun& run, UINT nCodePage)
     return L", version " +
            OneLineText(LogTextToWide(strRest.substr(nVersionStart, nSize - nVersionStart), nCodePage),
                        kMaxVersionChars) +
-           L", URL " + OneLineText(LogTextToWide(strRest.substr(nUrl + sizeof(kOrderUrl) - 1), nCodePage), kMaxUrlChars);
+           L", URL " +
+           OneLineText(LogTextToWide(strRest.substr(nUrl + sizeof(kOrderUrl) - 1), nCodePage), kMaxUrlChars);
 }
 
 }  // namespace
