@@ -48,6 +48,7 @@ void RecordSuperseded(DWORD dwNewerPid)
                  UpgradeResultWord(UpgradeResult::Superseded), dwNewerPid);
     if (const wchar_t* pszStateFile = g_pszStateFile)
         WriteUpgradeResult(pszStateFile, UpgradeResult::Superseded);
+    CClientNotices::NotifyOutcome(UpgradeResult::Superseded);
 }
 
 // A newer instance of this session ends this one at once: the client only

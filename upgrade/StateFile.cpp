@@ -18,6 +18,7 @@ const wchar_t kKeyClearFlags[] = L"clearflags";
 const wchar_t kKeyVersionNoTips[] = L"version_no_tips";
 const wchar_t kKeyResult[] = L"result";
 const wchar_t kKeyResultTime[] = L"resulttime";
+const wchar_t kKeyResultPid[] = L"resultpid";
 
 const wchar_t kOverFlagsDone[] = L"over";
 const wchar_t kFlagTrue[] = L"true";
@@ -173,4 +174,6 @@ void WriteUpgradeResult(LPCWSTR pszIniPath, UpgradeResult result)
     ::GetLocalTime(&st);
     WriteUpgradeValue(pszIniPath, kKeyResult, UpgradeResultWord(result));
     WriteUpgradeValue(pszIniPath, kKeyResultTime, ResultTimeText(st).c_str());
+    // Last: a reader that finds its companion's id here finds its result too.
+    WriteUpgradeValue(pszIniPath, kKeyResultPid, std::to_wstring(::GetCurrentProcessId()).c_str());
 }

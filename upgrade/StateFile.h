@@ -16,10 +16,11 @@ extern const wchar_t kKeyPath[];
 extern const wchar_t kKeyOverFlags[];
 extern const wchar_t kKeyClearFlags[];
 extern const wchar_t kKeyVersionNoTips[];
-// How the last run ended (see UpgradeResult.h) and when: read by the client
-// and support, ignored by older readers.
+// How the last run ended (see UpgradeResult.h), when, and which process it
+// was: read by the client and support, ignored by older readers.
 extern const wchar_t kKeyResult[];
 extern const wchar_t kKeyResultTime[];
+extern const wchar_t kKeyResultPid[];
 
 extern const wchar_t kOverFlagsDone[];  // "over"
 extern const wchar_t kFlagTrue[];       // "true"
@@ -50,7 +51,8 @@ std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey);
 // byte-order mark, every key kept, so that the text survives.
 void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue);
 
-// Records how this run ends: "result" and, in local time, "resulttime".
+// Records how this run ends: "result", in local time "resulttime", and
+// "resultpid", this process's id, which tells runs within one second apart.
 void WriteUpgradeResult(LPCWSTR pszIniPath, UpgradeResult result);
 
 // Whether the text survives a trip through the ANSI code page unchanged.

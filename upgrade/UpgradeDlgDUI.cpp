@@ -214,6 +214,7 @@ void CUpgradeDlgDUI::ExistMainThread(UpgradeResult result, LPCWSTR pszReason)
     // Messages queued before the quit may ask again; the first reason is the run's.
     if (!m_bEnded && m_bUpgradeDirReady)
         WriteUpgradeResult(m_szIniPath, result);
+    CClientNotices::NotifyOutcome(result);  // the first end only, like the state file
     m_bEnded = true;
     LOG_INFO(L"CUpgradeDlgDUI::ExistMainThread", L"ExistMainThread");
     // Posted, not sent: the handler that asked for the end finishes first.

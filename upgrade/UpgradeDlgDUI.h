@@ -16,11 +16,12 @@
 // name and digest match), SetupSweep (emptying the folder of setups),
 // SetupFileLock (the verified setup held until it runs), ProgressFormat
 // (number formats), TransferSummary (the record that closes a transfer),
-// UpgradePrompts (the boxes).
+// UpgradePrompts (the boxes), ClientNotices (what the client's window hears).
 #pragma once
 
 #include "afx/afxwin.h"
 #include "ui/DUIDefs.h"
+#include "upgrade/ClientNotices.h"
 #include "upgrade/SetupFileLock.h"
 #include "upgrade/UpgradeProtocol.h"
 #include "upgrade/UpgradeResult.h"
@@ -184,6 +185,8 @@ private:
     int m_iFailState = 0;
     // The transfer was taken as ended because its library went silent.
     bool m_bSilentEnd = false;
+    // The order's sender window, told of progress, a ready setup and the end.
+    CClientNotices m_clientNotices;
 
     // What keeps foreign or repeated messages from steering the upgrade.
     bool m_bUpgradeDirReady = false;  // InitUpgradeDir succeeded
