@@ -51,6 +51,7 @@ class TestServer:
         self._requests = []
         self._faults = {}
         self._seen = set()
+        self._sending = {}
         self._stopping = threading.Event()
         self._httpd = None
         self._thread = None
@@ -106,6 +107,18 @@ class TestServer:
         with self._lock:
             queue = self._faults.get(path)
             return queue.pop(0) if queue else ""
+
+    def _begin_body(self, path):
+        """Counts an answer of path that starts sending its body; returns
+        how many others of it were still sending theirs."""
+        with self._lock:
+            others = self._sending.get(path, 0)
+            self._sending[path] = others + 1
+            return others
+
+    def _end_body(self, path):
+        with self._lock:
+            self._sending[path] -= 1
 
     def _record(self, entry):
         with self._lock:
