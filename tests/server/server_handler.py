@@ -278,12 +278,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         entry["length"] = None if fault.has("nolength") or fault.has("endless") else length
         if fault.has("rawlength"):
             entry["length"] = fault.items["rawlength"]
-        entry["concurrent"] = self.owner._begin_body(path)
+        entry["concurrent"] = self.owner._count_body(path, 1)
         try:
             if self.command != "HEAD":
                 self._send_body(full, start, length, fault, entry)
         finally:
-            self.owner._end_body(path)
+            self.owner._count_body(path, -1)
             self.owner._record(entry)
 
     def _redirect_location(self, fault, path):

@@ -108,17 +108,12 @@ class TestServer:
             queue = self._faults.get(path)
             return queue.pop(0) if queue else ""
 
-    def _begin_body(self, path):
-        """Counts an answer of path that starts sending its body; returns
-        how many others of it were still sending theirs."""
+    def _count_body(self, path, delta):
+        """Counts answers of path sending their bodies (+1 at the start, -1
+        at the end); returns how many others were sending before."""
         with self._lock:
-            others = self._sending.get(path, 0)
-            self._sending[path] = others + 1
-            return others
-
-    def _end_body(self, path):
-        with self._lock:
-            self._sending[path] -= 1
+            self._sending[path] = self._sending.get(path, 0) + delta
+            return self._sending[path] - delta
 
     def _record(self, entry):
         with self._lock:
