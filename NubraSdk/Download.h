@@ -7,7 +7,7 @@
 //   does a floor: fewer than 1024 bytes in one period of 60 s is a stall.
 // - Reads return what has arrived, and a progress record follows at least
 //   once a second while bytes arrive (at most four a second). A body that
-//   arrives fast (1 MiB within 25 ms) is read in blocks of 1 MiB; one that
+//   arrives fast (512 KiB within 25 ms) is read in blocks of 1 MiB; one that
 //   a slowing link holds up is waited for, with a record every second, and
 //   the rest is read as it arrives. One request at a time: a request is
 //   closed, or its last block has returned, before the file is asked for

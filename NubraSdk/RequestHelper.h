@@ -23,7 +23,7 @@
 // holds up (reporting meanwhile), and abandons one only when it ends the
 // attempt (a stall, the deadline); its next request then waits until the
 // abandoned read has returned, which the request's receive time-out bounds
-// once the link goes quiet. The helper writes each block it read in time
+// once the link goes quiet, and the call's deadline in any case. The helper writes each block it read in time
 // itself: the bytes are still in its processor's cache, which measured a
 // good part of a fast link's speed.
 #pragma once

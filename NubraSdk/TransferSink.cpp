@@ -23,11 +23,11 @@ constexpr ULONGLONG kFlushPeriodMs = 1000;
 // record after each, so that the window hears from a slowed body at least
 // once a second.
 constexpr DWORD kBlockPatienceMs = 1000;
-// The pace from which a body is read in blocks: a mebibyte within 25 ms
-// (40 MB/s and more). A burst of a slow server never comes near it, and a
-// block then takes a small part of the patience above even at a tenth of
-// that pace.
-constexpr ULONGLONG kFastPaceBytes = 1024 * 1024;
+// The pace from which a body is read in blocks: half a mebibyte within
+// 25 ms (20 MB/s and more). A slow server's burst (a few hundred kB) stays
+// below it, and a block then takes half the patience above even at a tenth
+// of that pace.
+constexpr ULONGLONG kFastPaceBytes = 512 * 1024;
 constexpr ULONGLONG kFastPaceMs = 25;
 
 }  // namespace
