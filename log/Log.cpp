@@ -1,6 +1,7 @@
 #include "log/Log.h"
 #include "log/LogEscape.h"
 #include "win/Handles.h"
+#include "win/OwnFile.h"
 
 #include <limits.h>
 #include <stdarg.h>
@@ -130,6 +131,22 @@ std::wstring CLog::GetLogFilePath()
     return m_strLogFile;
 }
 
+void CLog::ConfineTo(const std::wstring& strOwnFolder)
+{
+    CCriticalSectionLock lock(m_csLock);
+    m_strOwnFolder = strOwnFolder;
+}
+
+void CLog::Refuse(LPCWSTR pszWhy)
+{
+    CCriticalSectionLock lock(m_csLock);
+    if (!m_bRefused) {
+        // The log itself cannot say it; a debugger can.
+        OutputDebugStringW((std::wstring(L"Upgrade log refused for this run: ") + (pszWhy ? pszWhy : L"")).c_str());
+    }
+    m_bRefused = true;
+}
+
 void CLog::Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszFormat, ...)
 {
     WCHAR szTime[32];
@@ -193,9 +210,18 @@ void CLog::WriteFormat(LPCWSTR pszFormat, ...)
 void CLog::WriteToFile(char* pData, int nLength)
 {
     CCriticalSectionLock lock(m_csLock);
+    if (m_bRefused)
+        return;
     const std::wstring strPath = GetLogFilePath();
-    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, NULL));
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    const std::wstring strExpected =
+        m_strOwnFolder.empty() || nSlash == std::wstring::npos ? std::wstring() : m_strOwnFolder + strPath.substr(nSlash);
+    LPCWSTR pszForeign = NULL;
+    CKernelHandle file = OpenOwnFile(strPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, strExpected, &pszForeign);
+    if (pszForeign) {
+        Refuse((strPath + L" is " + pszForeign).c_str());
+        return;
+    }
     if (!file.IsValid())
         return;
 
@@ -220,6 +246,8 @@ std::wstring CLog::BackupName(const std::wstring& strPath, int nIndex) const
 void CLog::RollFile()
 {
     CCriticalSectionLock lock(m_csLock);
+    if (m_bRefused)
+        return;
     const std::wstring strPath = GetLogFilePath();
 
     LARGE_INTEGER size = {};
