@@ -262,6 +262,15 @@ void CLog::RollFile()
     if (size.QuadPart <= llLimit || !m_bRollByIndex)
         return;
 
+    // Moving or deleting a name that is a link would, on some systems, move
+    // or delete what it leads to: only the log's own files are touched.
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    auto IsOwn = [&](const std::wstring& strName) {
+        return m_strOwnFolder.empty() || nSlash == std::wstring::npos ||
+               IsOwnFileAt(strName, m_strOwnFolder + strName.substr(nSlash));
+    };
+    if (!IsOwn(strPath))
+        return;
     for (int i = 1; i < m_nMaxIndex; ++i) {
         const std::wstring strCandidate = BackupName(strPath, i);
         // Only a number that surely is free is used; an unreadable status
@@ -275,8 +284,11 @@ void CLog::RollFile()
 
     // All numbers taken: drop the oldest and shift the rest down by one.
     // Failures are left for the next record's check to retry.
-    DeleteFileW(BackupName(strPath, 1).c_str());
-    for (int i = 2; i < m_nMaxIndex; ++i)
-        MoveFileW(BackupName(strPath, i).c_str(), BackupName(strPath, i - 1).c_str());
+    if (IsOwn(BackupName(strPath, 1)))
+        DeleteFileW(BackupName(strPath, 1).c_str());
+    for (int i = 2; i < m_nMaxIndex; ++i) {
+        if (IsOwn(BackupName(strPath, i)))
+            MoveFileW(BackupName(strPath, i).c_str(), BackupName(strPath, i - 1).c_str());
+    }
     MoveFileW(strPath.c_str(), BackupName(strPath, m_nMaxIndex - 1).c_str());
 }

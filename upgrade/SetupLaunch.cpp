@@ -66,6 +66,9 @@ SetupLaunch LaunchHeldSetup(const CSetupFileLock& setup, LPCWSTR pszParameters)
         const DWORD dwError = ::GetLastError();
         if (dwError == ERROR_ELEVATION_REQUIRED)
             return LaunchThroughShell(setup, pszParameters);
+        // A path taken away in the moment of the start is a refusal, not a failure.
+        if (!IsStillAtItsPath(setup))
+            return SetupLaunch::Refused;
         LOG_ERROR(kLogFunction, L"setup could not be started: %s, error %lu", strPath.c_str(), dwError);
         return SetupLaunch::Failed;
     }

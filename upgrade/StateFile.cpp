@@ -69,10 +69,10 @@ bool ClaimStateFile(LPCWSTR pszIniPath, DWORD dwAccess, DWORD dwShare)
         return true;
     if (!pszForeign)
         return false;
-    const bool bRemoved = RemoveForeignName(pszIniPath);
+    const bool bReplaced = ReplaceWithEmptyFile(pszIniPath);
     if (const PFN_STATE_FILE_REFUSED pfnRefused = g_pfnStateFileRefused)
         pfnRefused(pszIniPath, pszForeign);
-    return bRemoved && OpenOwnFile(pszIniPath, dwAccess, dwShare, strExpected, &pszForeign).IsValid();
+    return bReplaced && OpenOwnFile(pszIniPath, dwAccess, dwShare, strExpected, &pszForeign).IsValid();
 }
 
 }  // namespace
@@ -158,14 +158,15 @@ bool ConvertStateFileToUtf16(LPCWSTR pszIniPath)
     }
 
     // Written beside it and then moved over it, so that a failure half-way
-    // leaves the old file whole. Made new, never opened: a link planted
-    // under that name would take the bytes elsewhere.
+    // leaves the old file whole. A link planted under that name would take
+    // the bytes elsewhere: the file must be our own.
     const std::wstring strNew = std::wstring(pszIniPath) + L".new";
-    RemoveForeignName(strNew);
     {
-        const CKernelHandle hNew(
-            ::CreateFileW(strNew.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!hNew.IsValid())
+        const std::wstring strExpected = ExpectedFinalPath(strNew);
+        LPCWSTR pszForeign = nullptr;
+        const CKernelHandle hNew =
+            strExpected.empty() ? CKernelHandle() : OpenOwnFile(strNew, GENERIC_WRITE, 0, strExpected, &pszForeign);
+        if (!hNew.IsValid() || !::SetEndOfFile(hNew.Get()))
             return false;
         DWORD dwWritten = 0;
         const DWORD cbText = static_cast<DWORD>(strText.size() * sizeof(wchar_t));
@@ -174,16 +175,11 @@ bool ConvertStateFileToUtf16(LPCWSTR pszIniPath)
                               (cbText == 0 || (::WriteFile(hNew.Get(), strText.data(), cbText, &dwWritten, nullptr) &&
                                                dwWritten == cbText)) &&
                               ::FlushFileBuffers(hNew.Get());
-        if (!bWritten) {
-            ::DeleteFileW(strNew.c_str());
+        // A half-written file stays; the next conversion starts it afresh.
+        if (!bWritten)
             return false;
-        }
     }
-    if (!::MoveFileExW(strNew.c_str(), pszIniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileW(strNew.c_str());
-        return false;
-    }
-    return true;
+    return ::MoveFileExW(strNew.c_str(), pszIniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey)

@@ -72,14 +72,29 @@ inline CKernelHandle OpenOwnFile(const std::wstring& strPath, DWORD dwAccess, DW
     return CKernelHandle();
 }
 
-// Removes the name strPath refers to, never what a link there leads to: a
-// link or a hard link goes, its target stays as it was.
-inline bool RemoveForeignName(const std::wstring& strPath)
+// Whether the file at strPath, as it is now, is this program's own (see
+// ForeignFileReason); false when there is none.
+inline bool IsOwnFileAt(const std::wstring& strPath, const std::wstring& strExpected)
 {
-    const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
-    // A junction goes, its folder stays.
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        ::RemoveDirectoryW(strPath.c_str()))
-        return true;
-    return ::DeleteFileW(strPath.c_str()) != FALSE;
+    const CKernelHandle file(::CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file.IsValid() && !ForeignFileReason(file.Get(), strExpected);
+}
+
+// Puts a new, empty file in the place of whatever name strPath is: a link,
+// or one of several names of a file, goes; what it leads to stays as it
+// was. Deleting the name would not do: some systems (Wine among them)
+// delete a link's target instead. So a new file is made under a fresh name
+// beside it and moved over the name.
+inline bool ReplaceWithEmptyFile(const std::wstring& strPath)
+{
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    wchar_t szNew[MAX_PATH] = {};
+    if (nSlash == std::wstring::npos ||
+        !::GetTempFileNameW(strPath.substr(0, nSlash).c_str(), L"new", 0 /* a fresh, unused name */, szNew))
+        return false;
+    // A new file that cannot be moved stays: deleting a name that someone
+    // else may have replaced meanwhile is the very thing avoided here.
+    return ::MoveFileExW(szNew, strPath.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }

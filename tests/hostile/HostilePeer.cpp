@@ -15,6 +15,11 @@
 //   HostilePeer flood SEED ORDERS MESSAGES malformed orders, then malformed commands and private
 //                                          messages; every send must be answered within 5 s and the
 //                                          window must stay the same. Prints the counts.
+//   HostilePeer swap-when-gone PID DIR IMPOSTOR   swap-folder once process PID has ended
+//   HostilePeer forge-slot EXE PID...      maps EXE's image and writes each PID into its shared instance
+//                                          slot, 1.5 s apart
+//   HostilePeer decoy-window SECONDS       a window of the companion's class, for SECONDS
+//   HostilePeer ... /UPGRADESHELL          run as a planted setup: appends "impostor=1" to FAKESETUP_RECORD
 //
 // Exit code 0 when the run held, 1 when the window was not found, lost or
 // did not answer, 2 on a usage error.
@@ -414,6 +419,67 @@ uint32_t Number(const wchar_t* psz)
     return static_cast<uint32_t>(std::wcstoul(psz, nullptr, 0));
 }
 
+int SwapWhenGone(DWORD dwPid, const std::wstring& strDir, const std::wstring& strImpostor)
+{
+    const CKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, dwPid));
+    if (!process.IsValid() || ::WaitForSingleObject(process.Get(), 120000) != WAIT_OBJECT_0)
+        return 1;
+    return SwapFolder(strDir, strImpostor);
+}
+
+// Every mapping of the executable's image shares its "MyData" section: no
+// right over the companion is needed to write there.
+int ForgeSlot(const std::wstring& strExe, wchar_t** ppszPids, int nPids)
+{
+    const CKernelHandle file(::CreateFileW(strExe.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+    const CKernelHandle section(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
+    auto* pBase = section.IsValid() ? static_cast<BYTE*>(::MapViewOfFile(section.Get(), FILE_MAP_READ, 0, 0, 0)) : nullptr;
+    if (!pBase)
+        return 1;
+    const auto* pNt = reinterpret_cast<IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
+    const IMAGE_SECTION_HEADER* pSection = IMAGE_FIRST_SECTION(pNt);
+    for (WORD i = 0; i < pNt->FileHeader.NumberOfSections; ++i, ++pSection) {
+        DWORD* pSlot = reinterpret_cast<DWORD*>(pBase + pSection->VirtualAddress);
+        DWORD dwOld = 0;
+        if (std::strncmp(reinterpret_cast<const char*>(pSection->Name), "MyData", 8) != 0 ||
+            !::VirtualProtect(pSlot, sizeof(DWORD), PAGE_READWRITE, &dwOld))
+            continue;
+        for (int n = 0; n < nPids; ++n, ::Sleep(1500))
+            *static_cast<volatile DWORD*>(pSlot) = Number(ppszPids[n]);
+        return 0;
+    }
+    return 1;
+}
+
+int DecoyWindow(DWORD dwSeconds)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = &::DefWindowProcW;
+    wc.lpszClassName = kWindowClass;
+    if (!::RegisterClassW(&wc) ||
+        !::CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr))
+        return 1;
+    std::printf("decoy up\n");
+    for (const ULONGLONG ullEnd = ::GetTickCount64() + dwSeconds * 1000ull; ::GetTickCount64() < ullEnd;) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&msg);
+        ::Sleep(20);
+    }
+    return 0;
+}
+
+int RunAsImpostor()
+{
+    wchar_t szRecord[MAX_PATH] = {};
+    ::GetEnvironmentVariableW(L"FAKESETUP_RECORD", szRecord, MAX_PATH);
+    const CKernelHandle record(::CreateFileW(szRecord, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+    const std::string strLine = "pid=" + std::to_string(::GetCurrentProcessId()) + "\timpostor=1\tcmdline=\n";
+    DWORD dwWritten = 0;
+    return ::WriteFile(record.Get(), strLine.data(), static_cast<DWORD>(strLine.size()), &dwWritten, nullptr) ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -429,11 +495,20 @@ int wmain(int argc, wchar_t** argv)
         return OrdersUntilGone(argv[2], Number(argv[3]));
     if (strCommand == L"swap-folder" && argc == 4)
         return SwapFolder(argv[2], argv[3]);
+    if (argc > 1 && std::wcscmp(argv[argc - 1], L"/UPGRADESHELL") == 0)
+        return RunAsImpostor();
+    if (strCommand == L"swap-when-gone" && argc == 5)
+        return SwapWhenGone(Number(argv[2]), argv[3], argv[4]);
+    if (strCommand == L"forge-slot" && argc > 3)
+        return ForgeSlot(argv[2], argv + 3, argc - 3);
+    if (strCommand == L"decoy-window" && argc == 3)
+        return DecoyWindow(Number(argv[2]));
     if (strCommand == L"flood" && argc == 6)
         return Flood(Number(argv[2]), Number(argv[3]), Number(argv[4]), argv[5]);
     std::fprintf(stderr,
                  "usage: HostilePeer launch EXE LINE | message post|send MSG WPARAM LPARAM [COUNT] |\n"
                  "       orders-until-gone URL SECONDS | swap-folder DIR IMPOSTOR |\n"
+                 "       swap-when-gone PID DIR IMPOSTOR | forge-slot EXE PID... | decoy-window SECONDS |\n"
                  "       flood SEED ORDERS MESSAGES SERVER\n");
     return 2;
 }
