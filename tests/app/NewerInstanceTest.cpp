@@ -1,7 +1,10 @@
-// The instance slot ends an older companion only for a newer start of the
-// same executable in the same session; a forged id is ignored.
+// Processes of this session only: the instance slot ends an older companion
+// only for a newer start of the same executable in the same session (a
+// forged id is ignored), and the client closed for the setup is this
+// session's.
 #include "app/NewerInstance.h"
 
+#include "upgrade/UpgradeDlgDUI.h"
 #include "win/Handles.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +28,20 @@ bool FakeFactsOf(DWORD dwPid, INSTANCE_FACTS* pFacts)
     }
 }
 
+// This test program started again, suspended; under another name when given.
+PROCESS_INFORMATION StartSuspended(const std::wstring& strCopy)
+{
+    wchar_t szExe[MAX_PATH] = {}, szLine[] = L"x --gtest_list_tests";
+    ::GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+    if (!strCopy.empty() && ::CopyFileW(szExe, strCopy.c_str(), FALSE))
+        ::wcsncpy_s(szExe, strCopy.c_str(), _TRUNCATE);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ::CreateProcessW(szExe, szLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
+    return pi;
+}
+
 TEST(NewerInstance, OnlyANewerStartOfThisExecutableInThisSessionCounts)
 {
     INSTANCE_FACTS own = {};
@@ -39,13 +56,7 @@ TEST(NewerInstance, OnlyANewerStartOfThisExecutableInThisSessionCounts)
 
     // Real processes: a second start of this executable is newer than this
     // one, and this one is not newer than it.
-    wchar_t szExe[MAX_PATH] = {};
-    ASSERT_GT(::GetModuleFileNameW(nullptr, szExe, MAX_PATH), 0u);
-    wchar_t szLine[] = L"x --gtest_list_tests";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(::CreateProcessW(szExe, szLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
+    PROCESS_INFORMATION pi = StartSuspended(L"");
     CKernelHandle child(pi.hProcess), thread(pi.hThread);
     INSTANCE_FACTS childFacts = {};
     ASSERT_TRUE(InstanceFactsOf(::GetCurrentProcessId(), &own));
@@ -53,6 +64,23 @@ TEST(NewerInstance, OnlyANewerStartOfThisExecutableInThisSessionCounts)
     EXPECT_TRUE(IsNewerInstance(pi.dwProcessId, ::GetCurrentProcessId(), own, &InstanceFactsOf, nullptr));
     EXPECT_FALSE(IsNewerInstance(::GetCurrentProcessId(), pi.dwProcessId, childFacts, &InstanceFactsOf, nullptr));
     ::TerminateProcess(child.Get(), 0);
+}
+
+TEST(ClientToClose, OnlyTheFirstOfThisSessionIsClosed)
+{
+    wchar_t szTemp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, szTemp);
+    PROCESS_INFORMATION pi = StartSuspended(std::wstring(szTemp) + L"ClientStandIn.exe");
+    CKernelHandle client(pi.hProcess), thread(pi.hThread);
+    ASSERT_TRUE(client.IsValid());
+    auto OthersElsewhere = [](DWORD dwPid, DWORD* pdwSession) {
+        *pdwSession = dwPid == ::GetCurrentProcessId() ? 1 : 2;
+        return true;
+    };
+    EXPECT_FALSE(KillProcessByName(L"clientstandin.EXE", OthersElsewhere)) << "another user's client";
+    EXPECT_EQ(::WaitForSingleObject(client.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(KillProcessByName(L"clientstandin.EXE")) << "this session's client";
+    EXPECT_EQ(::WaitForSingleObject(client.Get(), 5000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 }  // namespace
