@@ -116,6 +116,9 @@ int CLog::Init(LPCWSTR pszPath, int nLevel, int nMaxSizeMB)
         m_nLevel = nLevel;
     m_nMaxSizeMB = nMaxSizeMB;
     m_strLogFile = pszPath;
+    // A new place: whatever was confined or refused held for the old one.
+    m_strOwnFolder.clear();
+    m_bRefused = false;
     if (m_nLevel < 0 || m_nLevel > LOGLEVEL_FATAL)
         m_nLevel = LOGLEVEL_UNKNOWN;
     if (m_strLogFile.empty())

@@ -22,7 +22,8 @@ class CLog {
 public:
     static CLog* GetInstance();
 
-    // 0, or -1 for a null path (nothing changes then).
+    // 0, or -1 for a null path (nothing changes then). Undoes ConfineTo and
+    // Refuse: they held for the old path.
     int Init(LPCWSTR pszPath, int nLevel, int nMaxSizeMB);
     // Never fails visibly; a record below the threshold is dropped.
     void Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszFormat, ...);
