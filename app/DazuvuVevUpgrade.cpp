@@ -60,7 +60,7 @@ void RecordSuperseded(DWORD dwNewerPid)
 
 void LogStateFileRefused(LPCWSTR pszIniPath, LPCWSTR pszWhy)
 {
-    LOG_WARN(L"CUpgradeDlgDUI::InitUpgradeDir", L"state file( %s ) refused, %s: replaced by a new, empty one",
+    LOG_WARN(L"ClaimStateFile", L"state file( %s ) refused, %s: replaced by a new, empty one",
              pszIniPath, pszWhy);
 }
 

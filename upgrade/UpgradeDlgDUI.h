@@ -132,8 +132,10 @@ private:
     UpgradeResult RunSetup();
     // Starts the setup held since its verification (verifying it first when
     // nothing is held or the held file changed); a setup that does not
-    // verify is swept like a broken download instead (DigestMismatch). A
-    // run starts its setup once: a later request is a logged no-op.
+    // verify is swept like a broken download instead (DigestMismatch); one
+    // whose path leads elsewhere by the time it starts is not started
+    // (Refused, see SetupLaunch.h). A run starts its setup once: a later
+    // request is a logged no-op.
     UpgradeResult StartSetup(bool bCloseClient);
     // A failed or broken download: the folder is swept (or marked for the
     // next order's sweep) and the failure notice given; see GiveFailureNotice.

@@ -37,18 +37,22 @@ bool KillProcessByName(LPCWSTR pszName, bool (*pfnSessionOf)(DWORD dwPid, DWORD*
     PROCESSENTRY32W pe = {};
     pe.dwSize = sizeof(pe);
     for (BOOL bMore = ::Process32FirstW(hSnapshot.Get(), &pe); bMore; bMore = ::Process32NextW(hSnapshot.Get(), &pe)) {
+        if (_wcsicmp(pe.szExeFile, pszName) != 0)
+            continue;
         DWORD dwSession = 0;
-        if (_wcsicmp(pe.szExeFile, pszName) == 0 && pfnSessionOf(pe.th32ProcessID, &dwSession) &&
-            dwSession == dwOwnSession) {
-            CKernelHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
-            if (hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0)) {
-                LOG_INFO(L"KillProcessByName", L"client %s (process %lu) closed", pszName, pe.th32ProcessID);
-                return true;
-            }
-            LOG_ERROR(L"KillProcessByName", L"client %s (process %lu) could not be closed, error %lu", pszName,
-                      pe.th32ProcessID, ::GetLastError());
-            return false;
+        if (!pfnSessionOf(pe.th32ProcessID, &dwSession) || dwSession != dwOwnSession) {
+            LOG_INFO(L"KillProcessByName", L"client %s (process %lu) of another session left running", pszName,
+                     pe.th32ProcessID);
+            continue;
         }
+        CKernelHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
+        if (hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0)) {
+            LOG_INFO(L"KillProcessByName", L"client %s (process %lu) closed", pszName, pe.th32ProcessID);
+            return true;
+        }
+        LOG_ERROR(L"KillProcessByName", L"client %s (process %lu) could not be closed, error %lu", pszName,
+                  pe.th32ProcessID, ::GetLastError());
+        return false;
     }
     LOG_INFO(L"KillProcessByName", L"client %s not found running", pszName);
     return false;
