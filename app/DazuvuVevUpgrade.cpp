@@ -60,8 +60,7 @@ void RecordSuperseded(DWORD dwNewerPid)
 
 void LogStateFileRefused(LPCWSTR pszIniPath, LPCWSTR pszWhy)
 {
-    LOG_WARN(L"ClaimStateFile", L"state file( %s ) refused, %s: replaced by a new, empty one",
-             pszIniPath, pszWhy);
+    LOG_WARN(L"ClaimStateFile", L"state file( %s ) refused, %s: replaced by a new, empty one", pszIniPath, pszWhy);
 }
 
 // A newer instance of this session ends this one at once: the client only

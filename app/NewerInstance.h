@@ -17,7 +17,7 @@
 
 struct INSTANCE_FACTS {
     DWORD dwSession;
-    FILE_IDENTITY image;  // the file the process was started from
+    FILE_IDENTITY image;   // the file the process was started from
     ULONGLONG ullStarted;  // creation time, 100 ns units
 };
 // The facts of a process; false when they cannot all be told (no such

@@ -217,8 +217,9 @@ void CLog::WriteToFile(char* pData, int nLength)
         return;
     const std::wstring strPath = GetLogFilePath();
     const size_t nSlash = strPath.find_last_of(L"\\/");
-    const std::wstring strExpected =
-        m_strOwnFolder.empty() || nSlash == std::wstring::npos ? std::wstring() : m_strOwnFolder + strPath.substr(nSlash);
+    const std::wstring strExpected = m_strOwnFolder.empty() || nSlash == std::wstring::npos
+                                         ? std::wstring()
+                                         : m_strOwnFolder + strPath.substr(nSlash);
     LPCWSTR pszForeign = NULL;
     CKernelHandle file = OpenOwnFile(strPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, strExpected, &pszForeign);
     if (pszForeign) {

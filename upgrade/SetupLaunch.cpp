@@ -79,7 +79,8 @@ SetupLaunch LaunchHeldSetup(const CSetupFileLock& setup, LPCWSTR pszParameters)
     FILE_IDENTITY image = {};
     if (strImage.empty() || !IdentityOfPath(strImage, &image) || !SameFile(image, setup.Identity())) {
         ::TerminateProcess(process.Get(), ERROR_ACCESS_DENIED);
-        LOG_ERROR(kLogFunction, L"setup refused: process %lu was started from( %s ), not the verified file; it was ended",
+        LOG_ERROR(kLogFunction,
+                  L"setup refused: process %lu was started from( %s ), not the verified file; it was ended",
                   pi.dwProcessId, strImage.c_str());
         return SetupLaunch::Refused;
     }

@@ -77,8 +77,8 @@ inline CKernelHandle OpenOwnFile(const std::wstring& strPath, DWORD dwAccess, DW
 inline bool IsOwnFileAt(const std::wstring& strPath, const std::wstring& strExpected)
 {
     const CKernelHandle file(::CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return file.IsValid() && !ForeignFileReason(file.Get(), strExpected);
 }
 

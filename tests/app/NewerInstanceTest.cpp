@@ -15,17 +15,26 @@ const FILE_IDENTITY kOurs = {7, 0, 42};
 const FILE_IDENTITY kOther = {7, 0, 43};
 
 // Process 100 is this one; 200 has ended; the others run.
+const struct {
+    DWORD dwPid;
+    INSTANCE_FACTS facts;
+} kProcesses[] = {
+    {100, {1, kOurs, 1000}},  {101, {1, kOurs, 2000}},  // a newer start
+    {102, {1, kOurs, 1000}},                            // started in the same tick
+    {103, {2, kOurs, 2000}},                            // another user's companion
+    {104, {1, kOther, 2000}},                           // a program that mapped our image
+    {105, {1, kOurs, 500}},                             // an older companion's id
+};
+
 bool FakeFactsOf(DWORD dwPid, INSTANCE_FACTS* pFacts)
 {
-    switch (dwPid) {
-    case 100: *pFacts = {1, kOurs, 1000}; return true;
-    case 101: *pFacts = {1, kOurs, 2000}; return true;   // a newer start
-    case 102: *pFacts = {1, kOurs, 1000}; return true;   // started in the same tick
-    case 103: *pFacts = {2, kOurs, 2000}; return true;   // another user's companion
-    case 104: *pFacts = {1, kOther, 2000}; return true;  // a program that mapped our image
-    case 105: *pFacts = {1, kOurs, 500}; return true;    // an older companion's id
-    default: return false;
+    for (const auto& process : kProcesses) {
+        if (process.dwPid == dwPid) {
+            *pFacts = process.facts;
+            return true;
+        }
     }
+    return false;
 }
 
 // This test program started again, suspended; under another name when given.

@@ -1,5 +1,5 @@
 // HostilePeer: what another process of the same session can do to the
-// companion's window, as a console program for the scenario tests.
+// companion (its window, folder, instance slot), as a console program for the scenario tests.
 //
 //   HostilePeer launch EXE LINE            start EXE with LINE as its whole command line (no program
 //                                          token), print "pid N", wait for it, print "exit N"
@@ -16,10 +16,9 @@
 //                                          messages; every send must be answered within 5 s and the
 //                                          window must stay the same. Prints the counts.
 //   HostilePeer swap-when-gone PID DIR IMPOSTOR   swap-folder once process PID has ended
-//   HostilePeer forge-slot EXE PID...      maps EXE's image and writes each PID into its shared instance
-//                                          slot, 1.5 s apart
+//   HostilePeer forge-slot EXE PID...      writes each PID, 1.5 s apart, into EXE's shared instance slot
 //   HostilePeer decoy-window SECONDS       a window of the companion's class, for SECONDS
-//   HostilePeer ... /UPGRADESHELL          run as a planted setup: appends "impostor=1" to FAKESETUP_RECORD
+//   HostilePeer ... /UPGRADESHELL          a planted setup: appends "impostor=1" to FAKESETUP_RECORD
 //
 // Exit code 0 when the run held, 1 when the window was not found, lost or
 // did not answer, 2 on a usage error.
@@ -34,6 +33,7 @@
 #include <vector>
 
 #include "netlib/DownloadRecord.h"
+#include "tests/hostile/HostileSession.h"
 #include "upgrade/UpgradeProtocol.h"
 #include "win/Handles.h"
 
@@ -202,8 +202,8 @@ std::vector<UINT_PTR> LibraryAddresses()
     const auto* pBase = reinterpret_cast<const BYTE*>(hLib);
     const auto* pNt =
         reinterpret_cast<const IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
-    const IMAGE_SECTION_HEADER* pSection = IMAGE_FIRST_SECTION(pNt);
-    for (WORD i = 0; i < pNt->FileHeader.NumberOfSections; ++i, ++pSection) {
+    const IMAGE_SECTION_HEADER* pSection = pBase ? IMAGE_FIRST_SECTION(pNt) : nullptr;
+    for (WORD i = 0; pSection && i < pNt->FileHeader.NumberOfSections; ++i, ++pSection) {
         const UINT_PTR uStart = reinterpret_cast<UINT_PTR>(pBase) + pSection->VirtualAddress;
         addresses.push_back(uStart);
         addresses.push_back(uStart + 1);
@@ -427,59 +427,6 @@ int SwapWhenGone(DWORD dwPid, const std::wstring& strDir, const std::wstring& st
     return SwapFolder(strDir, strImpostor);
 }
 
-// Every mapping of the executable's image shares its "MyData" section: no
-// right over the companion is needed to write there.
-int ForgeSlot(const std::wstring& strExe, wchar_t** ppszPids, int nPids)
-{
-    const CKernelHandle file(::CreateFileW(strExe.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
-    const CKernelHandle section(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
-    auto* pBase = section.IsValid() ? static_cast<BYTE*>(::MapViewOfFile(section.Get(), FILE_MAP_READ, 0, 0, 0)) : nullptr;
-    if (!pBase)
-        return 1;
-    const auto* pNt = reinterpret_cast<IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
-    const IMAGE_SECTION_HEADER* pSection = IMAGE_FIRST_SECTION(pNt);
-    for (WORD i = 0; i < pNt->FileHeader.NumberOfSections; ++i, ++pSection) {
-        DWORD* pSlot = reinterpret_cast<DWORD*>(pBase + pSection->VirtualAddress);
-        DWORD dwOld = 0;
-        if (std::strncmp(reinterpret_cast<const char*>(pSection->Name), "MyData", 8) != 0 ||
-            !::VirtualProtect(pSlot, sizeof(DWORD), PAGE_READWRITE, &dwOld))
-            continue;
-        for (int n = 0; n < nPids; ++n, ::Sleep(1500))
-            *static_cast<volatile DWORD*>(pSlot) = Number(ppszPids[n]);
-        return 0;
-    }
-    return 1;
-}
-
-int DecoyWindow(DWORD dwSeconds)
-{
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = &::DefWindowProcW;
-    wc.lpszClassName = kWindowClass;
-    if (!::RegisterClassW(&wc) ||
-        !::CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr))
-        return 1;
-    std::printf("decoy up\n");
-    for (const ULONGLONG ullEnd = ::GetTickCount64() + dwSeconds * 1000ull; ::GetTickCount64() < ullEnd;) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageW(&msg);
-        ::Sleep(20);
-    }
-    return 0;
-}
-
-int RunAsImpostor()
-{
-    wchar_t szRecord[MAX_PATH] = {};
-    ::GetEnvironmentVariableW(L"FAKESETUP_RECORD", szRecord, MAX_PATH);
-    const CKernelHandle record(::CreateFileW(szRecord, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
-    const std::string strLine = "pid=" + std::to_string(::GetCurrentProcessId()) + "\timpostor=1\tcmdline=\n";
-    DWORD dwWritten = 0;
-    return ::WriteFile(record.Get(), strLine.data(), static_cast<DWORD>(strLine.size()), &dwWritten, nullptr) ? 0 : 1;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -499,8 +446,12 @@ int wmain(int argc, wchar_t** argv)
         return RunAsImpostor();
     if (strCommand == L"swap-when-gone" && argc == 5)
         return SwapWhenGone(Number(argv[2]), argv[3], argv[4]);
-    if (strCommand == L"forge-slot" && argc > 3)
-        return ForgeSlot(argv[2], argv + 3, argc - 3);
+    if (strCommand == L"forge-slot" && argc > 3) {
+        std::vector<DWORD> pids;
+        for (int n = 3; n < argc; ++n)
+            pids.push_back(Number(argv[n]));
+        return ForgeSlot(argv[2], pids);
+    }
     if (strCommand == L"decoy-window" && argc == 3)
         return DecoyWindow(Number(argv[2]));
     if (strCommand == L"flood" && argc == 6)
