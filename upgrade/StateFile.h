@@ -37,8 +37,16 @@ std::wstring UpgradeFolderPath();
 std::wstring UpgradeFolderUnder(const std::wstring& strAppData);
 
 // Creates the state file, empty, when it is absent and proves it can be
-// written; an existing file keeps its content and encoding.
+// written; an existing file keeps its content and encoding. A state file
+// that is not the program's own (a link or junction, a file with a second
+// name, a path leading outside the upgrade folder) is removed, whatever it
+// leads to left untouched, and replaced by a new, empty one; every write
+// checks the same first.
 bool PrepareStateFile(LPCWSTR pszIniPath);
+// Told of every state file refused that way, with the reason; set once at
+// start-up by the part of the program that keeps the log.
+typedef void (*PFN_STATE_FILE_REFUSED)(LPCWSTR pszIniPath, LPCWSTR pszWhy);
+void SetStateFileRefusalSink(PFN_STATE_FILE_REFUSED pfnRefused);
 
 // A value as the program sees it: at most 259 characters, "" when the file,
 // section or key is missing.
