@@ -4,6 +4,7 @@
 
 #include "log/Log.h"
 #include "netlib/DownloadRecord.h"
+#include "netlib/NubraSdkExtras.h"
 #include "ui/SkinLayer.h"
 #include "upgrade/LibraryRecord.h"
 #include "upgrade/TransferSummary.h"
@@ -27,6 +28,16 @@ DWORD RecordSilenceLimitMs()
     const DWORD n = ::GetEnvironmentVariableW(kRecordSilenceEnv, sz, 16);
     const unsigned long ulMs = n > 0 && n < 16 ? std::wcstoul(sz, nullptr, 10) : 0;
     return ulMs >= 100 && ulMs < kRecordSilenceMs ? static_cast<DWORD>(ulMs) : kRecordSilenceMs;
+}
+
+// The loaded network library's file, for the record that blames it.
+std::wstring LibraryFileName()
+{
+    wchar_t szPath[MAX_PATH] = {};
+    const HMODULE hLibrary = ::GetModuleHandleW(NUBRA_LIBRARY_NAME);
+    if (!hLibrary || !::GetModuleFileNameW(hLibrary, szPath, MAX_PATH))
+        return NUBRA_LIBRARY_NAME;
+    return szPath;
 }
 
 bool IsFilePresent(const std::wstring& strPath)
@@ -64,8 +75,8 @@ void CUpgradeDlgDUI::OnRecordSilenceTick()
     KillTimer(TIMER_RECORD_SILENCE);
     m_bDownloadRunning = false;
     LOG_ERROR(L"CUpgradeDlgDUI::OnRecordSilenceTick",
-              L"the network library sent no record for %lu s: the transfer is taken as ended, its files are kept",
-              m_dwRecordSilenceMs / 1000);
+              L"the network library %s sent no record for %lu s: the transfer is taken as ended, its files are kept",
+              LibraryFileName().c_str(), m_dwRecordSilenceMs / 1000);
     // A library that never sends its final record may still have written the
     // whole file: its digest decides, as after a final record.
     if (IsFilePresent(m_strTemp)) {
