@@ -126,14 +126,16 @@ class FailedDownloads(flow.FlowCase):
 
     def test_visible_failures_show_their_notice(self):
         texts = {}
-        for kind in ("404", "drop", "md5", "net"):
+        # A plain library never sees the network go.
+        for kind in ("404", "drop", "md5") + (() if self.plain else ("net",)):
             with self.subTest(kind=kind):
                 self.bed.reset()
                 texts[kind] = self.run_failure(kind, visible=True).data
                 self.client.stop()
         self.assertEqual(texts["404"], texts["drop"], "one download-failed notice")
         self.assertEqual(texts["404"], texts["md5"], "a bad checksum is a failed download")
-        self.assertNotEqual(texts["404"], texts["net"], "the network notice has its own text")
+        if "net" in texts:
+            self.assertNotEqual(texts["404"], texts["net"], "the network notice has its own text")
 
     def test_failed_sweep_is_retried_by_the_next_order(self):
         self.prepare()
