@@ -1,7 +1,5 @@
 #include "upgrade/LibraryRecord.h"
 
-#include <cstring>
-
 namespace {
 
 bool IsReadable(const MEMORY_BASIC_INFORMATION& mbi)
@@ -37,17 +35,10 @@ bool CopyProgressRecord(const void* p, DOWNLOAD_PROGRESS* pRecord)
 {
     if (!pRecord || !IsReadableRange(p, sizeof(DOWNLOAD_PROGRESS)))
         return false;
-    std::memcpy(pRecord, p, sizeof(DOWNLOAD_PROGRESS));
-    return true;
-}
-
-bool IsRecordConsistentWithOrder(const DOWNLOAD_PROGRESS& record, LONGLONG llOrderedSize)
-{
-    if (record.iState < DOWNLOAD_STATE_PROGRESS || record.iState > DOWNLOAD_STATE_FILE_FAILED)
-        return false;
-    if (llOrderedSize <= 0)
-        return true;
-    const uint64_t ullLimit =
-        static_cast<uint64_t>(llOrderedSize) + OrderedSizeMargin(static_cast<uint64_t>(llOrderedSize));
-    return record.unFileSize <= ullLimit && record.unReceived <= ullLimit && record.unPosition <= ullLimit;
+    // The copy itself cannot fault: the system reads the memory for us and
+    // reports a page freed meanwhile by another thread as an error (Wine
+    // reads it regardless, hence the check above).
+    SIZE_T cbRead = 0;
+    return ::ReadProcessMemory(::GetCurrentProcess(), p, pRecord, sizeof(DOWNLOAD_PROGRESS), &cbRead) &&
+           cbRead == sizeof(DOWNLOAD_PROGRESS);
 }

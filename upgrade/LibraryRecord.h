@@ -1,13 +1,13 @@
 // Whether a WM_MSG_DOWNLOAD message carries a progress record the window may
-// act on. No window involved.
+// read. No window involved.
 //
 // Any network library may post or send its records, from storage of its
-// own; and any process of the session can post the same message with a
-// made-up pointer. So the record is first copied, only if the whole of it
-// lies in committed, readable memory of this process (a bad pointer must
-// never fault), and the copy is then checked against the order before the
-// window acts on it. What a forged record can still do is end the transfer
-// early: the digest of the file then decides, so nothing unverified starts.
+// own (a reused buffer, its stack, memory it frees right after sending); and
+// any process of the session can post the same message with a made-up
+// pointer. So the record is copied in one step that cannot fault: memory
+// that is not readable, or is freed meanwhile by another thread, makes the
+// copy fail instead. What the record says is not checked against the order:
+// its counts are the library's, and the file's digest decides what runs.
 #pragma once
 
 #include <windows.h>
@@ -17,8 +17,3 @@
 // Copies the record at p into *pRecord; false when p does not point at
 // sizeof(DOWNLOAD_PROGRESS) readable bytes of this process.
 bool CopyProgressRecord(const void* p, DOWNLOAD_PROGRESS* pRecord);
-
-// Whether a copied record can belong to the transfer of an order of
-// llOrderedSize bytes (0 or less: none named): a known state, and byte
-// counts no larger than the ordered size may grow by.
-bool IsRecordConsistentWithOrder(const DOWNLOAD_PROGRESS& record, LONGLONG llOrderedSize);

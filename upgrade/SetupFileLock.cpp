@@ -1,9 +1,8 @@
 #include "upgrade/SetupFileLock.h"
 
 #include "log/Log.h"
-#include "netlib/NubraSdk.h"
+#include "upgrade/SetupTrust.h"
 #include "win/FinalPath.h"
-#include "win/ModuleExport.h"
 
 #include <cwchar>
 
@@ -33,14 +32,6 @@ const int kOpenAttempts = 40;
 const DWORD kOpenRetryMs = 50;
 
 }  // namespace
-
-SETUP_DIGESTER LibraryDigester()
-{
-    SETUP_DIGESTER digester = {};
-    digester.pfnByHandle = ModuleExport<PFN_NUBRA_MD5_CAL_HANDLE>(NUBRA_LIBRARY_NAME, NUBRA_MD5_CAL_HANDLE_NAME);
-    digester.pfnByPath = &Md5CalFile;
-    return digester;
-}
 
 bool CSetupFileLock::IsWhereItsPathSays(const std::wstring& strPath) const
 {
@@ -99,47 +90,15 @@ bool CSetupFileLock::Hold(const std::wstring& strPath)
     return true;
 }
 
-std::wstring CSetupFileLock::DigestByPath(const std::wstring& strPath) const
-{
-    wchar_t szMd5[NUBRA_TEXT_CCH] = {};
-    if (m_digester.pfnByPath)
-        m_digester.pfnByPath(strPath.c_str(), szMd5);  // only the text left in the buffer counts
-    szMd5[NUBRA_TEXT_CCH - 1] = L'\0';
-    return szMd5;
-}
-
-std::wstring CSetupFileLock::DigestHeld(const std::wstring& strPath)
-{
-    if (m_digester.pfnByHandle) {
-        wchar_t szMd5[NUBRA_TEXT_CCH] = {};
-        if (!m_digester.pfnByHandle(m_file.Get(), szMd5, NUBRA_TEXT_CCH))
-            return std::wstring();
-        szMd5[NUBRA_TEXT_CCH - 1] = L'\0';
-        return szMd5;
-    }
-    std::wstring strMd5 = DigestByPath(strPath);
-    if (!strMd5.empty())
-        return IsUnchanged() ? strMd5 : std::wstring();
-
-    // The library could not read the held file (it asks for more than read
-    // sharing): digest first, then hold again and make sure it is the same file.
-    const BY_HANDLE_FILE_INFORMATION before = m_info;
-    Release();
-    strMd5 = DigestByPath(strPath);
-    if (strMd5.empty() || !Hold(strPath) || !SameIdentity(before, m_info))
-        return std::wstring();
-    return strMd5;
-}
-
-std::wstring CSetupFileLock::HoldAndDigest(const std::wstring& strPath)
+std::wstring CSetupFileLock::HoldAndDigest(const std::wstring& strPath, LPCWSTR pszAlgorithm)
 {
     Release();
     if (strPath.empty() || !Hold(strPath))
         return std::wstring();
-    std::wstring strMd5 = DigestHeld(strPath);
-    if (strMd5.empty())
+    std::wstring strDigest = DigestOfOpenFile(m_file.Get(), pszAlgorithm);
+    if (strDigest.empty())
         Release();
-    return strMd5;
+    return strDigest;
 }
 
 bool CSetupFileLock::HoldOnly(const std::wstring& strPath)

@@ -9,32 +9,23 @@
 // path that a link or junction redirects anywhere below the trusted root
 // (the application-data folder) is not held at all.
 //
-// The digest text is the network library's (the client compares in its
-// form), so it comes from the library: through the held handle where our
-// own library offers that, else by path while the file is held. A library
-// that cannot read a held file digests it first; the file is then held and
-// its identity (volume, file index, size, last write) must be the one it had
-// before the digest.
+// Its digest is taken through the held handle by the platform's hash: the
+// network library's digest by path comes first, while nothing of ours has
+// the file open (a library may open it without sharing), and this one then
+// proves that the held file is the one the library read.
 #pragma once
 
 #include <windows.h>
 
+#include <bcrypt.h>
+
 #include <string>
 
-#include "netlib/NubraSdkExtras.h"
 #include "win/Handles.h"
-
-// The network library's ways to digest a file.
-struct SETUP_DIGESTER {
-    PFN_NUBRA_MD5_CAL_HANDLE pfnByHandle;  // null when the library has no such extra
-    BOOL (*pfnByPath)(LPCWSTR pszFile, LPWSTR pszMd5);
-};
-// Those of the loaded NubraSdk.dll.
-SETUP_DIGESTER LibraryDigester();
 
 class CSetupFileLock {
 public:
-    explicit CSetupFileLock(const SETUP_DIGESTER& digester = LibraryDigester()) : m_digester(digester) {}
+    CSetupFileLock() = default;
     CSetupFileLock(const CSetupFileLock&) = delete;
     CSetupFileLock& operator=(const CSetupFileLock&) = delete;
 
@@ -42,11 +33,11 @@ public:
     // only the setup's own folder and the file are checked.
     void SetTrustedRoot(const std::wstring& strRoot) { m_strTrustedRoot = strRoot; }
 
-    // Holds the file (releasing whatever was held before) and returns its MD5
-    // as the network library writes it; empty, and nothing held, when the
-    // file cannot be held or read, or changed while it was digested. A writer
-    // that is still closing the file is given a moment.
-    std::wstring HoldAndDigest(const std::wstring& strPath);
+    // Holds the file (releasing whatever was held before) and returns its
+    // digest by pszAlgorithm (see DigestOfOpenFile) in lower-case hex; empty,
+    // and nothing held, when the file cannot be held or read. A writer that
+    // is still closing the file is given a moment.
+    std::wstring HoldAndDigest(const std::wstring& strPath, LPCWSTR pszAlgorithm = BCRYPT_MD5_ALGORITHM);
     // Holds the file (releasing whatever was held before) for a check made
     // through Handle(); false, and nothing held, when it cannot be held.
     bool HoldOnly(const std::wstring& strPath);
@@ -73,10 +64,6 @@ private:
     // Whether the held file, reached through its held folder, is where its
     // path says, with no link or junction on the way.
     bool IsWhereItsPathSays(const std::wstring& strPath) const;
-    std::wstring DigestHeld(const std::wstring& strPath);
-    std::wstring DigestByPath(const std::wstring& strPath) const;
-
-    SETUP_DIGESTER m_digester;
     std::wstring m_strTrustedRoot;
     CKernelHandle m_folder;
     CKernelHandle m_file;

@@ -49,7 +49,7 @@ std::wstring ResolvedFolder(const std::wstring& strDir)
 
 }  // namespace
 
-bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
+bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched, const std::wstring& strKeepSetup)
 {
     if (pbSearched)
         *pbSearched = false;
@@ -65,6 +65,14 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
     if (!hFind.IsValid())
         return true;
     const std::wstring strResolvedDir = ResolvedFolder(strDir);
+    const std::vector<std::wstring> keep = strKeepSetup.empty() ? std::vector<std::wstring>() : OwnSetupFiles(strKeepSetup);
+    const auto IsKept = [&keep, &strDir](LPCWSTR pszName) {
+        for (const std::wstring& strPath : keep) {
+            if (_wcsicmp(strPath.c_str(), (strDir + pszName).c_str()) == 0)
+                return true;
+        }
+        return false;
+    };
     do {
         if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
             continue;
@@ -72,7 +80,7 @@ bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched)
         // through it could reach outside the upgrade folder.
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        if (!std::wcsstr(fd.cFileName, L".exe"))
+        if (!std::wcsstr(fd.cFileName, L".exe") || IsKept(fd.cFileName))
             continue;
         if (LeadsOutside(strResolvedDir, strDir + fd.cFileName, fd.dwFileAttributes))
             continue;

@@ -9,8 +9,9 @@
 // that cannot be deleted and returns false; a folder that cannot be searched
 // counts as swept (*pbSearched is then false). An empty or relative folder is
 // refused (false, nothing searched). Sub-folders, and whatever links lead
-// to, are never touched.
-bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched = nullptr);
+// to, are never touched. The files of strKeepSetup (see OwnSetupFiles), when
+// given, stay.
+bool SweepSetupFiles(const std::wstring& strDir, bool* pbSearched = nullptr, const std::wstring& strKeepSetup = {});
 
 // Deletes, by exact path, the files of one setup (see OwnSetupFiles) when
 // its path names a setup directly inside the folder: the ".exe" rule above

@@ -18,6 +18,7 @@
 namespace {
 
 const wchar_t kPublisherKey[] = L"SetupPublisher";
+const wchar_t kThumbprintsKey[] = L"SetupPublisherThumbprints";
 const wchar_t kBuildPublisher[] = L"" SETUP_PUBLISHER_DEFAULT;
 
 // A chain may not say whether a certificate was revoked: nothing is
@@ -105,12 +106,17 @@ OrderDigestForm DigestFormOf(LPCWSTR pszExpected)
     return IsHexDigits(pszExpected, 64) ? OrderDigestForm::Sha256 : OrderDigestForm::LibraryMd5;
 }
 
-std::wstring Sha256OfOpenFile(HANDLE hFile)
+std::wstring DigestOfOpenFile(HANDLE hFile, LPCWSTR pszAlgorithm)
 {
     BCRYPT_ALG_HANDLE hAlgOpened = nullptr;
-    if (::BCryptOpenAlgorithmProvider(&hAlgOpened, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+    if (::BCryptOpenAlgorithmProvider(&hAlgOpened, pszAlgorithm, nullptr, 0) < 0)
         return std::wstring();
     const CBCryptAlgorithm hAlg(hAlgOpened);
+    DWORD cbDigest = 0, cbResult = 0;
+    if (::BCryptGetProperty(hAlg.Get(), BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&cbDigest), sizeof(cbDigest),
+                            &cbResult, 0) < 0 ||
+        cbDigest == 0 || cbDigest > 64)
+        return std::wstring();
     BCRYPT_HASH_HANDLE hHashOpened = nullptr;
     if (::BCryptCreateHash(hAlg.Get(), &hHashOpened, nullptr, 0, nullptr, 0, 0) < 0)
         return std::wstring();
@@ -129,15 +135,16 @@ std::wstring Sha256OfOpenFile(HANDLE hFile)
         if (::BCryptHashData(hHash.Get(), block.data(), cbRead, 0) < 0)
             return std::wstring();
     }
-    BYTE abDigest[32] = {};
-    if (::BCryptFinishHash(hHash.Get(), abDigest, sizeof(abDigest), 0) < 0)
+    BYTE abDigest[64] = {};
+    if (::BCryptFinishHash(hHash.Get(), abDigest, cbDigest, 0) < 0)
         return std::wstring();
-    return HexText(abDigest, sizeof(abDigest));
+    return HexText(abDigest, cbDigest);
 }
 
-bool Sha256Matches(const std::wstring& strLocal, LPCWSTR pszExpected)
+bool DigestMatches(const std::wstring& strLocal, LPCWSTR pszExpected)
 {
-    return !strLocal.empty() && IsHexDigits(pszExpected, 64) && _wcsicmp(strLocal.c_str(), pszExpected) == 0;
+    return !strLocal.empty() && IsHexDigits(pszExpected, strLocal.size()) &&
+           _wcsicmp(strLocal.c_str(), pszExpected) == 0;
 }
 
 SETUP_SIGNATURE VerifySetupSignature(HANDLE hFile, LPCWSTR pszPath)
@@ -163,40 +170,124 @@ SETUP_SIGNATURE VerifySetupSignature(HANDLE hFile, LPCWSTR pszPath)
     return signature;
 }
 
-SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const std::wstring& strPinnedPublisher)
+std::vector<std::wstring> ParseThumbprints(const std::wstring& strList)
 {
-    if (signature.lTrust == TRUST_E_NOSIGNATURE)
-        return strPinnedPublisher.empty() ? SetupTrust::Unsigned : SetupTrust::UnsignedWithPin;
+    std::vector<std::wstring> thumbprints;
+    std::wstring strPiece;
+    for (size_t i = 0; i <= strList.size(); ++i) {
+        const wchar_t ch = i < strList.size() ? strList[i] : L',';
+        if (ch == L',' || ch == L';') {
+            if (strPiece.size() > 2 && strPiece.compare(0, 2, L"0x") == 0)
+                strPiece.erase(0, 2);
+            if (IsHexDigits(strPiece.c_str(), 40))
+                thumbprints.push_back(strPiece);
+            strPiece.clear();
+        } else if (!std::iswspace(ch) && ch != L':') {
+            strPiece += static_cast<wchar_t>(std::towlower(ch));
+        }
+    }
+    return thumbprints;
+}
+
+SETUP_PIN PinnedSetupSigner()
+{
+    SETUP_PIN pin;
+    if (!GetConfigValue(kPublisherKey, kClientConfigSection, pin.strPublisher) || pin.strPublisher.empty())
+        pin.strPublisher = kBuildPublisher;
+    std::wstring strThumbprints;
+    if (GetConfigValue(kThumbprintsKey, kClientConfigSection, strThumbprints))
+        pin.thumbprints = ParseThumbprints(strThumbprints);
+    return pin;
+}
+
+SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const SETUP_PIN& pin)
+{
+    // Proof that the bytes changed after signing; refused whatever is pinned.
+    if (signature.lTrust == TRUST_E_BAD_DIGEST)
+        return SetupTrust::ChangedAfterSigning;
     // Windows refuses a broken chain itself; Wine reports it only in the
-    // chain's status, which is read here so that both refuse alike.
-    if (signature.lTrust != 0 || (signature.dwChainStatus & ~kIgnoredChainBits) != 0)
-        return SetupTrust::BadSignature;
-    if (!strPinnedPublisher.empty() && signature.strOrganization != strPinnedPublisher &&
-        signature.strCommonName != strPinnedPublisher)
-        return SetupTrust::OtherPublisher;
-    return SetupTrust::SignedByPublisher;
+    // chain's status, which is read here so that both judge alike.
+    const bool bVerified = signature.lTrust == 0 && (signature.dwChainStatus & ~kIgnoredChainBits) == 0;
+    if (!pin.IsSet())
+        return bVerified ? SetupTrust::Verified : SetupTrust::Unverified;
+    if (!bVerified)
+        return SetupTrust::UnverifiedWithPin;
+    // The common name stands in only for a certificate without an organisation.
+    const std::wstring& strName =
+        signature.strOrganization.empty() ? signature.strCommonName : signature.strOrganization;
+    if (!pin.strPublisher.empty() && strName != pin.strPublisher)
+        return SetupTrust::OtherSigner;
+    if (!pin.thumbprints.empty()) {
+        std::wstring strThumbprint = signature.strThumbprint;
+        for (wchar_t& ch : strThumbprint)
+            ch = static_cast<wchar_t>(std::towlower(ch));
+        bool bPinned = false;
+        for (const std::wstring& strPinned : pin.thumbprints)
+            bPinned = bPinned || strPinned == strThumbprint;
+        if (!bPinned)
+            return SetupTrust::OtherSigner;
+    }
+    return SetupTrust::Verified;
 }
 
 bool IsSetupTrusted(SetupTrust trust)
 {
-    return trust == SetupTrust::SignedByPublisher || trust == SetupTrust::Unsigned;
+    return trust == SetupTrust::Verified || trust == SetupTrust::Unverified;
 }
 
 LPCWSTR SetupTrustText(SetupTrust trust)
 {
     switch (trust) {
-    case SetupTrust::SignedByPublisher:
+    case SetupTrust::Verified:
         return L"signed and verified";
-    case SetupTrust::Unsigned:
-        return L"not signed, and no publisher is pinned";
-    case SetupTrust::BadSignature:
-        return L"its signature does not verify";
-    case SetupTrust::UnsignedWithPin:
-        return L"not signed, but a publisher is pinned";
-    case SetupTrust::OtherPublisher:
-        return L"signed by another publisher than the pinned one";
+    case SetupTrust::Unverified:
+        return L"signature not verified";
+    case SetupTrust::ChangedAfterSigning:
+        return L"changed after signing";
+    case SetupTrust::UnverifiedWithPin:
+        return L"signature does not verify, and a signer is pinned";
+    case SetupTrust::OtherSigner:
+        return L"signed by another publisher or certificate than the pinned one";
     }
     return L"unknown";
+}
+
+LPCWSTR SignatureCauseText(const SETUP_SIGNATURE& signature)
+{
+    switch (static_cast<HRESULT>(signature.lTrust)) {
+    case 0:
+        break;
+    case TRUST_E_NOSIGNATURE:
+        return L"not signed";
+    case TRUST_E_SUBJECT_FORM_UNKNOWN:
+    case TRUST_E_PROVIDER_UNKNOWN:
+        return L"not a program";
+    case TRUST_E_BAD_DIGEST:
+        return L"changed after signing";
+    case CERT_E_EXPIRED:
+        return L"expired";
+    case CERT_E_CHAINING:
+    case CERT_E_UNTRUSTEDROOT:
+        return L"untrusted or partial chain";
+    case CERT_E_REVOKED:
+        return L"revoked";
+    case CERT_E_REVOCATION_FAILURE:
+        return L"revocation unknown";
+    default:
+        return L"does not verify";
+    }
+    const DWORD dwStatus = signature.dwChainStatus;
+    if (dwStatus & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN))
+        return L"untrusted or partial chain";
+    if (dwStatus & (CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_CTL_IS_NOT_TIME_VALID))
+        return L"expired";
+    if (dwStatus & CERT_TRUST_IS_REVOKED)
+        return L"revoked";
+    if (dwStatus & ~kIgnoredChainBits)
+        return L"broken chain";
+    if (dwStatus & kIgnoredChainBits)
+        return L"revocation unknown";
+    return L"";
 }
 
 LPCWSTR TrustResultName(LONG lTrust)
@@ -224,6 +315,8 @@ LPCWSTR TrustResultName(LONG lTrust)
         return L"CERT_E_UNTRUSTEDROOT";
     case CERT_E_REVOKED:
         return L"CERT_E_REVOKED";
+    case CERT_E_REVOCATION_FAILURE:
+        return L"CERT_E_REVOCATION_FAILURE";
     case CERT_E_WRONG_USAGE:
         return L"CERT_E_WRONG_USAGE";
     case CRYPT_E_SECURITY_SETTINGS:
@@ -231,12 +324,4 @@ LPCWSTR TrustResultName(LONG lTrust)
     default:
         return L"";
     }
-}
-
-std::wstring PinnedSetupPublisher()
-{
-    std::wstring strPublisher;
-    if (GetConfigValue(kPublisherKey, kClientConfigSection, strPublisher) && !strPublisher.empty())
-        return strPublisher;
-    return kBuildPublisher;
 }

@@ -1,23 +1,34 @@
 // Whether a held setup is the vendor's beyond the order's MD5: a strong
 // digest when the order carries one, and the setup's Authenticode signature,
-// with an optional pinned publisher. No window involved.
+// with an optional pinned publisher or certificate. No window involved.
+//
+// What the signature check must never stop: a file whose digest matches the
+// order, unless the user pinned a publisher or a certificate, or the file
+// carries proof of tampering (a signature that does not match its bytes).
+// Without a pin an unsigned file passes anyway, so refusing an unknown root,
+// an expired certificate or a file that is no program would stop no forgery,
+// only the upgrades of machines with an old root store.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // How the order's digest field is checked: 64 hexadecimal digits are the
-// file's SHA-256, computed here and compared ignoring letter case; any other
-// text (the MD5 form among them) goes to the network library's digest and is
-// compared exactly.
+// file's SHA-256, computed here; any other text (the MD5 form among them)
+// goes to the network library's digest, compared exactly, and is then taken
+// again here through the held file.
 enum class OrderDigestForm { LibraryMd5, Sha256 };
 OrderDigestForm DigestFormOf(LPCWSTR pszExpected);
 
-// The SHA-256 of an open file, read from its start, as 64 lower-case
-// hexadecimal digits; empty when it cannot be read.
-std::wstring Sha256OfOpenFile(HANDLE hFile);
-bool Sha256Matches(const std::wstring& strLocal, LPCWSTR pszExpected);
+// The digest of an open file by the platform's hash (BCRYPT_MD5_ALGORITHM or
+// BCRYPT_SHA256_ALGORITHM), read from its start, as lower-case hexadecimal
+// digits; empty when it cannot be read.
+std::wstring DigestOfOpenFile(HANDLE hFile, LPCWSTR pszAlgorithm);
+// Our own digest against the order's text, ignoring letter case; an empty
+// digest never matches.
+bool DigestMatches(const std::wstring& strLocal, LPCWSTR pszExpected);
 
 // What the system's verifier says of a file's signature.
 struct SETUP_SIGNATURE {
@@ -32,20 +43,34 @@ struct SETUP_SIGNATURE {
 // verify action, no user interface and no revocation fetch over the network.
 SETUP_SIGNATURE VerifySetupSignature(HANDLE hFile, LPCWSTR pszPath);
 
-// What may follow from a signature and the pinned publisher (empty: none).
-enum class SetupTrust {
-    SignedByPublisher,  // valid, and by the pinned publisher when one is set
-    Unsigned,           // no signature and no pin: as before signatures were checked
-    BadSignature,       // signed, but it does not verify (a changed byte, a broken chain, expired)
-    UnsignedWithPin,    // a publisher is pinned and the file carries no signature
-    OtherPublisher,     // valid, but neither its organisation nor its common name is the pinned one
+// What the user configured: a publisher (matched against the certificate's
+// organisation, or its common name when it has none) and SHA-1 thumbprints
+// of exact certificates. Both empty: nothing pinned.
+struct SETUP_PIN {
+    std::wstring strPublisher;
+    std::vector<std::wstring> thumbprints;  // lower-case hex, no blanks
+    bool IsSet() const { return !strPublisher.empty() || !thumbprints.empty(); }
 };
-SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const std::wstring& strPinnedPublisher);
+// The client's config.ini [APP] "SetupPublisher" (else the one the build was
+// given) and "SetupPublisherThumbprints" (comma-separated), read only.
+SETUP_PIN PinnedSetupSigner();
+// "AB CD ..., 0x12..." as lower-case hex thumbprints; pieces that are not 40
+// hex digits are dropped.
+std::vector<std::wstring> ParseThumbprints(const std::wstring& strList);
+
+enum class SetupTrust {
+    Verified,             // valid, and the pinned signer's when one is pinned
+    Unverified,           // not verified, nothing pinned: logged, the upgrade goes on
+    ChangedAfterSigning,  // the signature does not match the bytes: refused, pinned or not
+    UnverifiedWithPin,    // something is pinned and the signature does not verify with its chain
+    OtherSigner,          // valid, but not the pinned publisher's or certificate
+};
+SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const SETUP_PIN& pin);
 bool IsSetupTrusted(SetupTrust trust);
 LPCWSTR SetupTrustText(SetupTrust trust);
+// Why a signature does not verify, in words: "not signed", "not a program",
+// "untrusted or partial chain", "expired", "revocation unknown", ...; ""
+// when it verifies.
+LPCWSTR SignatureCauseText(const SETUP_SIGNATURE& signature);
 // "TRUST_E_BAD_DIGEST" and the like, or "" for a code without a name here.
 LPCWSTR TrustResultName(LONG lTrust);
-
-// The publisher the setup must be signed by: the client's config.ini [APP]
-// "SetupPublisher" (read only), else the one the build was given; empty: none.
-std::wstring PinnedSetupPublisher();

@@ -142,6 +142,8 @@ void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
     } else if (nIDEvent == TIMER_BRING_TO_FRONT) {
         if (!BringToFrontTick(m_hWnd, !m_bHidden, m_nTopMostCount))
             KillTimer(TIMER_BRING_TO_FRONT);
+    } else if (nIDEvent == TIMER_RECORD_SILENCE) {
+        OnRecordSilenceTick();
     }
     CDialog::OnTimer(nIDEvent);
 }
@@ -245,6 +247,8 @@ void CUpgradeDlgDUI::GiveFailureNotice(Notice notice, UpgradeResult result, LPCW
         HideAfterError();
         if (notice == Notice::NetworkLost)
             ShowNetworkLostBox();
+        else if (notice == Notice::SignatureRefused)
+            ShowSignatureRefusedBox();
         else
             ShowDownloadFailedBox();
     }

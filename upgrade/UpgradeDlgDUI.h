@@ -67,7 +67,7 @@ private:
     void OnOK() override;
     void OnCancel() override;
     void HideAfterError();
-    enum class Notice { DownloadFailed, NetworkLost };
+    enum class Notice { DownloadFailed, NetworkLost, SignatureRefused };
     // What the user sees of a failure: a shown window goes away and the box
     // tells what went wrong; a hidden upgrade fails without a word. With a
     // reason the upgrade then ends with that result.
@@ -94,6 +94,9 @@ private:
     bool ReadLibraryRecord(WPARAM wParam, DOWNLOAD_PROGRESS* pRecord) const;
     // The closing record of a transfer: status, error, bytes, time, speed.
     void LogTransferEnd(const DOWNLOAD_PROGRESS& record);
+    // The watch on a library that stops reporting (see RecordSilenceLimitMs).
+    void StartRecordWatch();
+    void OnRecordSilenceTick();
     LRESULT OnDownloadOver();
     LRESULT OnDownloadFail();
     LRESULT OnNetBreak();
@@ -109,12 +112,15 @@ private:
     // Upgrade folder and setup file.
     bool InitUpgradeDir();
     bool MakeCurrentSetupPath();
-    // The held setup matches the order's digest (MD5 through the library,
-    // or SHA-256 of its own) and its signature is acceptable.
+    // The setup matches the order's digest (MD5 through the library and
+    // again through the held file, or SHA-256 of its own) and its signature
+    // is acceptable; it is held from then on. When false,
+    // m_setupCheckFailure tells which check failed.
     bool IsNewSetupFileExist();
     // The held setup's Authenticode signature, judged with the pinned publisher.
     bool IsHeldSetupTrusted();
-    bool DeleteFileExpireEx();
+    // With bKeepOrderDownload the order's own setup and partial download stay.
+    bool DeleteFileExpireEx(bool bKeepOrderDownload = false);
 
     // Hand-off.
     // Each returns how the hand-off ended, for the caller's end of the run.
@@ -128,7 +134,7 @@ private:
     UpgradeResult StartSetup(bool bCloseClient);
     // A failed or broken download: the folder is swept (or marked for the
     // next order's sweep) and the failure notice given; see GiveFailureNotice.
-    void SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReason);
+    void SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReason, bool bKeepOrderDownload = false);
 
     // Progress display.
     void InitProgressText(int nTotalSize, LPCWSTR pszVersion, LPCWSTR pszFileName);
@@ -156,6 +162,10 @@ private:
     std::wstring m_strTemp;
     // m_strTemp held open since it verified; see SetupFileLock.h.
     CSetupFileLock m_setupLock;
+    // What the last failed IsNewSetupFileExist found: DigestMismatch or
+    // SignatureRefused, and the digest it computed, for the error record.
+    UpgradeResult m_setupCheckFailure = UpgradeResult::DigestMismatch;
+    std::wstring m_strLocalDigest;
     UPGRADE_COMM m_stComm = {};
     int m_nTopMostCount = 0;
     bool m_bHidden = true;
@@ -166,6 +176,14 @@ private:
     int m_nMode = 0;
     // When this run's transfer was started, for its time and mean speed.
     ULONGLONG m_ullDownloadStartTick = 0;
+    // The last record of the transfer, and how long the library may be silent.
+    ULONGLONG m_ullLastRecordTick = 0;
+    DWORD m_dwRecordSilenceMs = 0;
+    static constexpr UINT_PTR TIMER_RECORD_SILENCE = 2;
+    // The state of the failed transfer's final record.
+    int m_iFailState = 0;
+    // The transfer was taken as ended because its library went silent.
+    bool m_bSilentEnd = false;
 
     // What keeps foreign or repeated messages from steering the upgrade.
     bool m_bUpgradeDirReady = false;  // InitUpgradeDir succeeded

@@ -9,20 +9,73 @@
 #include "upgrade/TransferSummary.h"
 #include "upgrade/StateFile.h"
 
+#include <cwchar>
+
 namespace {
 // Gives the library time to close the file, and the network watch time to
 // report a loss that caused a failure, before the result is judged.
 const DWORD kSettleDelayMs = 3000;
+// A library that stops reporting must not hold the upgrade, and every later
+// order, for ever: a transfer without any record for this long has ended.
+// Tests may only shorten it.
+const DWORD kRecordSilenceMs = 10 * 60 * 1000;
+const wchar_t kRecordSilenceEnv[] = L"DAZUVUVEV_RECORD_SILENCE_MS";
+
+DWORD RecordSilenceLimitMs()
+{
+    wchar_t sz[16] = {};
+    const DWORD n = ::GetEnvironmentVariableW(kRecordSilenceEnv, sz, 16);
+    const unsigned long ulMs = n > 0 && n < 16 ? std::wcstoul(sz, nullptr, 10) : 0;
+    return ulMs >= 100 && ulMs < kRecordSilenceMs ? static_cast<DWORD>(ulMs) : kRecordSilenceMs;
+}
+
+bool IsFilePresent(const std::wstring& strPath)
+{
+    const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 }  // namespace
 
 bool CUpgradeDlgDUI::ReadLibraryRecord(WPARAM wParam, DOWNLOAD_PROGRESS* pRecord) const
 {
-    // Any process of the session can post this message with any pointer;
-    // a record is read only while our transfer runs, only when it is
-    // readable memory, and acted on only when it fits the order.
-    if (!m_bDownloadRunning || !CopyProgressRecord(reinterpret_cast<const void*>(wParam), pRecord))
-        return false;
-    return IsRecordConsistentWithOrder(*pRecord, _wtol(m_stComm.szSize));
+    // Any process of the session can post this message with any pointer: a
+    // record is read only while our transfer runs and only when it is
+    // readable memory. Its counts are the library's own business (it may
+    // count the real file, whatever size was ordered): the display clamps
+    // them, and the digest decides what the file is.
+    return m_bDownloadRunning && CopyProgressRecord(reinterpret_cast<const void*>(wParam), pRecord);
+}
+
+void CUpgradeDlgDUI::StartRecordWatch()
+{
+    m_dwRecordSilenceMs = RecordSilenceLimitMs();
+    m_ullLastRecordTick = ::GetTickCount64();
+    SetTimer(TIMER_RECORD_SILENCE, m_dwRecordSilenceMs < 10000 ? m_dwRecordSilenceMs / 4 + 1 : 5000);
+}
+
+void CUpgradeDlgDUI::OnRecordSilenceTick()
+{
+    if (!m_bDownloadRunning) {
+        KillTimer(TIMER_RECORD_SILENCE);
+        return;
+    }
+    if (::GetTickCount64() - m_ullLastRecordTick < m_dwRecordSilenceMs)
+        return;
+    KillTimer(TIMER_RECORD_SILENCE);
+    m_bDownloadRunning = false;
+    LOG_ERROR(L"CUpgradeDlgDUI::OnRecordSilenceTick",
+              L"the network library sent no record for %lu s: the transfer is taken as ended, its files are kept",
+              m_dwRecordSilenceMs / 1000);
+    // A library that never sends its final record may still have written the
+    // whole file: its digest decides, as after a final record.
+    if (IsFilePresent(m_strTemp)) {
+        m_bSilentEnd = true;
+        m_bOverPending = PostMessage(WM_MSG_DOWNLOAD_OVER) != FALSE;
+        return;
+    }
+    m_bDownloadEnded = true;
+    GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed,
+                      L"the network library went silent; the partial download is kept for a resume");
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
@@ -30,11 +83,11 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
     DOWNLOAD_PROGRESS record;
     if (!ReadLibraryRecord(wParam, &record)) {
         LOG_WARN(L"CUpgradeDlgDUI::WindowProc",
-                 L"WM_MSG_DOWNLOAD ignored: no transfer of this order runs, or its record is unreadable or does not "
-                 L"fit the order, wParam=%x",
+                 L"WM_MSG_DOWNLOAD ignored: no transfer of this order runs, or its record is unreadable, wParam=%x",
                  static_cast<unsigned>(wParam));
         return 1;
     }
+    m_ullLastRecordTick = ::GetTickCount64();
     const DOWNLOAD_PROGRESS* const pRecord = &record;
     LOG_INFO(L"CUpgradeDlgDUI::WindowProc",
              L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ", pRecord->iState,
@@ -53,9 +106,10 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
         // A resumed transfer fetches only the rest: what is on disk counts too.
         const int nDownloaded =
             static_cast<int>(static_cast<unsigned>(m_nTotalSize) - pRecord->unFileSize + pRecord->unReceived);
-        const float fFraction =
-            m_nTotalSize ? static_cast<float>(nDownloaded) / static_cast<float>(m_nTotalSize) : 0.0f;
-        ShowSpeed(static_cast<float>(pRecord->dSpeed));
+        float fFraction = m_nTotalSize ? static_cast<float>(nDownloaded) / static_cast<float>(m_nTotalSize) : 0.0f;
+        // Counts of the real file, or an unknown length, may pass the ordered size.
+        fFraction = fFraction > 1.0f ? 1.0f : (fFraction >= 0.0f ? fFraction : 0.0f);
+        ShowSpeed(pRecord->dSpeed >= 0 && pRecord->dSpeed < 1e12 ? static_cast<float>(pRecord->dSpeed) : 0.0f);
         ShowProgress(fFraction);
         break;
     }
@@ -68,6 +122,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
     case DOWNLOAD_STATE_FILE_FAILED:
         LogTransferEnd(*pRecord);
         m_bDownloadRunning = false;
+        m_iFailState = pRecord->iState;
         m_bFailPending = PostMessage(WM_MSG_DOWNLOAD_FAIL) != FALSE;
         break;
     default:
@@ -83,10 +138,11 @@ void CUpgradeDlgDUI::LogTransferEnd(const DOWNLOAD_PROGRESS& record)
            TransferSummaryText(figures).c_str());
 }
 
-void CUpgradeDlgDUI::SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReason)
+void CUpgradeDlgDUI::SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReason, bool bKeepOrderDownload)
 {
-    SetClearFlags(DeleteFileExpireEx() ? kFlagFalse : kFlagTrue);
-    GiveFailureNotice(Notice::DownloadFailed, result, pszEndReason);
+    SetClearFlags(DeleteFileExpireEx(bKeepOrderDownload) ? kFlagFalse : kFlagTrue);
+    GiveFailureNotice(result == UpgradeResult::SignatureRefused ? Notice::SignatureRefused : Notice::DownloadFailed,
+                      result, pszEndReason);
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadOver()
@@ -103,11 +159,26 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     // library closes the file first.
     ::Sleep(kSettleDelayMs);
 
+    // No file is no broken file: nothing was downloaded that could be swept.
+    if (!IsFilePresent(m_strTemp)) {
+        LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the transfer's end left no file( %s )", m_strTemp.c_str());
+        GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed, L"the transfer's end left no file");
+        return 1;
+    }
     if (!IsNewSetupFileExist()) {
-        LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver",
-                  L"the downloaded setup does not match the order's digest %s or its signature is refused",
-                  m_stComm.szMD5);
-        SweepAfterFailure(UpgradeResult::DigestMismatch, L"the downloaded setup failed its check and was swept");
+        if (m_setupCheckFailure == UpgradeResult::SignatureRefused) {
+            SweepAfterFailure(UpgradeResult::SignatureRefused,
+                              L"the downloaded setup's signature was refused and the setup swept");
+        } else if (m_bSilentEnd) {
+            // Perhaps only part of the file: kept for the next order to resume.
+            GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed,
+                              L"the network library went silent before the setup was complete; its files are kept");
+        } else {
+            LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver",
+                      L"the downloaded setup's digest %s does not match the order's digest %s",
+                      m_strLocalDigest.empty() ? L"(none)" : m_strLocalDigest.c_str(), m_stComm.szMD5);
+            SweepAfterFailure(UpgradeResult::DigestMismatch, L"the downloaded setup failed its check and was swept");
+        }
         return 1;
     }
 
@@ -143,7 +214,12 @@ LRESULT CUpgradeDlgDUI::OnDownloadFail()
         return 1;  // the pending network message ends the upgrade
     }
     m_bDownloadEnded = true;
-    SweepAfterFailure(UpgradeResult::DownloadFailed, L"the download failed and its files were swept");
+    // A transfer that failed on the network is resumed by the next order.
+    if (m_iFailState == DOWNLOAD_STATE_NET_FAILED)
+        SweepAfterFailure(UpgradeResult::DownloadFailed,
+                          L"the download failed; its partial file is kept for a resume, older setups were swept", true);
+    else
+        SweepAfterFailure(UpgradeResult::DownloadFailed, L"the download failed and its files were swept");
     return 1;
 }
 

@@ -61,8 +61,9 @@ UpgradeResult CUpgradeDlgDUI::StartSetup(bool bCloseClient)
         m_setupLock.Path() == m_strTemp && m_setupLock.IsUnchanged() && m_setupLock.IsAtItsPath();
     if (!bStillVerified && !IsNewSetupFileExist()) {
         LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
-        SweepAfterFailure(UpgradeResult::DigestMismatch, nullptr);  // the caller ends the upgrade
-        return UpgradeResult::DigestMismatch;
+        const UpgradeResult failure = m_setupCheckFailure;
+        SweepAfterFailure(failure, nullptr);  // the caller ends the upgrade
+        return failure;
     }
     // The setup starts whether or not a running client was found and closed;
     // KillProcessByName logs which it was.

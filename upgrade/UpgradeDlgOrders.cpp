@@ -191,6 +191,8 @@ void CUpgradeDlgDUI::StartDownload()
     // Its result means nothing that every library agrees on: from now on the
     // transfer's records tell how it goes.
     m_bDownloadRunning = true;
+    m_bSilentEnd = false;
+    StartRecordWatch();
     UpgradeDownLoadFile(m_stComm.szURL, m_strTemp.c_str(), 0, m_hWnd, WM_MSG_DOWNLOAD, 0,
                         static_cast<__int64>(_wtol(m_stComm.szSize)), 0);
 }

@@ -3,6 +3,7 @@
 
 #include "app/DazuvuVevUpgrade.h"
 #include "log/Log.h"
+#include "netlib/NubraSdk.h"
 #include "upgrade/SetupNaming.h"
 #include "upgrade/SetupSweep.h"
 #include "upgrade/SetupTrust.h"
@@ -63,27 +64,41 @@ bool CUpgradeDlgDUI::MakeCurrentSetupPath()
 
 bool CUpgradeDlgDUI::IsNewSetupFileExist()
 {
-    // A file that verifies stays held until it has been started or the
-    // upgrade ends, so it is read once and cannot change before it runs.
+    m_setupCheckFailure = UpgradeResult::DigestMismatch;
+    m_strLocalDigest.clear();
+    // Nothing of ours may have the file open while the library digests it:
+    // a library may open it without sharing, and then digests no bytes.
+    m_setupLock.Release();
     if (DigestFormOf(m_stComm.szMD5) == OrderDigestForm::Sha256) {
-        const std::wstring strLocal =
-            m_setupLock.HoldOnly(m_strTemp) ? Sha256OfOpenFile(m_setupLock.Handle()) : std::wstring();
-        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localSHA256:%s, remoteSHA256:%s", strLocal.c_str(),
+        m_strLocalDigest = m_setupLock.HoldAndDigest(m_strTemp, BCRYPT_SHA256_ALGORITHM);
+        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localSHA256:%s, remoteSHA256:%s", m_strLocalDigest.c_str(),
                  m_stComm.szMD5);
-        if (!Sha256Matches(strLocal, m_stComm.szMD5)) {
+        if (!DigestMatches(m_strLocalDigest, m_stComm.szMD5)) {
             m_setupLock.Release();
             return false;
         }
     } else {
-        const std::wstring strLocalMd5 = m_setupLock.HoldAndDigest(m_strTemp);
-        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", strLocalMd5.c_str(),
-                 m_stComm.szMD5);
-        if (!SetupDigestMatches(strLocalMd5.c_str(), m_stComm.szMD5)) {
+        wchar_t szLocalMd5[NUBRA_TEXT_CCH] = {};
+        Md5CalFile(m_strTemp.c_str(), szLocalMd5);  // only the text left in the buffer counts
+        szLocalMd5[NUBRA_TEXT_CCH - 1] = L'\0';
+        m_strLocalDigest = szLocalMd5;
+        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", szLocalMd5, m_stComm.szMD5);
+        if (!SetupDigestMatches(szLocalMd5, m_stComm.szMD5))
+            return false;
+        // Held from here until it runs, and read again through the held
+        // handle: what starts is what the library vouched for.
+        const std::wstring strHeldMd5 = m_setupLock.HoldAndDigest(m_strTemp, BCRYPT_MD5_ALGORITHM);
+        if (!DigestMatches(strHeldMd5, m_stComm.szMD5)) {
+            LOG_ERROR(L"CUpgradeDlgDUI::IsNewSetupFileExist",
+                      L"the held setup's MD5 (%s) is not the one the network library computed (%s): not verified",
+                      strHeldMd5.c_str(), szLocalMd5);
+            m_strLocalDigest = strHeldMd5;
             m_setupLock.Release();
             return false;
         }
     }
     if (!IsHeldSetupTrusted()) {
+        m_setupCheckFailure = UpgradeResult::SignatureRefused;
         m_setupLock.Release();
         return false;
     }
@@ -93,33 +108,47 @@ bool CUpgradeDlgDUI::IsNewSetupFileExist()
 bool CUpgradeDlgDUI::IsHeldSetupTrusted()
 {
     const SETUP_SIGNATURE signature = VerifySetupSignature(m_setupLock.Handle(), m_strTemp.c_str());
-    const std::wstring strPinned = PinnedSetupPublisher();
-    const SetupTrust trust = JudgeSetupSignature(signature, strPinned);
+    const SETUP_PIN pin = PinnedSetupSigner();
+    const SetupTrust trust = JudgeSetupSignature(signature, pin);
     if (!signature.strSubject.empty())
         LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"setup signer: %s, thumbprint %s",
                  signature.strSubject.c_str(), signature.strThumbprint.c_str());
-    if (IsSetupTrusted(trust)) {
+    const unsigned long ulTrust = static_cast<unsigned long>(signature.lTrust);
+    switch (trust) {
+    case SetupTrust::Verified:
         LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"setup %s", SetupTrustText(trust));
         return true;
+    case SetupTrust::Unverified:
+        LOG_WARN(L"CUpgradeDlgDUI::IsNewSetupFileExist",
+                 L"setup signature not verified, %s: trust result 0x%08lX %s, chain status 0x%08lX; no publisher is "
+                 L"pinned, the upgrade goes on",
+                 SignatureCauseText(signature), ulTrust, TrustResultName(signature.lTrust), signature.dwChainStatus);
+        return true;
+    default:
+        break;
     }
     LOG_ERROR(L"CUpgradeDlgDUI::IsNewSetupFileExist",
               L"setup refused, %s: trust result 0x%08lX %s, chain status 0x%08lX, pinned publisher \"%s\"",
-              SetupTrustText(trust), static_cast<unsigned long>(signature.lTrust), TrustResultName(signature.lTrust),
-              signature.dwChainStatus, strPinned.c_str());
+              trust == SetupTrust::UnverifiedWithPin ? SignatureCauseText(signature) : SetupTrustText(trust), ulTrust,
+              TrustResultName(signature.lTrust), signature.dwChainStatus, pin.strPublisher.c_str());
     return false;
 }
 
-bool CUpgradeDlgDUI::DeleteFileExpireEx()
+bool CUpgradeDlgDUI::DeleteFileExpireEx(bool bKeepOrderDownload)
 {
     // The hold would keep the sweep from removing that very file.
     m_setupLock.Release();
+    // A download that failed on the network is resumed by the next order:
+    // this order's files stay, every other setup goes.
+    const std::wstring strKeep = bKeepOrderDownload ? m_strTemp : std::wstring();
     bool bSearched = false;
-    if (!SweepSetupFiles(m_szUpgradeDir, &bSearched))
+    if (!SweepSetupFiles(m_szUpgradeDir, &bSearched, strKeep))
         return false;
     // The sweep's ".exe" rule misses a setup named "Setup.EXE": this order's
     // own files, and those of the setup recorded last, go by exact path.
-    if (!SweepOwnSetupFiles(m_szUpgradeDir, m_strTemp) ||
-        !SweepOwnSetupFiles(m_szUpgradeDir, ReadUpgradeValue(m_szIniPath, kKeyPath)))
+    const std::wstring strRecorded = ReadUpgradeValue(m_szIniPath, kKeyPath);
+    if ((!bKeepOrderDownload && !SweepOwnSetupFiles(m_szUpgradeDir, m_strTemp)) ||
+        (_wcsicmp(strRecorded.c_str(), strKeep.c_str()) != 0 && !SweepOwnSetupFiles(m_szUpgradeDir, strRecorded)))
         return false;
     if (bSearched)
         SetOverFlags(L"");

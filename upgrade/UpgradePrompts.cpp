@@ -8,6 +8,7 @@ namespace {
 const wchar_t kTipCaption[] = L"提示";
 const wchar_t kDownloadFailedText[] = L"下载失败，请稍后重试！";
 const wchar_t kNetworkLostText[] = L"网络异常，请稍后重试！";
+const wchar_t kSignatureRefusedText[] = L"安装程序签名校验失败，请稍后重试！";
 const wchar_t kUpdateCaption[] = L"版本更新";
 const wchar_t kUpdateText[] = L"有新版本咯，赶紧去升级体验最新功能吧！";
 
@@ -30,6 +31,12 @@ void ShowNetworkLostBox()
 {
     LOG_INFO(L"ShowNetworkLostBox", L"network-lost notice shown");
     MsgBoxCal::ShowMsgBox(kNetworkLostText, kTipCaption, kNoticeStyle);
+}
+
+void ShowSignatureRefusedBox()
+{
+    LOG_INFO(L"ShowSignatureRefusedBox", L"signature-refused notice shown");
+    MsgBoxCal::ShowMsgBox(kSignatureRefusedText, kTipCaption, kNoticeStyle);
 }
 
 int ShowUpgradePrompt(bool bSingleButton)

@@ -27,6 +27,8 @@ LPCWSTR UpgradeResultWord(UpgradeResult result)
         return L"refused";
     case UpgradeResult::Superseded:
         return L"superseded";
+    case UpgradeResult::SignatureRefused:
+        return L"signature-refused";
     }
     return L"unknown";
 }
@@ -37,6 +39,7 @@ int UpgradeResultSeverity(UpgradeResult result)
     case UpgradeResult::DownloadFailed:
     case UpgradeResult::DigestMismatch:
     case UpgradeResult::NetworkLost:
+    case UpgradeResult::SignatureRefused:
         return LOGLEVEL_ERROR;
     case UpgradeResult::Refused:
         return LOGLEVEL_WARN;

@@ -14,10 +14,11 @@ enum class UpgradeResult {
     ReadyWaiting,    // the client released a finished download, or held it, without installing
     HeldWaiting,     // the client held the installation and has exited
     DownloadFailed,  // the transfer failed, old setups could not be swept, or the setup could not be started
-    DigestMismatch,  // the setup failed its digest or signature check and was swept
+    DigestMismatch,  // the setup failed its digest check and was swept
     NetworkLost,     // the network was lost during the download
     Refused,         // the order or the companion's own folder was unusable
     Superseded,      // a newer companion started
+    SignatureRefused,  // the setup's signature was refused (changed after signing, or not the pinned signer's)
 };
 
 // "setup-started", "user-declined", ...

@@ -2,8 +2,10 @@
 """Downloads that end badly: a missing file (404), a dropped connection, a
 file whose MD5 does not match, and a lost network. A watched download ends
 with the matching notice box, a hidden one silently; a failed download
-sweeps the setup programs out of the upgrade folder and records the sweep in
-"clearflags"; every run ends with exit code 0, and the next order recovers."""
+sweeps the older setup programs out of the upgrade folder and records the
+sweep in "clearflags", keeping a partial download that failed on the network
+for the next order to resume; every run ends with exit code 0, and the next
+order recovers."""
 
 import os
 import sys
@@ -91,7 +93,12 @@ class FailedDownloads(flow.FlowCase):
             for line in SWEPT:
                 self.assertLogged(line)
             self.assertNotLogged("Clear Expire File( %s )" % FILE_LINK)
-            self.assertFolder(OTHER_FILE, SUBFOLDER, FOLDER_LINK, FILE_LINK)
+            # Broken on the network with its retries spent: kept for a resume.
+            kept = [n for n in self.bed.upgrade_files() if n.startswith(self.setup.name + ".part")]
+            self.assertEqual(bool(kept), kind == "drop", kept)
+            if kept:
+                self.partial = os.path.getsize(os.path.join(self.bed.upgrade_dir, self.setup.name + ".part"))
+            self.assertFolder(OTHER_FILE, SUBFOLDER, FOLDER_LINK, FILE_LINK, *kept)
             self.assertTrue(os.path.exists(os.path.join(self.bed.upgrade_dir, SUBFOLDER, "inner.exe")))
             self.assertEqual(sorted(os.listdir(self.outside)), ["kept.exe", "target.exe"])
             self.assertState(version=VERSION, overflags="", clearflags="false")
@@ -114,6 +121,8 @@ class FailedDownloads(flow.FlowCase):
                 self.run_failure(kind, visible=False)
                 self.recover()
                 self.assertLogged("localMD5:%s, remoteMD5:%s" % (self.setup.md5, self.setup.md5), 1)
+                if kind == "drop":
+                    self.assertEqual(self.downloads(self.setup)[-1]["range"], "bytes=%d-" % self.partial)
                 self.client.stop()
 
     def test_hidden_network_loss_then_resume(self):

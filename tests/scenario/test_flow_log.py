@@ -22,7 +22,7 @@ with open(os.path.join(ROOT, "CMakeLists.txt")) as _f:
     PRODUCT_VERSION = re.search(r"project\(\S+ VERSION (\S+)", _f.read()).group(1)
 PASSWORD = "s3:cret"
 ENDS = "upgrade ends: "
-DOWNLOAD_FAILED_END = "the download failed and its files were swept"
+DOWNLOAD_FAILED_END = "the download failed; its partial file is kept for a resume, older setups were swept"
 SEVERITY_WORDS = (("warning: ", "[WARN]"), ("error: ", "[ERROR]"))
 
 
@@ -164,8 +164,8 @@ class ExplainingLog(flow.FlowCase):
             self.assertRecord(r"transfer finished: HTTP status 200, %d bytes received "
                               r"\(0 already on disk\), \d+\.\d{3} s, mean speed \d+\.\d KB/s" % self.setup.size,
                               "[INFO]")
-            self.assertRecord("the downloaded setup does not match the order's digest %s or its signature is refused"
-                              % ("0" * 32), "[ERROR]")
+            self.assertRecord("the downloaded setup's digest %s does not match the order's digest %s"
+                              % (self.setup.md5, "0" * 32), "[ERROR]")
             self.assertEnded("digest-mismatch", "the downloaded setup failed its check and was swept", "[ERROR]")
         with self.subTest(kind="net"):
             self.run_failure("net")

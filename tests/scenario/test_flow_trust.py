@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Trust beyond MD5: an order may carry the setup's SHA-256, and before every
-start the setup's Authenticode signature is checked through the held file,
-with an optional pinned publisher (the client's config.ini [APP]
-SetupPublisher). A setup that fails is swept like an MD5 mismatch and never
-starts; an unsigned setup without a pin runs as it always did."""
+start the setup's Authenticode signature is checked through the held file.
+Without a pin only proof of tampering (a signature that no longer matches
+the bytes) is refused: an unsigned setup, an unknown root or an expired
+certificate is logged and the upgrade goes on. With a pinned publisher or
+certificate (the client's config.ini [APP] SetupPublisher,
+SetupPublisherThumbprints) the signature must verify and be that signer's.
+A refused setup is swept, never starts, and the run ends as
+signature-refused."""
 
 import hashlib
 import os
-import shutil
+import ssl
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -26,9 +30,13 @@ class SignedSetups(flow.FlowCase):
         self.config = os.path.join(self.bed.bin, "config.ini")
         self.addCleanup(lambda: os.path.exists(self.config) and os.remove(self.config))
 
-    def pin(self, publisher):
+    def pin(self, publisher="", thumbprint_of=None):
+        thumbprint = ""
+        if thumbprint_of:
+            der = ssl.PEM_cert_to_DER_cert(open(thumbprint_of.pem).read())
+            thumbprint = "0x" + " ".join("%02X" % b for b in hashlib.sha1(der).digest())
         with open(self.config, "w", encoding="utf-8") as f:
-            f.write("[APP]\r\nSetupPublisher=%s\r\n" % publisher)
+            f.write("[APP]\r\nSetupPublisher=%s\r\nSetupPublisherThumbprints=%s\r\n" % (publisher, thumbprint))
 
     def signed(self, version, cert=None, flip=False):
         """The published setup of `version`, signed by cert (none: unsigned),
@@ -67,13 +75,19 @@ class SignedSetups(flow.FlowCase):
     def assertRefused(self, companion, refusal):
         self.assertEnds(companion)
         self.assertNoSetupRan()
-        self.assertState(result="digest-mismatch", overflags="", clearflags="false")
+        self.assertState(result="signature-refused", overflags="", clearflags="false")
         self.assertFolder()
         found = [m for m in self.messages() if m.startswith("setup refused, " + refusal)]
         self.assertEqual(len(found), 1, self.messages())
         return found[0]
 
-    def test_a_valid_signature_starts_and_a_changed_byte_never_does(self):
+    def assertGoesOn(self, setup, version, cause):
+        self.assertStarts(self.held_order(setup, version), setup)
+        self.assertEqual(len([m for m in self.messages()
+                              if m.startswith("setup signature not verified, %s: " % cause)
+                              and m.endswith("; no publisher is pinned, the upgrade goes on")]), 1, self.messages())
+
+    def test_without_a_pin_only_a_changed_byte_is_refused(self):
         setup = self.signed("11.0", self.vendor)
         companion = self.held_order(setup, "11.0")
         self.assertStarts(companion, setup)
@@ -83,36 +97,43 @@ class SignedSetups(flow.FlowCase):
         self.assertRegex(signer[0], r", thumbprint [0-9a-f]{40}$")
 
         broken = self.signed("11.1", self.vendor, flip=True)
-        companion = self.held_order(broken, "11.1")
-        refusal = self.assertRefused(companion, "its signature does not verify")
+        refusal = self.assertRefused(self.held_order(broken, "11.1"), "changed after signing")
         self.assertIn("TRUST_E_BAD_DIGEST", refusal)
 
-        # A certificate that has expired, without a time stamp: Windows
-        # refuses it; Wine's verifier tells only in the chain's status, which
-        # the companion reads as well.
-        expired = self.signed("11.2", self.pki.signer("Talvex", "Talvex Setup", expired=True))
-        companion = self.held_order(expired, "11.2")
-        self.assertRefused(companion, "its signature does not verify")
+        # What an old root store, a lapsed certificate or a plain file shows:
+        # no forgery is stopped by refusing them while nothing is pinned.
+        self.assertGoesOn(self.signed("11.2", self.pki.signer("Talvex", "Talvex Setup", expired=True)), "11.2",
+                          "expired")
+        stranger = signing.Pki(os.path.join(self.scratch, "pki-unknown"), root_name="Unknown Root")
+        unknown_root = self.signed("11.3", stranger.signer("Talvex", "Talvex Setup"))
+        self.assertGoesOn(unknown_root, "11.3", "untrusted or partial chain")
+        self.assertGoesOn(self.signed("11.4"), "11.4", "not signed")
 
-    def test_unsigned_runs_without_a_pin_and_never_with_one(self):
-        setup = self.signed("12.0")
-        companion = self.held_order(setup, "12.0")
-        self.assertStarts(companion, setup)
-        self.assertLogged("setup not signed, and no publisher is pinned", 1)
+        # The same setup under an unknown root, once a publisher is pinned.
+        self.pin("Talvex")
+        self.assertRefused(self.held_order(unknown_root, "11.3"), "untrusted or partial chain")
 
-        for version, cert, refusal in (("12.1", None, "not signed, but a publisher is pinned"),
-                                       ("12.2", "other", "signed by another publisher than the pinned one")):
+    def test_a_pin_names_the_organisation_or_the_certificate(self):
+        for version, cert, refusal in (("12.1", None, "not signed"),
+                                       ("12.2", "other", "signed by another publisher or certificate")):
             with self.subTest(version=version):
                 self.pin("Talvex")
                 if cert == "other":
                     cert = self.pki.signer("Another Publisher", "Another Publisher")
-                companion = self.held_order(self.signed(version, cert), version)
-                self.assertRefused(companion, refusal)
+                self.assertRefused(self.held_order(self.signed(version, cert), version), refusal)
 
-        # The pinned name may be the common name as well as the organisation.
+        # The common name stands in only for a certificate without an organisation.
         self.pin("Talvex Setup")
-        setup = self.signed("12.3", self.vendor)
-        self.assertStarts(self.held_order(setup, "12.3"), setup)
+        self.assertRefused(self.held_order(self.signed("12.3", self.vendor), "12.3"), "signed by another")
+        setup = self.signed("12.4", self.pki.signer(None, "Talvex Setup"))
+        self.assertStarts(self.held_order(setup, "12.4"), setup)
+
+        # An exact certificate, by its SHA-1 thumbprint.
+        self.pin(thumbprint_of=self.vendor)
+        setup = self.signed("12.5", self.vendor)
+        self.assertStarts(self.held_order(setup, "12.5"), setup)
+        other = self.pki.signer("Talvex", "Talvex Setup", name="second-vendor-key")
+        self.assertRefused(self.held_order(self.signed("12.6", other), "12.6"), "signed by another")
 
     def test_a_sha256_order_verifies_and_a_wrong_one_is_swept(self):
         setup = self.signed("13.0", self.vendor)

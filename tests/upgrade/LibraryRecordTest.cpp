@@ -1,6 +1,6 @@
-// Which WM_MSG_DOWNLOAD records the window may act on: whatever storage the
+// Which WM_MSG_DOWNLOAD records the window may read: whatever storage the
 // library keeps them in, a pointer is read only when the whole record is
-// readable memory of this process, and the copy must fit the order.
+// readable memory of this process.
 #include "upgrade/LibraryRecord.h"
 
 #include <gtest/gtest.h>
@@ -56,33 +56,6 @@ TEST(LibraryRecord, OnlyWholeReadableRecordsAreCopied)
 
     ASSERT_TRUE(::VirtualFree(pBase, 0, MEM_RELEASE));
     EXPECT_FALSE(CopyProgressRecord(pLast, &copy)) << "freed memory";
-}
-
-TEST(LibraryRecord, RecordsMustFitTheOrder)
-{
-    const LONGLONG llOrdered = 5 * 1024 * 1024;
-    const uint32_t unMargin = 1024 * 1024;  // 1 MiB beats 1 % of 5 MiB
-    for (int32_t iState : {0, 5, -1, 0x7fffffff})
-        EXPECT_FALSE(IsRecordConsistentWithOrder(Record(iState, 0, 0), llOrdered)) << iState;
-    for (int32_t iState : {1, 2, 3, 4})
-        EXPECT_TRUE(IsRecordConsistentWithOrder(Record(iState, 0, 0), llOrdered)) << iState;
-
-    // The ordered size is a hint: a file a little longer is still this transfer.
-    EXPECT_TRUE(IsRecordConsistentWithOrder(Record(2, llOrdered + 1, llOrdered + 1), llOrdered));
-    EXPECT_TRUE(IsRecordConsistentWithOrder(Record(1, llOrdered + unMargin, 0), llOrdered));
-    EXPECT_FALSE(IsRecordConsistentWithOrder(Record(1, llOrdered + unMargin + 1, 0), llOrdered));
-    EXPECT_FALSE(IsRecordConsistentWithOrder(Record(2, 100, 0xFFFFFFFFu), llOrdered));
-    DOWNLOAD_PROGRESS distant = Record(1, 100, 0);
-    distant.unPosition = 0x80000000u;
-    EXPECT_FALSE(IsRecordConsistentWithOrder(distant, llOrdered));
-
-    // For a big order the margin is 1 %.
-    const LONGLONG llBig = 1000LL * 1024 * 1024;
-    EXPECT_TRUE(IsRecordConsistentWithOrder(Record(1, static_cast<uint32_t>(llBig + llBig / 100), 0), llBig));
-    EXPECT_FALSE(IsRecordConsistentWithOrder(Record(1, static_cast<uint32_t>(llBig + llBig / 100 + 1), 0), llBig));
-
-    // Without an ordered size only the state is checked.
-    EXPECT_TRUE(IsRecordConsistentWithOrder(Record(1, 0xFFFFFFFFu, 0xFFFFFFFFu), 0));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include "upgrade/SetupFileLock.h"
 
 #include "TestFolder.h"
-#include "netlib/NubraSdk.h"
 #include "win/Handles.h"
 
 #include <gtest/gtest.h>
@@ -85,53 +84,6 @@ TEST(SetupFileLock, NothingIsHeldWhenTheFileCannotBeHeldOrRead)
     EXPECT_EQ(lock.HoldAndDigest(folder.File(L"missing.exe")), L"");
     EXPECT_FALSE(lock.IsHeld());
     EXPECT_TRUE(::DeleteFileW(folder.File(L"setup.exe").c_str()));
-}
-
-// A library that offers only the interface: the digest by path.
-BOOL DigestByPathOnly(LPCWSTR pszFile, LPWSTR pszMd5)
-{
-    return Md5CalFile(pszFile, pszMd5);
-}
-
-// A library that opens the file for writing too, so it cannot read a held file.
-BOOL DigestNeedingWriteAccess(LPCWSTR pszFile, LPWSTR pszMd5)
-{
-    const CKernelHandle probe(::CreateFileW(pszFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return probe.IsValid() && Md5CalFile(pszFile, pszMd5);
-}
-
-// The same, and the file is swapped for another right after its digest.
-BOOL DigestThenSwap(LPCWSTR pszFile, LPWSTR pszMd5)
-{
-    if (!DigestNeedingWriteAccess(pszFile, pszMd5))
-        return FALSE;
-    const CKernelHandle writer(::CreateFileW(pszFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD dw = 0;
-    ::WriteFile(writer.Get(), "evil", 4, &dw, nullptr);
-    return TRUE;
-}
-
-TEST(SetupFileLock, BesideALibraryWithoutExtrasTheDigestComesByPathAndTheFileIsTheSame)
-{
-    CTestFolder folder;
-    folder.Write(L"setup.exe", kContent);
-    const std::wstring strPath = folder.File(L"setup.exe");
-
-    CSetupFileLock strict({nullptr, &DigestByPathOnly});
-    EXPECT_EQ(strict.HoldAndDigest(strPath), kContentMd5) << "read by path while held";
-    EXPECT_TRUE(strict.IsUnchanged());
-    EXPECT_FALSE(::DeleteFileW(strPath.c_str())) << "and held afterwards";
-    strict.Release();
-
-    CSetupFileLock exclusive({nullptr, &DigestNeedingWriteAccess});
-    EXPECT_EQ(exclusive.HoldAndDigest(strPath), kContentMd5) << "digested first, then held";
-    EXPECT_TRUE(exclusive.IsHeld());
-    exclusive.Release();
-
-    CSetupFileLock swapped({nullptr, &DigestThenSwap});
-    EXPECT_EQ(swapped.HoldAndDigest(strPath), L"") << "another file after the digest is not the digested one";
-    EXPECT_FALSE(swapped.IsHeld());
 }
 
 TEST(SetupFileLock, TheFolderOfAHeldSetupCannotBeRenamedAway)

@@ -30,49 +30,73 @@ TEST(SetupTrust, SixtyFourHexDigitsAreASha256ComparedIgnoringCase)
     DWORD dwRead = 0;
     char ch = 0;
     ::ReadFile(file.Get(), &ch, 1, &dwRead, nullptr);  // from its start, wherever the handle stands
-    const std::wstring strLocal = Sha256OfOpenFile(file.Get());
+    const std::wstring strLocal = DigestOfOpenFile(file.Get(), BCRYPT_SHA256_ALGORITHM);
     EXPECT_EQ(strLocal, kFoxSha256);
-    EXPECT_TRUE(Sha256Matches(strLocal, L"D7A8FBB307D7809469CA9ABCB0082E4F8D5651E46D3CDB762D02D0BF37C9E592"));
-    EXPECT_FALSE(Sha256Matches(strLocal, L"d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e593"));
-    EXPECT_FALSE(Sha256Matches(L"", L""));
+    EXPECT_TRUE(DigestMatches(strLocal, L"D7A8FBB307D7809469CA9ABCB0082E4F8D5651E46D3CDB762D02D0BF37C9E592"));
+    EXPECT_FALSE(DigestMatches(strLocal, L"d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e593"));
+    EXPECT_FALSE(DigestMatches(L"", L""));
+    // The same routine gives the MD5 that a library's text is checked against.
+    EXPECT_EQ(DigestOfOpenFile(file.Get(), BCRYPT_MD5_ALGORITHM), L"9e107d9d372bb6826bd81d3542a419d6");
+    EXPECT_FALSE(DigestMatches(L"9e107d9d372bb6826bd81d3542a419d6", kFoxSha256)) << "another length never matches";
 }
 
-TEST(SetupTrust, ASignatureAndThePinDecideTogether)
+TEST(SetupTrust, WithoutAPinOnlyTamperingIsRefused)
 {
-    SETUP_SIGNATURE unsigned_ = {};
-    unsigned_.lTrust = TRUST_E_NOSIGNATURE;
     SETUP_SIGNATURE vendor = {};
     vendor.strOrganization = L"Talvex";
     vendor.strCommonName = L"Talvex Setup";
-    SETUP_SIGNATURE broken = vendor;
-    broken.lTrust = TRUST_E_BAD_DIGEST;
-    SETUP_SIGNATURE partial = vendor;
+    vendor.strThumbprint = L"00112233445566778899AABBCCDDEEFF00112233";
+    SETUP_SIGNATURE changed = vendor, unsigned_ = {}, notProgram = {}, partial = vendor, expired = vendor,
+                    unknownRevocation = vendor;
+    changed.lTrust = TRUST_E_BAD_DIGEST;
+    unsigned_.lTrust = TRUST_E_NOSIGNATURE;
+    notProgram.lTrust = TRUST_E_SUBJECT_FORM_UNKNOWN;
     partial.dwChainStatus = CERT_TRUST_IS_PARTIAL_CHAIN;  // what Wine reports for an unknown root
-    SETUP_SIGNATURE expired = vendor;
     expired.dwChainStatus = CERT_TRUST_IS_NOT_TIME_VALID;
-    SETUP_SIGNATURE unknownRevocation = vendor;
     unknownRevocation.dwChainStatus = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
-    EXPECT_EQ(JudgeSetupSignature(unsigned_, L""), SetupTrust::Unsigned);
-    EXPECT_EQ(JudgeSetupSignature(unsigned_, L"Talvex"), SetupTrust::UnsignedWithPin);
-    EXPECT_EQ(JudgeSetupSignature(vendor, L""), SetupTrust::SignedByPublisher);
-    EXPECT_EQ(JudgeSetupSignature(vendor, L"Talvex"), SetupTrust::SignedByPublisher);
-    EXPECT_EQ(JudgeSetupSignature(vendor, L"Talvex Setup"), SetupTrust::SignedByPublisher);
-    EXPECT_EQ(JudgeSetupSignature(vendor, L"talvex"), SetupTrust::OtherPublisher) << "names compare exactly";
-    EXPECT_EQ(JudgeSetupSignature(vendor, L"Another"), SetupTrust::OtherPublisher);
-    for (const SETUP_SIGNATURE& bad : {broken, partial, expired}) {
-        EXPECT_EQ(JudgeSetupSignature(bad, L""), SetupTrust::BadSignature);
-        EXPECT_EQ(JudgeSetupSignature(bad, L"Talvex"), SetupTrust::BadSignature);
-    }
-    EXPECT_EQ(JudgeSetupSignature(unknownRevocation, L""), SetupTrust::SignedByPublisher)
-        << "revocation is never fetched";
+    const SETUP_PIN none;
+    SETUP_PIN byName;
+    byName.strPublisher = L"Talvex";
+    SETUP_PIN byThumbprint;
+    byThumbprint.thumbprints = ParseThumbprints(L" 0x00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33, junk");
+    ASSERT_EQ(byThumbprint.thumbprints.size(), 1u);
 
-    EXPECT_TRUE(IsSetupTrusted(SetupTrust::Unsigned));
-    EXPECT_TRUE(IsSetupTrusted(SetupTrust::SignedByPublisher));
-    for (SetupTrust refused : {SetupTrust::BadSignature, SetupTrust::UnsignedWithPin, SetupTrust::OtherPublisher})
+    EXPECT_EQ(JudgeSetupSignature(vendor, none), SetupTrust::Verified);
+    EXPECT_EQ(JudgeSetupSignature(changed, none), SetupTrust::ChangedAfterSigning);
+    EXPECT_EQ(JudgeSetupSignature(changed, byName), SetupTrust::ChangedAfterSigning);
+    const struct {
+        const SETUP_SIGNATURE* pSignature;
+        LPCWSTR pszCause;
+    } unverified[] = {{&unsigned_, L"not signed"},
+                      {&notProgram, L"not a program"},
+                      {&partial, L"untrusted or partial chain"},
+                      {&expired, L"expired"}};
+    for (const auto& c : unverified) {
+        EXPECT_EQ(JudgeSetupSignature(*c.pSignature, none), SetupTrust::Unverified) << c.pszCause;
+        EXPECT_EQ(JudgeSetupSignature(*c.pSignature, byName), SetupTrust::UnverifiedWithPin) << c.pszCause;
+        EXPECT_EQ(JudgeSetupSignature(*c.pSignature, byThumbprint), SetupTrust::UnverifiedWithPin) << c.pszCause;
+        EXPECT_STREQ(SignatureCauseText(*c.pSignature), c.pszCause);
+    }
+    EXPECT_EQ(JudgeSetupSignature(unknownRevocation, byName), SetupTrust::Verified) << "revocation is never fetched";
+
+    // The organisation decides; the common name only stands in where there is none.
+    EXPECT_EQ(JudgeSetupSignature(vendor, byName), SetupTrust::Verified);
+    SETUP_PIN byCommonName;
+    byCommonName.strPublisher = L"Talvex Setup";
+    EXPECT_EQ(JudgeSetupSignature(vendor, byCommonName), SetupTrust::OtherSigner);
+    SETUP_SIGNATURE noOrganization = vendor;
+    noOrganization.strOrganization.clear();
+    EXPECT_EQ(JudgeSetupSignature(noOrganization, byCommonName), SetupTrust::Verified);
+    byName.strPublisher = L"talvex";
+    EXPECT_EQ(JudgeSetupSignature(vendor, byName), SetupTrust::OtherSigner) << "names compare exactly";
+    EXPECT_EQ(JudgeSetupSignature(vendor, byThumbprint), SetupTrust::Verified);
+    vendor.strThumbprint[0] = L'1';
+    EXPECT_EQ(JudgeSetupSignature(vendor, byThumbprint), SetupTrust::OtherSigner);
+
+    for (SetupTrust refused : {SetupTrust::ChangedAfterSigning, SetupTrust::UnverifiedWithPin, SetupTrust::OtherSigner})
         EXPECT_FALSE(IsSetupTrusted(refused));
     EXPECT_STREQ(TrustResultName(TRUST_E_BAD_DIGEST), L"TRUST_E_BAD_DIGEST");
-    EXPECT_STREQ(TrustResultName(0x12345678), L"");
 }
 
 }  // namespace
