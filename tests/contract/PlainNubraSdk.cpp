@@ -1,16 +1,14 @@
 // A plain stand-in for the client's network library, written from what the
-// program may rely on and nothing more: the ten functions, the progress
-// record's layout and the digest text. It downloads with WinINet and digests
-// with the CryptoAPI, so it shares no code and no habit with our library.
-//
-// Where the program must not assume a choice, each build makes one
-// differently from ours (CMake builds one per folder):
-//   PLAIN_COUNTS    counts of the server's answer, whatever size was ordered;
-//                   an answer without a length is counted as 0xFFFFFFFF bytes
-//   PLAIN_UNSHARED  the digest opens the file without sharing and, when it
-//                   cannot, writes the digest of no bytes
-//   PLAIN_STORAGE   records in turn from one reused buffer (posted), from the
-//                   stack (sent) and from the heap, freed once sent
+// program may rely on and nothing more: the ten functions, the record's
+// layout, the digest text. WinINet downloads, the CryptoAPI digests: nothing
+// is shared with our library. Each build (one per folder) makes one choice
+// the program may not assume differently from ours:
+//   PLAIN_COUNTS    counts of the server's answer, whatever size was ordered,
+//                   and 0xFFFFFFFF for an answer without a length
+//   PLAIN_UNSHARED  the digest opens the file unshared and, when it cannot,
+//                   writes the digest of no bytes
+//   PLAIN_STORAGE   records in turn from one reused buffer (posted), the
+//                   stack (sent) and the heap (sent, then freed)
 //   PLAIN_SILENT    no final record: the complete file, then silence
 // Otherwise: the ordered size as the count, records posted from a ring, a
 // digest that shares the file with everyone, and one final record.
@@ -79,21 +77,16 @@ void Deliver(const CTransfer& t, const PLAIN_RECORD& record)
     // one on the heap that is gone as soon as the window returns.
     static PLAIN_RECORD s_reused;
     static LONG s_nTurn;
-    switch (InterlockedIncrement(&s_nTurn) % 3) {
-    case 0:
+    const LONG nTurn = InterlockedIncrement(&s_nTurn) % 3;
+    PLAIN_RECORD onStack = record;
+    if (nTurn == 0) {
         s_reused = record;
         PostMessageW(t.hNotify, t.uMsg, reinterpret_cast<WPARAM>(&s_reused), 0);
-        break;
-    case 1: {
-        PLAIN_RECORD onStack = record;
+    } else if (nTurn == 1) {
         SendMessageW(t.hNotify, t.uMsg, reinterpret_cast<WPARAM>(&onStack), 0);
-        break;
-    }
-    default: {
+    } else {
         std::unique_ptr<PLAIN_RECORD> pOnHeap(new PLAIN_RECORD(record));
         SendMessageW(t.hNotify, t.uMsg, reinterpret_cast<WPARAM>(pOnHeap.get()), 0);
-        break;
-    }
     }
 #else
     // A posted record must outlive its message: the ring lets the window
