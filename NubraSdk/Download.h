@@ -7,9 +7,13 @@
 //   does a floor: fewer than 1024 bytes in one period of 60 s is a stall.
 // - Reads return what has arrived, and a progress record follows at least
 //   once a second while bytes arrive (at most four a second). A body that
-//   arrives fast (128 KiB within 25 ms) is read in blocks of 1 MiB, none of
-//   which may take longer than a second: one that does is not waited for,
-//   and the rest is asked for again from the bytes on disk.
+//   arrives fast (512 KiB within 25 ms) is read in blocks of 1 MiB; one that
+//   a slowing link holds up is waited for, with a record every second, and
+//   the rest is read as it arrives. One request at a time: a request is
+//   closed, or its last block has returned, before the file is asked for
+//   again, so that the server sends each byte about once.
+// - The whole call, retries included, ends within max(2 h, the ordered size
+//   at 4 KB/s); then it fails and keeps its bytes.
 // - Passing troubles are tried again within the call before it fails: a
 //   reset connection, a time-out, a stall, HTTP 5xx and 408, and 429 with a
 //   Retry-After of at most 60 s; up to 3 retries, after pauses of 1, 2 and
@@ -23,13 +27,17 @@
 // - Of a redirect's or an error's body at most 64 KiB is read; a longer one
 //   is not waited for, its connection is set aside and the next request
 //   connects afresh.
-// - A failed transfer's bytes stay beside the target for a later resume.
+// - A failed transfer's bytes stay beside the target for a later resume,
+//   unless they cannot be the file's: beyond what the server may send, or
+//   from another version than a range answer's (a cache that ignored
+//   If-Range), in which case the file is asked for again from byte 0.
 // Retries, refusals and stalls are told to the program's log sink
 // (LibraryLog.h), when it handed one over.
 //
 // Tests may shorten the limits, never lengthen them, through the
 // environment: NUBRA_CONNECT_TIMEOUT_MS, NUBRA_FLOOR_PERIOD_MS,
-// NUBRA_RETRY_PAUSE_MS (the first pause), NUBRA_RETRY_LIMIT; and
+// NUBRA_RETRY_PAUSE_MS (the first pause), NUBRA_RETRY_LIMIT,
+// NUBRA_TRANSFER_DEADLINE_MS; and
 // NUBRA_RECEIVE_TIMEOUT_MS sets the receive time-out (never beyond the
 // floor's period).
 #pragma once

@@ -115,6 +115,13 @@ std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& st
     return strLastModified;
 }
 
+bool IsOtherVersion(const std::wstring& strSent, const std::wstring& strETag, const std::wstring& strLastModified)
+{
+    const bool bTag = !strSent.empty() && (strSent[0] == L'"' || strSent.compare(0, 2, L"W/") == 0);
+    const std::wstring& strAnswer = bTag ? strETag : strLastModified;
+    return !strAnswer.empty() && strAnswer != strSent;
+}
+
 ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strUrl, LONGLONG llSize,
                          std::wstring& strValidator)
 {

@@ -32,6 +32,12 @@ bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta);
 // Picks the validator If-Range can use: a strong ETag, else Last-Modified.
 std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& strLastModified);
 
+// True when a range answer's validators show another version of the file
+// than strSent, the If-Range value: an entity tag is compared with the
+// answer's ETag, a date with its Last-Modified. An answer without the one
+// to compare proves nothing either way.
+bool IsOtherVersion(const std::wstring& strSent, const std::wstring& strETag, const std::wstring& strLastModified);
+
 // Bytes of the partial file that may be resumed for strUrl and the ordered
 // size llSize (<= 0: none), with the validator to send; 0 when there is
 // nothing trustworthy to resume.

@@ -115,28 +115,40 @@ bool CRequestHelper::Start()
     return true;
 }
 
-void CRequestHelper::Call(CInetHandle& hConnect, CInetHandle& hRequest, DWORD dwDeadlineMs)
+void CRequestHelper::Begin(HINTERNET hRequest)
+{
+    m_pState->hCalled = hRequest;
+    m_pState->lState = kCalling;
+    ::SetEvent(m_pState->hGo.Get());
+}
+
+// False when the call returned just now after all: the handles stay with
+// the caller then, and the call's result is in.
+bool CRequestHelper::Abandon(CInetHandle& hConnect, CInetHandle& hRequest)
 {
     CState& state = *m_pState;
-    state.hCalled = hRequest.Get();
-    state.lState = kCalling;
-    ::SetEvent(state.hGo.Get());
-    if (::WaitForSingleObject(state.hDone.Get(), dwDeadlineMs) == WAIT_OBJECT_0)
-        return;
     // Handed over before the state is settled: once it is, the helper may
     // free it at any moment.
     state.hConnect = std::move(hConnect);
     state.hRequest = std::move(hRequest);
     if (::InterlockedCompareExchange(&state.lState, kAbandoned, kCalling) == kCalling) {
         m_pState = nullptr;  // the helper's now; the next call starts another
-        m_hThread.Reset();
-        return;
+        return true;
     }
-    // The call returned just now; what follows (a block's write) is a
-    // matter of the disk.
+    // What follows the call (a block's write) is a matter of the disk.
     hConnect = std::move(state.hConnect);
     hRequest = std::move(state.hRequest);
     ::WaitForSingleObject(state.hDone.Get(), INFINITE);
+    return false;
+}
+
+void CRequestHelper::Call(CInetHandle& hConnect, CInetHandle& hRequest, DWORD dwDeadlineMs)
+{
+    Begin(hRequest.Get());
+    if (::WaitForSingleObject(m_pState->hDone.Get(), dwDeadlineMs) == WAIT_OBJECT_0)
+        return;
+    if (Abandon(hConnect, hRequest))
+        m_hThread.Reset();
 }
 
 DWORD CRequestHelper::Send(CInetHandle& hConnect, CInetHandle& hRequest, const std::wstring& strHeaders,
@@ -165,23 +177,44 @@ DWORD CRequestHelper::ReadBody(CInetHandle& hConnect, CInetHandle& hRequest, DWO
     return result.cbGot == cbBody ? ERROR_SUCCESS : ERROR_INTERNET_CONNECTION_RESET;
 }
 
-CRequestHelper::CBlock CRequestHelper::ReadBlock(CInetHandle& hConnect, CInetHandle& hRequest, DWORD cb,
-                                                 ULONGLONG cbMayWrite, HANDLE hFile, DWORD dwDeadlineMs)
+bool CRequestHelper::StartBlock(HINTERNET hRequest, DWORD cb, ULONGLONG cbMayWrite, HANDLE hFile)
 {
-    CBlock result;
-    result.dwReadError = ERROR_NOT_ENOUGH_MEMORY;
     if (!m_pState && !Start())
-        return result;
+        return false;
     m_pState->kind = CallKind::ReadBlock;
     m_pState->cb = cb < kBlockBytes ? cb : kBlockBytes;
     m_pState->cbMayWrite = cbMayWrite;
     m_pState->hFile = hFile;
-    Call(hConnect, hRequest, dwDeadlineMs);
-    if (!hRequest) {
-        result.dwReadError = ERROR_INTERNET_TIMEOUT;
-        return result;
+    Begin(hRequest);
+    return true;
+}
+
+bool CRequestHelper::WaitBlock(DWORD dwWaitMs, CBlock& result)
+{
+    if (::WaitForSingleObject(m_pState->hDone.Get(), dwWaitMs) != WAIT_OBJECT_0)
+        return false;
+    result = m_pState->result;
+    return true;
+}
+
+bool CRequestHelper::AbandonBlock(CInetHandle& hConnect, CInetHandle& hRequest, CBlock& result)
+{
+    if (Abandon(hConnect, hRequest)) {
+        m_hAbandoned = std::move(m_hThread);
+        return true;
     }
-    return m_pState->result;
+    result = m_pState->result;
+    return false;
+}
+
+bool CRequestHelper::WaitAbandoned(DWORD dwWaitMs)
+{
+    if (!m_hAbandoned)
+        return true;
+    if (::WaitForSingleObject(m_hAbandoned.Get(), dwWaitMs) != WAIT_OBJECT_0)
+        return false;
+    m_hAbandoned.Reset();
+    return true;
 }
 
 CRequestHelper::~CRequestHelper()

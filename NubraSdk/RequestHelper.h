@@ -16,11 +16,16 @@
 // Large reads: reads that return what has arrived keep a slow link's
 // progress flowing, but under Wine they bring at most 8 KiB each (its read
 // buffer), which costs a fast link most of its speed. A fast body is
-// therefore read in blocks, each of which returns only when it is full, so
-// that a link slowing down in the middle would hold it for as long as the
-// block takes at the new pace: the deadline is what makes that safe. The
-// helper writes each block it read in time itself: the bytes are still in
-// its processor's cache, which measured a good part of a fast link's speed.
+// therefore read in blocks, each of which returns only when it is full. A
+// block is never left behind while the transfer asks again: its request
+// could go on receiving beside the new one, and the server would send the
+// same bytes twice. So the transfer waits for a block that a slowing link
+// holds up (reporting meanwhile), and abandons one only when it ends the
+// attempt (a stall, the deadline); its next request then waits until the
+// abandoned read has returned, which the request's receive time-out bounds
+// once the link goes quiet, and the call's deadline in any case. The helper writes each block it read in time
+// itself: the bytes are still in its processor's cache, which measured a
+// good part of a fast link's speed.
 #pragma once
 
 #include <windows.h>
@@ -47,8 +52,8 @@ public:
     // The session the requests belong to; set before the first call.
     void SetSession(const CSharedSession& session) { m_session = session; }
 
-    // Every call returns ERROR_INTERNET_TIMEOUT when the deadline passed
-    // first, with hRequest and hConnect then empty: the helper has them.
+    // Send and ReadBody return ERROR_INTERNET_TIMEOUT when the deadline
+    // passed first, with hRequest and hConnect then empty: the helper has them.
 
     // Sends hRequest with these extra headers (empty: none); ERROR_SUCCESS
     // once the answer's headers are in, or the call's error.
@@ -63,10 +68,19 @@ public:
         DWORD cbGot = 0;  // fewer than asked for only at the body's end
         DWORD dwWriteError = ERROR_SUCCESS;
     };
-    // Reads up to cb bytes (at most kBlockBytes) of the body and appends them
-    // to hFile, unless more came than cbMayWrite.
-    CBlock ReadBlock(CInetHandle& hConnect, CInetHandle& hRequest, DWORD cb, ULONGLONG cbMayWrite, HANDLE hFile,
-                     DWORD dwDeadlineMs);
+    // Starts reading up to cb bytes (at most kBlockBytes) of hRequest's body,
+    // to be appended to hFile unless more came than cbMayWrite; false when
+    // no helper could be started.
+    bool StartBlock(HINTERNET hRequest, DWORD cb, ULONGLONG cbMayWrite, HANDLE hFile);
+    // True once the block has come (and was written), within dwWaitMs.
+    bool WaitBlock(DWORD dwWaitMs, CBlock& result);
+    // Leaves a block that has not come to the helper, with the request and
+    // its connection, which it closes when its read returns; true then. False
+    // when the block came just now after all: result holds it, and the
+    // handles stay.
+    bool AbandonBlock(CInetHandle& hConnect, CInetHandle& hRequest, CBlock& result);
+    // True once no abandoned block is being read any more, within dwWaitMs.
+    bool WaitAbandoned(DWORD dwWaitMs);
 
     // Large enough that handing a block over costs little beside reading
     // it, small enough to stay in the processor's cache for its write:
@@ -78,11 +92,16 @@ private:
     static DWORD WINAPI ThreadProc(void* pParam);
     static void RunCall(CState& state);
     bool Start();
+    void Begin(HINTERNET hRequest);
+    bool Abandon(CInetHandle& hConnect, CInetHandle& hRequest);
     void Call(CInetHandle& hConnect, CInetHandle& hRequest, DWORD dwDeadlineMs);
 
     CSharedSession m_session;
     CState* m_pState = nullptr;  // with the running helper; null when there is none
     CKernelHandle m_hThread;
+    // The helper left with a block: the file is not asked for again until
+    // it has ended.
+    CKernelHandle m_hAbandoned;
 };
 
 }  // namespace nubra

@@ -34,7 +34,7 @@ enum class FailureKind {
     Reset,    // the connection broke, or closed before the announced end
     Timeout,  // connect, headers or a read took too long
     Stall,    // bytes came, but fewer than the floor
-    Slowed,   // a fast body slowed down during a large read (not a failure)
+    Deadline, // the whole call ran out of time; not tried again
     Status,   // the server answered with an error status
     Refused,  // the answer is malformed or contradicts the order
     Local,    // the local file could not be written

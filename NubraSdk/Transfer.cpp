@@ -105,6 +105,23 @@ bool CTransfer::Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszForma
     return false;
 }
 
+DWORD CTransfer::MsLeft() const
+{
+    const ULONGLONG ullNow = ::GetTickCount64();
+    if (ullNow >= m_ullDeadlineTick)
+        return 0;
+    const ULONGLONG ullLeft = m_ullDeadlineTick - ullNow;
+    // Below INFINITE, which no wait may be given by accident.
+    return ullLeft < INFINITE ? static_cast<DWORD>(ullLeft) : INFINITE - 1;
+}
+
+bool CTransfer::FailDeadline(CAttemptFailure& failure)
+{
+    failure.kind = FailureKind::Deadline;
+    failure.dwError = ERROR_INTERNET_TIMEOUT;
+    return false;
+}
+
 std::wstring CTransfer::ReasonText(const CAttemptFailure& failure) const
 {
     wchar_t sz[160] = {};
@@ -139,6 +156,10 @@ bool CTransfer::Attempt(CAttemptFailure& failure)
     m_ullReceived = 0;
     m_llRangeTotal = -1;
     m_dwStatus = 0;
+    // A block left to a helper at a stall may still be receiving: the file
+    // is asked for again only once it has stopped.
+    if (!m_helper.WaitAbandoned(MsLeft()))
+        return FailDeadline(failure);
     // Declared in this order so that the request closes before its connection.
     CInetHandle hConnect, hRequest;
     if (!OpenResponse(hConnect, hRequest, failure))
@@ -153,11 +174,18 @@ bool CTransfer::Attempt(CAttemptFailure& failure)
     const bool bComplete = Receive(hConnect, hRequest, hFile.Get(), failure);
     // Closed before the rename, which a handle still open would block.
     hFile.Reset();
-    // An answer read to its end leaves its connection for the next transfer;
-    // the rest of any other is not waited for.
-    if (!bComplete)
-        SetAside(hConnect, hRequest);
-    return bComplete;
+    if (bComplete)
+        return true;  // its connection serves the next transfer
+    // A body that broke, went quiet or crawled is closed before the retry
+    // asks again, so that two answers never arrive side by side; closing
+    // reads on only what has already come. The rest of any other is not
+    // waited for: a fast body would be read to its end.
+    if (IsRetryable(failure)) {
+        hRequest.Reset();
+        hConnect.Reset();
+    }
+    SetAside(hConnect, hRequest);
+    return false;
 }
 
 DOWNLOAD_PROGRESS CTransfer::Run()
@@ -168,6 +196,8 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         return Record(DOWNLOAD_STATE_NET_FAILED);
     m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, m_req.llExpectedSize, m_strValidator);
     m_ullRunStart = m_ullOffset;
+    m_ullDeadlineMs = TransferDeadlineMs(m_req.llExpectedSize);
+    m_ullDeadlineTick = ::GetTickCount64() + m_ullDeadlineMs;
     if (!OpenSession())
         return Record(DOWNLOAD_STATE_NET_FAILED);
 
@@ -178,17 +208,16 @@ DOWNLOAD_PROGRESS CTransfer::Run()
             m_dwError = ERROR_SUCCESS;
             return CloseSink(Record(DOWNLOAD_STATE_FINISHED));
         }
-        if (failure.kind == FailureKind::Slowed && !m_bSlowReadsOnly) {
-            // Not a failure: the rest is asked for at once, and read as it
-            // arrives from now on.
-            m_bSlowReadsOnly = true;
-            m_ullOffset = BytesOnDisk();
-            m_ullReceived = 0;
-            --nRetry;
-            continue;
-        }
-        m_dwError = failure.dwError;
         const bool bRetryable = IsRetryable(failure);
+        if (bRetryable && !MsLeft())
+            FailDeadline(failure);
+        m_dwError = failure.dwError;
+        if (failure.kind == FailureKind::Deadline) {
+            LibraryLog(kLogError, kTransferLogFunction,
+                       L"giving up: the call ran out its deadline of %llu ms; %llu bytes stay for a resume",
+                       m_ullDeadlineMs, BytesOnDisk());
+            return CloseSink(Record(DOWNLOAD_STATE_NET_FAILED));
+        }
         if (!bRetryable || nRetry >= nRetries) {
             if (bRetryable)
                 LibraryLog(kLogError, kTransferLogFunction, L"giving up after %d retries: %s", nRetry,
@@ -200,10 +229,12 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         // From the bytes on disk, when their validator can vouch for them.
         m_ullOffset = m_strValidator.empty() ? 0 : BytesOnDisk();
         m_ullReceived = 0;
-        const DWORD dwPauseMs = RetryPauseMs(nRetry + 1, FirstRetryPauseMs(), failure.llRetryAfterSeconds);
+        DWORD dwPauseMs = RetryPauseMs(nRetry + 1, FirstRetryPauseMs(), failure.llRetryAfterSeconds);
         LibraryLog(kLogWarning, kTransferLogFunction, L"retry %d of %d in %s after %s, resuming at byte %llu",
                    nRetry + 1, nRetries, SecondsText(dwPauseMs).c_str(), ReasonText(failure).c_str(), m_ullOffset);
-        ::Sleep(dwPauseMs);
+        // A pause beyond the deadline ends at it; the next attempt then ends the call.
+        const DWORD dwLeftMs = MsLeft();
+        ::Sleep(dwPauseMs < dwLeftMs ? dwPauseMs : dwLeftMs);
     }
 }
 

@@ -15,6 +15,7 @@
 #include "NubraSdk/RecordPool.h"
 #include "NubraSdk/RequestHelper.h"
 #include "NubraSdk/RetryPolicy.h"
+#include "NubraSdk/TransferFloor.h"
 #include "netlib/DownloadRecord.h"
 #include "win/Handles.h"
 
@@ -48,6 +49,11 @@ private:
     bool OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailure& failure);
     bool Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFile, CAttemptFailure& failure);
     DOWNLOAD_PROGRESS CloseSink(const DOWNLOAD_PROGRESS& final);
+    bool FailStall(const CTransferFloor& floor, CAttemptFailure& failure);
+    bool FailDeadline(CAttemptFailure& failure);
+    bool StartOverStale(const std::wstring& strETag, const std::wstring& strLastModified);
+    // What is left of the call's deadline, in ms (0 once it has passed).
+    DWORD MsLeft() const;
 
     void DropAnswer(CInetHandle& hConnect, CInetHandle& hRequest);
     void SetAside(CInetHandle& hConnect, CInetHandle& hRequest);
@@ -78,6 +84,9 @@ private:
     bool m_bOverrun = false;
     // Once a body slowed down during a block, it is read only as it arrives.
     bool m_bSlowReadsOnly = false;
+    // The whole call ends by then, retries included.
+    ULONGLONG m_ullDeadlineMs = 0;
+    ULONGLONG m_ullDeadlineTick = 0;
     DWORD m_dwStatus = 0;
     DWORD m_dwError = 0;
     double m_dSpeed = 0;

@@ -10,6 +10,20 @@ DWORD FloorPeriodMs()
     return static_cast<DWORD>(EnvironmentNumber(L"NUBRA_FLOOR_PERIOD_MS", 100, kFloorPeriodMs, kFloorPeriodMs));
 }
 
+ULONGLONG TransferDeadlineMs(LONGLONG llOrdered)
+{
+    ULONGLONG ullMs = kMinDeadlineMs;
+    // Sizes beyond this would overflow below; no real file comes near.
+    const ULONGLONG ullMaxSize = 1ull << 50;
+    if (llOrdered > 0) {
+        const ULONGLONG ullSize = static_cast<ULONGLONG>(llOrdered) < ullMaxSize ? llOrdered : ullMaxSize;
+        const ULONGLONG ullAtPace = ullSize * 1000 / kDeadlinePaceBytes;
+        if (ullAtPace > ullMs)
+            ullMs = ullAtPace;
+    }
+    return EnvironmentNumber(L"NUBRA_TRANSFER_DEADLINE_MS", 100, ullMs, ullMs);
+}
+
 bool CTransferFloor::Check(ULONGLONG ullNowMs, ULONGLONG ullReceived)
 {
     if (ullNowMs - m_ullStartMs < m_dwPeriodMs)

@@ -8,8 +8,14 @@
 // are spent), and the answer's headers must arrive within the connect
 // time-out (HttpQuery.h). Its bytes stay on disk for a resume.
 //
-// Tests shorten the period with NUBRA_FLOOR_PERIOD_MS (100 to 60000); it is
-// never lengthened.
+// A body just above the floor would still hold a large file for weeks, so
+// the whole call, retries included, also has a deadline: two hours, or
+// longer for a file that needs longer at 4 KB/s. When it passes the transfer
+// fails and keeps its bytes for a resume.
+//
+// Tests shorten the period with NUBRA_FLOOR_PERIOD_MS (100 to 60000) and the
+// deadline with NUBRA_TRANSFER_DEADLINE_MS (100 up to its figure); neither
+// is ever lengthened.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +26,12 @@ constexpr ULONGLONG kFloorBytes = 1024;
 constexpr DWORD kFloorPeriodMs = 60000;
 
 DWORD FloorPeriodMs();
+
+constexpr ULONGLONG kMinDeadlineMs = 2 * 60 * 60 * 1000;
+constexpr ULONGLONG kDeadlinePaceBytes = 4 * 1024;  // a second
+
+// The deadline of a call for a file of the ordered size (<= 0: unknown).
+ULONGLONG TransferDeadlineMs(LONGLONG llOrdered);
 
 // Judges a transfer's pace in consecutive periods: the bytes of each period
 // that has run its length must reach the floor.

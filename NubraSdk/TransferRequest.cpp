@@ -133,6 +133,8 @@ bool CTransfer::OpenResponse(CInetHandle& hConnect, CInetHandle& hRequest, CAtte
     CHttpAddress connected;
     int nAuthRetries = 0, nRestarts = 0, nRedirects = 0;
     for (;;) {
+        if (!MsLeft())
+            return FailDeadline(failure);
         CHttpAddress address;
         failure.dwError = CrackHttpAddress(strUrl, address);
         if (failure.dwError != ERROR_SUCCESS)
@@ -157,12 +159,14 @@ bool CTransfer::OpenResponse(CInetHandle& hConnect, CInetHandle& hRequest, CAtte
             // copy is no longer the one our bytes came from.
             strHeaders += L"If-Range: " + m_strValidator + L"\r\n";
         }
-        failure.dwError = InternetErrorOf(m_helper.Send(hConnect, hRequest, strHeaders, ConnectTimeoutMs()));
+        const DWORD dwLeftMs = MsLeft();
+        const DWORD dwPatienceMs = ConnectTimeoutMs() < dwLeftMs ? ConnectTimeoutMs() : dwLeftMs;
+        failure.dwError = InternetErrorOf(m_helper.Send(hConnect, hRequest, strHeaders, dwPatienceMs));
         if (failure.dwError != ERROR_SUCCESS) {
             failure.kind = KindOfError(failure.dwError);
             if (!hRequest)
                 LibraryLog(kLogWarning, kTransferLogFunction, L"no answer's headers within %lu ms of the request",
-                           ConnectTimeoutMs());
+                           dwPatienceMs);
             return false;
         }
         m_dwStatus = QueryStatus(hRequest.Get());
@@ -196,7 +200,9 @@ bool CTransfer::OpenResponse(CInetHandle& hConnect, CInetHandle& hRequest, CAtte
                 return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE,
                               L"a Content-Range of %u characters that is no range of at most %u-digit numbers",
                               static_cast<unsigned>(strRange.size()), static_cast<unsigned>(kMaxLengthDigits));
-            if (ullFirst == m_ullOffset) {
+            const bool bStale = StartOverStale(QueryHeader(hRequest.Get(), HTTP_QUERY_ETAG),
+                                               QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED));
+            if (!bStale && ullFirst == m_ullOffset) {
                 m_llRangeTotal = llTotal;
                 return true;
             }
@@ -218,6 +224,22 @@ bool CTransfer::OpenResponse(CInetHandle& hConnect, CInetHandle& hRequest, CAtte
         m_ullOffset = 0;
         m_strValidator.clear();
     }
+}
+
+// A range answer from a copy other than the one our bytes came from (a
+// cache that ignores If-Range) would splice two versions: the partial
+// file is dropped then, and the request starts over from byte 0. True then.
+bool CTransfer::StartOverStale(const std::wstring& strETag, const std::wstring& strLastModified)
+{
+    if (!IsOtherVersion(m_strValidator, strETag, strLastModified))
+        return false;
+    LibraryLog(kLogWarning, kTransferLogFunction,
+               L"the partial file is stale: a range answer of another version (%s) to If-Range %s; it is dropped "
+               L"and the file asked for again from byte 0",
+               (strETag.empty() ? strLastModified : strETag).c_str(), m_strValidator.c_str());
+    ::DeleteFileW(MetaPathOf(m_req.strTarget).c_str());
+    ::DeleteFileW(PartialPathOf(m_req.strTarget).c_str());
+    return true;
 }
 
 // The answer's size checked against the order before the partial file is

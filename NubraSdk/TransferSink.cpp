@@ -19,11 +19,15 @@ constexpr DWORD kBufferBytes = 1024 * 1024;
 // Bytes of a slow link wait in memory no longer than this before they go
 // to disk, so that a program that quits keeps them for a resume.
 constexpr ULONGLONG kFlushPeriodMs = 1000;
-// A body read in blocks may take no longer for one, so that a record
-// follows at least once a second.
+// A block the helper reads is waited for in turns of this length, with a
+// record after each, so that the window hears from a slowed body at least
+// once a second.
 constexpr DWORD kBlockPatienceMs = 1000;
-// The pace from which a body is read in blocks.
-constexpr ULONGLONG kFastPaceBytes = 128 * 1024;
+// The pace from which a body is read in blocks: half a mebibyte within
+// 25 ms (20 MB/s and more). A slow server's burst (a few hundred kB) stays
+// below it, and a block then takes half the patience above even at a tenth
+// of that pace.
+constexpr ULONGLONG kFastPaceBytes = 512 * 1024;
 constexpr ULONGLONG kFastPaceMs = 25;
 
 }  // namespace
@@ -76,9 +80,10 @@ bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailu
 }
 
 // The body into the file. Each read returns what has arrived, so progress
-// flows on a slow link, and the floor is judged after every one. A body
-// that proves fast is read in large blocks instead (RequestHelper.h), as long
-// as none of them takes longer than a second.
+// flows on a slow link, and the floor and the deadline are judged after
+// every one. A body that proves fast is read in large blocks instead
+// (RequestHelper.h); once one of them was held up, the rest is read as it
+// arrives again.
 bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFile, CAttemptFailure& failure)
 {
     // Reads as bytes arrive fill one buffer, written in place when full. A
@@ -94,9 +99,9 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
     CBackgroundWriter writer(hFile);  // not started: it writes in place
     ULONGLONG ullLastWrite = ::GetTickCount64();
     CTransferFloor floor(ullLastWrite, 0, FloorPeriodMs(), kFloorBytes);
-    // A block left to the helper takes its bytes along: only bytes that a
-    // resume can vouch for may be read that way.
-    const bool bMayGoFast = !m_bSlowReadsOnly && !m_strValidator.empty();
+    // A block abandoned at a stall or the deadline takes its bytes along:
+    // only bytes that a resume can vouch for may be read that way.
+    const bool bMayGoFast = !m_strValidator.empty();
     bool bFast = false;
     ULONGLONG ullPaceStart = ullLastWrite, ullPaceBytes = 0;
     Report(true);
@@ -104,20 +109,34 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
         const ULONGLONG ullLeft = m_ullMaxBody - m_ullReceived;
         DWORD dwGot = 0;
         DWORD dwError = ERROR_SUCCESS;
+        bool bHeldUp = false;
         if (bFast) {
             // Ask for one byte more than may still come: receiving it proves
             // an overrun without reading on. The reader writes the block.
             const DWORD dwWant =
                 ullLeft < CRequestHelper::kBlockBytes ? static_cast<DWORD>(ullLeft) + 1 : CRequestHelper::kBlockBytes;
-            const CRequestHelper::CBlock block =
-                m_helper.ReadBlock(hConnect, hRequest, dwWant, ullLeft, hFile, kBlockPatienceMs);
-            if (block.dwReadError == ERROR_INTERNET_TIMEOUT && !hRequest) {
-                LibraryLog(kLogInformation, kTransferLogFunction,
-                           L"the body slowed down: asked again from byte %llu, read as it arrives",
-                           m_ullOffset + m_ullReceived);
-                failure.kind = FailureKind::Slowed;
-                failure.dwError = block.dwReadError;
+            CRequestHelper::CBlock block;
+            if (!m_helper.StartBlock(hRequest.Get(), dwWant, ullLeft, hFile)) {
+                failure.kind = FailureKind::Local;
+                failure.dwError = ERROR_NOT_ENOUGH_MEMORY;
                 return false;
+            }
+            while (!m_helper.WaitBlock(kBlockPatienceMs, block)) {
+                if (!bHeldUp)
+                    LibraryLog(kLogInformation, kTransferLogFunction,
+                               L"the body slowed down: waiting for the block from byte %llu, then reading as it "
+                               L"arrives",
+                               m_ullOffset + m_ullReceived);
+                bHeldUp = true;
+                Report(true);
+                const ULONGLONG ullNow = ::GetTickCount64();
+                // The block's bytes are not counted until it comes: a floor
+                // that fails meanwhile has seen fewer than a block in a period.
+                const bool bStall = !floor.Check(ullNow, m_ullReceived);
+                if ((bStall || !MsLeft()) && m_helper.AbandonBlock(hConnect, hRequest, block))
+                    return bStall ? FailStall(floor, failure) : FailDeadline(failure);
+                if (bStall || !MsLeft())
+                    break;  // the block came just now
             }
             dwError = block.dwReadError;
             dwGot = block.cbGot;
@@ -174,26 +193,26 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
             failure.dwError = writer.Error();
             return false;
         }
+        // Only after the block is counted: its bytes are on disk already.
+        if (bHeldUp) {
+            bFast = false;
+            m_bSlowReadsOnly = true;
+        }
         if (dwGot == 0)
             break;
         Report(bFirstBytes);
         bFirstBytes = false;
-        if (!floor.Check(ullNow, m_ullReceived)) {
+        const bool bStall = !floor.Check(ullNow, m_ullReceived);
+        if (bStall || !MsLeft()) {
             writer.Write(pBuffer, dwFill);
             writer.Finish();
-            LibraryLog(kLogWarning, kTransferLogFunction,
-                       L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms", floor.PeriodBytes(),
-                       floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
-            failure.kind = FailureKind::Stall;
-            failure.dwError = ERROR_INTERNET_TIMEOUT;
-            return false;
+            return bStall ? FailStall(floor, failure) : FailDeadline(failure);
         }
-        // Fast: an eighth of a mebibyte within 25 ms (5 MB/s and more),
-        // counted from the first bytes.
+        // Fast: counted from the first bytes.
         if (ullPaceBytes == 0 && m_ullReceived == dwGot)
             ullPaceStart = ullNow;
         ullPaceBytes += dwGot;
-        if (!bFast && bMayGoFast && ullPaceBytes >= kFastPaceBytes) {
+        if (!bFast && bMayGoFast && !m_bSlowReadsOnly && ullPaceBytes >= kFastPaceBytes) {
             if (ullNow - ullPaceStart <= kFastPaceMs && writer.Write(pBuffer, dwFill)) {
                 // The blocks follow what is on disk.
                 dwFill = 0;
@@ -215,6 +234,15 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
         return false;
     }
     return true;
+}
+
+bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
+{
+    LibraryLog(kLogWarning, kTransferLogFunction, L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms",
+               floor.PeriodBytes(), floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
+    failure.kind = FailureKind::Stall;
+    failure.dwError = ERROR_INTERNET_TIMEOUT;
+    return false;
 }
 
 ULONGLONG CTransfer::BytesOnDisk() const

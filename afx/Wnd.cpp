@@ -115,6 +115,11 @@ LRESULT CWnd::Default()
     return DefWindowProc(t_msgCur.message, t_msgCur.wParam, t_msgCur.lParam);
 }
 
+const MSG* CWnd::GetCurrentMessage()
+{
+    return &t_msgCur;
+}
+
 bool AfxIsForeignLifecycleMessage(UINT message)
 {
     switch (message) {

@@ -89,6 +89,8 @@ public:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // The original procedure for the message being handled now.
     LRESULT Default();
+    // The message being handled now, with its raw parameters.
+    static const MSG* GetCurrentMessage();
 
 protected:
     virtual const AFX_MSGMAP* GetMessageMap() const { return GetThisMessageMap(); }

@@ -33,44 +33,75 @@ const wchar_t kSkinFile[] = L"UISkin\\Default.skn";
 const wchar_t kLogInitFailed[] = L"Initialize log failed";
 const wchar_t kSkinInitFailed[] = L"Initialize Skin failed!";
 
-// Set once each, by the main thread, before the watch may use them: whether
-// the log has its place yet (before, a record would land beside the
-// executable), and the state file that records how the run ended.
+// Set once, by the main thread, before the watch may use it: whether the
+// log has its place yet (before, a record would land beside the executable).
 std::atomic<bool> g_bLogReady(false);
-std::atomic<const wchar_t*> g_pszStateFile(nullptr);
+
+// The watch re-examines an id it ignored now and then: its process may have
+// ended and the id been reused by a newer instance that wrote the same number.
+const ULONGLONG kIgnoredSlotRecheckMs = 500;
+// Ignored ids are logged once each, and only so many: whoever writes the
+// slot must not fill the log.
+const int kIgnoredSlotRecords = 10;
 
 // The last words of a run that a newer instance ends: no orderly end
-// follows, so the log and the state file say it here.
+// follows, so the log and the state file say it here, unless the run has
+// recorded its own end already.
 void RecordSuperseded(DWORD dwNewerPid)
 {
+    if (!ClaimRunEnd())
+        return;
     if (g_bLogReady)
         LOG_INFO(L"InstanceWatchThread", L"upgrade ends: %s: ended by a newer instance (process %lu)",
                  UpgradeResultWord(UpgradeResult::Superseded), dwNewerPid);
-    if (const wchar_t* pszStateFile = g_pszStateFile)
+    if (const wchar_t* pszStateFile = RunStateFile())
         WriteUpgradeResult(pszStateFile, UpgradeResult::Superseded);
+    CClientNotices::NotifyOutcome(UpgradeResult::Superseded);
+}
+
+void LogStateFileRefused(LPCWSTR pszIniPath, LPCWSTR pszWhy)
+{
+    LOG_WARN(L"ClaimStateFile", L"state file( %s ) refused, %s: replaced by a new, empty one", pszIniPath, pszWhy);
 }
 
 // A newer instance of this session ends this one at once: the client only
 // ever talks to the companion it started last.
 DWORD WINAPI InstanceWatchThread(LPVOID)
 {
-    const DWORD dwOwnPid = ::GetCurrentProcessId();
-    DWORD dwOwnSession = 0;
-    const bool bOwnSessionKnown = SessionOfProcess(dwOwnPid, &dwOwnSession);
-    // Another session's instance stays in the slot until a newer start of
-    // any session replaces it; it is looked at once.
-    DWORD dwForeignPid = 0;
-    for (;;) {
-        const DWORD dwNewest = g_dwNewestInstancePid;
-        if (dwNewest != dwOwnPid && dwNewest != dwForeignPid) {
-            if (!bOwnSessionKnown || IsNewerInstance(dwNewest, dwOwnPid, dwOwnSession, &SessionOfProcess)) {
-                RecordSuperseded(dwNewest);
-                ::TerminateProcess(::GetCurrentProcess(), 0);
+    try {
+        const DWORD dwOwnPid = ::GetCurrentProcessId();
+        INSTANCE_FACTS own = {};
+        // Without its own facts the watch cannot tell a newer start from a
+        // forged id; it then keeps this instance alive.
+        const bool bOwnKnown = InstanceFactsOf(dwOwnPid, &own);
+        DWORD dwIgnoredPid = dwOwnPid;
+        ULONGLONG ullIgnoredAt = 0;
+        DWORD dwLoggedPid = dwOwnPid;
+        int nLogged = 0;
+        for (;;) {
+            const DWORD dwNewest = g_dwNewestInstancePid;
+            const ULONGLONG ullNow = ::GetTickCount64();
+            if (dwNewest != dwIgnoredPid || ullNow - ullIgnoredAt >= kIgnoredSlotRecheckMs) {
+                LPCWSTR pszWhyNot = L"this process's own facts cannot be told";
+                if (bOwnKnown && IsNewerInstance(dwNewest, dwOwnPid, own, &InstanceFactsOf, &pszWhyNot)) {
+                    RecordSuperseded(dwNewest);
+                    ::TerminateProcess(::GetCurrentProcess(), 0);
+                }
+                dwIgnoredPid = dwNewest;
+                ullIgnoredAt = ullNow;
+                if (dwNewest != dwOwnPid && dwNewest != dwLoggedPid && g_bLogReady && nLogged < kIgnoredSlotRecords) {
+                    LOG_WARN(L"InstanceWatchThread", L"instance slot names process %lu, ignored: %s", dwNewest,
+                             pszWhyNot);
+                    dwLoggedPid = dwNewest;
+                    ++nLogged;
+                }
             }
-            dwForeignPid = dwNewest;
+            ::Sleep(10);  // a newer instance takes over within about 10 ms
         }
-        ::Sleep(10);  // a newer instance takes over within about 10 ms
+    } catch (...) {
+        // The watch only ever ends this process; without it the run goes on.
     }
+    return 0;
 }
 
 // The upgrade window has no default button: whatever control a skin gives
@@ -99,13 +130,6 @@ LONG WINAPI QuietExceptionFilter(EXCEPTION_POINTERS*)
 
 CDazuvuVevUpgradeApp::CDazuvuVevUpgradeApp() : CWinApp(nullptr) {}
 
-void ShareStateFileWithInstanceWatch(LPCWSTR pszIniPath)
-{
-    // Copied once and never freed: the watch may read it until the process ends.
-    if (pszIniPath && !g_pszStateFile)
-        g_pszStateFile = _wcsdup(pszIniPath);
-}
-
 BOOL CDazuvuVevUpgradeApp::InitInstance()
 {
     g_dwNewestInstancePid = ::GetCurrentProcessId();
@@ -131,6 +155,7 @@ BOOL CDazuvuVevUpgradeApp::InitInstance()
         return FALSE;
     }
     g_bLogReady = true;
+    SetStateFileRefusalSink(&LogStateFileRefused);
     LOG_INFO(L"CDazuvuVevUpgradeApp::InitInstance", L"%s",
              StartBannerText(PRODUCT_VERSION_TEXT, MaskedCommandLine(::GetCommandLineW()), WindowsVersionText(),
                              ::GetACP())

@@ -30,10 +30,6 @@ private:
 
 extern CDazuvuVevUpgradeApp theApp;
 
-// The state file, once it is ready, for the instance watch: a run that a
-// newer instance ends records "superseded" there.
-void ShareStateFileWithInstanceWatch(LPCWSTR pszIniPath);
-
 // The word that marks an upgrade command line.
 extern const wchar_t kUpgradeCommandWord[];
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-// The command line with the password (everything after its last ":") shown
+// The command line with the password (everything after its second ":") shown
 // as "***"; an empty password stays empty, so support can see that none was
 // given. A line that is not an upgrade command comes back unchanged.
 std::wstring MaskedCommandLine(LPCWSTR pszCommandLine);

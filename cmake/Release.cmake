@@ -2,7 +2,7 @@
 #   ...-companion.zip  the companion, its two DLLs and UISkin, to be unpacked
 #                      into the client's folder, with the third-party notices;
 #   ...-tools.zip      the console tool and the log decoder, for support, with
-#                      the third-party notices;
+#                      a short note and the third-party notices;
 #   ...-debug.zip      the debug symbols of all five binaries, kept apart;
 #   ...-sdk.zip        the public client header, the protocol and the sample
 #                      client, for the client's developers;
@@ -52,6 +52,11 @@ link_installed_symbols(companion DazuvuVevUpgrade NubraSdk VEXUI32)
 release_sign_installed(companion DazuvuVevUpgrade NubraSdk VEXUI32)
 install(TARGETS DazuvuVevUpgradeCtl DazuvuVevLogDecode
   RUNTIME DESTINATION . COMPONENT tools)
+# Support's note, named apart: the archive may be unpacked into the client's
+# folder. Where the log lies and what the result words mean.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/tools/README.txt.in ${CMAKE_BINARY_DIR}/tools/DazuvuVevUpgrade-tools-README.txt
+  @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${CMAKE_BINARY_DIR}/tools/DazuvuVevUpgrade-tools-README.txt DESTINATION . COMPONENT tools)
 link_installed_symbols(tools DazuvuVevUpgradeCtl DazuvuVevLogDecode)
 release_sign_installed(tools DazuvuVevUpgradeCtl DazuvuVevLogDecode)
 
@@ -79,7 +84,12 @@ install(FILES ${RELEASE_NOTICES_FILE} DESTINATION . COMPONENT tools)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/README.txt.in ${CMAKE_BINARY_DIR}/sdk/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/sdk/README.txt DESTINATION . COMPONENT sdk)
 install(FILES ${CMAKE_SOURCE_DIR}/include/DazuvuVevUpgradeClient.h DESTINATION include COMPONENT sdk)
-install(FILES ${CMAKE_SOURCE_DIR}/docs/client-protocol.md DESTINATION docs COMPONENT sdk)
+# In the SDK the sample lies in sample/, not where the repository keeps it.
+file(READ ${CMAKE_SOURCE_DIR}/docs/client-protocol.md sdk_protocol_text)
+string(REPLACE "../tests/client/SampleClient.cpp" "../sample/SampleClient.cpp" sdk_protocol_text "${sdk_protocol_text}")
+file(WRITE ${CMAKE_BINARY_DIR}/sdk/client-protocol.md "${sdk_protocol_text}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/client-protocol.md)
+install(FILES ${CMAKE_BINARY_DIR}/sdk/client-protocol.md DESTINATION docs COMPONENT sdk)
 install(FILES ${CMAKE_SOURCE_DIR}/tests/client/SampleClient.cpp DESTINATION sample COMPONENT sdk)
 
 set(CPACK_GENERATOR ZIP)

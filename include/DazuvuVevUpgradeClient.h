@@ -1,10 +1,10 @@
 /* The upgrade companion's protocol, for the client and anyone else who
  * drives DazuvuVevUpgrade.exe: the window to look for, the order record and
- * how it is sent, the commands, and the client's running flag. It needs
- * nothing but <windows.h> and compiles as C (C89 on) and as C++ (C++03 on);
- * the companion, the console tool and the tests use these same names, so
- * each is written only here. docs/client-protocol.md describes the behaviour
- * behind them. */
+ * how it is sent, the commands, the notices it posts back, how a run ended,
+ * and the client's running flag. It needs nothing but <windows.h> and
+ * compiles as C (C89 on) and as C++ (C++03 on); the companion, the console
+ * tool and the tests use these same names, so each is written only here.
+ * docs/client-protocol.md describes the behaviour behind them. */
 #ifndef DAZUVUVEV_UPGRADE_CLIENT_H
 #define DAZUVUVEV_UPGRADE_CLIENT_H
 
@@ -58,6 +58,41 @@ typedef enum UpgradeMode {
 
 #define UPGRADE_TEXT_CCH 260
 
+/* How a run of the companion ended: the number posted with the outcome
+ * notice, and, as a word, the value of "result" in the state file. */
+typedef enum UpgradeOutcome {
+    UPGRADE_OUTCOME_SETUP_STARTED = 0,     /* "setup-started" */
+    UPGRADE_OUTCOME_USER_DECLINED = 1,     /* "user-declined" */
+    UPGRADE_OUTCOME_HIDDEN = 2,            /* "hidden": verified unseen, waits for the next order */
+    UPGRADE_OUTCOME_READY_WAITING = 3,     /* "ready-waiting" */
+    UPGRADE_OUTCOME_HELD_WAITING = 4,      /* "held-waiting" */
+    UPGRADE_OUTCOME_DOWNLOAD_FAILED = 5,   /* "download-failed" */
+    UPGRADE_OUTCOME_DIGEST_MISMATCH = 6,   /* "digest-mismatch" */
+    UPGRADE_OUTCOME_NETWORK_LOST = 7,      /* "network-lost" */
+    UPGRADE_OUTCOME_REFUSED = 8,           /* "refused" */
+    UPGRADE_OUTCOME_SUPERSEDED = 9,        /* "superseded" */
+    UPGRADE_OUTCOME_SIGNATURE_REFUSED = 10 /* "signature-refused" */
+} UpgradeOutcome;
+#define UPGRADE_OUTCOME_COUNT 11
+
+/* Notices: registered window messages (RegisterWindowMessageW of these
+ * names) that the companion posts, never sends, to the window an order
+ * names as its sender (the ...Ex send helpers below), when that window
+ * belongs to another process of the companion's session. lParam is always
+ * the companion's process id.
+ *   progress  wParam: percent 0 to 100; about four a second at most, and at
+ *             once when the transfer starts, finishes or fails;
+ *   ready     wParam 0: the download is verified and held, and waits for
+ *             UPGRADE_CMD_INSTALL (after UPGRADE_CMD_HOLD, or in mode 1 when
+ *             the order found its setup ready);
+ *   outcome   wParam: an UpgradeOutcome, posted once, right after the state
+ *             file has it and just before the companion ends.
+ * Any process may post these numbers too: take them as hints, check
+ * lParam, and read the state file for the result that counts. */
+#define UPGRADE_NOTICE_PROGRESS_NAME L"DazuvuVevUpgrade.Notice.Progress"
+#define UPGRADE_NOTICE_READY_NAME L"DazuvuVevUpgrade.Notice.Ready"
+#define UPGRADE_NOTICE_OUTCOME_NAME L"DazuvuVevUpgrade.Notice.Outcome"
+
 /* The upgrade type for which the companion asks the user before downloading. */
 #define UPGRADE_TYPE_INTERACTIVE L"9434"
 
@@ -67,8 +102,9 @@ typedef enum UpgradeMode {
 
 /* The upgrade order, sent as WM_COPYDATA with cbData = UPGRADE_COMM_SIZE.
  * Each text holds at most 259 characters and its terminator. szMD5 holds the
- * setup's digest as hexadecimal digits: 32 lower-case digits are its MD5,
- * compared exactly; 64 digits are its SHA-256, in any letter case. */
+ * setup's digest as hexadecimal digits: 32 digits are its MD5, compared
+ * exactly in lower case (the send helpers below lower-case it); 64 digits
+ * are its SHA-256, in any letter case. */
 typedef struct UPGRADE_COMM {
     wchar_t szFileName[UPGRADE_TEXT_CCH];
     wchar_t szReserved[UPGRADE_TEXT_CCH];
@@ -108,6 +144,56 @@ UPGRADE_LAYOUT_CHECK(size, sizeof(UPGRADE_COMM) == 3642);
 #define UPGRADE_CLIENT_INLINE static __inline__
 #endif
 
+/* The result word of an outcome ("setup-started", ...), or NULL. */
+UPGRADE_CLIENT_INLINE const wchar_t* UpgradeOutcomeWord(int nOutcome)
+{
+    static const wchar_t* const s_apszWords[UPGRADE_OUTCOME_COUNT] = {L"setup-started",    L"user-declined",
+                                                                      L"hidden",           L"ready-waiting",
+                                                                      L"held-waiting",     L"download-failed",
+                                                                      L"digest-mismatch",  L"network-lost",
+                                                                      L"refused",          L"superseded",
+                                                                      L"signature-refused"};
+    return nOutcome >= 0 && nOutcome < UPGRADE_OUTCOME_COUNT ? s_apszWords[nOutcome] : NULL;
+}
+
+typedef enum UpgradeNoticeKind {
+    UPGRADE_NOTICE_NONE = 0, /* not a notice, or one whose values are out of range */
+    UPGRADE_NOTICE_PROGRESS = 1,
+    UPGRADE_NOTICE_READY = 2,
+    UPGRADE_NOTICE_OUTCOME = 3
+} UpgradeNoticeKind;
+
+typedef struct UPGRADE_NOTICE {
+    UpgradeNoticeKind nKind;
+    int nPercent;      /* progress: 0 to 100 */
+    int nOutcome;      /* outcome: an UpgradeOutcome */
+    DWORD dwProcessId; /* the companion that posted it */
+} UPGRADE_NOTICE;
+
+/* Call it first in the client window's procedure: UPGRADE_NOTICE_NONE for
+ * every other message. Registered messages are looked up only for numbers
+ * in their range, so other messages cost a comparison. */
+UPGRADE_CLIENT_INLINE UpgradeNoticeKind DecodeUpgradeNotice(UINT uMsg, WPARAM wParam, LPARAM lParam,
+                                                            UPGRADE_NOTICE* pNotice)
+{
+    UpgradeNoticeKind nKind = UPGRADE_NOTICE_NONE;
+    if (uMsg < 0xC000 || uMsg > 0xFFFF)
+        return UPGRADE_NOTICE_NONE;
+    if (uMsg == RegisterWindowMessageW(UPGRADE_NOTICE_PROGRESS_NAME) && wParam <= 100)
+        nKind = UPGRADE_NOTICE_PROGRESS;
+    else if (uMsg == RegisterWindowMessageW(UPGRADE_NOTICE_READY_NAME) && wParam == 0)
+        nKind = UPGRADE_NOTICE_READY;
+    else if (uMsg == RegisterWindowMessageW(UPGRADE_NOTICE_OUTCOME_NAME) && wParam < UPGRADE_OUTCOME_COUNT)
+        nKind = UPGRADE_NOTICE_OUTCOME;
+    if (nKind != UPGRADE_NOTICE_NONE && pNotice != NULL) {
+        pNotice->nKind = nKind;
+        pNotice->nPercent = nKind == UPGRADE_NOTICE_PROGRESS ? (int)wParam : 0;
+        pNotice->nOutcome = nKind == UPGRADE_NOTICE_OUTCOME ? (int)wParam : -1;
+        pNotice->dwProcessId = (DWORD)lParam;
+    }
+    return nKind;
+}
+
 /* dwData of an order. */
 UPGRADE_CLIENT_INLINE ULONG_PTR MakeUpgradeOrderData(UpgradeMode nMode)
 {
@@ -135,20 +221,46 @@ UPGRADE_CLIENT_INLINE HWND FindUpgradeWindowOfProcess(DWORD dwProcessId)
     return NULL;
 }
 
-/* Sends the order to hWnd and waits up to dwTimeoutMs for the handler. Never
- * posted: the record must stay valid until the handler has copied it. */
-UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindow(HWND hWnd, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
-                                                    DWORD dwTimeoutMs, DWORD_PTR* pResult)
+/* The order as it is sent: an MD5 given as 32 hexadecimal digits goes in
+ * lower case, the only form the companion's comparison accepts. */
+UPGRADE_CLIENT_INLINE void PrepareUpgradeOrderDigest(UPGRADE_COMM* pOrder)
+{
+    int i;
+    for (i = 0; i < 32; ++i) {
+        const wchar_t ch = pOrder->szMD5[i];
+        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f') || (ch >= L'A' && ch <= L'F')))
+            return;
+    }
+    if (pOrder->szMD5[32] != L'\0')
+        return;
+    for (i = 0; i < 32; ++i) {
+        if (pOrder->szMD5[i] >= L'A' && pOrder->szMD5[i] <= L'F')
+            pOrder->szMD5[i] = (wchar_t)(pOrder->szMD5[i] - L'A' + L'a');
+    }
+}
+
+/* Sends the order to hWnd and waits up to dwTimeoutMs for the handler;
+ * hWndNotify (NULL: none) is the window that is to receive the notices.
+ * Never posted: the record must stay valid until the handler has copied it. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindowEx(HWND hWnd, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
+                                                      HWND hWndNotify, DWORD dwTimeoutMs, DWORD_PTR* pResult)
 {
     COPYDATASTRUCT cds;
     DWORD_PTR dwResult = 0;
+    UPGRADE_COMM stSent;
+    if (pOrder == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    stSent = *pOrder;
+    PrepareUpgradeOrderDigest(&stSent);
     cds.dwData = MakeUpgradeOrderData(nMode);
     cds.cbData = UPGRADE_COMM_SIZE;
-    cds.lpData = (PVOID)pOrder;
+    cds.lpData = (PVOID)&stSent;
     SetLastError(ERROR_SUCCESS);
     /* SMTO_ABORTIFHUNG: a companion that has stopped taking messages fails
      * the call at once instead of holding the client for the whole time-out. */
-    if (!SendMessageTimeoutW(hWnd, WM_COPYDATA, 0 /* no sender window */, (LPARAM)&cds, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+    if (!SendMessageTimeoutW(hWnd, WM_COPYDATA, (WPARAM)hWndNotify, (LPARAM)&cds, SMTO_NORMAL | SMTO_ABORTIFHUNG,
                              dwTimeoutMs, &dwResult)) {
         const DWORD dwError = GetLastError();
         if (!IsWindow(hWnd))
@@ -162,7 +274,14 @@ UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindow(HWND hWnd, const UPGRADE_COM
     return TRUE;
 }
 
-/* Return values of the two calls below:
+/* The same without notices. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindow(HWND hWnd, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
+                                                    DWORD dwTimeoutMs, DWORD_PTR* pResult)
+{
+    return SendUpgradeOrderToWindowEx(hWnd, pOrder, nMode, NULL, dwTimeoutMs, pResult);
+}
+
+/* Return values of the calls below:
  *   TRUE   the handler ran; *pResult (when not NULL) holds its result: TRUE
  *          for every order the companion took, including one it refused
  *          and ended on (its log says why), 0 when the order was not
@@ -171,6 +290,9 @@ UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindow(HWND hWnd, const UPGRADE_COM
  *          GetLastError() tells which:
  *          ERROR_NOT_FOUND             no companion window appeared within
  *                                      dwWaitMs;
+ *          ERROR_PROCESS_ABORTED       (by process id) that process ended,
+ *                                      or none has that id, before its
+ *                                      window appeared: returned at once;
  *          ERROR_TIMEOUT               the handler did not return within
  *                                      dwTimeoutMs, or the companion does not
  *                                      take messages (hung); the order may
@@ -184,35 +306,58 @@ UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindow(HWND hWnd, const UPGRADE_COM
  * a prompt; UPGRADE_SEND_TIMEOUT_MS leaves the user ten minutes. */
 
 /* Sends the order to the companion started as process dwProcessId, waiting
- * up to dwWaitMs for its window. Prefer this call: an older companion's
- * window of the same class never takes the order meant for the new one. */
-UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToProcess(DWORD dwProcessId, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
-                                                     DWORD dwWaitMs, DWORD dwTimeoutMs, DWORD_PTR* pResult)
+ * up to dwWaitMs for its window, and names hWndNotify (NULL: none) for the
+ * notices. Prefer this call: an older companion's window of the same class
+ * never takes the order meant for the new one, and a companion that has
+ * ended is seen at once. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToProcessEx(DWORD dwProcessId, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
+                                                       HWND hWndNotify, DWORD dwWaitMs, DWORD dwTimeoutMs,
+                                                       DWORD_PTR* pResult)
 {
     const DWORD dwStart = GetTickCount();
+    HANDLE hProcess;
     HWND hWnd;
+    BOOL bEnded = FALSE;
     if (pOrder == NULL || dwProcessId == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    /* Only to see it end. Without the right to wait on it (another user's
+     * process), the wait below just takes its whole time. */
+    hProcess = OpenProcess(SYNCHRONIZE, FALSE, dwProcessId);
+    if (hProcess == NULL && GetLastError() == ERROR_INVALID_PARAMETER)
+        bEnded = TRUE; /* no process has that id (any more) */
     hWnd = FindUpgradeWindowOfProcess(dwProcessId);
-    while (hWnd == NULL && GetTickCount() - dwStart < dwWaitMs) {
-        Sleep(50);
+    while (hWnd == NULL && !bEnded && GetTickCount() - dwStart < dwWaitMs) {
+        if (hProcess != NULL)
+            bEnded = WaitForSingleObject(hProcess, 50) == WAIT_OBJECT_0;
+        else
+            Sleep(50);
         hWnd = FindUpgradeWindowOfProcess(dwProcessId);
     }
+    if (hProcess != NULL)
+        CloseHandle(hProcess);
     if (hWnd == NULL) {
-        SetLastError(ERROR_NOT_FOUND);
+        SetLastError(bEnded ? ERROR_PROCESS_ABORTED : ERROR_NOT_FOUND);
         return FALSE;
     }
-    return SendUpgradeOrderToWindow(hWnd, pOrder, nMode, dwTimeoutMs, pResult);
+    return SendUpgradeOrderToWindowEx(hWnd, pOrder, nMode, hWndNotify, dwTimeoutMs, pResult);
+}
+
+/* The same without notices. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToProcess(DWORD dwProcessId, const UPGRADE_COMM* pOrder, UpgradeMode nMode,
+                                                     DWORD dwWaitMs, DWORD dwTimeoutMs, DWORD_PTR* pResult)
+{
+    return SendUpgradeOrderToProcessEx(dwProcessId, pOrder, nMode, NULL, dwWaitMs, dwTimeoutMs, pResult);
 }
 
 /* Sends the order to the first window of the class, waiting up to dwWaitMs
- * for one. Kept for clients that do not know the companion's process id:
- * while an older companion's window still exists, the order may reach it
- * instead and be lost when the newer one ends it. */
-UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrder(const UPGRADE_COMM* pOrder, UpgradeMode nMode, DWORD dwWaitMs,
-                                            DWORD dwTimeoutMs, DWORD_PTR* pResult)
+ * for one, and names hWndNotify (NULL: none) for the notices. Kept for
+ * clients that do not know the companion's process id: while an older
+ * companion's window still exists, the order may reach it instead and be
+ * lost when the newer one ends it. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderEx(const UPGRADE_COMM* pOrder, UpgradeMode nMode, HWND hWndNotify,
+                                              DWORD dwWaitMs, DWORD dwTimeoutMs, DWORD_PTR* pResult)
 {
     const DWORD dwStart = GetTickCount();
     HWND hWnd;
@@ -229,7 +374,14 @@ UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrder(const UPGRADE_COMM* pOrder, UpgradeM
         SetLastError(ERROR_NOT_FOUND);
         return FALSE;
     }
-    return SendUpgradeOrderToWindow(hWnd, pOrder, nMode, dwTimeoutMs, pResult);
+    return SendUpgradeOrderToWindowEx(hWnd, pOrder, nMode, hWndNotify, dwTimeoutMs, pResult);
+}
+
+/* The same without notices. */
+UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrder(const UPGRADE_COMM* pOrder, UpgradeMode nMode, DWORD dwWaitMs,
+                                            DWORD dwTimeoutMs, DWORD_PTR* pResult)
+{
+    return SendUpgradeOrderEx(pOrder, nMode, NULL, dwWaitMs, dwTimeoutMs, pResult);
 }
 
 #endif /* RC_INVOKED */

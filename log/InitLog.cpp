@@ -2,10 +2,12 @@
 // configuration, and the source names the call sites write.
 #include "log/Log.h"
 
+#include "win/FinalPath.h"
 #include "win/Utf8.h"
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -20,8 +22,7 @@ const int kLogSizeLimitMB = 10;
 bool InitLog()
 {
     const std::wstring strAppDir = GetDocumentsAppDir();
-    if (!strAppDir.empty())
-        CreateMultiLevelDir(LogFolderUnder(strAppDir));
+    const std::wstring strOwnFolder = strAppDir.empty() ? std::wstring() : PrepareLogFolder(strAppDir);
     const std::wstring strFile = LogFilePathUnder(strAppDir);
 
     int nLevel = 0;
@@ -29,7 +30,39 @@ bool InitLog()
     if (GetConfigValue(kLogLevelKey, kClientConfigSection, strLevel))
         nLevel = _wtoi(strLevel.c_str());
 
-    return CLog::GetInstance()->Init(strFile.c_str(), nLevel, kLogSizeLimitMB) == 0;
+    CLog* pLog = CLog::GetInstance();
+    if (pLog->Init(strFile.c_str(), nLevel, kLogSizeLimitMB) != 0)
+        return false;
+    if (!strAppDir.empty()) {
+        if (strOwnFolder.empty())
+            pLog->Refuse((LogFolderUnder(strAppDir) + L" leads outside the documents folder").c_str());
+        else
+            pLog->ConfineTo(strOwnFolder);
+    }
+    return true;
+}
+
+std::wstring PrepareLogFolder(const std::wstring& strAppDir)
+{
+    const size_t nSlash = strAppDir.find_last_of(L'\\');
+    if (nSlash == std::wstring::npos)
+        return std::wstring();
+    std::wstring strLevel = strAppDir.substr(0, nSlash);  // the documents folder
+    std::wstring strExpected = FinalPathOf(strLevel);
+    if (strExpected.empty())
+        return std::wstring();
+    const std::wstring strBelow = LogFolderUnder(strAppDir).substr(nSlash);  // "\DazuvuVev\log\Upgrade"
+    for (size_t nStart = 0; nStart < strBelow.size();) {
+        const size_t nEnd = std::min(strBelow.find(L'\\', nStart + 1), strBelow.size());
+        strLevel += strBelow.substr(nStart, nEnd - nStart);
+        strExpected += strBelow.substr(nStart, nEnd - nStart);
+        if (!CreateDirectoryW(strLevel.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return std::wstring();
+        if (_wcsicmp(FinalPathOf(strLevel).c_str(), strExpected.c_str()) != 0)
+            return std::wstring();
+        nStart = nEnd;
+    }
+    return strExpected;
 }
 
 std::wstring GetDocumentsAppDir()

@@ -1,6 +1,7 @@
 #include "log/Log.h"
 #include "log/LogEscape.h"
 #include "win/Handles.h"
+#include "win/OwnFile.h"
 
 #include <limits.h>
 #include <stdarg.h>
@@ -115,6 +116,9 @@ int CLog::Init(LPCWSTR pszPath, int nLevel, int nMaxSizeMB)
         m_nLevel = nLevel;
     m_nMaxSizeMB = nMaxSizeMB;
     m_strLogFile = pszPath;
+    // A new place: whatever was confined or refused held for the old one.
+    m_strOwnFolder.clear();
+    m_bRefused = false;
     if (m_nLevel < 0 || m_nLevel > LOGLEVEL_FATAL)
         m_nLevel = LOGLEVEL_UNKNOWN;
     if (m_strLogFile.empty())
@@ -128,6 +132,22 @@ std::wstring CLog::GetLogFilePath()
     if (m_strLogFile.empty())
         m_strLogFile = DefaultLogPath();
     return m_strLogFile;
+}
+
+void CLog::ConfineTo(const std::wstring& strOwnFolder)
+{
+    CCriticalSectionLock lock(m_csLock);
+    m_strOwnFolder = strOwnFolder;
+}
+
+void CLog::Refuse(LPCWSTR pszWhy)
+{
+    CCriticalSectionLock lock(m_csLock);
+    if (!m_bRefused) {
+        // The log itself cannot say it; a debugger can.
+        OutputDebugStringW((std::wstring(L"Upgrade log refused for this run: ") + (pszWhy ? pszWhy : L"")).c_str());
+    }
+    m_bRefused = true;
 }
 
 void CLog::Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszFormat, ...)
@@ -193,9 +213,19 @@ void CLog::WriteFormat(LPCWSTR pszFormat, ...)
 void CLog::WriteToFile(char* pData, int nLength)
 {
     CCriticalSectionLock lock(m_csLock);
+    if (m_bRefused)
+        return;
     const std::wstring strPath = GetLogFilePath();
-    CKernelHandle file(CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, NULL));
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    const std::wstring strExpected = m_strOwnFolder.empty() || nSlash == std::wstring::npos
+                                         ? std::wstring()
+                                         : m_strOwnFolder + strPath.substr(nSlash);
+    LPCWSTR pszForeign = NULL;
+    CKernelHandle file = OpenOwnFile(strPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, strExpected, &pszForeign);
+    if (pszForeign) {
+        Refuse((strPath + L" is " + pszForeign).c_str());
+        return;
+    }
     if (!file.IsValid())
         return;
 
@@ -220,6 +250,8 @@ std::wstring CLog::BackupName(const std::wstring& strPath, int nIndex) const
 void CLog::RollFile()
 {
     CCriticalSectionLock lock(m_csLock);
+    if (m_bRefused)
+        return;
     const std::wstring strPath = GetLogFilePath();
 
     LARGE_INTEGER size = {};
@@ -234,6 +266,15 @@ void CLog::RollFile()
     if (size.QuadPart <= llLimit || !m_bRollByIndex)
         return;
 
+    // Moving or deleting a name that is a link would, on some systems, move
+    // or delete what it leads to: only the log's own files are touched.
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    auto IsOwn = [&](const std::wstring& strName) {
+        return m_strOwnFolder.empty() || nSlash == std::wstring::npos ||
+               IsOwnFileAt(strName, m_strOwnFolder + strName.substr(nSlash));
+    };
+    if (!IsOwn(strPath))
+        return;
     for (int i = 1; i < m_nMaxIndex; ++i) {
         const std::wstring strCandidate = BackupName(strPath, i);
         // Only a number that surely is free is used; an unreadable status
@@ -247,8 +288,11 @@ void CLog::RollFile()
 
     // All numbers taken: drop the oldest and shift the rest down by one.
     // Failures are left for the next record's check to retry.
-    DeleteFileW(BackupName(strPath, 1).c_str());
-    for (int i = 2; i < m_nMaxIndex; ++i)
-        MoveFileW(BackupName(strPath, i).c_str(), BackupName(strPath, i - 1).c_str());
+    if (IsOwn(BackupName(strPath, 1)))
+        DeleteFileW(BackupName(strPath, 1).c_str());
+    for (int i = 2; i < m_nMaxIndex; ++i) {
+        if (IsOwn(BackupName(strPath, i)))
+            MoveFileW(BackupName(strPath, i).c_str(), BackupName(strPath, i - 1).c_str());
+    }
     MoveFileW(strPath.c_str(), BackupName(strPath, m_nMaxIndex - 1).c_str());
 }

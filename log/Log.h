@@ -22,11 +22,18 @@ class CLog {
 public:
     static CLog* GetInstance();
 
-    // 0, or -1 for a null path (nothing changes then).
+    // 0, or -1 for a null path (nothing changes then). Undoes ConfineTo and
+    // Refuse: they held for the old path.
     int Init(LPCWSTR pszPath, int nLevel, int nMaxSizeMB);
     // Never fails visibly; a record below the threshold is dropped.
     void Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszFormat, ...);
     std::wstring GetLogFilePath();
+    // Records go only to a file of the log's own (see win/OwnFile.h) whose
+    // final path lies in this folder, given as its final path; a file found
+    // otherwise ends the log for the run. Empty: the folder is not compared.
+    void ConfineTo(const std::wstring& strOwnFolder);
+    // No record is written from now on; the run goes on without a log.
+    void Refuse(LPCWSTR pszWhy);
 
     int GetLevel() const { return m_nLevel; }
 
@@ -43,6 +50,8 @@ private:
     int m_bRollByIndex;
     int m_nMaxIndex;
     std::wstring m_strLogFile;
+    std::wstring m_strOwnFolder;
+    bool m_bRefused = false;
     CRITICAL_SECTION m_csLock;
 };
 
@@ -81,7 +90,15 @@ LPCWSTR LogSeverityPrefix(int nSeverity);
 
 // Configures the log under the documents folder with the level from the
 // client's config.ini; false when the log cannot be configured.
+// A log folder that a link or junction sends elsewhere, or a log file that
+// is not the log's own, means no log for the run; InitLog still succeeds.
 bool InitLog();
+// Creates the log's folder "<app dir>\log\Upgrade" one level at a time
+// from the documents folder down, each level only inside one that proved to
+// be where its path says; returns its final path, or empty when a level
+// leads elsewhere or cannot be made. The documents folder itself may be
+// redirected anywhere, so the comparison starts below it.
+std::wstring PrepareLogFolder(const std::wstring& strAppDir);
 // "<Documents>\DazuvuVev", created when missing; empty when it cannot be.
 std::wstring GetDocumentsAppDir();
 bool CreateMultiLevelDir(const std::wstring& strPath);

@@ -21,6 +21,7 @@
 
 #include <string>
 
+#include "win/FileIdentity.h"
 #include "win/Handles.h"
 
 class CSetupFileLock {
@@ -57,6 +58,11 @@ public:
     const std::wstring& Path() const { return m_strPath; }
     // The held file, for checks that must read exactly the verified bytes.
     HANDLE Handle() const { return m_file.Get(); }
+    // The held file's volume and index: what a process started from it runs.
+    FILE_IDENTITY Identity() const
+    {
+        return {m_info.dwVolumeSerialNumber, m_info.nFileIndexHigh, m_info.nFileIndexLow};
+    }
     void Release();
 
 private:

@@ -1,9 +1,12 @@
 #include "upgrade/StateFile.h"
 
+#include "win/FinalPath.h"
 #include "win/Handles.h"
+#include "win/OwnFile.h"
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -18,6 +21,7 @@ const wchar_t kKeyClearFlags[] = L"clearflags";
 const wchar_t kKeyVersionNoTips[] = L"version_no_tips";
 const wchar_t kKeyResult[] = L"result";
 const wchar_t kKeyResultTime[] = L"resulttime";
+const wchar_t kKeyResultPid[] = L"resultpid";
 
 const wchar_t kOverFlagsDone[] = L"over";
 const wchar_t kFlagTrue[] = L"true";
@@ -39,13 +43,49 @@ std::wstring UpgradeFolderPath()
     return strDir;
 }
 
+namespace {
+
+std::atomic<PFN_STATE_FILE_REFUSED> g_pfnStateFileRefused(nullptr);
+
+// Where the state file really must be: inside its folder as that folder
+// really is. Empty when the folder cannot be told.
+std::wstring ExpectedFinalPath(const std::wstring& strPath)
+{
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    if (nSlash == std::wstring::npos)
+        return std::wstring();
+    const std::wstring strFolder = FinalPathOf(strPath.substr(0, nSlash));
+    return strFolder.empty() ? std::wstring() : strFolder + L"\\" + strPath.substr(nSlash + 1);
+}
+
+// The profile functions follow every link, so the file is made sure of
+// before they get its path.
+bool ClaimStateFile(LPCWSTR pszIniPath, DWORD dwAccess, DWORD dwShare)
+{
+    const std::wstring strExpected = ExpectedFinalPath(pszIniPath);
+    if (strExpected.empty())
+        return false;
+    LPCWSTR pszForeign = nullptr;
+    if (OpenOwnFile(pszIniPath, dwAccess, dwShare, strExpected, &pszForeign).IsValid())
+        return true;
+    if (!pszForeign)
+        return false;
+    const bool bReplaced = ReplaceWithEmptyFile(pszIniPath);
+    if (const PFN_STATE_FILE_REFUSED pfnRefused = g_pfnStateFileRefused)
+        pfnRefused(pszIniPath, pszForeign);
+    return bReplaced && OpenOwnFile(pszIniPath, dwAccess, dwShare, strExpected, &pszForeign).IsValid();
+}
+
+}  // namespace
+
+void SetStateFileRefusalSink(PFN_STATE_FILE_REFUSED pfnRefused)
+{
+    g_pfnStateFileRefused = pfnRefused;
+}
+
 bool PrepareStateFile(LPCWSTR pszIniPath)
 {
-    if (!pszIniPath || !pszIniPath[0])
-        return false;
-    const CKernelHandle hIni(::CreateFileW(pszIniPath, GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    return hIni.IsValid();
+    return pszIniPath && pszIniPath[0] && ClaimStateFile(pszIniPath, GENERIC_WRITE, 0 /* no sharing */);
 }
 
 bool FitsAnsiCodePage(LPCWSTR pszText)
@@ -119,12 +159,15 @@ bool ConvertStateFileToUtf16(LPCWSTR pszIniPath)
     }
 
     // Written beside it and then moved over it, so that a failure half-way
-    // leaves the old file whole.
+    // leaves the old file whole. A link planted under that name would take
+    // the bytes elsewhere: the file must be our own.
     const std::wstring strNew = std::wstring(pszIniPath) + L".new";
     {
-        const CKernelHandle hNew(
-            ::CreateFileW(strNew.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!hNew.IsValid())
+        const std::wstring strExpected = ExpectedFinalPath(strNew);
+        LPCWSTR pszForeign = nullptr;
+        const CKernelHandle hNew =
+            strExpected.empty() ? CKernelHandle() : OpenOwnFile(strNew, GENERIC_WRITE, 0, strExpected, &pszForeign);
+        if (!hNew.IsValid() || !::SetEndOfFile(hNew.Get()))
             return false;
         DWORD dwWritten = 0;
         const DWORD cbText = static_cast<DWORD>(strText.size() * sizeof(wchar_t));
@@ -133,16 +176,11 @@ bool ConvertStateFileToUtf16(LPCWSTR pszIniPath)
                               (cbText == 0 || (::WriteFile(hNew.Get(), strText.data(), cbText, &dwWritten, nullptr) &&
                                                dwWritten == cbText)) &&
                               ::FlushFileBuffers(hNew.Get());
-        if (!bWritten) {
-            ::DeleteFileW(strNew.c_str());
+        // A half-written file stays; the next conversion starts it afresh.
+        if (!bWritten)
             return false;
-        }
     }
-    if (!::MoveFileExW(strNew.c_str(), pszIniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileW(strNew.c_str());
-        return false;
-    }
-    return true;
+    return ::MoveFileExW(strNew.c_str(), pszIniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey)
@@ -156,14 +194,19 @@ std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey)
 
 void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
 {
-    if (!pszIniPath || !pszIniPath[0])
+    // Anyone may have put a link at its place since the last write; the
+    // write goes to a file of our own or nowhere. Sharing everything: the
+    // client may be reading it.
+    if (!pszIniPath || !pszIniPath[0] ||
+        !ClaimStateFile(pszIniPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return;
     // A file that cannot be converted keeps the older form; the value then
     // loses what the code page lacks, as it always did.
     if (!FitsAnsiCodePage(pszValue))
         ConvertStateFileToUtf16(pszIniPath);
     // PrepareStateFile proved the file writable; a later failure shows as the
-    // value missing at the next read.
+    // value missing at the next read. (A link put in place between the check
+    // and this write is the one gap left: the profile functions take a path.)
     ::WritePrivateProfileStringW(kUpgradeSection, pszKey, pszValue, pszIniPath);
 }
 
@@ -173,4 +216,6 @@ void WriteUpgradeResult(LPCWSTR pszIniPath, UpgradeResult result)
     ::GetLocalTime(&st);
     WriteUpgradeValue(pszIniPath, kKeyResult, UpgradeResultWord(result));
     WriteUpgradeValue(pszIniPath, kKeyResultTime, ResultTimeText(st).c_str());
+    // Last: a reader that finds its companion's id here finds its result too.
+    WriteUpgradeValue(pszIniPath, kKeyResultPid, std::to_wstring(::GetCurrentProcessId()).c_str());
 }

@@ -16,10 +16,11 @@ extern const wchar_t kKeyPath[];
 extern const wchar_t kKeyOverFlags[];
 extern const wchar_t kKeyClearFlags[];
 extern const wchar_t kKeyVersionNoTips[];
-// How the last run ended (see UpgradeResult.h) and when: read by the client
-// and support, ignored by older readers.
+// How the last run ended (see UpgradeResult.h), when, and which process it
+// was: read by the client and support, ignored by older readers.
 extern const wchar_t kKeyResult[];
 extern const wchar_t kKeyResultTime[];
+extern const wchar_t kKeyResultPid[];
 
 extern const wchar_t kOverFlagsDone[];  // "over"
 extern const wchar_t kFlagTrue[];       // "true"
@@ -36,8 +37,16 @@ std::wstring UpgradeFolderPath();
 std::wstring UpgradeFolderUnder(const std::wstring& strAppData);
 
 // Creates the state file, empty, when it is absent and proves it can be
-// written; an existing file keeps its content and encoding.
+// written; an existing file keeps its content and encoding. A state file
+// that is not the program's own (a link or junction, a file with a second
+// name, a path leading outside the upgrade folder) is removed, whatever it
+// leads to left untouched, and replaced by a new, empty one; every write
+// checks the same first.
 bool PrepareStateFile(LPCWSTR pszIniPath);
+// Told of every state file refused that way, with the reason; set once at
+// start-up by the part of the program that keeps the log.
+typedef void (*PFN_STATE_FILE_REFUSED)(LPCWSTR pszIniPath, LPCWSTR pszWhy);
+void SetStateFileRefusalSink(PFN_STATE_FILE_REFUSED pfnRefused);
 
 // A value as the program sees it: at most 259 characters, "" when the file,
 // section or key is missing.
@@ -50,7 +59,8 @@ std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey);
 // byte-order mark, every key kept, so that the text survives.
 void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue);
 
-// Records how this run ends: "result" and, in local time, "resulttime".
+// Records how this run ends: "result", in local time "resulttime", and
+// "resultpid", this process's id, which tells runs within one second apart.
 void WriteUpgradeResult(LPCWSTR pszIniPath, UpgradeResult result);
 
 // Whether the text survives a trip through the ANSI code page unchanged.

@@ -123,7 +123,8 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
         LOG_INFO(L"CUpgradeDlgDUI::OnInitDialog", L"net track server: %s", strTrackServer.c_str());
     InternetTrackStartNetTrack();
 
-    theApp.m_netThread.Reset(::CreateThread(nullptr, 0, &CUpgradeDlgDUI::NetThread, m_trackEvent.Get(), 0, nullptr));
+    m_netWatch = {m_trackEvent.Get(), m_hWnd};
+    theApp.m_netThread.Reset(::CreateThread(nullptr, 0, &CUpgradeDlgDUI::NetThread, &m_netWatch, 0, nullptr));
 
     if (!InitUpgradeDir())
         ExistMainThread(UpgradeResult::Refused, L"the upgrade folder or its state file cannot be prepared");
@@ -212,8 +213,10 @@ void CUpgradeDlgDUI::ExistMainThread(UpgradeResult result, LPCWSTR pszReason)
     LOG_AT(UpgradeResultSeverity(result), L"CUpgradeDlgDUI::ExistMainThread", L"upgrade ends: %s: %s",
            UpgradeResultWord(result), pszReason);
     // Messages queued before the quit may ask again; the first reason is the run's.
-    if (!m_bEnded && m_bUpgradeDirReady)
+    // ClaimRunEnd: unless a newer instance has already recorded this run's end.
+    if (!m_bEnded && ClaimRunEnd() && m_bUpgradeDirReady)
         WriteUpgradeResult(m_szIniPath, result);
+    CClientNotices::NotifyOutcome(result);  // the first end only, like the state file
     m_bEnded = true;
     LOG_INFO(L"CUpgradeDlgDUI::ExistMainThread", L"ExistMainThread");
     // Posted, not sent: the handler that asked for the end finishes first.

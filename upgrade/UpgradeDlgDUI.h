@@ -14,13 +14,15 @@
 // LibraryRecord (which progress records come from the network library),
 // StateFile (the upgrade folder and its state file), SetupNaming (the setup's
 // name and digest match), SetupSweep (emptying the folder of setups),
-// SetupFileLock (the verified setup held until it runs), ProgressFormat
+// SetupFileLock (the verified setup held until it runs), SetupLaunch
+// (starting exactly that file), ProgressFormat
 // (number formats), TransferSummary (the record that closes a transfer),
-// UpgradePrompts (the boxes).
+// UpgradePrompts (the boxes), ClientNotices (what the client's window hears).
 #pragma once
 
 #include "afx/afxwin.h"
 #include "ui/DUIDefs.h"
+#include "upgrade/ClientNotices.h"
 #include "upgrade/SetupFileLock.h"
 #include "upgrade/UpgradeProtocol.h"
 #include "upgrade/UpgradeResult.h"
@@ -34,6 +36,14 @@ extern volatile bool g_bNetAlive;
 extern volatile bool g_bInstallPrompting;
 
 #include "netlib/DownloadRecord.h"
+
+// What the network watch thread is given: the event it waits on and this
+// run's own window, the only one it reports to. Kept in the window object,
+// which outlives the thread.
+struct NET_WATCH_TARGET {
+    HANDLE hTrackEvent;
+    HWND hWnd;
+};
 
 class CUpgradeDlgDUI : public CDialog {
 public:
@@ -129,8 +139,10 @@ private:
     UpgradeResult RunSetup();
     // Starts the setup held since its verification (verifying it first when
     // nothing is held or the held file changed); a setup that does not
-    // verify is swept like a broken download instead (DigestMismatch). A
-    // run starts its setup once: a later request is a logged no-op.
+    // verify is swept like a broken download instead (DigestMismatch); one
+    // whose path leads elsewhere by the time it starts is not started
+    // (Refused, see SetupLaunch.h). A run starts its setup once: a later
+    // request is a logged no-op.
     UpgradeResult StartSetup(bool bCloseClient);
     // A failed or broken download: the folder is swept (or marked for the
     // next order's sweep) and the failure notice given; see GiveFailureNotice.
@@ -144,6 +156,7 @@ private:
     // Signalled by the network library when the network changes; the watch
     // thread waits on it until the application has ended that thread.
     CKernelHandle m_trackEvent;
+    NET_WATCH_TARGET m_netWatch = {};
     IDirectUI* m_pDirectUI = nullptr;
     DUI_CTRLBASE* m_pLoadingStatic = nullptr;
     DUI_CTRLBASE* m_pLoadingAnimate = nullptr;
@@ -184,6 +197,8 @@ private:
     int m_iFailState = 0;
     // The transfer was taken as ended because its library went silent.
     bool m_bSilentEnd = false;
+    // The order's sender window, told of progress, a ready setup and the end.
+    CClientNotices m_clientNotices;
 
     // What keeps foreign or repeated messages from steering the upgrade.
     bool m_bUpgradeDirReady = false;  // InitUpgradeDir succeeded
@@ -196,5 +211,7 @@ private:
 };
 
 // Terminates the first running process of that executable name (any letter
-// case); true when one was terminated.
-bool KillProcessByName(LPCWSTR pszName);
+// case) in this process's session: on a shared machine another user's
+// client is not ours to close. True when one was terminated. The session
+// lookup can be replaced for tests.
+bool KillProcessByName(LPCWSTR pszName, bool (*pfnSessionOf)(DWORD dwPid, DWORD* pdwSession) = nullptr);

@@ -92,6 +92,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
     LOG_INFO(L"CUpgradeDlgDUI::WindowProc",
              L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ", pRecord->iState,
              pRecord->unFileSize, pRecord->unPosition, pRecord->unReceived, pRecord->unExtra);
+    m_clientNotices.OnTransferRecord(*pRecord, m_nTotalSize, ::GetTickCount64());
 
     switch (pRecord->iState) {
     case DOWNLOAD_STATE_PROGRESS: {
@@ -188,6 +189,7 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     if (m_bHold) {
         LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"the client holds the installation: waiting for it to exit");
         StartWaitForClientExit();
+        m_clientNotices.NotifyReady();
     } else if (m_bPrompting) {
         // The open prompt of the client's command decides.
         LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"the open upgrade prompt decides");

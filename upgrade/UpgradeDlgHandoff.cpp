@@ -2,11 +2,12 @@
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include "win/Handles.h"
+#include "win/ProcessFacts.h"
 #include "log/Log.h"
+#include "upgrade/SetupLaunch.h"
 #include "upgrade/UpgradePrompts.h"
 #include "upgrade/StateFile.h"
 
-#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <cwchar>
@@ -18,8 +19,15 @@ const wchar_t kSetupParameters[] = UPGRADE_SETUP_SWITCH;
 
 }  // namespace
 
-bool KillProcessByName(LPCWSTR pszName)
+bool KillProcessByName(LPCWSTR pszName, bool (*pfnSessionOf)(DWORD dwPid, DWORD* pdwSession))
 {
+    if (!pfnSessionOf)
+        pfnSessionOf = &SessionOfProcess;
+    DWORD dwOwnSession = 0;
+    if (!pfnSessionOf(::GetCurrentProcessId(), &dwOwnSession)) {
+        LOG_ERROR(L"KillProcessByName", L"this process's session cannot be told, client %s not closed", pszName);
+        return false;
+    }
     CKernelHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!hSnapshot.IsValid()) {
         LOG_ERROR(L"KillProcessByName", L"no process list to find the client %s in, error %lu", pszName,
@@ -29,16 +37,22 @@ bool KillProcessByName(LPCWSTR pszName)
     PROCESSENTRY32W pe = {};
     pe.dwSize = sizeof(pe);
     for (BOOL bMore = ::Process32FirstW(hSnapshot.Get(), &pe); bMore; bMore = ::Process32NextW(hSnapshot.Get(), &pe)) {
-        if (_wcsicmp(pe.szExeFile, pszName) == 0) {
-            CKernelHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
-            if (hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0)) {
-                LOG_INFO(L"KillProcessByName", L"client %s (process %lu) closed", pszName, pe.th32ProcessID);
-                return true;
-            }
-            LOG_ERROR(L"KillProcessByName", L"client %s (process %lu) could not be closed, error %lu", pszName,
-                      pe.th32ProcessID, ::GetLastError());
-            return false;
+        if (_wcsicmp(pe.szExeFile, pszName) != 0)
+            continue;
+        DWORD dwSession = 0;
+        if (!pfnSessionOf(pe.th32ProcessID, &dwSession) || dwSession != dwOwnSession) {
+            LOG_INFO(L"KillProcessByName", L"client %s (process %lu) of another session left running", pszName,
+                     pe.th32ProcessID);
+            continue;
         }
+        CKernelHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
+        if (hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0)) {
+            LOG_INFO(L"KillProcessByName", L"client %s (process %lu) closed", pszName, pe.th32ProcessID);
+            return true;
+        }
+        LOG_ERROR(L"KillProcessByName", L"client %s (process %lu) could not be closed, error %lu", pszName,
+                  pe.th32ProcessID, ::GetLastError());
+        return false;
     }
     LOG_INFO(L"KillProcessByName", L"client %s not found running", pszName);
     return false;
@@ -69,20 +83,16 @@ UpgradeResult CUpgradeDlgDUI::StartSetup(bool bCloseClient)
     // KillProcessByName logs which it was.
     if (bCloseClient)
         KillProcessByName(kClientExeName);
-    const INT_PTR nResult = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(nullptr, L"open", m_strTemp.c_str(), kSetupParameters, nullptr, SW_SHOWNORMAL));
-    const DWORD dwError = ::GetLastError();
+    // Held until here, checked again after the client's end (see SetupLaunch.h).
+    const SetupLaunch launch = LaunchHeldSetup(m_setupLock, kSetupParameters);
     // The started setup has its own image open now.
     m_setupLock.Release();
-    // Results up to 32 are the shell's error codes.
-    if (nResult > 32) {
+    if (launch == SetupLaunch::Started) {
         m_bSetupStarted = true;
         LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup started: %s %s", m_strTemp.c_str(), kSetupParameters);
         return UpgradeResult::SetupStarted;
     }
-    LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup could not be started: %s, result %d, error %lu", m_strTemp.c_str(),
-              static_cast<int>(nResult), dwError);
-    return UpgradeResult::DownloadFailed;
+    return launch == SetupLaunch::Refused ? UpgradeResult::Refused : UpgradeResult::DownloadFailed;
 }
 
 UpgradeResult CUpgradeDlgDUI::RunSetup()

@@ -69,6 +69,8 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     UPGRADE_COMM stOrder;
     if (!ReceiveOrder(*pCopyDataStruct, nMode, stOrder))
         return TRUE;
+    // The framework's pWnd wraps only windows of ours; the sender's is raw.
+    m_clientNotices.SetClientWindow(reinterpret_cast<HWND>(GetCurrentMessage()->wParam));
 
     CBusyOrder busy(m_bInOrder);
     m_nMode = nMode;
@@ -160,6 +162,7 @@ bool CUpgradeDlgDUI::PrepareForDownload()
                 LOG_INFO(L"CUpgradeDlgDUI::OnCopyData",
                          L"setup of version %s already downloaded and verified, waiting for the client's command",
                          m_stComm.szVersion);
+                m_clientNotices.NotifyReady();
                 return false;  // the client decides with its commands
             }
             ExistMainThread(UpdateProcesses(), L"the setup of this version was found ready");

@@ -1,7 +1,6 @@
 // The upgrade folder, the setup file's path, its verification and the sweep.
 #include "upgrade/UpgradeDlgDUI.h"
 
-#include "app/DazuvuVevUpgrade.h"
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
 #include "upgrade/SetupNaming.h"
@@ -40,7 +39,7 @@ bool CUpgradeDlgDUI::InitUpgradeDir()
     if (!PrepareStateFile(m_szIniPath))
         return false;
     m_bUpgradeDirReady = true;
-    ShareStateFileWithInstanceWatch(m_szIniPath);
+    SetRunStateFile(m_szIniPath);
     return true;
 }
 

@@ -2,7 +2,15 @@
 
 #include "log/Log.h"
 
+#include <atomic>
 #include <cwchar>
+
+namespace {
+
+std::atomic<bool> g_bRunEndClaimed(false);
+std::atomic<const wchar_t*> g_pszRunStateFile(nullptr);
+
+}  // namespace
 
 LPCWSTR UpgradeResultWord(UpgradeResult result)
 {
@@ -54,4 +62,21 @@ std::wstring ResultTimeText(const SYSTEMTIME& st)
     _snwprintf(sz, 31, L"%04u-%02u-%02uT%02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
                st.wSecond);
     return sz;
+}
+
+bool ClaimRunEnd()
+{
+    return !g_bRunEndClaimed.exchange(true);
+}
+
+void SetRunStateFile(LPCWSTR pszIniPath)
+{
+    // Copied once and never freed: the watch may read it until the process ends.
+    if (pszIniPath && !g_pszRunStateFile)
+        g_pszRunStateFile = _wcsdup(pszIniPath);
+}
+
+LPCWSTR RunStateFile()
+{
+    return g_pszRunStateFile;
 }

@@ -16,7 +16,7 @@ enum class UpgradeResult {
     DownloadFailed,  // the transfer failed, old setups could not be swept, or the setup could not be started
     DigestMismatch,  // the setup failed its digest check and was swept
     NetworkLost,     // the network was lost during the download
-    Refused,         // the order or the companion's own folder was unusable
+    Refused,         // the order or the companion's own folder was unusable, or the setup's path led elsewhere
     Superseded,      // a newer companion started
     SignatureRefused,  // the setup's signature was refused (changed after signing, or not the pinned signer's)
 };
@@ -28,3 +28,12 @@ LPCWSTR UpgradeResultWord(UpgradeResult result);
 int UpgradeResultSeverity(UpgradeResult result);
 // Local time in the ISO form "YYYY-MM-DDTHH:MM:SS".
 std::wstring ResultTimeText(const SYSTEMTIME& st);
+
+// A run's end is recorded once, by whichever comes first: the upgrade
+// window's own end, or the instance watch when a newer instance ends this
+// one. True for the first caller of the process only.
+bool ClaimRunEnd();
+// The state file the end is recorded in, for the instance watch; null until
+// the upgrade window has prepared it. Set once, by the window's thread.
+void SetRunStateFile(LPCWSTR pszIniPath);
+LPCWSTR RunStateFile();

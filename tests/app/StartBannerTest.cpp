@@ -13,7 +13,7 @@ TEST(StartBanner, MasksOnlyThePassword)
     };
     const Case cases[] = {
         {L"x.exe DazuvuVevNeedUpgrade:alice:s3cret", L"x.exe DazuvuVevNeedUpgrade:alice:***"},
-        // Everything after the last colon is the password: blanks and quotes too.
+        // Everything after the second colon is the password: blanks and quotes too.
         {L"x.exe DazuvuVevNeedUpgrade:alice:s3 \"cr\" et", L"x.exe DazuvuVevNeedUpgrade:alice:***"},
         // A password with colons is masked whole; the user name alone shows,
         // even when the password's text also stands in it.

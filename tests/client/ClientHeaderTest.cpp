@@ -21,6 +21,8 @@ struct Received {
     std::wstring strURL;
     std::wstring strVersion;
     std::wstring strType;
+    std::wstring strMD5;
+    WPARAM wParam = 0;
 };
 
 std::vector<Received> g_received;
@@ -38,7 +40,9 @@ LRESULT CALLBACK RecordingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
             got.strURL = pOrder->szURL;
             got.strVersion = pOrder->szVersion;
             got.strType = pOrder->szUpgradeType;
+            got.strMD5 = pOrder->szMD5;
         }
+        got.wParam = wParam;
         g_received.push_back(got);
         if (g_dwHandlerSleepMs)
             Sleep(g_dwHandlerSleepMs);
@@ -117,13 +121,14 @@ TEST(ClientHeader, OrderByProcessIdReachesOnlyThatProcessAndReportsWhyNot)
         EXPECT_EQ(got.cbData, 3642u);
         EXPECT_EQ(got.strURL, CLIENT_HEADER_CHECK_URL);
         EXPECT_EQ(got.strType, L"9434");
+        EXPECT_EQ(got.wParam, 0u) << "no window for notices";
     }
     EXPECT_EQ(g_received[0].strVersion, L"c89");
     EXPECT_EQ(g_received[1].strVersion, L"c++03");
 
     SetLastError(0);
     EXPECT_FALSE(ClientHeaderC89Send(kNoSuchProcess, 200, 1000, &dwResult));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND)) << "waited, then gave up";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROCESS_ABORTED)) << "no such process: no wait";
     SetLastError(0);
     EXPECT_FALSE(ClientHeaderCxx03Send(0, 0, 1000, &dwResult));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -166,4 +171,41 @@ TEST(ClientHeader, AHandlerThatDoesNotAnswerInTimeIsATimeOut)
     owner.join();
     g_dwHandlerSleepMs = 0;
     EXPECT_EQ(g_received.size(), 1u) << "the late handler still ran";
+}
+
+TEST(ClientHeader, NoticesWindowDigestCaseAndAnEndedCompanion)
+{
+    g_received.clear();
+    g_dwHandlerSleepMs = 0;
+    CCompanionWindow window;
+    ASSERT_NE(window.Get(), nullptr);
+    UPGRADE_COMM order = {};
+    wcscpy(order.szURL, CLIENT_HEADER_CHECK_URL);
+    const wchar_t* const apszDigests[] = {L"0123456789ABCDEF0123456789abcdeF", L"0123456789ABCDEF0123456789ABCDEG"};
+    for (const wchar_t* pszDigest : apszDigests) {
+        wcscpy(order.szMD5, pszDigest);
+        ASSERT_TRUE(SendUpgradeOrderToProcessEx(GetCurrentProcessId(), &order, UPGRADE_MODE_AUTO, window.Get(), 0, 1000,
+                                                nullptr));
+    }
+    ASSERT_EQ(g_received.size(), 2u);
+    EXPECT_EQ(g_received[0].wParam, reinterpret_cast<WPARAM>(window.Get())) << "the window for notices";
+    EXPECT_EQ(g_received[0].strMD5, L"0123456789abcdef0123456789abcdef") << "an MD5 goes in lower case";
+    EXPECT_EQ(g_received[1].strMD5, apszDigests[1]) << "anything else as given";
+
+    // A companion that has ended is seen at once, not after the wait.
+    wchar_t szSelf[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, szSelf, MAX_PATH);
+    std::wstring strLine = std::wstring(L"\"") + szSelf + L"\" --gtest_list_tests";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(szSelf, &strLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+    const DWORD dwStart = GetTickCount();
+    SetLastError(0);
+    EXPECT_FALSE(SendUpgradeOrderToProcess(pi.dwProcessId, &order, UPGRADE_MODE_AUTO, 30000, 1000, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROCESS_ABORTED));
+    EXPECT_LT(GetTickCount() - dwStart, 5000u);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
 }

@@ -79,9 +79,9 @@ class OrderByProcess(flow.FlowCase):
                               timeout=240, env=self.env)
         out, err = done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
         self.assertEqual(done.returncode, 0, out + err)
-        lines = out.splitlines()
+        lines = [line for line in out.splitlines() if not line.startswith("progress ")]
         self.assertEqual([lines[0].split(":")[0]] + lines[1:], ["companion started", "order taken: result=1",
-                                                                "companion ended"], out)
+                                                                "outcome 2 hidden", "companion ended"], out)
         self.assertEqual(self.received(older), ["copydata dwData=15663104 cbData=3642"],
                          "the older window of the class got nothing more")
         self.assertEqual(earlier.wait_exit(30), 0, "the new companion ended the earlier one")

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The sample client, built from the public client header alone, drives the
 real companion: without a companion it gives up after its wait; with one, its
-order is taken, the setup is downloaded and verified, and the client sees the
-companion end."""
+order is taken, the setup is downloaded and verified, and the client's window
+hears the progress and the outcome; a client that holds the installation
+hears that the setup is ready and installs it at once."""
 
 import os
+import re
 import subprocess
 import sys
 
@@ -17,13 +19,22 @@ VERSION = "6.0"
 
 class SampleClient(flow.FlowCase):
 
-    def run_client(self, setup, *extra):
-        done = subprocess.run(["wine", self.bed.exe("SampleClient.exe"), setup.url, VERSION, str(setup.size),
-                               setup.md5] + list(extra), stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=240)
+    def run_client(self, setup, *extra, options=()):
+        done = subprocess.run(["wine", self.bed.exe("SampleClient.exe")] + list(options) + [
+            setup.url, VERSION, str(setup.size), setup.md5] + list(extra), stdin=subprocess.DEVNULL,
+            capture_output=True, timeout=240, env=self.env)
         return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
 
-    def test_sample_client_orders_and_sees_the_companion_end(self):
+    def assertNotices(self, out, *ending):
+        """Progress notices that rise to 100, then the given lines."""
+        lines = out.splitlines()
+        taken = lines.index("order taken: result=1")
+        progress = [int(l.split()[1]) for l in lines[taken + 1:] if l.startswith("progress ")]
+        self.assertEqual(lines[taken + 1 + len(progress):], list(ending), out)
+        self.assertEqual(progress, sorted(progress), out)
+        self.assertEqual(progress[-1:], [100], out)
+
+    def test_sample_client_orders_and_hears_the_companion_end(self):
         setup = self.publish("DazuvuvevSetup_6.0.exe", VERSION)
 
         code, out, err = self.run_client(setup, "500")
@@ -33,12 +44,23 @@ class SampleClient(flow.FlowCase):
         companion = self.launch()
         code, out, err = self.run_client(setup)
         self.assertEqual(code, 0, out + err)
-        self.assertEqual(out.split(), ["order", "taken:", "result=1", "companion", "ended"])
+        self.assertNotices(out, "outcome 2 hidden", "companion ended")
         self.assertEnds(companion)
-        self.assertState(version=VERSION, overflags="over")
+        self.assertState(version=VERSION, overflags="over", result="hidden")
         self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5))
         self.assertEqual(len(self.downloads(setup)), 1)
 
+    def test_install_as_soon_as_it_is_ready(self):
+        setup = self.publish("DazuvuvevSetup_6.0.exe", VERSION, pad=4 << 20)
+        self.start_client()
+        code, out, err = self.run_client(setup, options=[
+            "--start", self.bed.to_windows(self.bed.exe("DazuvuVevUpgrade.exe")), "--install-when-ready"])
+        self.assertEqual(code, 0, out + err)
+        self.assertNotices(out, "ready", "outcome 0 setup-started", "companion ended")
+        pid = re.match(r"companion started: pid (\d+)", out).group(1)
+        self.assertState(result="setup-started", resultpid=pid)
+        self.assertEqual(len(self.wait_setup_runs()), 1)
+        self.assertLogged("client command: install")
 
 if __name__ == "__main__":
     kit.main()

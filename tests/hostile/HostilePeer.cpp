@@ -1,5 +1,5 @@
 // HostilePeer: what another process of the same session can do to the
-// companion's window, as a console program for the scenario tests.
+// companion (its window, folder, instance slot), as a console program for the scenario tests.
 //
 //   HostilePeer launch EXE LINE            start EXE with LINE as its whole command line (no program
 //                                          token), print "pid N", wait for it, print "exit N"
@@ -15,6 +15,10 @@
 //   HostilePeer flood SEED ORDERS MESSAGES malformed orders, then malformed commands and private
 //                                          messages; every send must be answered within 5 s and the
 //                                          window must stay the same. Prints the counts.
+//   HostilePeer swap-when-gone PID DIR IMPOSTOR   swap-folder once process PID has ended
+//   HostilePeer forge-slot EXE PID...      writes each PID, 1.5 s apart, into EXE's shared instance slot
+//   HostilePeer decoy-window SECONDS       a window of the companion's class, for SECONDS
+//   HostilePeer ... /UPGRADESHELL          a planted setup: appends "impostor=1" to FAKESETUP_RECORD
 //
 // Exit code 0 when the run held, 1 when the window was not found, lost or
 // did not answer, 2 on a usage error.
@@ -29,6 +33,7 @@
 #include <vector>
 
 #include "netlib/DownloadRecord.h"
+#include "tests/hostile/HostileSession.h"
 #include "upgrade/UpgradeProtocol.h"
 #include "win/Handles.h"
 
@@ -197,8 +202,8 @@ std::vector<UINT_PTR> LibraryAddresses()
     const auto* pBase = reinterpret_cast<const BYTE*>(hLib);
     const auto* pNt =
         reinterpret_cast<const IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
-    const IMAGE_SECTION_HEADER* pSection = IMAGE_FIRST_SECTION(pNt);
-    for (WORD i = 0; i < pNt->FileHeader.NumberOfSections; ++i, ++pSection) {
+    const IMAGE_SECTION_HEADER* pSection = pBase ? IMAGE_FIRST_SECTION(pNt) : nullptr;
+    for (WORD i = 0; pSection && i < pNt->FileHeader.NumberOfSections; ++i, ++pSection) {
         const UINT_PTR uStart = reinterpret_cast<UINT_PTR>(pBase) + pSection->VirtualAddress;
         addresses.push_back(uStart);
         addresses.push_back(uStart + 1);
@@ -414,6 +419,14 @@ uint32_t Number(const wchar_t* psz)
     return static_cast<uint32_t>(std::wcstoul(psz, nullptr, 0));
 }
 
+int SwapWhenGone(DWORD dwPid, const std::wstring& strDir, const std::wstring& strImpostor)
+{
+    const CKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, dwPid));
+    if (!process.IsValid() || ::WaitForSingleObject(process.Get(), 120000) != WAIT_OBJECT_0)
+        return 1;
+    return SwapFolder(strDir, strImpostor);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -429,11 +442,24 @@ int wmain(int argc, wchar_t** argv)
         return OrdersUntilGone(argv[2], Number(argv[3]));
     if (strCommand == L"swap-folder" && argc == 4)
         return SwapFolder(argv[2], argv[3]);
+    if (argc > 1 && std::wcscmp(argv[argc - 1], L"/UPGRADESHELL") == 0)
+        return RunAsImpostor();
+    if (strCommand == L"swap-when-gone" && argc == 5)
+        return SwapWhenGone(Number(argv[2]), argv[3], argv[4]);
+    if (strCommand == L"forge-slot" && argc > 3) {
+        std::vector<DWORD> pids;
+        for (int n = 3; n < argc; ++n)
+            pids.push_back(Number(argv[n]));
+        return ForgeSlot(argv[2], pids);
+    }
+    if (strCommand == L"decoy-window" && argc == 3)
+        return DecoyWindow(Number(argv[2]));
     if (strCommand == L"flood" && argc == 6)
         return Flood(Number(argv[2]), Number(argv[3]), Number(argv[4]), argv[5]);
     std::fprintf(stderr,
                  "usage: HostilePeer launch EXE LINE | message post|send MSG WPARAM LPARAM [COUNT] |\n"
                  "       orders-until-gone URL SECONDS | swap-folder DIR IMPOSTOR |\n"
+                 "       swap-when-gone PID DIR IMPOSTOR | forge-slot EXE PID... | decoy-window SECONDS |\n"
                  "       flood SEED ORDERS MESSAGES SERVER\n");
     return 2;
 }

@@ -61,8 +61,9 @@ class LogWriter:
 
 
 def runs_log():
-    """Five runs: one per kind of end, and a successful one whose transfer
-    record carries "network error 0" (no error at all)."""
+    """Seven runs: one per kind of end, a successful one whose transfer
+    record carries "network error 0" (no error at all), and two about a
+    setup's signature."""
     log = LogWriter()
     # An older build: no banner, [WARN] in the header, a reason without a word.
     log.record("order accepted: version 4.0")
@@ -85,6 +86,21 @@ def runs_log():
     log.record("localMD5:%s, remoteMD5:%s" % ("ab" * 16, "ab" * 16), function="CUpgradeDlgDUI::IsNewSetupFileExist")
     log.ends("setup-started: download verified while the user watched")
     log.quit()
+    # A setup whose signature was refused, and one whose missing signature
+    # was only a warning: the cause and the chain's bits named, the order's
+    # version and address on the run line, the warning marked recovered.
+    for version, ends, text in (
+            ("6.0", "signature-refused: the setup's signature was refused",
+             "error: setup refused, its signature does not verify: trust result 0x800B0109 CERT_E_UNTRUSTEDROOT, "
+             "chain status 0x01010021, pinned publisher \"Talvex\""),
+            ("6.1", "hidden: download verified while hidden",
+             "warning: setup signature not verified, not signed: trust result 0x800B0100 TRUST_E_NOSIGNATURE, "
+             "chain status 0x00000000; no publisher is pinned, the upgrade goes on")):
+        log.banner("1.1.0.0")
+        log.record("order accepted: mode 0, type 1, version %s, size 12, MD5 %s, URL http://127.0.0.1/v%s/Setup.exe"
+                   % (version, "ab" * 16, version))
+        log.record(text)
+        log.ends(ends, severity="error: " if "refused" in ends else "")
     # Still running.
     log.banner("1.0.0.2")
     log.record("order accepted: version 5.1")

@@ -95,9 +95,20 @@ NAMED_ERRORS = (12002, 12007, 12029, 12030, 12031, 12038, 12044, 12045, 12152, 1
 def check_crafted_logs(bin_dir, tmp):
     """Runs and their outcomes, named numbers, hostile and mutated logs: the
     same bytes from both decoders, and what support reads at the end."""
-    text, _ = same_from_both(bin_dir, folder_with(tmp, "runs", craftedlogs.runs_log()))
-    check(text.count("\r\nrun ") == 5 and text.split("\r\n")[-2].startswith("summary: 19 records, "),
+    runs = folder_with(tmp, "runs", craftedlogs.runs_log())
+    later, _ = same_from_both(bin_dir, runs, "--since", "2026-03-04", "10:01")
+    iso, _ = same_from_both(bin_dir, runs, "--since", "2026-03-04T10:00", "--until", "2026-03-04", "10:00")
+    check(later.startswith("run 1: ") and iso.startswith("2026-03-04 10:00:01.001 [INFO]"),
+          "a time to the minute, unquoted or with the T of resulttime: %r %r" % (later[:40], iso[:40]))
+    text, _ = same_from_both(bin_dir, runs)
+    check(text.count("\r\nrun ") == 7 and text.split("\r\n")[-2].startswith("summary: 27 records, "),
           "one line per run and the summary:\n%s" % text[-1500:])
+    check(", last error HTTP 404 (not found)\r\n" in text and "version 6.0, URL http://127.0.0.1/v6.0/Setup.exe, "
+          "outcome signature-refused: the setup's signature was refused, last error setup refused, its signature "
+          "does not verify: trust result 0x800B0109 CERT_E_UNTRUSTEDROOT, chain status 0x01010021 (IS_NOT_TIME_VALID"
+          ", IS_UNTRUSTED_ROOT, IS_PARTIAL_CHAIN, IS_OFFLINE_REVOCATION)\r\n" in text and
+          "TRUST_E_NOSIGNATURE, chain status 0x00000000 (recovered)\r\n" in text,
+          "a refusal's status without its 12152, a signature's cause and bits, the order, a recovered warning")
 
     statuses = sorted(logdecode.HTTP_STATUS_NAMES) + [418]
     errors = sorted(logdecode.ERROR_CODE_NAMES) + [12345]

@@ -65,6 +65,7 @@ TEST(VersionResource, EveryShippedBinaryCarriesTheProjectVersion)
             {L"ProductVersion", PRODUCT_VERSION_TEXT},
             {L"OriginalFilename", binary.pszName},
             {L"ProductName", L"Talvex"},
+            {L"LegalCopyright", L"Copyright (C) 2026 Talvex"},
         };
         for (const auto& text : texts) {
             LPWSTR pszValue = NULL;

@@ -44,8 +44,9 @@ def skin_files():
 
 
 NOTICES = "DazuvuVevUpgrade-THIRD-PARTY-NOTICES.txt"
+TOOLS_NOTE = "DazuvuVevUpgrade-tools-README.txt"
 COMPANION_FILES = {"DazuvuVevUpgrade.exe", "NubraSdk.dll", "VEXUI32.dll", NOTICES}
-TOOL_FILES = {"DazuvuVevUpgradeCtl.exe", "DazuvuVevLogDecode.exe", NOTICES}
+TOOL_FILES = {"DazuvuVevUpgradeCtl.exe", "DazuvuVevLogDecode.exe", NOTICES, TOOLS_NOTE}
 SDK_FILES = {"README.txt", "include/DazuvuVevUpgradeClient.h", "docs/client-protocol.md", "sample/SampleClient.cpp"}
 BINARIES = ["DazuvuVevUpgrade.exe", "NubraSdk.dll", "VEXUI32.dll", "DazuvuVevLogDecode.exe", "DazuvuVevUpgradeCtl.exe"]
 KINDS = ("companion", "tools", "debug", "sdk")
@@ -199,6 +200,13 @@ class ReleaseArchives(kit.ScenarioCase):
                                stdin=subprocess.DEVNULL, env=self.env)
         self.assertEqual(usage.returncode, 2, usage.stderr)
         self.assertIn(b"usage: SampleClient", usage.stderr)
+        with open(os.path.join(sdk, "docs", "client-protocol.md"), encoding="utf-8") as f:
+            links = re.findall(r"\]\((\.\./[^)]+)\)", f.read())
+        self.assertIn("../sample/SampleClient.cpp", links)
+        for link in links:
+            self.assertTrue(os.path.exists(os.path.join(sdk, "docs", link)), "the SDK's link %s leads nowhere" % link)
+        with open(os.path.join(places["tools"], TOOLS_NOTE), encoding="utf-8") as f:
+            self.assertIn("signature-refused  the setup's signature was refused", f.read())
 
     def test_signed_release_verifies_and_the_companion_runs_from_it(self):
         pki = signing.Pki(os.path.join(self.scratch, "pki"))

@@ -2,11 +2,12 @@
 """The companion on a real network's troubles, with the real network
 library against the fault server: a connection reset mid-download is mended
 in the same run and the setup is verified; a server that trickles its bytes
-ends the upgrade as a failed download within bounded time; and a setup a
-byte longer or shorter than the order names, or served without a length,
-with the right MD5, is downloaded and verified. The library's limits are
-shortened through the environment so that the whole file runs in well under
-two minutes."""
+ends the upgrade as a failed download within bounded time; a cache that
+answers a resume with a range of a newer build cannot splice two builds; and
+a setup a byte longer or shorter than the order names, or served without a
+length, with the right MD5, is downloaded and verified. The library's limits
+are shortened through the environment so that the whole file runs in well
+under two minutes."""
 
 import os
 import re
@@ -60,6 +61,23 @@ class NetworkTroubles(flow.FlowCase):
         self.assertEqual(len(self.library_records(
             "retry 1 of 3 in 0.1 s after connection reset (error 12031), resuming at byte %d" % resumed_at)), 1,
             "the retry is not in the log: %r" % self.messages())
+
+    def test_a_cache_that_ignores_if_range_cannot_splice_two_builds(self):
+        # The first answer brings the older build under the same name and
+        # breaks; the cache answers the resume with a range of the new one.
+        older = self.publish("Older_" + SETUP_NAME, "6.0", pad=900000)
+        self.server.add_fault("/" + SETUP_NAME, "serve=/%s,drop=300000" % older.name)
+        self.server.add_fault("/" + SETUP_NAME, "noifrange")
+        companion = self.launch()
+        self.send_order(self.setup, VERSION)
+        self.assertEnds(companion)
+
+        self.assertState(version=VERSION, overflags="over", clearflags="false")
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (self.setup.md5, self.setup.md5), 1)
+        gets = self.downloads(self.setup)
+        self.assertEqual([(g["status"], bool(g["range"])) for g in gets], [(200, False), (206, True), (200, False)],
+                         "requests: %r" % gets)
+        self.assertEqual(len(self.library_records("the partial file is stale")), 1, self.messages())
 
     def test_a_trickle_ends_in_a_logged_failure(self):
         # Every try trickles one byte every half second, below the floor.

@@ -3,9 +3,11 @@
 waits for the client's word: a DPI change posted and sent with a pointer
 that points nowhere, creation and destruction messages posted or sent from
 outside, two install commands at once, the upgrade folder renamed away with
-an impostor planted at its old place, and an upgrade folder that a link
-sends elsewhere. Each ends in the specified behaviour, nothing crashes, and
-the setup starts at most once."""
+an impostor planted at its old place (also in the moment the client dies),
+an upgrade folder that a link sends elsewhere, links at the state file and
+the log, a forged instance slot, and a decoy window of the companion's
+class. Each ends in the specified behaviour, nothing crashes, nothing but
+the verified setup starts, and it starts at most once."""
 
 import os
 import shutil
@@ -100,6 +102,82 @@ class HostilePeers(flow.FlowCase):
         found = [m for m in self.messages() if m.startswith("upgrade folder( ") and "leads elsewhere" in m]
         self.assertEqual(len(found), 1, self.messages())
         self.assertEqual(sorted(os.listdir(elsewhere)), ["Kept.exe"], "written or swept through the link")
+
+    def test_a_folder_swapped_when_the_client_dies_starts_nothing_else(self):
+        setup = self.publish("DazuvuvevSetup_17.3.exe", "17.3")
+        self.place_setup(setup)
+        self.bed.write_ini({"version": "17.3", "overflags": "over", "clearflags": "false"})
+        companion = self.launch()
+        client_pid = self.client.process.wait_line(lambda l: l.startswith("client: holding")).rsplit(" ", 1)[1]
+        impostor = os.path.join(self.scratch, setup.name)
+        shutil.copyfile(self.bed.exe(flow.PEER_EXE), impostor)
+        self.addCleanup(shutil.rmtree, self.bed.upgrade_dir + ".swapped", True)
+        self.start_wine(self.bed.exe(flow.PEER_EXE), "swap-when-gone", client_pid,
+                        self.bed.to_windows(self.bed.upgrade_dir), self.bed.to_windows(impostor))
+        order = self.order_later(setup, "17.3", type="9434")
+        self.wait_box(flow.UPDATE_CAPTION).click("OKBtn")
+        self.assertCtl(order.result())
+        self.assertEnds(companion)
+        runs = self.wait_setup_runs(1, timeout=5)
+        self.assertFalse([r for r in runs if "impostor" in r], "the planted program ran: %r" % runs)
+        if not runs:  # the folder went before the start: refused, and said so
+            self.assertState(result="refused")
+            self.assertTrue([m for m in self.messages() if m.startswith("setup refused: ")], self.messages())
+
+    def test_a_forged_instance_slot_is_ignored(self):
+        companion, setup = self.ready("17.4")
+        client_pid = int(self.client.process.wait_line(lambda l: l.startswith("client: holding")).rsplit(" ", 1)[1])
+        # No such process, then a live one of this session that runs another program.
+        result = self.peer("forge-slot", self.bed.to_windows(self.bed.exe("DazuvuVevUpgrade.exe")), 0x7FFFFFF0,
+                           client_pid)
+        self.assertEqual(result.code, 0, result.out + result.err)
+        self.assertTrue(companion.running(), "ended by a forged id; log: %r" % self.messages()[-5:])
+        for pid in (0x7FFFFFF0, client_pid):
+            self.assertEqual(len([m for m in self.messages() if m.startswith(
+                "instance slot names process %d, ignored: " % pid)]), 1, self.messages())
+        self.assertCtl(self.ctl.command("install"))
+        self.assertEnds(companion)
+        self.assertSetupRan(setup)
+
+    def test_links_at_the_state_file_and_the_log_change_nothing_elsewhere(self):
+        elsewhere = os.path.join(self.scratch, "elsewhere")
+        os.makedirs(os.path.join(elsewhere, "logs"))
+        os.makedirs(self.bed.upgrade_dir)
+        os.makedirs(os.path.dirname(self.bed.log_dir), exist_ok=True)
+        victims = [os.path.join(elsewhere, name) for name in ("a.ini", "b.ini", "c.log")]
+        for path in victims:
+            with open(path, "wb") as f:
+                f.write(b"[UPGRADE]\r\nkept=1\r\n")
+        log_folder = os.path.dirname(self.bed.log_dir)  # Documents\DazuvuVev\log
+        shutil.rmtree(log_folder, ignore_errors=True)
+        self.addCleanup(lambda: os.path.islink(log_folder) and os.remove(log_folder))
+        rounds = [(os.symlink, os.path.join(elsewhere, "logs"), log_folder), (os.symlink, victims[0], self.bed.ini_path),
+                  (os.link, victims[1], self.bed.ini_path), (os.link, victims[2], self.bed.log_path)]
+        for make_link, target, place in rounds:
+            for path in (self.bed.ini_path, self.bed.log_path, log_folder):
+                if os.path.islink(path) or os.path.isfile(path):
+                    os.remove(path)
+            os.makedirs(os.path.dirname(place), exist_ok=True)
+            make_link(target, place)
+            companion = self.start_companion()
+            self.start_companion(wait_window=False, arg="")  # a newer bare start ends it
+            self.assertEqual(companion.wait_exit(30), 0)
+            self.assertFalse(os.path.islink(self.bed.ini_path) or os.stat(self.bed.ini_path).st_nlink > 1)
+            self.assertState(result="superseded")
+            if place == self.bed.ini_path:
+                self.assertTrue([m for m in self.messages() if m.startswith("state file( ") and " refused, " in m])
+        for path in victims:
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), b"[UPGRADE]\r\nkept=1\r\n", path)
+        self.assertEqual(os.listdir(os.path.join(elsewhere, "logs")), [])
+
+    def test_a_network_loss_reaches_this_runs_window_past_a_decoy(self):
+        companion = self.launch(client=False)
+        decoy = self.start_wine(self.bed.exe(flow.PEER_EXE), "decoy-window", "90")
+        self.assertIsNotNone(decoy.wait_line(lambda l: l == "decoy up"))
+        self.lose_network()
+        self.assertEqual(companion.wait_exit(60), 0, self.messages())
+        self.assertState(result="network-lost")
 
 
 if __name__ == "__main__":

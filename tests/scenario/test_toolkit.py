@@ -139,7 +139,7 @@ class ToolkitScenario(kit.ScenarioCase):
         self.assertIn("no state file", self.assertCtl(self.ctl.state(), 3).err)
         values = {"version": "3.2.0测试", "path": "C:\\升级\\setup.exe", "overflags": "over",
                   "clearflags": "false", "version_no_tips": "3.1", "result": "hidden",
-                  "resulttime": "2026-01-02T03:04:05"}
+                  "resulttime": "2026-01-02T03:04:05", "resultpid": "4242"}
         self.bed.write_ini(values)
         self.assertEqual(self.bed.read_ini(), values)
         printed = self.assertCtl(self.ctl.state()).out.splitlines()

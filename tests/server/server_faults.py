@@ -16,7 +16,8 @@ class Fault:
 
     KNOWN = {"status", "drop", "short", "stall", "stall_after", "rate", "rate_after", "noetag", "nolastmod",
              "norange", "nolength", "etag", "endless", "length", "total", "redirect", "location",
-             "trickle", "slowheaders", "once", "retry_after", "bodylen", "rawlength"}
+             "trickle", "slowheaders", "once", "retry_after", "bodylen", "rawlength", "burst", "noifrange",
+             "serve"}
 
     def __init__(self, faults=""):
         self.items = {}

@@ -221,7 +221,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._answer_without_file(302, b"moved\n", {"Location": location}, entry, fault)
             return
 
-        full = os.path.realpath(os.path.join(self.owner.root, path.lstrip("/")))
+        served = fault.items.get("serve") or path
+        full = os.path.realpath(os.path.join(self.owner.root, served.lstrip("/")))
         if not full.startswith(self.owner.root + os.sep) or not os.path.isfile(full):
             self._simple(404, b"not found\n", entry=entry)
             return
@@ -238,7 +239,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         rng = None if fault.has("norange") else parse_range(self.headers.get("Range"), size)
         if_range = self.headers.get("If-Range")
-        if rng is not None and if_range is not None and if_range not in validators:
+        if rng is not None and if_range is not None and if_range not in validators and not fault.has("noifrange"):
             rng = None  # the client's copy is stale: send the whole new file
         if rng == "bad":
             self._simple(416, b"", {"Content-Range": "bytes */%d" % size}, entry=entry)
@@ -277,10 +278,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         entry["length"] = None if fault.has("nolength") or fault.has("endless") else length
         if fault.has("rawlength"):
             entry["length"] = fault.items["rawlength"]
+        entry["concurrent"] = self.owner._count_body(path, 1)
         try:
             if self.command != "HEAD":
                 self._send_body(full, start, length, fault, entry)
         finally:
+            self.owner._count_body(path, -1)
             self.owner._record(entry)
 
     def _redirect_location(self, fault, path):
@@ -310,6 +313,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         stall_after = fault.num("stall_after", 0)
         rate = fault.num("rate")
         rate_after = fault.num("rate_after", 0)
+        burst = fault.num("burst", 0.05)
         trickle = fault.num("trickle")
         limit = length
         if drop is not None:
@@ -331,12 +335,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     if self.owner._stopping.is_set():
                         break
                 chunk_size = min(BLOCK, limit - sent)
-                if stall is not None and sent < stall_after:
-                    chunk_size = min(chunk_size, stall_after - sent)
                 paced = rate and sent >= rate_after
                 if paced:
-                    chunk_size = min(chunk_size, max(1, int(rate) // 20))
-                elif rate and sent < rate_after:
+                    chunk_size = min(limit - sent, max(1, int(rate * burst)))
+                if stall is not None and sent < stall_after:
+                    chunk_size = min(chunk_size, stall_after - sent)
+                if rate and sent < rate_after:
                     chunk_size = min(chunk_size, rate_after - sent)
                 if trickle is not None:
                     chunk_size = 1

@@ -51,6 +51,7 @@ class TestServer:
         self._requests = []
         self._faults = {}
         self._seen = set()
+        self._sending = {}
         self._stopping = threading.Event()
         self._httpd = None
         self._thread = None
@@ -106,6 +107,13 @@ class TestServer:
         with self._lock:
             queue = self._faults.get(path)
             return queue.pop(0) if queue else ""
+
+    def _count_body(self, path, delta):
+        """Counts answers of path sending their bodies (+1 at the start, -1
+        at the end); returns how many others were sending before."""
+        with self._lock:
+            self._sending[path] = self._sending.get(path, 0) + delta
+            return self._sending[path] - delta
 
     def _record(self, entry):
         with self._lock:

@@ -1,6 +1,9 @@
 // The record that closes a transfer: the figures come from where the network
-// library puts them, and the time and speed stay sane at the edges.
+// library puts them, and the time and speed stay sane at the edges. What the
+// client's window hears of a transfer's records.
 #include "upgrade/TransferSummary.h"
+
+#include "upgrade/ClientNotices.h"
 
 #include <gtest/gtest.h>
 
@@ -71,3 +74,28 @@ TEST(TransferSummary, NoInventedTimeOrSpeed)
 }
 
 }  // namespace
+
+TEST(ClientNotices, PercentOfTheWholeSetupAtMostFourTimesASecondButEveryStateChangeAtOnce)
+{
+    // 100 bytes in all, 40 of them on disk before this transfer.
+    DOWNLOAD_PROGRESS rec = FinalRecord(DOWNLOAD_STATE_PROGRESS, 0, 0, 20, 40);
+    rec.unFileSize = 60;
+    EXPECT_EQ(TransferPercent(rec, 100, -1), 60);
+    rec.unFileSize = rec.unPosition = 0;
+    EXPECT_EQ(TransferPercent(rec, 100, 37), 37) << "a record without amounts keeps the last";
+    rec.iState = DOWNLOAD_STATE_FINISHED;
+    EXPECT_EQ(TransferPercent(rec, 0, 37), 100);
+
+    EXPECT_TRUE(IsProgressNoticeDue(1, 0, 0, -1, 1000, 0)) << "the transfer's first record";
+    EXPECT_FALSE(IsProgressNoticeDue(1, 5, 1, 0, 1000 + kProgressNoticeGapMs - 1, 1000)) << "too soon";
+    EXPECT_TRUE(IsProgressNoticeDue(1, 5, 1, 0, 1000 + kProgressNoticeGapMs, 1000));
+    EXPECT_FALSE(IsProgressNoticeDue(1, 5, 1, 5, 9000, 1000)) << "nothing new";
+    EXPECT_TRUE(IsProgressNoticeDue(3, 99, 1, 99, 1001, 1000)) << "failed: at once";
+
+    EXPECT_FALSE(IsNoticeWindow(nullptr, 0));
+    const HWND hWnd = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(hWnd, nullptr);
+    EXPECT_FALSE(IsNoticeWindow(hWnd, GetCurrentProcessId())) << "the companion's own window";
+    EXPECT_TRUE(IsNoticeWindow(hWnd, GetCurrentProcessId() + 4)) << "another process's window of our session";
+    DestroyWindow(hWnd);
+}

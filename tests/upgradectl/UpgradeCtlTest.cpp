@@ -337,8 +337,12 @@ TEST(LogText, RecordsComeOutAsWideTextTheirControlsEscaped)
     EXPECT_NE(strText.find(L"03:04:07.000 [ERROR]\tThread[12]\t.\\Msg\tF: 9 :\nerror: bad\\x1b[2J\\r\\nURL\n\n\n"),
               std::wstring::npos)
         << "the severity in the level, the message's controls escaped";
+    EXPECT_NE(strText.find(L"\n\nrun 1: 2026-01-02 03:04:05.006 to 2026-01-02 03:04:07.000, 3 records, outcome "
+                           L"still running or ended without a record, last error bad\\x1b[2J URL\nsummary: 3 records"),
+              std::wstring::npos)
+        << "the decoder's run lines and summary close the view";
     EXPECT_TRUE(LogFileText("", 936, strText));
-    EXPECT_EQ(strText, L"");
+    EXPECT_EQ(strText, L"summary: no records\n");
     EXPECT_FALSE(LogFileText("MZ not a log", 936, strText)) << "a foreign file is no log";
 }
 

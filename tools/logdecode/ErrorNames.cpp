@@ -1,5 +1,9 @@
 #include "tools/logdecode/ErrorNames.h"
 
+#include "tools/logdecode/LogPrint.h"
+
+#include <cwchar>
+
 namespace {
 
 struct NamedNumber {
@@ -121,6 +125,46 @@ const NamedNumber kErrorCodes[] = {
     {12175, L"decoding failed"},
 };
 
+// The error bits of a certificate chain (CERT_TRUST_* of the system's
+// chain engine), as the records about a setup's signature carry them.
+const NamedNumber kChainStatusBits[] = {
+    {0x00000001, L"IS_NOT_TIME_VALID"},
+    {0x00000002, L"IS_NOT_TIME_NESTED"},
+    {0x00000004, L"IS_REVOKED"},
+    {0x00000008, L"IS_NOT_SIGNATURE_VALID"},
+    {0x00000010, L"IS_NOT_VALID_FOR_USAGE"},
+    {0x00000020, L"IS_UNTRUSTED_ROOT"},
+    {0x00000040, L"REVOCATION_STATUS_UNKNOWN"},
+    {0x00000080, L"IS_CYCLIC"},
+    {0x00000100, L"INVALID_EXTENSION"},
+    {0x00000200, L"INVALID_POLICY_CONSTRAINTS"},
+    {0x00000400, L"INVALID_BASIC_CONSTRAINTS"},
+    {0x00000800, L"INVALID_NAME_CONSTRAINTS"},
+    {0x00001000, L"HAS_NOT_SUPPORTED_NAME_CONSTRAINT"},
+    {0x00002000, L"HAS_NOT_DEFINED_NAME_CONSTRAINT"},
+    {0x00004000, L"HAS_NOT_PERMITTED_NAME_CONSTRAINT"},
+    {0x00008000, L"HAS_EXCLUDED_NAME_CONSTRAINT"},
+    {0x00010000, L"IS_PARTIAL_CHAIN"},
+    {0x00020000, L"CTL_IS_NOT_TIME_VALID"},
+    {0x00040000, L"CTL_IS_NOT_SIGNATURE_VALID"},
+    {0x00080000, L"CTL_IS_NOT_VALID_FOR_USAGE"},
+    {0x00100000, L"HAS_WEAK_SIGNATURE"},
+    {0x01000000, L"IS_OFFLINE_REVOCATION"},
+    {0x02000000, L"NO_ISSUANCE_CHAIN_POLICY"},
+    {0x04000000, L"IS_EXPLICIT_DISTRUST"},
+    {0x08000000, L"HAS_NOT_SUPPORTED_CRITICAL_EXT"},
+};
+const wchar_t kChainWord[] = L"chain status 0x";
+const size_t kMaxSignatureChars = 200;
+// The answers the library takes; with any other status its error 12152 only
+// says that the server refused, which the status already names.
+const unsigned long kRefusedAnswerError = 12152;
+
+bool IsAcceptedStatus(unsigned long ulStatus)
+{
+    return ulStatus == 200 || ulStatus == 206;
+}
+
 template <size_t N>
 LPCWSTR Lookup(const NamedNumber (&table)[N], unsigned long ulNumber)
 {
@@ -178,15 +222,60 @@ LPCWSTR ErrorCodeName(unsigned long ulError)
     return Lookup(kErrorCodes, ulError);
 }
 
+std::wstring ChainStatusNames(unsigned long ulStatus)
+{
+    std::wstring strNames;
+    unsigned long ulKnown = 0;
+    for (const NamedNumber& bit : kChainStatusBits) {
+        ulKnown |= bit.ulNumber;
+        if (ulStatus & bit.ulNumber)
+            strNames += (strNames.empty() ? L"" : L", ") + std::wstring(bit.pszName);
+    }
+    if (ulStatus & ~ulKnown) {
+        wchar_t szRest[16] = {};
+        _snwprintf(szRest, 15, L"0x%08lX", ulStatus & ~ulKnown);
+        strNames += (strNames.empty() ? L"" : L", ") + std::wstring(szRest);
+    }
+    return strNames;
+}
+
+std::wstring SignatureGist(const std::wstring& strText)
+{
+    const size_t nAt = strText.find(kChainWord);
+    const size_t nDigits = nAt == std::wstring::npos ? 0 : nAt + wcslen(kChainWord);
+    if (nAt == std::wstring::npos || strText.size() < nDigits + 8)
+        return std::wstring();
+    unsigned long ulStatus = 0;
+    for (size_t i = nDigits; i < nDigits + 8; ++i) {
+        const wchar_t ch = strText[i];
+        const int nNibble = IsDigit(ch)                  ? ch - L'0'
+                            : (ch >= L'a' && ch <= L'f') ? ch - L'a' + 10
+                            : (ch >= L'A' && ch <= L'F') ? ch - L'A' + 10
+                                                         : -1;
+        if (nNibble < 0)
+            return std::wstring();
+        ulStatus = (ulStatus << 4) | static_cast<unsigned long>(nNibble);
+    }
+    const std::wstring strNames = ChainStatusNames(ulStatus);
+    return OneLineText(strText.substr(0, nDigits + 8), kMaxSignatureChars) +
+           (strNames.empty() ? std::wstring() : L" (" + strNames + L")");
+}
+
 std::wstring ErrorGist(const std::wstring& strText)
 {
+    const std::wstring strSignature = SignatureGist(strText);
+    if (!strSignature.empty())
+        return strSignature;
     std::wstring strGist;
     size_t nAt = 0;
     const std::wstring strStatus = NumberAfter(strText, L"HTTP status ", nAt);
+    const bool bRefused =
+        !strStatus.empty() && NumberValue(strStatus) != 0 && !IsAcceptedStatus(NumberValue(strStatus));
     if (!strStatus.empty() && NumberValue(strStatus) != 0)
         strGist = Named(L"HTTP ", strStatus, HttpStatusName(NumberValue(strStatus)));
     const std::wstring strError = NumberAfter(strText, L"error ", nAt);
-    if (!strError.empty() && NumberValue(strError) != 0) {
+    if (!strError.empty() && NumberValue(strError) != 0 &&
+        !(bRefused && NumberValue(strError) == kRefusedAnswerError)) {
         const bool bNetwork = nAt >= 8 && strText.compare(nAt - 8, 8, L"network ") == 0;
         if (!strGist.empty())
             strGist += L", ";

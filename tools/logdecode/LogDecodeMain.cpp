@@ -11,6 +11,7 @@
 #include "tools/console/ToolConsole.h"
 #include "win/Handles.h"
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ const WCHAR kUsage[] =
     L"  LOGFILE       the log to read (default: Documents\\DazuvuVev\\log\\Upgrade\\Upgrade.log)\r\n"
     L"  -o FILE       write the text to FILE instead of printing it\r\n"
     L"  --level L     only records of severity L or above (TRACE DEBUG INFO WARN ERROR FATAL, 0-6)\r\n"
-    L"  --since T     only records from time T on (2026-01-02[ 03[:04[:05]]])\r\n"
+    L"  --since T     only records from time T on (2026-01-02[ 03[:04[:05]]]; T for the blank too)\r\n"
     L"  --until T     only records up to T (the whole minute for 2026-01-02 03:04)\r\n"
     L"  --no-backups  read only LOGFILE\r\n"
     L"  --codepage N  code page of the log's text (default: this machine's ANSI code page)\r\n"
@@ -114,7 +115,11 @@ bool ParseOptions(int argc, wchar_t** argv, DecodeOptions& options, bool& bHelp,
                 strError = strArg + L" needs a value";
                 return false;
             }
-            const std::wstring strValue = argv[++i];
+            std::wstring strValue = argv[++i];
+            // An unquoted "--since 2026-01-02 03:04" arrives as two arguments.
+            if ((strArg == L"--since" || strArg == L"--until") && i + 1 < argc && strValue.size() == 10 &&
+                wcslen(argv[i + 1]) >= 5 && IsLogTimePrefix(Narrow(strValue + L" " + argv[i + 1])))
+                strValue += std::wstring(L" ") + argv[++i];
             if (strArg == L"-o") {
                 if (!options.strOutput.empty()) {
                     strError = L"-o needs one output file name";
@@ -136,7 +141,10 @@ bool ParseOptions(int argc, wchar_t** argv, DecodeOptions& options, bool& bHelp,
                     return false;
                 }
             } else {
-                const std::string strTime = Narrow(strValue);
+                std::string strTime = Narrow(strValue);
+                // "2026-01-02T03:04", as the state file's resulttime has it.
+                if (strTime.size() > 10 && strTime[10] == 'T')
+                    strTime[10] = ' ';
                 if (!IsLogTimePrefix(strTime)) {
                     strError = strArg + L" takes a time like 2026-01-02 03:04:05, not " + strValue;
                     return false;

@@ -15,8 +15,19 @@ const char kEndsWord[] = "upgrade ends: ";
 // The record with which the companion's message loop ends in order.
 const char kEndOfLoop[] = "GetMessage QUIT!";
 // What the record that ends a run in order names, first after its prefix.
-const char* const kResults[] = {"setup-started",   "user-declined",   "hidden",       "ready-waiting", "held-waiting",
-                                "download-failed", "digest-mismatch", "network-lost", "refused",       "superseded"};
+const char* const kResults[] = {"setup-started", "user-declined",   "hidden",           "ready-waiting",
+                                "held-waiting",  "download-failed", "digest-mismatch",  "network-lost",
+                                "refused",       "superseded",      "signature-refused"};
+// The endings in which the upgrade went through or waits for the client: a
+// failure before them was overcome.
+const char* const kRecoveredResults[] = {"setup-started", "user-declined", "hidden", "ready-waiting", "held-waiting"};
+const wchar_t kRecoveredMark[] = L" (recovered)";
+// "order accepted: mode M, type T, version V, size S, MD5 D, URL U"
+const char kOrderWord[] = "order accepted: ";
+const char kOrderVersion[] = ", version ";
+const char kOrderSize[] = ", size ";
+const char kOrderUrl[] = ", URL ";
+const size_t kMaxUrlChars = 120;
 const int kLevelWarn = 3;
 const size_t kMaxErrorChars = 200;
 const size_t kMaxRunErrorChars = 80;
@@ -73,6 +84,49 @@ std::wstring LastErrorText(const LogEntry& record, UINT nCodePage)
            (strGist.empty() ? std::wstring() : strGist + L"; ") + OneLineText(strMessage, kMaxErrorChars);
 }
 
+// The run's result word, or NULL.
+const char* RunResult(const LogRun& run)
+{
+    if (run.pEnds == nullptr)
+        return nullptr;
+    const std::string strRest = LogMessageWithoutSeverity(*run.pEnds).substr(sizeof(kEndsWord) - 1);
+    for (const char* pszResult : kResults) {
+        if (strRest == pszResult || StartsWith(strRest, (std::string(pszResult) + ": ").c_str()))
+            return pszResult;
+    }
+    return nullptr;
+}
+
+std::wstring RecoveredMark(const LogRun& run)
+{
+    const char* pszResult = RunResult(run);
+    for (const char* pszRecovered : kRecoveredResults) {
+        if (pszResult != nullptr && strcmp(pszResult, pszRecovered) == 0)
+            return kRecoveredMark;
+    }
+    return std::wstring();
+}
+
+// ", version V, URL U" of the run's accepted order; empty without one.
+std::wstring OrderText(const LogRun& run, UINT nCodePage)
+{
+    if (run.pOrder == nullptr)
+        return std::wstring();
+    const std::string strRest = LogMessageWithoutSeverity(*run.pOrder).substr(sizeof(kOrderWord) - 1);
+    const size_t nVersion = strRest.find(kOrderVersion);
+    const size_t nSize = nVersion == std::string::npos ? std::string::npos
+                                                       : strRest.find(kOrderSize, nVersion + sizeof(kOrderVersion) - 1);
+    const size_t nUrl = nSize == std::string::npos ? std::string::npos : strRest.find(kOrderUrl, nSize);
+    if (nUrl == std::string::npos)
+        return std::wstring();
+    const size_t nVersionStart = nVersion + sizeof(kOrderVersion) - 1;
+    return L", version " +
+           OneLineText(LogTextToWide(strRest.substr(nVersionStart, nSize - nVersionStart), nCodePage),
+                       kMaxVersionChars) +
+           L", URL " +
+           OneLineText(LogTextToWide(strRest.substr(nUrl + sizeof(kOrderUrl) - 1), nCodePage), kMaxUrlChars);
+}
+
 }  // namespace
 
 std::vector<LogRun> SplitLogRuns(const std::vector<const LogEntry*>& records)
@@ -99,6 +153,8 @@ std::vector<LogRun> SplitLogRuns(const std::vector<const LogEntry*>& records)
                 run.pEnds = &record;
         } else if (LogSeverity(record) >= kLevelWarn) {
             run.pLastError = &record;
+        } else if (StartsWith(LogMessageWithoutSeverity(record), kOrderWord)) {
+            run.pOrder = &record;
         }
         if (record.strMessage == kEndOfLoop)
             run.bQuit = true;
@@ -146,16 +202,17 @@ std::wstring LogSummaryText(const std::vector<LogEntry>& entries, UINT nCodePage
                        L" records";
             if (!run.strVersion.empty())
                 strText += L", companion " + OneLineText(LogTextToWide(run.strVersion, nCodePage), kMaxVersionChars);
-            strText += L", outcome " + LogRunOutcome(run, nCodePage);
+            strText += OrderText(run, nCodePage) + L", outcome " + LogRunOutcome(run, nCodePage);
             if (run.pLastError != nullptr)
-                strText += L", last error " + RunErrorText(*run.pLastError, nCodePage);
+                strText += L", last error " + RunErrorText(*run.pLastError, nCodePage) + RecoveredMark(run);
             strText += L"\r\n";
         }
         const LogRun& last = runs.back();
         strSummary = L"summary: " + std::to_wstring(records.size()) + L" records, run start " +
                      Ascii(records[last.nFirst]->strTime) + L", outcome " + LogRunOutcome(last, nCodePage) +
                      L", last error " +
-                     (last.pLastError != nullptr ? LastErrorText(*last.pLastError, nCodePage) : std::wstring(L"none"));
+                     (last.pLastError != nullptr ? LastErrorText(*last.pLastError, nCodePage) + RecoveredMark(last)
+                                                 : std::wstring(L"none"));
     }
     if (nDamaged != 0)
         strSummary += L", " + std::to_wstring(nDamaged) + L" damaged";

@@ -21,6 +21,7 @@ struct LogRun {
     const LogEntry* pEnds = nullptr;       // its first "upgrade ends: ..." record
     bool bQuit = false;                    // the message loop ended in order
     const LogEntry* pLastError = nullptr;  // its last warning or error, other than its end
+    const LogEntry* pOrder = nullptr;      // its last "order accepted: ..." record
 };
 
 // The records (no damaged entries), in the order the log holds them.
@@ -31,8 +32,11 @@ std::vector<LogRun> SplitLogRuns(const std::vector<const LogEntry*>& records);
 // whether it ended in order or is still running or ended without a record.
 std::wstring LogRunOutcome(const LogRun& run, UINT nCodePage);
 
-// The closing lines of the decoded log, CR LF each: one per run
-// ("run N: START to END, K records, companion V, outcome O, last error G"),
-// then "summary: N records, run start T, outcome O, last error E" for the
-// last run, with ", N damaged" when stretches of the files were no records.
+// The closing lines of the decoded log, CR LF each: one per run ("run N:
+// START to END, K records, companion C, version V, URL U, outcome O, last
+// error G"), then "summary: N records, run start T, outcome O, last error E"
+// for the last run, with ", N damaged" when stretches of the files were no
+// records. Version and URL are those of the run's accepted order; a last
+// error of a run whose upgrade went through or waits is marked
+// " (recovered)".
 std::wstring LogSummaryText(const std::vector<LogEntry>& entries, UINT nCodePage);

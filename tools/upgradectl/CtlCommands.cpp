@@ -225,12 +225,10 @@ int RunState(const CtlRequest& req)
         CtlError(L"no state file at \"%s\"", strPath.c_str());
         return CTL_EXIT_FAILURE;
     }
-    // How and when the companion last ended; files of older companions
-    // lack the two and show them empty.
-    static const wchar_t kKeyResult[] = L"result";
-    static const wchar_t kKeyResultTime[] = L"resulttime";
-    static const LPCWSTR kKeys[] = {kKeyVersion,       kKeyPath,   kKeyOverFlags, kKeyClearFlags,
-                                    kKeyVersionNoTips, kKeyResult, kKeyResultTime};
+    // How, when and as which process the companion last ended; files of
+    // older companions lack these and show them empty.
+    static const LPCWSTR kKeys[] = {kKeyVersion,       kKeyPath,   kKeyOverFlags,  kKeyClearFlags,
+                                    kKeyVersionNoTips, kKeyResult, kKeyResultTime, kKeyResultPid};
     std::wstring strOut = L"; " + strPath + L"\n[" + kUpgradeSection + L"]\n";
     for (LPCWSTR pszKey : kKeys)
         strOut += std::wstring(pszKey) + L"=" + ReadUpgradeValue(strPath.c_str(), pszKey) + L"\n";

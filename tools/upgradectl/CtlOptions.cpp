@@ -410,8 +410,9 @@ std::wstring CtlUsageText(const std::wstring& strCommand)
          L"usage: DazuvuVevUpgradeCtl state [--ini PATH]\n"
          L"\n"
          L"Prints section \"UPGRADE\" of %APPDATA%\\DazuvuvevUpgrade\\Upgrade.ini:\n"
-         L"version, path, overflags, clearflags, version_no_tips, and result and\n"
-         L"resulttime: how and when the companion last ended.\n"},
+         L"version, path, overflags, clearflags, version_no_tips, and result,\n"
+         L"resulttime and resultpid: how, when and as which process the companion\n"
+         L"last ended.\n"},
         {L"log",
          L"usage: DazuvuVevUpgradeCtl log [PATH]\n"
          L"\n"

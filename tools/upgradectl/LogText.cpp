@@ -3,6 +3,7 @@
 #include "tools/logdecode/LogDecode.h"
 #include "tools/logdecode/LogPrint.h"
 #include "tools/logdecode/LogReport.h"
+#include "tools/logdecode/LogRuns.h"
 
 #include <vector>
 
@@ -14,6 +15,7 @@ bool LogFileText(const std::string& strRaw, UINT nCodePage, std::wstring& strTex
     std::wstring strPrinted;
     for (const LogEntry& entry : entries)
         strPrinted += PrintedLogEntry(entry, nCodePage);
+    strPrinted += LogSummaryText(entries, nCodePage);
     // Every CR left is one of a line end: those in the text are escaped.
     strText.clear();
     strText.reserve(strPrinted.size());

@@ -1,6 +1,6 @@
 // The companion's log file as text for a console or a pipe: the log
 // decoder's printed records (severity in the level slot, control characters
-// escaped) with "\n" line ends.
+// escaped), then its line per run and summary, with "\n" line ends.
 #pragma once
 
 #include <windows.h>
