@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <wincrypt.h>
 #include <oleauto.h>
 #include <wininet.h>
 
@@ -104,6 +105,25 @@ struct BCryptHashTraits : NullMeansNone<BCRYPT_HASH_HANDLE> {
     static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
 };
 using CBCryptHash = CUniqueHandle<BCryptHashTraits>;
+
+// A CryptoAPI provider context, and a hash made from one (declare the hash
+// after its provider, so that it is destroyed first). Both are plain
+// numbers, with 0 for none.
+struct CryptProvTraits {
+    using Type = HCRYPTPROV;
+    static HCRYPTPROV Invalid() { return 0; }
+    static bool Valid(HCRYPTPROV h) { return h != 0; }
+    static void Close(HCRYPTPROV h) { ::CryptReleaseContext(h, 0); }
+};
+using CCryptProv = CUniqueHandle<CryptProvTraits>;
+
+struct CryptHashTraits {
+    using Type = HCRYPTHASH;
+    static HCRYPTHASH Invalid() { return 0; }
+    static bool Valid(HCRYPTHASH h) { return h != 0; }
+    static void Close(HCRYPTHASH h) { ::CryptDestroyHash(h); }
+};
+using CCryptHash = CUniqueHandle<CryptHashTraits>;
 
 // Fonts, bitmaps, brushes, pens, regions. The owner must outlive every DC
 // it is selected into (CSelectObject puts the old one back first).

@@ -93,10 +93,12 @@ class FailedDownloads(flow.FlowCase):
             for line in SWEPT:
                 self.assertLogged(line)
             self.assertNotLogged("Clear Expire File( %s )" % FILE_LINK)
-            # Broken on the network with its retries spent: kept for a resume.
-            kept = [n for n in self.bed.upgrade_files() if n.startswith(self.setup.name + ".part")]
+            # Broken on the network with its retries spent: what the library
+            # wrote is kept for a resume (ours writes ".part" files, a plain
+            # one the setup's own name).
+            kept = [n for n in self.bed.upgrade_files() if n.startswith(self.setup.name)]
             self.assertEqual(bool(kept), kind == "drop", kept)
-            if kept:
+            if kept and not self.plain:
                 self.partial = os.path.getsize(os.path.join(self.bed.upgrade_dir, self.setup.name + ".part"))
             self.assertFolder(OTHER_FILE, SUBFOLDER, FOLDER_LINK, FILE_LINK, *kept)
             self.assertTrue(os.path.exists(os.path.join(self.bed.upgrade_dir, SUBFOLDER, "inner.exe")))
@@ -121,7 +123,7 @@ class FailedDownloads(flow.FlowCase):
                 self.run_failure(kind, visible=False)
                 self.recover()
                 self.assertLogged("localMD5:%s, remoteMD5:%s" % (self.setup.md5, self.setup.md5), 1)
-                if kind == "drop":
+                if kind == "drop" and not self.plain:
                     self.assertEqual(self.downloads(self.setup)[-1]["range"], "bytes=%d-" % self.partial)
                 self.client.stop()
 
@@ -135,14 +137,16 @@ class FailedDownloads(flow.FlowCase):
 
     def test_visible_failures_show_their_notice(self):
         texts = {}
-        for kind in ("404", "drop", "md5", "net"):
+        # A plain library never sees the network go.
+        for kind in ("404", "drop", "md5") + (() if self.plain else ("net",)):
             with self.subTest(kind=kind):
                 self.bed.reset()
                 texts[kind] = self.run_failure(kind, visible=True).data
                 self.client.stop()
         self.assertEqual(texts["404"], texts["drop"], "one download-failed notice")
         self.assertEqual(texts["404"], texts["md5"], "a bad checksum is a failed download")
-        self.assertNotEqual(texts["404"], texts["net"], "the network notice has its own text")
+        if "net" in texts:
+            self.assertNotEqual(texts["404"], texts["net"], "the network notice has its own text")
 
     def test_failed_sweep_is_retried_by_the_next_order(self):
         self.prepare()

@@ -34,7 +34,9 @@ class InteractiveUpgrade(flow.FlowCase):
         setup = self.publish("DazuvuvevSetup_6.0.exe", "6.0", pad=600000)
         # About 4 s of transfer, behind an answer held back for 3 s: long
         # enough to see the waiting face and then the bar move.
-        self.server.add_fault("/" + setup.name, "rate=350000")
+        # Served without a length beside the library that then counts
+        # 0xFFFFFFFF bytes: the bar must follow the transfer all the same.
+        self.server.add_fault("/" + setup.name, "rate=350000" + (",nolength" if self.plain == "counts" else ""))
         relay = flow.SlowStart(self.server.port, delay=3)
         self.addCleanup(relay.stop)
         url = relay.url(setup.name)
@@ -77,8 +79,9 @@ class InteractiveUpgrade(flow.FlowCase):
         self.assertFolder(setup.name)
         messages = self.messages()
         self.assertIn(flow.DOWNLOAD_STARTED + url + ", m_strTemp=", "\n".join(messages))
-        self.assertIn("Receive WM_MSG_DOWNLOAD, t->iState=2, t->unFileSize=%d, t->unPosition=0 " % setup.size,
-                      messages)
+        if self.plain not in ("silent", "counts"):
+            self.assertIn("Receive WM_MSG_DOWNLOAD, t->iState=2, t->unFileSize=%d, t->unPosition=0 " % setup.size,
+                          messages)
         # Checked once, when the transfer ended; held unchanged from there to the start.
         self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5), 1)
         self.assertEqual(len(self.downloads(setup)), 1)

@@ -16,6 +16,22 @@ from .procs import Client, Companion, Ctl, WineProcess
 
 config = {"bin": None}
 
+# The folders of the plain network libraries (tests/contract), named after the
+# one choice each makes differently from ours.
+PLAIN_FOLDER = "bin-plain-"
+# The plain library that never reports a transfer's end leaves it to the
+# companion's silence guard, shortened from minutes to seconds.
+SILENCE_MS = "5000"
+
+
+def plain_library(bin_dir):
+    """The choice of the plain network library beside the programs in
+    bin_dir ("counts", "unshared", "storage" or "silent"), or None beside ours
+    or the strict one. A plain library has no log records, resume or
+    reachability watch of its own: scenarios skip what checks those."""
+    name = os.path.basename(os.path.realpath(bin_dir))
+    return name[len(PLAIN_FOLDER):] if name.startswith(PLAIN_FOLDER) else None
+
 
 def wait_for(predicate, timeout=15, interval=0.1):
     """Polls predicate until it returns a true value, which is returned; on
@@ -55,6 +71,9 @@ class ScenarioCase(unittest.TestCase):
         self.setup_record = os.path.join(self.scratch, "fakesetup-runs.txt")
         self.env = dict(os.environ, FAKESETUP_RECORD=self.bed.to_windows(self.setup_record))
         self.env.pop("NUBRA_TRACK_SERVER", None)
+        self.plain = plain_library(self.bed.bin)
+        if self.plain == "silent":
+            self.env["DAZUVUVEV_RECORD_SILENCE_MS"] = SILENCE_MS
 
     def start_server(self, root=None):
         """A local HTTP server for root (default: scratch/www). The first one
