@@ -73,3 +73,18 @@ int ProgressBarPosition(float fFraction)
         return INT_MAX;
     return static_cast<int>(dPercent);
 }
+
+float DownloadFraction(int nTotalSize, uint32_t unFileSize, uint32_t unReceived)
+{
+    if (nTotalSize <= 0)
+        return 0.0f;
+    const double dTotal = nTotalSize;
+    double dFraction;
+    if (unFileSize <= static_cast<uint32_t>(nTotalSize))
+        dFraction = (dTotal - unFileSize + unReceived) / dTotal;
+    else if (unFileSize != 0xFFFFFFFFu)
+        dFraction = static_cast<double>(unReceived) / unFileSize;
+    else
+        dFraction = unReceived / dTotal;
+    return static_cast<float>(dFraction > 1.0 ? 1.0 : (dFraction > 0.0 ? dFraction : 0.0));
+}

@@ -2,6 +2,7 @@
 // number formatting can be checked without a window.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The speed as the network library reports it, always in KB/S: "1536.50KB/S".
@@ -14,3 +15,11 @@ std::wstring FormatAmountText(int nTotalSize, float fFraction);
 // The bar's position in percent, never below 3 so the bar is visible at the
 // start; a fraction above 1 gives a position above 100.
 int ProgressBarPosition(float fFraction);
+
+// The share of the ordered total that a progress record shows as done,
+// clamped to [0, 1]. A resumed transfer fetches only the rest, so what was on
+// disk counts too: total - unFileSize + unReceived. A library may count the
+// real file instead of the ordered one, or report an unknown length as
+// 0xFFFFFFFF: when its count exceeds the total, its own measure is taken
+// (received over its count, or over the total when the length is unknown).
+float DownloadFraction(int nTotalSize, uint32_t unFileSize, uint32_t unReceived);

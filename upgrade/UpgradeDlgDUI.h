@@ -107,6 +107,8 @@ private:
     // The watch on a library that stops reporting (see RecordSilenceLimitMs).
     void StartRecordWatch();
     void OnRecordSilenceTick();
+    // The setup file is at least as long as the order says: whole, if wrong.
+    bool IsOrderedSizeReached() const;
     LRESULT OnDownloadOver();
     LRESULT OnDownloadFail();
     LRESULT OnNetBreak();

@@ -7,6 +7,7 @@
 #include "netlib/NubraSdkExtras.h"
 #include "ui/SkinLayer.h"
 #include "upgrade/LibraryRecord.h"
+#include "upgrade/ProgressFormat.h"
 #include "upgrade/TransferSummary.h"
 #include "upgrade/StateFile.h"
 
@@ -47,6 +48,15 @@ bool IsFilePresent(const std::wstring& strPath)
 }
 }  // namespace
 
+bool CUpgradeDlgDUI::IsOrderedSizeReached() const
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    const LONGLONG llOrdered = _wtoi64(m_stComm.szSize);
+    if (llOrdered <= 0 || !::GetFileAttributesExW(m_strTemp.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    return ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= llOrdered;
+}
+
 bool CUpgradeDlgDUI::ReadLibraryRecord(WPARAM wParam, DOWNLOAD_PROGRESS* pRecord) const
 {
     // Any process of the session can post this message with any pointer: a
@@ -85,8 +95,10 @@ void CUpgradeDlgDUI::OnRecordSilenceTick()
         return;
     }
     m_bDownloadEnded = true;
-    GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed,
-                      L"the network library went silent; the partial download is kept for a resume");
+    SweepAfterFailure(UpgradeResult::DownloadFailed,
+                      L"the network library went silent; a partial download is kept for a resume, older setups were "
+                      L"swept",
+                      true);
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
@@ -115,14 +127,8 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
         }
         if (pRecord->unFileSize == 0 && pRecord->unPosition == 0)
             break;
-        // A resumed transfer fetches only the rest: what is on disk counts too.
-        const int nDownloaded =
-            static_cast<int>(static_cast<unsigned>(m_nTotalSize) - pRecord->unFileSize + pRecord->unReceived);
-        float fFraction = m_nTotalSize ? static_cast<float>(nDownloaded) / static_cast<float>(m_nTotalSize) : 0.0f;
-        // Counts of the real file, or an unknown length, may pass the ordered size.
-        fFraction = fFraction > 1.0f ? 1.0f : (fFraction >= 0.0f ? fFraction : 0.0f);
         ShowSpeed(pRecord->dSpeed >= 0 && pRecord->dSpeed < 1e12 ? static_cast<float>(pRecord->dSpeed) : 0.0f);
-        ShowProgress(fFraction);
+        ShowProgress(DownloadFraction(m_nTotalSize, pRecord->unFileSize, pRecord->unReceived));
         break;
     }
     case DOWNLOAD_STATE_FINISHED:
@@ -181,10 +187,11 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
         if (m_setupCheckFailure == UpgradeResult::SignatureRefused) {
             SweepAfterFailure(UpgradeResult::SignatureRefused,
                               L"the downloaded setup's signature was refused and the setup swept");
-        } else if (m_bSilentEnd) {
+        } else if (m_bSilentEnd && !IsOrderedSizeReached()) {
             // Perhaps only part of the file: kept for the next order to resume.
-            GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed,
-                              L"the network library went silent before the setup was complete; its files are kept");
+            SweepAfterFailure(UpgradeResult::DownloadFailed,
+                              L"the network library went silent before the setup was complete; its files are kept",
+                              true);
         } else {
             LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver",
                       L"the downloaded setup's digest %s does not match the order's digest %s",

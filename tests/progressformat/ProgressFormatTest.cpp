@@ -62,4 +62,15 @@ TEST(ProgressText, SpeedStaysInKilobytesPerSecond)
     EXPECT_LT(strMax.size(), 50u);
 }
 
+TEST(ProgressText, TheShareDoneNeverLeavesTheBarAndFollowsAnyLibrarysCounts)
+{
+    EXPECT_FLOAT_EQ(DownloadFraction(1000, 1000, 250), 0.25f);
+    EXPECT_FLOAT_EQ(DownloadFraction(1000, 600, 100), 0.5f) << "a resume: 400 bytes were on disk";
+    EXPECT_FLOAT_EQ(DownloadFraction(1000, 1000, 1200), 1.0f);
+    EXPECT_FLOAT_EQ(DownloadFraction(1000, 4000, 1000), 0.25f) << "counts of a larger real file";
+    EXPECT_FLOAT_EQ(DownloadFraction(1000, 0xFFFFFFFFu, 500), 0.5f) << "an unknown length";
+    EXPECT_FLOAT_EQ(DownloadFraction(1000, 0xFFFFFFFFu, 5000), 1.0f);
+    EXPECT_FLOAT_EQ(DownloadFraction(0, 100, 50), 0.0f);
+}
+
 }  // namespace
