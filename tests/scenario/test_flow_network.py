@@ -3,7 +3,8 @@
 library against the fault server: a connection reset mid-download is mended
 in the same run and the setup is verified; a server that trickles its bytes
 ends the upgrade as a failed download within bounded time; a cache that
-answers a resume with a range of a newer build cannot splice two builds; and
+answers a resume with a range of a newer build cannot splice two builds; a
+server that sends in bursts gets one request and sends each byte once; and
 a setup a byte longer or shorter than the order names, or served without a
 length, with the right MD5, is downloaded and verified. The library's limits
 are shortened through the environment so that the whole file runs in well
@@ -78,6 +79,16 @@ class NetworkTroubles(flow.FlowCase):
         self.assertEqual([(g["status"], bool(g["range"])) for g in gets], [(200, False), (206, True), (200, False)],
                          "requests: %r" % gets)
         self.assertEqual(len(self.library_records("the partial file is stale")), 1, self.messages())
+
+    def test_a_server_that_sends_in_bursts_sends_each_byte_once(self):
+        self.server.add_fault("/" + SETUP_NAME, "rate=300000,burst=1")
+        companion = self.launch()
+        self.send_order(self.setup, VERSION)
+        self.assertEnds(companion, timeout=60)
+        self.assertState(version=VERSION, overflags="over", clearflags="false")
+        gets = self.downloads(self.setup)
+        self.assertEqual([(g["status"], g["concurrent"]) for g in gets], [(200, 0)], "requests: %r" % gets)
+        self.assertLessEqual(sum(g["sent"] for g in gets), 1.05 * self.setup.size)
 
     def test_a_trickle_ends_in_a_logged_failure(self):
         # Every try trickles one byte every half second, below the floor.
