@@ -26,7 +26,9 @@ void ExpectFinalIsLast(const std::vector<CRecord>& records, const char* pszCase)
             << pszCase << ": record " << i << " of " << records.size();
 }
 
-// A port on 127.0.0.1 where nothing listens.
+// A port on 127.0.0.1 where nothing listens. The socket stays bound, never
+// listening, for the program's life: a port merely closed again could be
+// taken meanwhile by a server of a test running beside this one.
 int ClosedPort()
 {
     WSADATA wsa;
@@ -38,7 +40,6 @@ int ClosedPort()
     ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
     int cb = sizeof(addr);
     ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &cb);
-    ::closesocket(s);
     return ntohs(addr.sin_port);
 }
 

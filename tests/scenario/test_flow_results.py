@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Every end of a run leaves its word in the state file ("result", with the
 local time in "resulttime") and in the log's last record of the run, so
-that the client and support can tell the endings apart."""
+that the client and support can tell the endings apart, a transfer whose
+end left no file among them."""
 
 import os
 import re
@@ -70,6 +71,16 @@ class Results(flow.FlowCase):
                 self.assertResult(word, companion)
                 if kind == "net":
                     self.restore_network()
+
+        # The transfer's end reported, and no file left to check.
+        self.bed.reset()
+        setup = self.publish("DazuvuvevSetup_16.9.exe", "16.9")
+        companion = self.launch()
+        self.send_order(setup, "16.9")
+        self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=2,"))
+        os.remove(os.path.join(self.bed.upgrade_dir, setup.name))
+        self.assertResult("download-failed", companion)
+        self.wait_logged(lambda m: m.startswith("the transfer's end left no file( "))
 
         self.bed.reset()
         setup = self.publish("DazuvuvevSetup_16.7.exe", "16.7")
