@@ -22,7 +22,7 @@ NEW_STATE_FILE = b""
 # Every record is at level INFO; a failure's text starts with its severity.
 SEVERITY_WORDS = ("warning: ", "error: ")
 # How a run ended and when: keys the companion adds before every end.
-RESULT_KEYS = ("result", "resulttime")
+RESULT_KEYS = ("result", "resulttime", "resultpid")
 
 
 def strip_severity(message):
