@@ -90,9 +90,10 @@ class Bed:
         scenarios write the client's config.ini beside the companion without
         touching the beds that run beside this one. Links, made once per
         process, cost next to nothing and follow every build."""
-        if _inside(built, self.prefix) or _inside(built, self.home):
+        state = os.path.dirname(self.prefix)
+        if _inside(built, state) or _inside(built, self.home):
             return built
-        own = os.path.join(os.path.dirname(self.prefix), os.path.basename(built))
+        own = os.path.join(state, os.path.basename(built))
         if own not in _OWN_BINS:
             shutil.rmtree(own, ignore_errors=True)
             shutil.copytree(built, own, copy_function=_link_or_copy,
