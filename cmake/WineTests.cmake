@@ -1,6 +1,7 @@
 # Test helpers. CTest runs Windows test executables through the toolchain's
-# emulator (wine); the Wine test bed itself (display, prefix, wineserver) is
-# set up around the whole CTest run by scripts/winebed.sh.
+# emulator (wine) in the Wine test bed (display, prefix, wineserver) that
+# scripts/winebed.sh sets up around the whole CTest run; scenarios take beds
+# of their own.
 
 # GoogleTest built with the same cross toolchain from Debian's sources.
 if(NOT TARGET gtest)
@@ -28,20 +29,28 @@ function(add_wine_gtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS unit)
   if(ARG_LOCK)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wineprefix)
   endif()
 endfunction()
 
-# add_scenario_test(NAME SCRIPT [TIMEOUT s]): a Python scenario that drives
-# the real executables under Wine; always serialised with the other GUI tests.
+# add_scenario_test(NAME SCRIPT [TIMEOUT s] [BIN dir] [CASES case...]): a
+# Python scenario that drives the real executables from BIN (default bin/)
+# under Wine, or some of its cases. Each runs in a Wine test bed of its own
+# from a pool (scripts/winebed.sh --pool), so scenarios run side by side and
+# need no lock; the gtests share the bed around the whole CTest run.
 function(add_scenario_test name script)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;BIN" "CASES" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 600)
   endif()
-  add_test(NAME ${name} COMMAND python3 ${script} --bin ${CMAKE_BINARY_DIR}/bin
+  if(NOT ARG_BIN)
+    set(ARG_BIN ${CMAKE_BINARY_DIR}/bin)
+  endif()
+  add_test(NAME ${name}
+    COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/winebed.sh --pool ${CMAKE_BINARY_DIR}/winebeds
+      python3 ${script} --bin ${ARG_BIN} ${ARG_CASES}
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} RESOURCE_LOCK wineprefix)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS scenario)
 endfunction()

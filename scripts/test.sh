@@ -11,4 +11,4 @@ if ! cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1; then
   grep -E -A3 'error|Error' "$build/build.log" | head -60
   exit 1
 fi
-scripts/winebed.sh "$build/winebed" ctest --test-dir "$build" --output-on-failure -j2 "$@"
+scripts/winebed.sh "$build/winebed" ctest --test-dir "$build" --output-on-failure -j4 "$@"

@@ -5,6 +5,12 @@
 # always stopped again, whatever the command does.
 #
 #   scripts/winebed.sh STATE_DIR command [args...]
+#   scripts/winebed.sh --pool POOL_DIR command [args...]
+#
+# With --pool the command gets the first bed POOL_DIR/N that no other command
+# holds, and a new one when all are busy; so CTest can run several scenarios
+# at once, each with a prefix, display and wineserver of its own, while a
+# warm run boots no prefix.
 #
 # The command sees DISPLAY, WINEPREFIX, HOME, WINEDEBUG, WINEDLLOVERRIDES and
 # LC_ALL (zh_CN.UTF-8, so that Wine's ANSI code page is 936 as on the users'
@@ -12,7 +18,18 @@
 # used instead of a private Xvfb.
 set -uo pipefail
 
-state=$(mkdir -p "$1" && cd "$1" && pwd); shift
+if [ "$1" = --pool ]; then
+  pool=$(mkdir -p "$2" && cd "$2" && pwd); shift 2
+  # The lock lives as long as this shell: fd 9 is closed for whatever may
+  # outlive the command (Xvfb, the wineserver).
+  for ((i = 0; ; i++)); do
+    mkdir -p "$pool/$i" || exit 1
+    exec 9>"$pool/$i/lock" && flock -n 9 && break
+  done
+  state="$pool/$i"
+else
+  state=$(mkdir -p "$1" && cd "$1" && pwd); shift
+fi
 export WINEPREFIX="$state/prefix"
 export HOME="$state/home"
 export WINEDEBUG=-all
@@ -22,27 +39,43 @@ unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 mkdir -p "$HOME"
 
 xvfb_pid=
-stop() {
-  wineserver -k >/dev/null 2>&1
+stop_xvfb() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 && wait "$xvfb_pid" 2>/dev/null
   xvfb_pid=
+}
+stop() {
+  wineserver -k >/dev/null 2>&1
+  stop_xvfb
 }
 trap stop EXIT
 trap 'exit 130' INT TERM
 
-if [ "${KEEP_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
-  # Xvfb picks a free display itself, so parallel test beds never collide.
+# Xvfb picks a free display itself; the display is ours once our server
+# answers on it and still runs.
+start_xvfb() {
+  local fifo n=
   fifo=$(mktemp -u); mkfifo "$fifo"
-  Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>"$fifo" >/dev/null 2>&1 &
+  Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>"$fifo" 9>&- >/dev/null 2>&1 &
   xvfb_pid=$!
   read -r -t 20 n <"$fifo"; rm -f "$fifo"
-  [ -n "${n:-}" ] || { echo "winebed: Xvfb did not report a display" >&2; exit 1; }
+  [ -n "$n" ] || return 1
   export DISPLAY=":$n"
   for _ in $(seq 1 100); do
-    xdpyinfo >/dev/null 2>&1 && break
+    kill -0 "$xvfb_pid" 2>/dev/null || return 1
+    xdpyinfo >/dev/null 2>&1 && kill -0 "$xvfb_pid" 2>/dev/null && return 0
     sleep 0.1
   done
-  xdpyinfo >/dev/null 2>&1 || { echo "winebed: Xvfb did not start on $DISPLAY" >&2; exit 1; }
+  return 1
+}
+
+if [ "${KEEP_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
+  # Beds that start together may meet on a display that one of them is
+  # just leaving; the loser starts again.
+  for try in 1 2 3; do
+    start_xvfb && break
+    stop_xvfb
+    [ "$try" = 3 ] && { echo "winebed: Xvfb did not start" >&2; exit 1; }
+  done
 fi
 
 if [ ! -f "$WINEPREFIX/.booted" ]; then
@@ -58,7 +91,7 @@ if [ ! -f "$WINEPREFIX/.booted" ]; then
   touch "$WINEPREFIX/.booted"
 fi
 
-wineserver -p >/dev/null 2>&1
+wineserver -p >/dev/null 2>&1 9>&-
 # On a private Xvfb nobody manages windows; Wine would wait 2 s for a window
 # manager each time an active window is hidden. On the user's own display the
 # window manager does its job. Scenarios and figures that must meet a

@@ -2,6 +2,8 @@
 // partial bytes can no longer be trusted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <windows.h>
 
 #include "NetTestUtil.h"
@@ -118,7 +120,12 @@ TEST(Resume, StartsOverWhenTheBytesCannotBeTrusted)
     ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
     EXPECT_TRUE(ReadAll(target) == changed) << "two builds were spliced";
     log = WaitLogFor(TestPort(), file, 3);
-    EXPECT_TRUE(log.size() == 3 && JsonField(log[2], "range").empty()) << "not asked again from byte 0";
+    // The server logs a request as it ends: the abandoned resume may end
+    // after the fresh request, so the two requests without a range are
+    // counted rather than placed.
+    const auto nWhole =
+        std::count_if(log.begin(), log.end(), [](const std::string& l) { return JsonField(l, "range").empty(); });
+    EXPECT_TRUE(log.size() == 3 && nWhole == 2) << "not asked again from byte 0";
 
     // A partial file without its note, or with the note of another address.
     for (int nCase = 0; nCase < 2; ++nCase) {

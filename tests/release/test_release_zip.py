@@ -89,7 +89,7 @@ def crc32_of(path):
 class ReleaseArchives(kit.ScenarioCase):
 
     def run_cpack(self, out, signing_env):
-        build = os.path.dirname(self.bed.bin)
+        build = os.path.dirname(self.bed.built)
         env = {k: v for k, v in self.env.items() if k not in SIGN_VARIABLES}
         env.update(signing_env)
         self.addCleanup(shutil.rmtree, out, True)
@@ -213,7 +213,7 @@ class ReleaseArchives(kit.ScenarioCase):
         vendor = pki.signer("Talvex", "Talvex")
         stamps = signing.TimestampServer(pki)
         self.addCleanup(stamps.stop)
-        build = os.path.dirname(self.bed.bin)
+        build = os.path.dirname(self.bed.built)
         out, archives, output = self.pack("signed", RELEASE_SIGN_CERT=vendor.pem,
                                           RELEASE_SIGN_KEY=vendor.encrypted_key("release pass"),
                                           RELEASE_SIGN_PASS="release pass", RELEASE_SIGN_TIMESTAMP_URL=stamps.url)

@@ -121,8 +121,13 @@ class HostilePeers(flow.FlowCase):
         runs = self.wait_setup_runs(1, timeout=5)
         self.assertFalse([r for r in runs if "impostor" in r], "the planted program ran: %r" % runs)
         if not runs:  # the folder went before the start: refused, and said so
-            self.assertState(result="refused")
             self.assertTrue([m for m in self.messages() if m.startswith("setup refused: ")], self.messages())
+            self.assertTrue([m for m in self.messages() if m.startswith("upgrade ends: refused: ")], self.messages())
+            # The swap renames the folder away before it makes the new one: a
+            # result written in between has no folder to go to.
+            state = self.bed.read_ini()
+            if state is not None:
+                self.assertEqual(state["result"], "refused", state)
 
     def test_a_forged_instance_slot_is_ignored(self):
         companion, setup = self.ready("17.4")

@@ -36,6 +36,17 @@ class BedError(RuntimeError):
     pass
 
 
+# The programs' folders each bed of this process has made its own.
+_OWN_BINS = set()
+
+
+def _link_or_copy(src, dst):
+    try:
+        os.link(src, dst)
+    except OSError:
+        shutil.copy2(src, dst)
+
+
 def _inside(path, root):
     path = os.path.realpath(path)
     root = os.path.realpath(root)
@@ -54,7 +65,8 @@ class Bed:
         if not self.home or os.path.realpath(self.home) == os.path.realpath(pwd.getpwuid(os.getuid()).pw_dir):
             raise BedError("HOME is the real home folder: run this under scripts/winebed.sh STATE_DIR ...")
         self.prefix = os.path.realpath(self.prefix)
-        self.bin = os.path.realpath(bin_dir)
+        self.built = os.path.realpath(bin_dir)
+        self.bin = self._own_bin(self.built)
         self.drive_c = os.path.join(self.prefix, "drive_c")
         self.user_dir = self._find_user_dir()
         self.appdata = os.path.join(self.user_dir, "AppData", "Roaming")
@@ -72,6 +84,22 @@ class Bed:
             if name != "Public" and os.path.isdir(os.path.join(users, name, "AppData", "Roaming")):
                 return os.path.join(users, name)
         raise BedError("no user profile in %s" % users)
+
+    def _own_bin(self, built):
+        """The built programs in a folder of this bed's own, where the
+        scenarios write the client's config.ini beside the companion without
+        touching the beds that run beside this one. Links, made once per
+        process, cost next to nothing and follow every build."""
+        state = os.path.dirname(self.prefix)
+        if _inside(built, state) or _inside(built, self.home):
+            return built
+        own = os.path.join(state, os.path.basename(built))
+        if own not in _OWN_BINS:
+            shutil.rmtree(own, ignore_errors=True)
+            shutil.copytree(built, own, copy_function=_link_or_copy,
+                            ignore=shutil.ignore_patterns("*.debug", "*.log", "*.ini"))
+            _OWN_BINS.add(own)
+        return own
 
     def exe(self, name):
         path = os.path.join(self.bin, name)
