@@ -71,7 +71,7 @@ class ScenarioCase(unittest.TestCase):
         self.setup_record = os.path.join(self.scratch, "fakesetup-runs.txt")
         self.env = dict(os.environ, FAKESETUP_RECORD=self.bed.to_windows(self.setup_record))
         self.env.pop("NUBRA_TRACK_SERVER", None)
-        self.plain = plain_library(self.bed.bin)
+        self.plain = plain_library(self.bed.built)
         if self.plain == "silent":
             self.env["DAZUVUVEV_RECORD_SILENCE_MS"] = SILENCE_MS
 
