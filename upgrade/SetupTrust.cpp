@@ -205,6 +205,11 @@ SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const SETUP_PIN
     // Proof that the bytes changed after signing; refused whatever is pinned.
     if (signature.lTrust == TRUST_E_BAD_DIGEST)
         return SetupTrust::ChangedAfterSigning;
+    // What this machine's administrator or its stores say of the certificate
+    // is configuration too, like a pin.
+    if (signature.lTrust == CERT_E_REVOKED || signature.lTrust == TRUST_E_EXPLICIT_DISTRUST ||
+        (signature.dwChainStatus & (CERT_TRUST_IS_REVOKED | CERT_TRUST_IS_EXPLICIT_DISTRUST)))
+        return SetupTrust::Distrusted;
     // Windows refuses a broken chain itself; Wine reports it only in the
     // chain's status, which is read here so that both judge alike.
     const bool bVerified = signature.lTrust == 0 && (signature.dwChainStatus & ~kIgnoredChainBits) == 0;
@@ -244,6 +249,8 @@ LPCWSTR SetupTrustText(SetupTrust trust)
         return L"signature not verified";
     case SetupTrust::ChangedAfterSigning:
         return L"changed after signing";
+    case SetupTrust::Distrusted:
+        return L"revoked or distrusted certificate";
     case SetupTrust::UnverifiedWithPin:
         return L"signature does not verify, and a signer is pinned";
     case SetupTrust::OtherSigner:

@@ -62,6 +62,7 @@ enum class SetupTrust {
     Verified,             // valid, and the pinned signer's when one is pinned
     Unverified,           // not verified, nothing pinned: logged, the upgrade goes on
     ChangedAfterSigning,  // the signature does not match the bytes: refused, pinned or not
+    Distrusted,           // the certificate is revoked or explicitly distrusted on this machine: refused
     UnverifiedWithPin,    // something is pinned and the signature does not verify with its chain
     OtherSigner,          // valid, but not the pinned publisher's or certificate
 };

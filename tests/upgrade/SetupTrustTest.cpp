@@ -65,6 +65,11 @@ TEST(SetupTrust, WithoutAPinOnlyTamperingIsRefused)
     EXPECT_EQ(JudgeSetupSignature(vendor, none), SetupTrust::Verified);
     EXPECT_EQ(JudgeSetupSignature(changed, none), SetupTrust::ChangedAfterSigning);
     EXPECT_EQ(JudgeSetupSignature(changed, byName), SetupTrust::ChangedAfterSigning);
+    SETUP_SIGNATURE revoked = vendor, distrusted = vendor;
+    revoked.lTrust = CERT_E_REVOKED;
+    distrusted.dwChainStatus = CERT_TRUST_IS_EXPLICIT_DISTRUST;
+    EXPECT_EQ(JudgeSetupSignature(revoked, none), SetupTrust::Distrusted);
+    EXPECT_EQ(JudgeSetupSignature(distrusted, none), SetupTrust::Distrusted);
     const struct {
         const SETUP_SIGNATURE* pSignature;
         LPCWSTR pszCause;
