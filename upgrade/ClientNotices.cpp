@@ -2,6 +2,7 @@
 
 #include "include/DazuvuVevUpgradeClient.h"
 #include "log/Log.h"
+#include "upgrade/ProgressFormat.h"
 
 #include <atomic>
 
@@ -63,12 +64,8 @@ int TransferPercent(const DOWNLOAD_PROGRESS& record, int nTotalSize, int nLastPe
         return nLastPercent < 0 ? 0 : nLastPercent;
     if (nTotalSize <= 0)
         return 0;
-    // As the window counts it: what was on disk before this transfer, plus
-    // what it has fetched.
-    const long long llDone =
-        static_cast<long long>(nTotalSize) - record.unFileSize + static_cast<long long>(record.unReceived);
-    const long long llPercent = llDone * 100 / nTotalSize;
-    return llPercent < 0 ? 0 : llPercent > 100 ? 100 : static_cast<int>(llPercent);
+    // As the window's bar counts it.
+    return static_cast<int>(DownloadedOfTotal(nTotalSize, record.unFileSize, record.unReceived) * 100 / nTotalSize);
 }
 
 bool IsProgressNoticeDue(int nState, int nPercent, int nLastState, int nLastPercent, ULONGLONG ullNow,

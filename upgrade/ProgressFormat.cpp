@@ -74,17 +74,25 @@ int ProgressBarPosition(float fFraction)
     return static_cast<int>(dPercent);
 }
 
+long long DownloadedOfTotal(int nTotalSize, uint32_t unFileSize, uint32_t unReceived)
+{
+    if (nTotalSize <= 0)
+        return 0;
+    const long long llTotal = nTotalSize;
+    long long llDone;
+    if (unFileSize <= static_cast<uint32_t>(nTotalSize))
+        llDone = llTotal - unFileSize + unReceived;
+    else if (unFileSize != 0xFFFFFFFFu)
+        llDone = static_cast<long long>(unReceived) * llTotal / unFileSize;
+    else
+        llDone = unReceived;
+    return llDone > llTotal ? llTotal : (llDone > 0 ? llDone : 0);
+}
+
 float DownloadFraction(int nTotalSize, uint32_t unFileSize, uint32_t unReceived)
 {
     if (nTotalSize <= 0)
         return 0.0f;
-    const double dTotal = nTotalSize;
-    double dFraction;
-    if (unFileSize <= static_cast<uint32_t>(nTotalSize))
-        dFraction = (dTotal - unFileSize + unReceived) / dTotal;
-    else if (unFileSize != 0xFFFFFFFFu)
-        dFraction = static_cast<double>(unReceived) / unFileSize;
-    else
-        dFraction = unReceived / dTotal;
-    return static_cast<float>(dFraction > 1.0 ? 1.0 : (dFraction > 0.0 ? dFraction : 0.0));
+    return static_cast<float>(static_cast<double>(DownloadedOfTotal(nTotalSize, unFileSize, unReceived)) /
+                              nTotalSize);
 }

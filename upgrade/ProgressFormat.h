@@ -16,10 +16,13 @@ std::wstring FormatAmountText(int nTotalSize, float fFraction);
 // start; a fraction above 1 gives a position above 100.
 int ProgressBarPosition(float fFraction);
 
-// The share of the ordered total that a progress record shows as done,
-// clamped to [0, 1]. A resumed transfer fetches only the rest, so what was on
-// disk counts too: total - unFileSize + unReceived. A library may count the
-// real file instead of the ordered one, or report an unknown length as
-// 0xFFFFFFFF: when its count exceeds the total, its own measure is taken
-// (received over its count, or over the total when the length is unknown).
+// The bytes of the ordered total that a progress record shows as done,
+// clamped to [0, total]. A resumed transfer fetches only the rest, so what
+// was on disk counts too: total - unFileSize + unReceived. A library may
+// count the real file instead of the ordered one, or report an unknown
+// length as 0xFFFFFFFF: when its count exceeds the total, its own measure is
+// taken (received over its count, or received alone when the length is
+// unknown). The window's bar and the client's progress notice both use it.
+long long DownloadedOfTotal(int nTotalSize, uint32_t unFileSize, uint32_t unReceived);
+// The same as a share of the total, 0 when there is none.
 float DownloadFraction(int nTotalSize, uint32_t unFileSize, uint32_t unReceived);
