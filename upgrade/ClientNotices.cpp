@@ -3,6 +3,7 @@
 #include "include/DazuvuVevUpgradeClient.h"
 #include "log/Log.h"
 #include "upgrade/ProgressFormat.h"
+#include "win/ProcessFacts.h"
 
 #include <atomic>
 
@@ -27,11 +28,6 @@ namespace {
 std::atomic<HWND> g_hClientWindow(nullptr);
 std::atomic<bool> g_bOutcomeTold(false);
 
-bool SessionOf(DWORD dwProcessId, DWORD* pdwSession)
-{
-    return ::ProcessIdToSessionId(dwProcessId, pdwSession) != FALSE;
-}
-
 void PostNotice(LPCWSTR pszName, WPARAM wParam)
 {
     const HWND hWnd = g_hClientWindow;
@@ -53,7 +49,8 @@ bool IsNoticeWindow(HWND hWnd, DWORD dwOwnProcessId)
     if (!::GetWindowThreadProcessId(hWnd, &dwOwner) || dwOwner == 0 || dwOwner == dwOwnProcessId)
         return false;
     DWORD dwTheirs = 0, dwOurs = 0;
-    return SessionOf(dwOwner, &dwTheirs) && SessionOf(::GetCurrentProcessId(), &dwOurs) && dwTheirs == dwOurs;
+    return SessionOfProcess(dwOwner, &dwTheirs) && SessionOfProcess(::GetCurrentProcessId(), &dwOurs) &&
+           dwTheirs == dwOurs;
 }
 
 int TransferPercent(const DOWNLOAD_PROGRESS& record, int nTotalSize, int nLastPercent)
