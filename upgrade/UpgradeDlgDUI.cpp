@@ -145,6 +145,10 @@ void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
             KillTimer(TIMER_BRING_TO_FRONT);
     } else if (nIDEvent == TIMER_RECORD_SILENCE) {
         OnRecordSilenceTick();
+    } else if (nIDEvent == TIMER_CHECK) {
+        OnCheckTick();
+    } else if (nIDEvent == TIMER_SETTLE) {
+        OnSettleTick();
     }
     CDialog::OnTimer(nIDEvent);
 }
