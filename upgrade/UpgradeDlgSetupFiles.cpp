@@ -147,9 +147,11 @@ CheckAnswer CUpgradeDlgDUI::DigestHeldSetup()
     const CheckAnswer heldAgain = HoldForCheck(m_setupLock, m_strTemp, m_strCheckWhy);
     if (heldAgain != CheckAnswer::Passed)
         return heldAgain;
+    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", szAloneMd5, m_stComm.szMD5);
     const std::wstring strHeldMd5 = m_setupLock.DigestHeld(BCRYPT_MD5_ALGORITHM);
-    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, held MD5:%s, remoteMD5:%s", szAloneMd5,
-             strHeldMd5.c_str(), m_stComm.szMD5);
+    if (!DigestMatches(strHeldMd5, szAloneMd5))
+        LOG_WARN(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"the held setup's MD5 is %s",
+                 strHeldMd5.empty() ? L"(unreadable)" : strHeldMd5.c_str());
     if (strHeldMd5.empty()) {
         m_strCheckWhy = L"the held setup could not be read";
         return CheckAnswer::CouldNot;
