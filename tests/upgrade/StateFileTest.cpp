@@ -151,10 +151,11 @@ TEST(StateFile, AnExistingAnsiFileIsReadKeptAndConvertedOnlyWhenAValueNeedsIt)
 // of a synced Documents folder. Wine makes no reparse points: the tags alone.
 TEST(OwnFile, OnlyLinksAndFilesWithoutDataAreForeignReparseTags)
 {
-    const struct {
+    struct TAG_CASE {
         DWORD dwTag;
         const char* pszKind;
-    } kForeign[] = {
+    };
+    const TAG_CASE kForeign[] = {
         {0xA000000C, "symbolic link"},
         {0xA0000003, "mount point or junction"},
         {0xA000001D, "Linux symlink"},
@@ -170,10 +171,7 @@ TEST(OwnFile, OnlyLinksAndFilesWithoutDataAreForeignReparseTags)
         {0x80000025, "Linux char dev"},
         {0x80000026, "Linux block dev"},
     };
-    const struct {
-        DWORD dwTag;
-        const char* pszKind;
-    } kAccepted[] = {
+    const TAG_CASE kAccepted[] = {
         {0x80000013, "deduplicated"},
         {0x80000017, "compressed (WOF)"},
         {0x80000018, "container (WCI)"},
