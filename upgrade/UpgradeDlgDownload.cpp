@@ -70,12 +70,13 @@ void CUpgradeDlgDUI::StartRecordWatch()
 
 void CUpgradeDlgDUI::OnRecordSilenceTick()
 {
-    // After a final record, the wait for its file decides (UpgradeDlgChecks.cpp).
-    if (!m_bDownloadRunning || m_bFinalSeen) {
+    if (!m_bDownloadRunning) {
         KillTimer(TIMER_RECORD_SILENCE);
         return;
     }
-    if (!m_recordSilence.IsSilent(AwakeTickMs()))
+    // After a final record, the wait for its file decides (UpgradeDlgChecks.cpp),
+    // unless more of the transfer overtakes it.
+    if (m_bFinalSeen || !m_recordSilence.IsSilent(AwakeTickMs()))
         return;
     KillTimer(TIMER_RECORD_SILENCE);
     m_bDownloadRunning = false;
@@ -178,7 +179,6 @@ void CUpgradeDlgDUI::CancelFinalWait(LPCWSTR pszWhy)
         m_settle = Settle::None;
     }
     m_setupLock.Release();
-    StartRecordWatch();
 }
 
 void CUpgradeDlgDUI::LogTransferEnd(const DOWNLOAD_PROGRESS& record)
