@@ -84,21 +84,41 @@ class BadOrders(flow.FlowCase):
         self.assertFolder(setup.name)
         self.assertEqual(len(self.downloads(setup)), 1)
 
-    def test_new_version_whose_sweep_fails_ends_before_anything_else(self):
+    def test_a_sweep_that_meets_a_lock_leaves_the_rest_for_the_next_order(self):
         old = self.publish("DazuvuvevSetup_4.0.exe", "4.0")
         new = self.publish("DazuvuvevSetup_7.1.exe", "7.1")
         self.bed.write_ini({"version": "4.0", "path": self.upgrade_path(old.name), "overflags": "over",
                             "clearflags": "false"})
+        # An old setup held by a scanner: the new version goes on, and the
+        # next order's clean-up tries again.
         release = self.lock_file(os.path.join(self.bed.upgrade_dir, old.name))
         self.addCleanup(release)
         companion = self.launch()
         self.send_order(new, "7.1")
         self.assertEnds(companion)
         self.assertLogged("Clear Expire File( %s ) Failure!" % old.name)
+        self.assertLogged("old setup programs could not all be swept; the next order tries again, this one goes on")
+        self.assertState(version="7.1", overflags="over", clearflags="true")
+        self.assertFolder(old.name, new.name)
+        self.assertNoSetupRan(0)
+        release()
+        self.client.stop()
+
+        # An old file of the new setup's own name, held, is in the way of
+        # the download: the order ends before anything else.
+        self.bed.reset()
+        self.server.reset()
+        self.bed.write_ini({"version": "4.0", "overflags": "over", "clearflags": "false"})
+        self.place_setup(new)
+        release = self.lock_file(os.path.join(self.bed.upgrade_dir, new.name))
+        self.addCleanup(release)
+        companion = self.launch()
+        self.send_order(new, "7.1")
+        self.assertEnds(companion)
+        self.assertLogged("Clear Expire File( %s ) Failure!" % new.name)
         self.assertNotLogged(flow.DOWNLOAD_STARTED)
         self.assertEqual(self.downloads(new), [])
-        self.assertState(version="4.0", overflags="over", clearflags="true")
-        self.assertFolder(old.name)
+        self.assertState(version="4.0", overflags="over", clearflags="true", result="download-failed")
         self.assertNoSetupRan(0)
 
     def tamper(self, setup):
