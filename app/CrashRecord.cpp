@@ -38,9 +38,8 @@ bool IsDigits(const std::wstring& str, size_t nPos, size_t nCount)
 {
     if (nCount == 0 || nPos + nCount > str.size())
         return false;
-    return std::all_of(str.begin() + nPos, str.begin() + nPos + nCount, [](wchar_t ch) {
-        return ch >= L'0' && ch <= L'9';
-    });
+    return std::all_of(str.begin() + nPos, str.begin() + nPos + nCount,
+                       [](wchar_t ch) { return ch >= L'0' && ch <= L'9'; });
 }
 
 // "NAME+0xOFFSET" of the module that holds the address, for the record:
@@ -121,8 +120,8 @@ std::wstring WriteDump(EXCEPTION_POINTERS* pInfo, LPCWSTR* ppszWhyNot)
     const UINT nSystem = ::GetSystemDirectoryW(szSystem, MAX_PATH);
     const HMODULE hDbgHelp =
         nSystem && nSystem < MAX_PATH ? ::LoadLibraryW((std::wstring(szSystem) + L"\\dbghelp.dll").c_str()) : nullptr;
-    const auto pfnWriteDump = hDbgHelp ? reinterpret_cast<PFN_MINIDUMP_WRITE_DUMP>(reinterpret_cast<void*>(
-                                             ::GetProcAddress(hDbgHelp, "MiniDumpWriteDump")))
+    const auto pfnWriteDump = hDbgHelp ? reinterpret_cast<PFN_MINIDUMP_WRITE_DUMP>(
+                                             reinterpret_cast<void*>(::GetProcAddress(hDbgHelp, "MiniDumpWriteDump")))
                                        : nullptr;
     if (!pfnWriteDump) {
         *ppszWhyNot = L"dbghelp.dll offers no MiniDumpWriteDump";

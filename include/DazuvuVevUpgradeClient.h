@@ -112,8 +112,8 @@ typedef enum UpgradeOutcome {
 /* wParam of the refused notice: why an order that came while another ran
  * was not taken. */
 typedef enum UpgradeRefusal {
-    UPGRADE_REFUSAL_OTHER_ORDER = 1,   /* another order's download runs */
-    UPGRADE_REFUSAL_MALFORMED = 2,     /* the record is malformed, or a field holds a control character */
+    UPGRADE_REFUSAL_OTHER_ORDER = 1,    /* another order's download runs */
+    UPGRADE_REFUSAL_MALFORMED = 2,      /* the record is malformed, or a field holds a control character */
     UPGRADE_REFUSAL_HEARD_ELSEWHERE = 3 /* the same order runs, and another process's window hears it */
 } UpgradeRefusal;
 #define UPGRADE_REFUSAL_LAST 3

@@ -134,8 +134,8 @@ void CClientNotices::SetClientWindow(HWND hWnd)
         LOG_WARN(L"CClientNotices::SetClientWindow",
                  L"the order's sender window %p is not another window of this session: no notices", hWnd);
     else if (bQualifies)
-        LOG_INFO(L"CClientNotices::SetClientWindow", L"notices go to the order's sender window %p of process %lu",
-                 hWnd, OwnerOf(hWnd));
+        LOG_INFO(L"CClientNotices::SetClientWindow", L"notices go to the order's sender window %p of process %lu", hWnd,
+                 OwnerOf(hWnd));
     SetTarget(bQualifies ? hWnd : nullptr, bQualifies ? OwnerOf(hWnd) : 0);
 }
 

@@ -81,10 +81,11 @@ std::wstring LastErrorText(const LogEntry& record, UINT nCodePage)
     const std::wstring strGist = ErrorGist(strMessage);
     // A signature's gist is the record's own text with the status's bits
     // named: only what follows the status comes after it, not the text again.
-    const std::wstring strSignature = SignatureGist(strMessage);
-    const std::wstring strText = !strSignature.empty() ? strSignature + OneLineText(SignatureRest(strMessage), kMaxErrorChars)
-                                 : strGist.empty()     ? OneLineText(strMessage, kMaxErrorChars)
-                                                       : strGist + L"; " + OneLineText(strMessage, kMaxErrorChars);
+    std::wstring strText;
+    if (!SignatureGist(strMessage).empty())
+        strText = strGist + OneLineText(SignatureRest(strMessage), kMaxErrorChars);
+    else
+        strText = (strGist.empty() ? std::wstring() : strGist + L"; ") + OneLineText(strMessage, kMaxErrorChars);
     return Ascii(record.strTime) + L" " + Ascii(LogSeverityName(record)) + L" " +
            OneLineText(LogTextToWide(record.strFunction, nCodePage), kMaxErrorChars) + L": " + strText;
 }

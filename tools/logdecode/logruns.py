@@ -136,9 +136,8 @@ def _last_error_text(record, codepage):
     gist = error_gist(message)
     # A signature's gist is the record's own text with the status's bits
     # named: only what follows the status comes after it, not the text again.
-    signature = signature_gist(message)
-    if signature:
-        text = signature + one_line(signature_rest(message), MAX_ERROR_CHARS)
+    if signature_gist(message):
+        text = gist + one_line(signature_rest(message), MAX_ERROR_CHARS)
     else:
         text = (gist + "; " if gist else "") + one_line(message, MAX_ERROR_CHARS)
     return "%s %s %s: %s" % (record.fields[0].decode("ascii"), severity_name(record),
