@@ -90,6 +90,27 @@ bool IsRetryable(const CAttemptFailure& failure)
     }
 }
 
+LPCWSTR WhyNotRetried(const CAttemptFailure& failure)
+{
+    if (IsRetryable(failure))
+        return nullptr;
+    if (failure.llRetryAfterSeconds > kMaxRetryAfterSeconds)
+        return L"the server asks for a longer pause than a transfer waits";
+    switch (failure.kind) {
+    case FailureKind::Status:
+        return failure.dwStatus == 429 ? L"the server asks to be left alone without saying for how long"
+                                       : L"the server's answer is final";
+    case FailureKind::Deadline:
+        return L"the call ran out its deadline";
+    case FailureKind::Refused:
+        return L"the answer is malformed or contradicts the order";
+    case FailureKind::Local:
+        return L"the local file cannot be written";
+    default:
+        return L"only a broken, timed-out or stalled connection and a busy server are tried again";
+    }
+}
+
 DWORD RetryPauseMs(int nRetry, DWORD dwFirstPauseMs, LONGLONG llRetryAfterSeconds)
 {
     const int nDoublings = nRetry < 1 ? 0 : (nRetry > kMaxRetries ? kMaxRetries - 1 : nRetry - 1);

@@ -57,6 +57,10 @@ DWORD InternetErrorOf(DWORD dwError);
 
 bool IsRetryable(const CAttemptFailure& failure);
 
+// Why a failure is not tried again, for the record that ends the transfer
+// (support reads why no retry came); nullptr for a failure that is.
+LPCWSTR WhyNotRetried(const CAttemptFailure& failure);
+
 // The pause before retry nRetry (1 for the first), given the first pause,
 // and at least what the server asked for.
 DWORD RetryPauseMs(int nRetry, DWORD dwFirstPauseMs, LONGLONG llRetryAfterSeconds);

@@ -222,6 +222,9 @@ DOWNLOAD_PROGRESS CTransfer::Run()
             if (bRetryable)
                 LibraryLog(kLogError, kTransferLogFunction, L"giving up after %d retries: %s", nRetry,
                            ReasonText(failure).c_str());
+            else
+                LibraryLog(kLogError, kTransferLogFunction, L"not tried again after %s: %s",
+                           ReasonText(failure).c_str(), WhyNotRetried(failure));
             const int32_t iState =
                 failure.kind == FailureKind::Local ? DOWNLOAD_STATE_FILE_FAILED : DOWNLOAD_STATE_NET_FAILED;
             return CloseSink(Record(iState));

@@ -3,6 +3,7 @@
 // tears everything down in a fixed order.
 #include "app/DazuvuVevUpgrade.h"
 
+#include "app/CrashRecord.h"
 #include "app/NewerInstance.h"
 #include "app/StartBanner.h"
 #include "ProductVersion.h"
@@ -139,6 +140,7 @@ CDazuvuVevUpgradeApp::CDazuvuVevUpgradeApp() : CWinApp(nullptr) {}
 
 BOOL CDazuvuVevUpgradeApp::InitInstance()
 {
+    InstallCrashRecord();
     g_dwNewestInstancePid = ::GetCurrentProcessId();
     CKernelHandle watch(::CreateThread(nullptr, 0, &InstanceWatchThread, nullptr, 0, nullptr));
     watch.Reset();  // the watch needs no control: its handle is closed at once

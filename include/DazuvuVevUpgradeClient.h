@@ -86,12 +86,40 @@ typedef enum UpgradeOutcome {
  *             UPGRADE_CMD_INSTALL (after UPGRADE_CMD_HOLD, or in mode 1 when
  *             the order found its setup ready);
  *   outcome   wParam: an UpgradeOutcome, posted once, right after the state
- *             file has it and just before the companion ends.
+ *             file has it and just before the companion ends;
+ *   refused   wParam: an UpgradeRefusal, to the window of an order that
+ *             came while another one ran and was not taken; the running
+ *             order goes on, and its notices go where they went;
+ *   close     wParam: the milliseconds the companion waits before it ends
+ *             the client itself (UPGRADE_CLOSE_WAIT_MS): the user agreed to
+ *             install, and the setup starts once the client has gone. A
+ *             client answers by closing its windows, letting go of its
+ *             running flag and exiting within that time; one that does not
+ *             is ended, as a client that named no window always is.
+ * Before each notice the companion checks that the window still exists and
+ * still belongs to the process that owned it when it was named. A later
+ * order for the running download moves the notices to its own window when
+ * that window belongs to the same process as the one that hears them, or
+ * when that one is gone (a client that re-creates its window, or restarts).
  * Any process may post these numbers too: take them as hints, check
  * lParam, and read the state file for the result that counts. */
 #define UPGRADE_NOTICE_PROGRESS_NAME L"DazuvuVevUpgrade.Notice.Progress"
 #define UPGRADE_NOTICE_READY_NAME L"DazuvuVevUpgrade.Notice.Ready"
 #define UPGRADE_NOTICE_OUTCOME_NAME L"DazuvuVevUpgrade.Notice.Outcome"
+#define UPGRADE_NOTICE_REFUSED_NAME L"DazuvuVevUpgrade.Notice.Refused"
+#define UPGRADE_NOTICE_CLOSE_NAME L"DazuvuVevUpgrade.Notice.Close"
+
+/* wParam of the refused notice: why an order that came while another ran
+ * was not taken. */
+typedef enum UpgradeRefusal {
+    UPGRADE_REFUSAL_OTHER_ORDER = 1,    /* another order's download runs */
+    UPGRADE_REFUSAL_MALFORMED = 2,      /* the record is malformed, or a field holds a control character */
+    UPGRADE_REFUSAL_HEARD_ELSEWHERE = 3 /* the same order runs, and another process's window hears it */
+} UpgradeRefusal;
+#define UPGRADE_REFUSAL_LAST 3
+
+/* How long the companion waits for a client it asked to close. */
+#define UPGRADE_CLOSE_WAIT_MS 5000
 
 /* The upgrade type for which the companion asks the user before downloading. */
 #define UPGRADE_TYPE_INTERACTIVE L"9434"
@@ -102,9 +130,9 @@ typedef enum UpgradeOutcome {
 
 /* The upgrade order, sent as WM_COPYDATA with cbData = UPGRADE_COMM_SIZE.
  * Each text holds at most 259 characters and its terminator. szMD5 holds the
- * setup's digest as hexadecimal digits: 32 digits are its MD5, compared
- * exactly in lower case (the send helpers below lower-case it); 64 digits
- * are its SHA-256, in any letter case. */
+ * setup's digest as hexadecimal digits: 32 digits are its MD5, 64 its
+ * SHA-256, either in any letter case; the send helpers below send it as it
+ * is given. */
 typedef struct UPGRADE_COMM {
     wchar_t szFileName[UPGRADE_TEXT_CCH];
     wchar_t szReserved[UPGRADE_TEXT_CCH];
@@ -160,14 +188,18 @@ typedef enum UpgradeNoticeKind {
     UPGRADE_NOTICE_NONE = 0, /* not a notice, or one whose values are out of range */
     UPGRADE_NOTICE_PROGRESS = 1,
     UPGRADE_NOTICE_READY = 2,
-    UPGRADE_NOTICE_OUTCOME = 3
+    UPGRADE_NOTICE_OUTCOME = 3,
+    UPGRADE_NOTICE_REFUSED = 4,
+    UPGRADE_NOTICE_CLOSE = 5
 } UpgradeNoticeKind;
 
 typedef struct UPGRADE_NOTICE {
     UpgradeNoticeKind nKind;
-    int nPercent;      /* progress: 0 to 100 */
-    int nOutcome;      /* outcome: an UpgradeOutcome */
-    DWORD dwProcessId; /* the companion that posted it */
+    int nPercent;        /* progress: 0 to 100 */
+    int nOutcome;        /* outcome: an UpgradeOutcome; -1 otherwise */
+    DWORD dwProcessId;   /* the companion that posted it */
+    int nRefusal;        /* refused: an UpgradeRefusal; 0 otherwise */
+    DWORD dwCloseWaitMs; /* close: how long the companion waits; 0 otherwise */
 } UPGRADE_NOTICE;
 
 /* Call it first in the client window's procedure: UPGRADE_NOTICE_NONE for
@@ -185,11 +217,18 @@ UPGRADE_CLIENT_INLINE UpgradeNoticeKind DecodeUpgradeNotice(UINT uMsg, WPARAM wP
         nKind = UPGRADE_NOTICE_READY;
     else if (uMsg == RegisterWindowMessageW(UPGRADE_NOTICE_OUTCOME_NAME) && wParam < UPGRADE_OUTCOME_COUNT)
         nKind = UPGRADE_NOTICE_OUTCOME;
+    else if (uMsg == RegisterWindowMessageW(UPGRADE_NOTICE_REFUSED_NAME) && wParam >= 1 &&
+             wParam <= UPGRADE_REFUSAL_LAST)
+        nKind = UPGRADE_NOTICE_REFUSED;
+    else if (uMsg == RegisterWindowMessageW(UPGRADE_NOTICE_CLOSE_NAME))
+        nKind = UPGRADE_NOTICE_CLOSE;
     if (nKind != UPGRADE_NOTICE_NONE && pNotice != NULL) {
         pNotice->nKind = nKind;
         pNotice->nPercent = nKind == UPGRADE_NOTICE_PROGRESS ? (int)wParam : 0;
         pNotice->nOutcome = nKind == UPGRADE_NOTICE_OUTCOME ? (int)wParam : -1;
         pNotice->dwProcessId = (DWORD)lParam;
+        pNotice->nRefusal = nKind == UPGRADE_NOTICE_REFUSED ? (int)wParam : 0;
+        pNotice->dwCloseWaitMs = nKind == UPGRADE_NOTICE_CLOSE ? (DWORD)wParam : 0;
     }
     return nKind;
 }
@@ -221,24 +260,6 @@ UPGRADE_CLIENT_INLINE HWND FindUpgradeWindowOfProcess(DWORD dwProcessId)
     return NULL;
 }
 
-/* The order as it is sent: an MD5 given as 32 hexadecimal digits goes in
- * lower case, the only form the companion's comparison accepts. */
-UPGRADE_CLIENT_INLINE void PrepareUpgradeOrderDigest(UPGRADE_COMM* pOrder)
-{
-    int i;
-    for (i = 0; i < 32; ++i) {
-        const wchar_t ch = pOrder->szMD5[i];
-        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f') || (ch >= L'A' && ch <= L'F')))
-            return;
-    }
-    if (pOrder->szMD5[32] != L'\0')
-        return;
-    for (i = 0; i < 32; ++i) {
-        if (pOrder->szMD5[i] >= L'A' && pOrder->szMD5[i] <= L'F')
-            pOrder->szMD5[i] = (wchar_t)(pOrder->szMD5[i] - L'A' + L'a');
-    }
-}
-
 /* Sends the order to hWnd and waits up to dwTimeoutMs for the handler;
  * hWndNotify (NULL: none) is the window that is to receive the notices.
  * Never posted: the record must stay valid until the handler has copied it. */
@@ -247,16 +268,13 @@ UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindowEx(HWND hWnd, const UPGRADE_C
 {
     COPYDATASTRUCT cds;
     DWORD_PTR dwResult = 0;
-    UPGRADE_COMM stSent;
     if (pOrder == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    stSent = *pOrder;
-    PrepareUpgradeOrderDigest(&stSent);
     cds.dwData = MakeUpgradeOrderData(nMode);
     cds.cbData = UPGRADE_COMM_SIZE;
-    cds.lpData = (PVOID)&stSent;
+    cds.lpData = (PVOID)pOrder;
     SetLastError(ERROR_SUCCESS);
     /* SMTO_ABORTIFHUNG: a companion that has stopped taking messages fails
      * the call at once instead of holding the client for the whole time-out. */
@@ -284,8 +302,10 @@ UPGRADE_CLIENT_INLINE BOOL SendUpgradeOrderToWindow(HWND hWnd, const UPGRADE_COM
 /* Return values of the calls below:
  *   TRUE   the handler ran; *pResult (when not NULL) holds its result: TRUE
  *          for every order the companion took, including one it refused
- *          and ended on (its log says why), 0 when the order was not
- *          recognised (dwData without the tag, or a mode other than 0 or 1).
+ *          and ended on (its log says why) and one it refused while
+ *          another ran (its window hears the refused notice), 0 when the
+ *          order was not recognised (dwData without the tag, or a mode
+ *          other than 0 or 1).
  *   FALSE  nothing was delivered, or the handler did not return in time;
  *          GetLastError() tells which:
  *          ERROR_NOT_FOUND             no companion window appeared within

@@ -225,6 +225,39 @@ void CLog::Refuse(LPCWSTR pszWhy)
     m_bRefused = true;
 }
 
+bool CLog::TryLockAlone()
+{
+    if (!TryEnterCriticalSection(&m_csLock))
+        return false;
+    if (m_csLock.RecursionCount > 1) {
+        LeaveCriticalSection(&m_csLock);
+        return false;
+    }
+    return true;
+}
+
+bool CLog::LogIfFree(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszText)
+{
+    if (!TryLockAlone())
+        return false;
+    // Log takes the lock again; this thread holds it already.
+    const bool bWritten = !m_bRefused && nLevel >= m_nLevel;
+    Log(nLevel, pszFile, nLine, pszFunction, L"%s", pszText);
+    LeaveCriticalSection(&m_csLock);
+    return bWritten;
+}
+
+bool CLog::PlaceIfFree(std::wstring& strFile, std::wstring& strOwnFolder)
+{
+    if (!TryLockAlone())
+        return false;
+    const bool bOpen = !m_bRefused && !m_strLogFile.empty();
+    strFile = m_strLogFile;
+    strOwnFolder = m_strOwnFolder;
+    LeaveCriticalSection(&m_csLock);
+    return bOpen;
+}
+
 void CLog::Log(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszFormat, ...)
 {
     WCHAR szTime[32];

@@ -37,6 +37,15 @@ public:
 
     int GetLevel() const { return m_nLevel; }
 
+    // For a thread that must not wait, such as one that faulted: each acts
+    // only when the log's lock is free at once, held by no thread (this one
+    // included, which may have faulted inside a record), and says whether
+    // it did. The record is written as Log writes it, with pszText as its
+    // whole message; the place is the log file and the folder its records
+    // are confined to (empty when not confined), false once refused.
+    bool LogIfFree(int nLevel, LPCWSTR pszFile, int nLine, LPCWSTR pszFunction, LPCWSTR pszText);
+    bool PlaceIfFree(std::wstring& strFile, std::wstring& strOwnFolder);
+
 private:
     CLog();
     void WriteFormat(LPCWSTR pszFormat, ...);
@@ -61,6 +70,7 @@ private:
     // only, so that a long hold does not slow every record of the run.
     bool m_bHeld = false;
     CRITICAL_SECTION m_csLock;
+    bool TryLockAlone();
 };
 
 // Every byte of the file is stored with its two 4-bit halves swapped; the

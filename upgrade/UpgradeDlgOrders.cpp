@@ -104,10 +104,13 @@ bool CUpgradeDlgDUI::ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"COPYDATASTRUCT ERROR! Address of m_stComm:%x",
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&m_stComm)));
         // A running download is never ended by a later order.
-        if (!bBusy)
+        if (!bBusy) {
             ExistMainThread(UpgradeResult::Refused, L"order refused, its record is malformed");
-        else
+        } else {
             LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"malformed order ignored while the download runs");
+            // The sender's window is raw in wParam, as in OnCopyData.
+            CClientNotices::TellRefused(reinterpret_cast<HWND>(GetCurrentMessage()->wParam), UPGRADE_REFUSAL_MALFORMED);
+        }
         return false;
     }
     std::memcpy(&stOrder, cds.lpData, sizeof(UPGRADE_COMM));
@@ -116,19 +119,27 @@ bool CUpgradeDlgDUI::ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_
     // One transfer per target: a second one would fail on the locked partial
     // file, and its failure would sweep the good one away.
     if (bBusy) {
+        const HWND hSender = reinterpret_cast<HWND>(GetCurrentMessage()->wParam);
         // The address goes into the log only without line breaks, which
         // would let a sender forge records of its own.
         if (LPCWSTR pszField = FindControlCharacterField(stOrder)) {
             LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order refused while a download runs, control character in %s",
                      pszField);
+            CClientNotices::TellRefused(hSender, UPGRADE_REFUSAL_MALFORMED);
             return false;
         }
-        if (IsSameOrder(stOrder, nMode, m_stComm, m_nMode))
+        // A client that re-creates its window, or restarts, sends its order
+        // again: the notices follow it; the order stays the running one's.
+        if (IsSameOrder(stOrder, nMode, m_stComm, m_nMode)) {
             LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"same order again while its download runs, URL= %s",
                      stOrder.szURL);
-        else
+            if (!m_clientNotices.FollowClient(hSender))
+                CClientNotices::TellRefused(hSender, UPGRADE_REFUSAL_HEARD_ELSEWHERE);
+        } else {
             LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"order refused while the download of %s runs, URL= %s",
                      m_stComm.szURL, stOrder.szURL);
+            CClientNotices::TellRefused(hSender, UPGRADE_REFUSAL_OTHER_ORDER);
+        }
         return false;
     }
     return true;

@@ -189,8 +189,8 @@ TEST(ClientHeader, NoticesWindowDigestCaseAndAnEndedCompanion)
     }
     ASSERT_EQ(g_received.size(), 2u);
     EXPECT_EQ(g_received[0].wParam, reinterpret_cast<WPARAM>(window.Get())) << "the window for notices";
-    EXPECT_EQ(g_received[0].strMD5, L"0123456789abcdef0123456789abcdef") << "an MD5 goes in lower case";
-    EXPECT_EQ(g_received[1].strMD5, apszDigests[1]) << "anything else as given";
+    EXPECT_EQ(g_received[0].strMD5, apszDigests[0]) << "an MD5 goes as the client gave it, letter case included";
+    EXPECT_EQ(g_received[1].strMD5, apszDigests[1]) << "anything else too";
 
     // A companion that has ended is seen at once, not after the wait.
     wchar_t szSelf[MAX_PATH] = {};

@@ -3,7 +3,10 @@
 real companion: without a companion it gives up after its wait; with one, its
 order is taken, the setup is downloaded and verified, and the client's window
 hears the progress and the outcome; a client that holds the installation
-hears that the setup is ready and installs it at once."""
+hears that the setup is ready and installs it at once, whether it was just
+downloaded or already there; a client that re-creates its window mid-download
+hears the rest on the new one, and another client's order hears that it was
+refused."""
 
 import os
 import re
@@ -25,14 +28,15 @@ class SampleClient(flow.FlowCase):
             capture_output=True, timeout=240, env=self.env)
         return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
 
-    def assertNotices(self, out, *ending):
-        """Progress notices that rise to 100, then the given lines."""
+    def assertNotices(self, out, *ending, after="order taken: result=1", downloaded=True):
+        """Progress notices that rise to 100 (none for a setup that was
+        already there), then the given lines."""
         lines = out.splitlines()
-        taken = lines.index("order taken: result=1")
+        taken = lines.index(after)
         progress = [int(l.split()[1]) for l in lines[taken + 1:] if l.startswith("progress ")]
         self.assertEqual(lines[taken + 1 + len(progress):], list(ending), out)
         self.assertEqual(progress, sorted(progress), out)
-        self.assertEqual(progress[-1:], [100], out)
+        self.assertEqual(progress[-1:], [100] if downloaded else [], out)
 
     def test_sample_client_orders_and_hears_the_companion_end(self):
         setup = self.publish("DazuvuvevSetup_6.0.exe", VERSION)
@@ -53,14 +57,34 @@ class SampleClient(flow.FlowCase):
     def test_install_as_soon_as_it_is_ready(self):
         setup = self.publish("DazuvuvevSetup_6.0.exe", VERSION, pad=4 << 20)
         self.start_client()
-        code, out, err = self.run_client(setup, options=[
-            "--start", self.bed.to_windows(self.bed.exe("DazuvuVevUpgrade.exe")), "--install-when-ready"])
-        self.assertEqual(code, 0, out + err)
-        self.assertNotices(out, "ready", "outcome 0 setup-started", "companion ended")
-        pid = re.match(r"companion started: pid (\d+)", out).group(1)
-        self.assertState(result="setup-started", resultpid=pid)
-        self.assertEqual(len(self.wait_setup_runs()), 1)
-        self.assertLogged("client command: install")
+        companion = ["--start", self.bed.to_windows(self.bed.exe("DazuvuVevUpgrade.exe")), "--install-when-ready"]
+        # Fresh, then already there from the first run: the same recipe.
+        for run, downloaded in ((1, True), (2, False)):
+            code, out, err = self.run_client(setup, options=companion)
+            self.assertEqual(code, 0, out + err)
+            self.assertNotices(out, "ready", "outcome 0 setup-started", "companion ended", downloaded=downloaded)
+            pid = re.match(r"companion started: pid (\d+)", out).group(1)
+            self.assertState(result="setup-started", resultpid=pid)
+            self.assertEqual(len(self.wait_setup_runs(run)), run)
+        self.assertEqual(len(self.downloads(setup)), 1)
+        self.assertLogged("client command: install", count=2)
+
+    def test_notices_follow_the_client_to_its_new_window(self):
+        setup = self.publish("DazuvuvevSetup_6.0.exe", VERSION, pad=2 << 20)
+        self.server.add_fault("/" + setup.name, "rate=250000")
+        first = self.start_wine(self.bed.exe("SampleClient.exe"), "--start",
+                                self.bed.to_windows(self.bed.exe("DazuvuVevUpgrade.exe")), "--again-at", "10",
+                                setup.url, VERSION, str(setup.size), setup.md5)
+        self.assertTrue(first.wait_line(lambda l: l == "order again: result=1", 60), first.lines)
+        # Another order while it runs: refused, and its window hears why.
+        code, out, err = self.run_client(setup._replace(url=setup.url + "?other"))
+        self.assertEqual((code, out.splitlines()), (0, ["order taken: result=1", "refused 1", "companion ended"]),
+                         out + err)
+        self.assertEqual(first.wait(120), 0, first.lines)
+        self.assertNotices("\n".join(first.lines), "outcome 2 hidden", "companion ended",
+                           after="order again: result=1")
+        self.assertTrue([m for m in self.messages() if m.startswith("the notices follow the client to window ")])
+        self.assertEqual(len(self.downloads(setup)), 1)
 
 if __name__ == "__main__":
     kit.main()

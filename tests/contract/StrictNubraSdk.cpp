@@ -10,6 +10,12 @@
 // program's window; UpgradeDownLoadFile reports nothing (0). A copy is freed
 // only when a few hundred newer ones have been posted after it, so that a
 // program which reads its records while it handles them finds them intact.
+//
+// Built with STRICT_FAULT, it is a library that crashes: the transfer thread
+// that UpgradeDownLoadFile starts writes through a null pointer, the fault a
+// program meets in a foreign library, for the companion's crash record. (A
+// fault inside the call itself would be one inside the program's window
+// procedure, which the system swallows under Wine and 64-bit Windows.)
 #include "netlib/NubraSdk.h"
 
 #include <array>
@@ -140,6 +146,15 @@ bool CopyOut(const std::wstring& s, LPWSTR pszOut)
     return true;
 }
 
+#ifdef STRICT_FAULT
+DWORD WINAPI FaultingTransfer(void*)
+{
+    volatile int* volatile pNowhere = nullptr;  // read at run time: an access violation, not a trap
+    *pNowhere = 0;
+    return 0;
+}
+#endif
+
 }  // namespace
 
 BOOL InternetTrackAttach(HANDLE hEvent)
@@ -223,6 +238,11 @@ BOOL InitHttpX(LPCWSTR pszProxyHost, LPCWSTR pszProxyPort, LPCWSTR pszUser, LPCW
 int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int, HWND hNotify, UINT uMsg, int, __int64 llExpectedSize,
                         int)
 {
+#ifdef STRICT_FAULT
+    if (HANDLE hThread = ::CreateThread(nullptr, 0, &FaultingTransfer, nullptr, 0, nullptr))
+        ::CloseHandle(hThread);
+    return 0;
+#endif
     try {
         const HWND hRelay = RelayWindow();
         UINT uRelayMsg = 0;

@@ -60,6 +60,17 @@ class LogWriter:
         return path
 
 
+# A setup whose signature was refused, and one whose missing signature was
+# only a warning: (version, end, record).
+SIGNATURE_RUNS = (
+    ("6.0", "signature-refused: the setup's signature was refused",
+     "error: setup refused, its signature does not verify: trust result 0x800B0109 CERT_E_UNTRUSTEDROOT, "
+     "chain status 0x01010021, pinned publisher \"Talvex\""),
+    ("6.1", "hidden: download verified while hidden",
+     "warning: setup signature not verified, not signed: trust result 0x800B0100 TRUST_E_NOSIGNATURE, "
+     "chain status 0x00000000; no publisher is pinned, the upgrade goes on"))
+
+
 def runs_log():
     """Seven runs: one per kind of end, a successful one whose transfer
     record carries "network error 0" (no error at all), and two about a
@@ -89,13 +100,7 @@ def runs_log():
     # A setup whose signature was refused, and one whose missing signature
     # was only a warning: the cause and the chain's bits named, the order's
     # version and address on the run line, the warning marked recovered.
-    for version, ends, text in (
-            ("6.0", "signature-refused: the setup's signature was refused",
-             "error: setup refused, its signature does not verify: trust result 0x800B0109 CERT_E_UNTRUSTEDROOT, "
-             "chain status 0x01010021, pinned publisher \"Talvex\""),
-            ("6.1", "hidden: download verified while hidden",
-             "warning: setup signature not verified, not signed: trust result 0x800B0100 TRUST_E_NOSIGNATURE, "
-             "chain status 0x00000000; no publisher is pinned, the upgrade goes on")):
+    for version, ends, text in SIGNATURE_RUNS:
         log.banner("1.1.0.0")
         log.record("order accepted: mode 0, type 1, version %s, size 12, MD5 %s, URL http://127.0.0.1/v%s/Setup.exe"
                    % (version, "ab" * 16, version))

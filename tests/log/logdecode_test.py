@@ -110,6 +110,13 @@ def check_crafted_logs(bin_dir, tmp):
           "TRUST_E_NOSIGNATURE, chain status 0x00000000 (recovered)\r\n" in text,
           "a refusal's status without its 12152, a signature's cause and bits, the order, a recovered warning")
 
+    # A last run's signature record: its cause and bits once, then the rest.
+    for version, ends, record in craftedlogs.SIGNATURE_RUNS:
+        log = craftedlogs.LogWriter().banner().record(record).ends(ends)
+        summary = same_from_both(bin_dir, folder_with(tmp, "signature" + version, log))[0].split("\r\n")[-2]
+        check(summary.count("trust result") == 1 and summary.count(record[-20:]) == 1,
+              "the summary does not repeat the signature record: %r" % summary)
+
     statuses = sorted(logdecode.HTTP_STATUS_NAMES) + [418]
     errors = sorted(logdecode.ERROR_CODE_NAMES) + [12345]
     text, _ = same_from_both(bin_dir, folder_with(tmp, "named", craftedlogs.named_errors_log(statuses, errors)))

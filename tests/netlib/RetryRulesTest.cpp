@@ -45,6 +45,7 @@ TEST(RetryRules, PassingTroublesAreTriedAgainAndNothingElse)
         failure.dwStatus = c.dwStatus;
         failure.llRetryAfterSeconds = c.llRetryAfter;
         EXPECT_EQ(nubra::IsRetryable(failure), c.bRetry) << c.pszName;
+        EXPECT_EQ(nubra::WhyNotRetried(failure) == nullptr, c.bRetry) << c.pszName << ": a reason for no retry";
     }
     EXPECT_EQ(static_cast<int>(nubra::KindOfError(ERROR_INTERNET_CONNECTION_RESET)),
               static_cast<int>(FailureKind::Reset));

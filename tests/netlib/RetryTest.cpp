@@ -134,6 +134,7 @@ TEST(Retry, BusyServersAreAskedAgainOthersNot)
             EXPECT_EQ(DownloadRecordHttpStatus(records.back().rec), static_cast<uint32_t>(std::stoul(fault.substr(7))))
                 << fault;
             EXPECT_TRUE(log.With(L"retry").empty()) << fault << ": asked again";
+            EXPECT_EQ(log.With(L"not tried again after HTTP status").size(), 1u) << fault << ": no reason logged";
             EXPECT_FALSE(Exists(target)) << fault;
         }
     }

@@ -111,5 +111,40 @@ class Results(flow.FlowCase):
         self.assertNotIn(flow.QUIT, messages[:ended[0]])
 
 
+    def test_a_fault_in_the_network_library_leaves_a_minidump(self):
+        if os.path.basename(self.bed.built) != "bin-fault":
+            self.skipTest("beside the network library that faults (bin-fault, tests/contract)")
+        # Four older dumps, the oldest a link to a file elsewhere, and a file
+        # of another name: only the program's own oldest dump goes.
+        os.makedirs(self.bed.log_dir, exist_ok=True)
+        for name in [n for n in os.listdir(self.bed.log_dir) if n.endswith(".dmp")]:
+            os.remove(os.path.join(self.bed.log_dir, name))
+        outside = os.path.join(self.scratch, "elsewhere.dmp")
+        with open(outside, "wb") as f:
+            f.write(b"not ours")
+        old = ["Upgrade-2020010%d-000000-4.dmp" % day for day in (1, 2, 3, 4)] + ["Upgrade-notes.dmp"]
+        os.link(outside, os.path.join(self.bed.log_dir, old[0]))
+        for name in old[1:]:
+            open(os.path.join(self.bed.log_dir, name), "wb").close()
+
+        setup = self.publish("DazuvuvevSetup_16.9.exe", "16.9")
+        companion = self.launch()
+        self.ctl.order(setup.url, "16.9", size=setup.size, md5=setup.md5, timeout_ms=30000)
+        self.assertNotIn(companion.wait_exit(60), (None, 0), "the fault ends the companion")
+        new = sorted(set(n for n in os.listdir(self.bed.log_dir) if n.endswith(".dmp")) - set(old))
+        self.assertEqual(sorted(set(old) - set(os.listdir(self.bed.log_dir))), [old[1]])
+        with open(outside, "rb") as f:
+            self.assertEqual(f.read(), b"not ours")
+        self.assertEqual(len(new), 1, new)
+        with open(os.path.join(self.bed.log_dir, new[0]), "rb") as f:
+            dump = f.read()
+        self.assertEqual(dump[:4], b"MDMP")
+        self.assertGreater(len(dump), 1024, "more than the header")
+        records = [m for m in self.messages() if "unhandled fault" in m]
+        self.assertEqual(len(records), 1, self.messages())
+        self.assertRegex(records[0], r"^unhandled fault 0xC0000005 at NubraSdk\.dll\+0x[0-9a-f]+ in thread \d+: "
+                         r"minidump %s written beside the log; the companion ends$" % re.escape(new[0]))
+
+
 if __name__ == "__main__":
     kit.main()

@@ -149,5 +149,9 @@ TEST(ClientNotices, PercentOfTheWholeSetupAtMostFourTimesASecondButEveryStateCha
     ASSERT_NE(hWnd, nullptr);
     EXPECT_FALSE(IsNoticeWindow(hWnd, GetCurrentProcessId())) << "the companion's own window";
     EXPECT_TRUE(IsNoticeWindow(hWnd, GetCurrentProcessId() + 4)) << "another process's window of our session";
+    // Checked before each notice: a handle can come back as another's window.
+    EXPECT_TRUE(IsSameNoticeWindow(hWnd, GetCurrentProcessId()));
+    EXPECT_FALSE(IsSameNoticeWindow(hWnd, GetCurrentProcessId() + 4)) << "named as another process's window";
     DestroyWindow(hWnd);
+    EXPECT_FALSE(IsSameNoticeWindow(hWnd, GetCurrentProcessId())) << "a window that went away";
 }

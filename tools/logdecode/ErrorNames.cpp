@@ -261,6 +261,13 @@ std::wstring SignatureGist(const std::wstring& strText)
            (strNames.empty() ? std::wstring() : L" (" + strNames + L")");
 }
 
+std::wstring SignatureRest(const std::wstring& strText)
+{
+    if (SignatureGist(strText).empty())
+        return std::wstring();
+    return strText.substr(strText.find(kChainWord) + wcslen(kChainWord) + 8);
+}
+
 std::wstring ErrorGist(const std::wstring& strText)
 {
     const std::wstring strSignature = SignatureGist(strText);

@@ -21,6 +21,9 @@ std::wstring ChainStatusNames(unsigned long ulStatus);
 // 0x... NAME, chain status 0x...") up to its chain status, in one line, with
 // the status's bits named in brackets; empty for any other text.
 std::wstring SignatureGist(const std::wstring& strText);
+// What such a record says after its chain status, unchanged; empty for any
+// other text.
+std::wstring SignatureRest(const std::wstring& strText);
 
 // What support reads first of a failure record: its SignatureGist when it
 // is about a signature; else its numbers, named, the HTTP status first:

@@ -79,9 +79,15 @@ std::wstring LastErrorText(const LogEntry& record, UINT nCodePage)
 {
     const std::wstring strMessage = MessageOf(record, nCodePage);
     const std::wstring strGist = ErrorGist(strMessage);
+    // A signature's gist is the record's own text with the status's bits
+    // named: only what follows the status comes after it, not the text again.
+    std::wstring strText;
+    if (!SignatureGist(strMessage).empty())
+        strText = strGist + OneLineText(SignatureRest(strMessage), kMaxErrorChars);
+    else
+        strText = (strGist.empty() ? std::wstring() : strGist + L"; ") + OneLineText(strMessage, kMaxErrorChars);
     return Ascii(record.strTime) + L" " + Ascii(LogSeverityName(record)) + L" " +
-           OneLineText(LogTextToWide(record.strFunction, nCodePage), kMaxErrorChars) + L": " +
-           (strGist.empty() ? std::wstring() : strGist + L"; ") + OneLineText(strMessage, kMaxErrorChars);
+           OneLineText(LogTextToWide(record.strFunction, nCodePage), kMaxErrorChars) + L": " + strText;
 }
 
 // The run's result word, or NULL.

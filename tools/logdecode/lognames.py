@@ -115,6 +115,14 @@ def signature_gist(text):
     return one_line(text[:at + len(_CHAIN_WORD) + 8], MAX_SIGNATURE_CHARS) + (" (%s)" % names if names else "")
 
 
+def signature_rest(text):
+    """What a signature record says after its chain status, unchanged; ""
+    for any other record."""
+    if not signature_gist(text):
+        return ""
+    return text[text.find(_CHAIN_WORD) + len(_CHAIN_WORD) + 8:]
+
+
 def error_gist(text):
     """The numbers of a record's text, named, the HTTP status first; a
     signature record's cause and chain status."""

@@ -5,7 +5,7 @@ tools/logdecode/LogRuns.cpp."""
 
 from logrecords import LEVEL_WARN, message_without_severity, severity, severity_name
 from logprint import one_line, text_of
-from lognames import error_gist
+from lognames import error_gist, signature_gist, signature_rest
 
 CODEPAGE = "cp936"
 # The record with which the companion's message loop ends in order.
@@ -134,9 +134,14 @@ def _run_error_text(record, codepage):
 def _last_error_text(record, codepage):
     message = _message_text(record, codepage)
     gist = error_gist(message)
-    return "%s %s %s: %s%s" % (record.fields[0].decode("ascii"), severity_name(record),
-                               one_line(text_of(record.fields[4], codepage), MAX_ERROR_CHARS),
-                               gist + "; " if gist else "", one_line(message, MAX_ERROR_CHARS))
+    # A signature's gist is the record's own text with the status's bits
+    # named: only what follows the status comes after it, not the text again.
+    if signature_gist(message):
+        text = gist + one_line(signature_rest(message), MAX_ERROR_CHARS)
+    else:
+        text = (gist + "; " if gist else "") + one_line(message, MAX_ERROR_CHARS)
+    return "%s %s %s: %s" % (record.fields[0].decode("ascii"), severity_name(record),
+                             one_line(text_of(record.fields[4], codepage), MAX_ERROR_CHARS), text)
 
 
 def summary_text(entries, codepage=CODEPAGE):
