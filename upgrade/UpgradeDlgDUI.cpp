@@ -148,6 +148,8 @@ void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
         OnCheckTick();
     } else if (nIDEvent == TIMER_SETTLE) {
         OnSettleTick();
+    } else if (nIDEvent == TIMER_CLIENT_CLOSE) {
+        OnClientCloseTick();
     }
     CDialog::OnTimer(nIDEvent);
 }
@@ -205,6 +207,8 @@ LRESULT CUpgradeDlgDUI::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         return OnDownloadFail();
     case WM_MSG_NET_BREAK:
         return OnNetBreak();
+    case WM_MSG_CLOSE_CLIENT:
+        return OnCloseClient();
     default:
         break;
     }

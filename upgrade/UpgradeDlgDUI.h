@@ -204,6 +204,15 @@ private:
     // (Refused, see SetupLaunch.h). A run starts its setup once: a later
     // request is a logged no-op.
     UpgradeResult StartSetup(bool bCloseClient);
+    // The verified, held setup started, once the client is closed (or not to be).
+    UpgradeResult LaunchSetup(bool bClientClosed);
+    // A client that hears notices is asked to close itself before it is
+    // ended: true when the hand-off now waits for it (m_bClientClosing),
+    // and ends the run from FinishHandoff.
+    bool BeginGentleClose();
+    LRESULT OnCloseClient();
+    void OnClientCloseTick();
+    void FinishHandoff(bool bClosedItself);
     // A failed or broken download: the folder is swept (or marked for the
     // next order's sweep) and the failure notice given; see GiveFailureNotice.
     void SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReason, bool bKeepOrderDownload = false);
@@ -271,6 +280,13 @@ private:
     bool m_bRefetched = false;
     // The client's install command came while the order's check waited.
     bool m_bInstallAsked = false;
+    // The client asked to close itself before the setup starts: its
+    // process, since when, and the timer that watches it go.
+    CKernelHandle m_closingClient;
+    bool m_bClosePosted = false;
+    bool m_bClientClosing = false;
+    ULONGLONG m_ullCloseAskedAt = 0;
+    static constexpr UINT_PTR TIMER_CLIENT_CLOSE = 5;
     // The state of the failed transfer's final record.
     int m_iFailState = 0;
     // The transfer was taken as ended because its library went silent.
@@ -288,6 +304,9 @@ private:
     bool m_bEnded = false;            // ExistMainThread has recorded the result
 };
 
+// The first running process of that executable name (any letter case) in
+// this process's session, the one KillProcessByName would end; 0 when none.
+DWORD FirstProcessOfThisSession(LPCWSTR pszName, bool (*pfnSessionOf)(DWORD dwPid, DWORD* pdwSession) = nullptr);
 // Terminates the first running process of that executable name (any letter
 // case) in this process's session: on a shared machine another user's
 // client is not ours to close. True when one was terminated. The session

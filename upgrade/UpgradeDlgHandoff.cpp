@@ -1,6 +1,7 @@
 // Asking the user, closing the client and starting the setup program.
 #include "upgrade/UpgradeDlgDUI.h"
 
+#include "win/AwakeClock.h"
 #include "win/Handles.h"
 #include "win/ProcessFacts.h"
 #include "log/Log.h"
@@ -17,23 +18,24 @@ namespace {
 const wchar_t kClientExeName[] = UPGRADE_CLIENT_EXE_NAME;
 const wchar_t kSetupParameters[] = UPGRADE_SETUP_SWITCH;
 const DWORD kStartRetryMs = 1000;
+const UINT kClientCloseTickMs = 200;
 
 }  // namespace
 
-bool KillProcessByName(LPCWSTR pszName, bool (*pfnSessionOf)(DWORD dwPid, DWORD* pdwSession))
+DWORD FirstProcessOfThisSession(LPCWSTR pszName, bool (*pfnSessionOf)(DWORD dwPid, DWORD* pdwSession))
 {
     if (!pfnSessionOf)
         pfnSessionOf = &SessionOfProcess;
     DWORD dwOwnSession = 0;
     if (!pfnSessionOf(::GetCurrentProcessId(), &dwOwnSession)) {
         LOG_ERROR(L"KillProcessByName", L"this process's session cannot be told, client %s not closed", pszName);
-        return false;
+        return 0;
     }
     CKernelHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!hSnapshot.IsValid()) {
         LOG_ERROR(L"KillProcessByName", L"no process list to find the client %s in, error %lu", pszName,
                   ::GetLastError());
-        return false;
+        return 0;
     }
     PROCESSENTRY32W pe = {};
     pe.dwSize = sizeof(pe);
@@ -41,22 +43,98 @@ bool KillProcessByName(LPCWSTR pszName, bool (*pfnSessionOf)(DWORD dwPid, DWORD*
         if (_wcsicmp(pe.szExeFile, pszName) != 0)
             continue;
         DWORD dwSession = 0;
-        if (!pfnSessionOf(pe.th32ProcessID, &dwSession) || dwSession != dwOwnSession) {
-            LOG_INFO(L"KillProcessByName", L"client %s (process %lu) of another session left running", pszName,
-                     pe.th32ProcessID);
-            continue;
-        }
-        CKernelHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID));
-        if (hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0)) {
-            LOG_INFO(L"KillProcessByName", L"client %s (process %lu) closed", pszName, pe.th32ProcessID);
-            return true;
-        }
-        LOG_ERROR(L"KillProcessByName", L"client %s (process %lu) could not be closed, error %lu", pszName,
-                  pe.th32ProcessID, ::GetLastError());
-        return false;
+        if (pfnSessionOf(pe.th32ProcessID, &dwSession) && dwSession == dwOwnSession)
+            return pe.th32ProcessID;
+        LOG_INFO(L"KillProcessByName", L"client %s (process %lu) of another session left running", pszName,
+                 pe.th32ProcessID);
     }
     LOG_INFO(L"KillProcessByName", L"client %s not found running", pszName);
+    return 0;
+}
+
+bool KillProcessByName(LPCWSTR pszName, bool (*pfnSessionOf)(DWORD dwPid, DWORD* pdwSession))
+{
+    const DWORD dwPid = FirstProcessOfThisSession(pszName, pfnSessionOf);
+    if (!dwPid)
+        return false;
+    CKernelHandle hProcess(::OpenProcess(PROCESS_TERMINATE, FALSE, dwPid));
+    if (hProcess.IsValid() && ::TerminateProcess(hProcess.Get(), 0)) {
+        LOG_INFO(L"KillProcessByName", L"client %s (process %lu) closed", pszName, dwPid);
+        return true;
+    }
+    LOG_ERROR(L"KillProcessByName", L"client %s (process %lu) could not be closed, error %lu", pszName, dwPid,
+              ::GetLastError());
     return false;
+}
+
+bool CUpgradeDlgDUI::BeginGentleClose()
+{
+    // Only a client that named its window can be asked, and only when that
+    // window's process is the very one that would be ended.
+    const DWORD dwNotified = CClientNotices::ClientProcessId();
+    if (!dwNotified)
+        return false;
+    const DWORD dwClient = FirstProcessOfThisSession(kClientExeName);
+    if (dwClient != dwNotified) {
+        LOG_INFO(L"CUpgradeDlgDUI::AskAndInstall",
+                 L"the notice window belongs to process %lu, not to the client to close (process %lu): not asked",
+                 dwNotified, dwClient);
+        return false;
+    }
+    // Held from here: the id cannot go to another process meanwhile.
+    m_closingClient.Reset(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, dwClient));
+    if (!m_closingClient.IsValid())
+        return false;
+    // Asked from a posted message: the client is often still inside its
+    // send of the order, which must be answered first.
+    m_bClosePosted = PostMessage(WM_MSG_CLOSE_CLIENT) != FALSE;
+    m_bClientClosing = m_bClosePosted;
+    if (!m_bClientClosing)
+        m_closingClient.Reset();
+    return m_bClientClosing;
+}
+
+LRESULT CUpgradeDlgDUI::OnCloseClient()
+{
+    if (!m_bClosePosted) {
+        LOG_WARN(L"CUpgradeDlgDUI::WindowProc", L"WM_MSG_CLOSE_CLIENT not posted by this window ignored");
+        return 1;
+    }
+    m_bClosePosted = false;
+    if (!CClientNotices::AskClientToClose(UPGRADE_CLOSE_WAIT_MS)) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnCloseClient", L"the client's window is gone: it was not asked to close");
+        FinishHandoff(false);
+        return 1;
+    }
+    m_ullCloseAskedAt = AwakeTickMs();
+    SetTimer(TIMER_CLIENT_CLOSE, kClientCloseTickMs);
+    return 1;
+}
+
+void CUpgradeDlgDUI::OnClientCloseTick()
+{
+    const bool bGone = ::WaitForSingleObject(m_closingClient.Get(), 0) == WAIT_OBJECT_0;
+    if (!bGone && AwakeMsSince(m_ullCloseAskedAt, AwakeTickMs()) < UPGRADE_CLOSE_WAIT_MS)
+        return;
+    KillTimer(TIMER_CLIENT_CLOSE);
+    FinishHandoff(bGone);
+}
+
+void CUpgradeDlgDUI::FinishHandoff(bool bClosedItself)
+{
+    if (bClosedItself) {
+        LOG_INFO(L"CUpgradeDlgDUI::AskAndInstall", L"the client closed itself when asked");
+    } else if (::WaitForSingleObject(m_closingClient.Get(), 0) == WAIT_OBJECT_0) {
+        LOG_INFO(L"CUpgradeDlgDUI::AskAndInstall", L"the client has gone");
+    } else if (::TerminateProcess(m_closingClient.Get(), 0)) {
+        LOG_INFO(L"CUpgradeDlgDUI::AskAndInstall", L"the client did not close when asked: it was ended");
+    } else {
+        LOG_ERROR(L"CUpgradeDlgDUI::AskAndInstall", L"the client did not close when asked and could not be ended, "
+                                                    L"error %lu", ::GetLastError());
+    }
+    m_closingClient.Reset();
+    m_bClientClosing = false;
+    ExistMainThread(LaunchSetup(true), L"the setup of this version was found ready");
 }
 
 UpgradeResult CUpgradeDlgDUI::StartSetup(bool bCloseClient)
@@ -93,13 +171,23 @@ UpgradeResult CUpgradeDlgDUI::StartSetup(bool bCloseClient)
             return failure;
         }
     }
-    // The setup starts whether or not a running client was found and closed;
-    // KillProcessByName logs which it was.
-    if (bCloseClient)
+    if (bCloseClient) {
+        // A client that hears notices is asked to close itself first; the
+        // hand-off then goes on from a timer and ends the run there.
+        if (BeginGentleClose())
+            return UpgradeResult::SetupStarted;
+        // The setup starts whether or not a running client was found and
+        // closed; KillProcessByName logs which it was.
         KillProcessByName(kClientExeName);
+    }
+    return LaunchSetup(bCloseClient);
+}
+
+UpgradeResult CUpgradeDlgDUI::LaunchSetup(bool bClientClosed)
+{
     // Held until here, checked again after the client's end (see SetupLaunch.h).
     SetupLaunch launch = LaunchHeldSetup(m_setupLock, kSetupParameters);
-    if (launch == SetupLaunch::Failed && bCloseClient) {
+    if (launch == SetupLaunch::Failed && bClientClosed) {
         // The client is gone now; whatever held the setup back for a moment
         // (a scanner woken by the client's end) gets one short while.
         ::Sleep(kStartRetryMs);

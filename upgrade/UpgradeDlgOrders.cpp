@@ -25,7 +25,7 @@ bool IsInteractiveType(const UPGRADE_COMM& stComm)
 bool CUpgradeDlgDUI::IsOrderBusy() const
 {
     return m_bInOrder || m_bDownloadRunning || m_bOverPending || m_bFailPending || m_checkFor != CheckFor::None ||
-           m_settle != Settle::None;
+           m_settle != Settle::None || m_bClientClosing;
 }
 
 bool CUpgradeDlgDUI::RunCleanUpStep(bool bKeepOrderDownload)
@@ -204,7 +204,10 @@ bool CUpgradeDlgDUI::OnReadySetupChecked(CheckAnswer answer)
             m_clientNotices.NotifyReady();
             return false;  // the client decides with its commands
         }
-        ExistMainThread(UpdateProcesses(), L"the setup of this version was found ready");
+        const UpgradeResult result = UpdateProcesses();
+        // Asked to close itself, the client is waited for; the hand-off ends the run.
+        if (!m_bClientClosing)
+            ExistMainThread(result, L"the setup of this version was found ready");
         return false;
     }
     if (m_bKeepRefusedSetup) {
@@ -254,6 +257,11 @@ LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbH
     *pbHandled = LOWORD(lParam) == UPGRADE_COMM_TAG;
     if (!*pbHandled)
         return 0;
+    if (m_bClientClosing) {
+        LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command %u ignored: the setup is being started",
+                 static_cast<unsigned>(wParam));
+        return 1;
+    }
 
     switch (wParam) {
     case UPGRADE_CMD_PROMPT: {

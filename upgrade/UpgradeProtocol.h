@@ -14,3 +14,6 @@
 #define WM_MSG_DOWNLOAD (WM_USER + 258)
 #define WM_MSG_DOWNLOAD_OVER (WM_USER + 259)
 #define WM_MSG_DOWNLOAD_FAIL (WM_USER + 260)
+// Posted by the window to itself: the hand-off asks the client to close
+// once the client's own send has been answered.
+#define WM_MSG_CLOSE_CLIENT (WM_USER + 261)

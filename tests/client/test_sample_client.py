@@ -6,10 +6,12 @@ hears the progress and the outcome; a client that holds the installation
 hears that the setup is ready and installs it at once, whether it was just
 downloaded or already there; a client that re-creates its window mid-download
 hears the rest on the new one, and another client's order hears that it was
-refused."""
+refused; a client with a window is asked to close itself before the setup
+starts, and ended only when it does not."""
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -85,6 +87,41 @@ class SampleClient(flow.FlowCase):
                            after="order again: result=1")
         self.assertTrue([m for m in self.messages() if m.startswith("the notices follow the client to window ")])
         self.assertEqual(len(self.downloads(setup)), 1)
+
+    def test_a_client_with_a_window_is_asked_to_close_before_it_is_ended(self):
+        setup = self.publish("DazuvuvevSetup_6.0.exe", VERSION)
+        self.place_setup(setup)
+        # The sample as the client itself: named as the client, owning its flag.
+        client_exe = os.path.join(self.scratch, "Dazuvuvev.exe")
+        shutil.copyfile(self.bed.exe("SampleClient.exe"), client_exe)
+        for run, (ignore, way) in enumerate(((False, "the client closed itself when asked"),
+                                              (True, "the client did not close when asked: it was ended")), 1):
+            with self.subTest(ignore=ignore):
+                self.bed.write_ini({"version": VERSION, "overflags": "over", "clearflags": "false"})
+                companion = self.start_companion()
+                client = self.start_wine(client_exe, "--running-flag", *(["--ignore-close"] if ignore else []),
+                                         setup.url, VERSION, str(setup.size), setup.md5, "60000")
+                self.wait_box(flow.UPDATE_CAPTION, two_buttons=True).click("OKBtn")
+                self.assertTrue(client.wait_line(lambda l: l.startswith("close requested "), 30), client.lines)
+                self.assertEnds(companion)
+                if not ignore:
+                    self.assertTrue(client.wait_line(lambda l: l == "closed on request", 10), client.lines)
+                self.assertEqual(client.wait(20), 0, client.lines)
+                self.assertLogged(way, 1)
+                self.assertState(result="setup-started")
+                self.assertEqual(len(self.wait_setup_runs(run)), run)
+        # A client that named no window is ended at once, as always.
+        self.bed.write_ini({"version": VERSION, "overflags": "over", "clearflags": "false"})
+        companion = self.launch()
+        order = self.order_later(setup, VERSION)
+        self.wait_box(flow.UPDATE_CAPTION, two_buttons=True).click("OKBtn")
+        self.assertCtl(order.result())
+        self.assertEnds(companion)
+        self.assertState(result="setup-started")
+        asked = [m for m in self.messages() if m.endswith(" asked to close itself within 5000 ms")]
+        ended = [m for m in self.messages() if m.startswith("client Dazuvuvev.exe (process ")]
+        self.assertEqual((len(asked), len(ended)), (2, 1), self.messages())
+
 
 if __name__ == "__main__":
     kit.main()
