@@ -71,9 +71,11 @@ typedef enum UpgradeOutcome {
     UPGRADE_OUTCOME_NETWORK_LOST = 7,      /* "network-lost" */
     UPGRADE_OUTCOME_REFUSED = 8,           /* "refused" */
     UPGRADE_OUTCOME_SUPERSEDED = 9,        /* "superseded" */
-    UPGRADE_OUTCOME_SIGNATURE_REFUSED = 10 /* "signature-refused" */
+    UPGRADE_OUTCOME_SIGNATURE_REFUSED = 10, /* "signature-refused" */
+    UPGRADE_OUTCOME_COULD_NOT_CHECK = 11,  /* "could-not-check": a check could not be made in time; all kept */
+    UPGRADE_OUTCOME_START_FAILED = 12      /* "start-failed": the verified setup could not be started; kept */
 } UpgradeOutcome;
-#define UPGRADE_OUTCOME_COUNT 11
+#define UPGRADE_OUTCOME_COUNT 13
 
 /* Notices: registered window messages (RegisterWindowMessageW of these
  * names) that the companion posts, never sends, to the window an order
@@ -180,7 +182,8 @@ UPGRADE_CLIENT_INLINE const wchar_t* UpgradeOutcomeWord(int nOutcome)
                                                                       L"held-waiting",     L"download-failed",
                                                                       L"digest-mismatch",  L"network-lost",
                                                                       L"refused",          L"superseded",
-                                                                      L"signature-refused"};
+                                                                      L"signature-refused", L"could-not-check",
+                                                                      L"start-failed"};
     return nOutcome >= 0 && nOutcome < UPGRADE_OUTCOME_COUNT ? s_apszWords[nOutcome] : NULL;
 }
 

@@ -19,6 +19,8 @@ static_assert(static_cast<int>(UpgradeResult::DigestMismatch) == UPGRADE_OUTCOME
 static_assert(static_cast<int>(UpgradeResult::NetworkLost) == UPGRADE_OUTCOME_NETWORK_LOST, "outcome numbers");
 static_assert(static_cast<int>(UpgradeResult::Refused) == UPGRADE_OUTCOME_REFUSED, "outcome numbers");
 static_assert(static_cast<int>(UpgradeResult::Superseded) == UPGRADE_OUTCOME_SUPERSEDED, "outcome numbers");
+static_assert(static_cast<int>(UpgradeResult::CouldNotCheck) == UPGRADE_OUTCOME_COULD_NOT_CHECK, "outcome numbers");
+static_assert(static_cast<int>(UpgradeResult::StartFailed) == UPGRADE_OUTCOME_START_FAILED, "outcome numbers");
 static_assert(static_cast<int>(UpgradeResult::SignatureRefused) == UPGRADE_OUTCOME_SIGNATURE_REFUSED,
               "outcome numbers");
 

@@ -17,7 +17,8 @@ const char kEndOfLoop[] = "GetMessage QUIT!";
 // What the record that ends a run in order names, first after its prefix.
 const char* const kResults[] = {"setup-started", "user-declined",   "hidden",           "ready-waiting",
                                 "held-waiting",  "download-failed", "digest-mismatch",  "network-lost",
-                                "refused",       "superseded",      "signature-refused"};
+                                "refused",       "superseded",      "signature-refused", "could-not-check",
+                                "start-failed"};
 // The endings in which the upgrade went through or waits for the client: a
 // failure before them was overcome.
 const char* const kRecoveredResults[] = {"setup-started", "user-declined", "hidden", "ready-waiting", "held-waiting"};

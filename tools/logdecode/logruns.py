@@ -15,7 +15,8 @@ BANNER_MARK = b" started, command line: "
 MAX_VERSION_CHARS = 64
 ENDS_WORD = b"upgrade ends: "
 RESULTS = ("setup-started", "user-declined", "hidden", "ready-waiting", "held-waiting", "download-failed",
-           "digest-mismatch", "network-lost", "refused", "superseded", "signature-refused")
+           "digest-mismatch", "network-lost", "refused", "superseded", "signature-refused", "could-not-check",
+           "start-failed")
 # The endings in which the upgrade went through or waits for the client:
 # a failure before them was overcome.
 RECOVERED_RESULTS = ("setup-started", "user-declined", "hidden", "ready-waiting", "held-waiting")
