@@ -36,8 +36,8 @@ CKernelHandle OpenExisting(const std::wstring& strPath, DWORD dwAccess, DWORD dw
                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file)
         return file;
-    *ppszForeign = strExpected.empty() ? L"in a folder whose place cannot be told"
-                                       : ForeignFileReason(file.Get(), strExpected);
+    *ppszForeign =
+        strExpected.empty() ? L"in a folder whose place cannot be told" : ForeignFileReason(file.Get(), strExpected);
     return *ppszForeign ? CKernelHandle() : std::move(file);
 }
 
@@ -120,8 +120,8 @@ bool WritePartFileAnew(const std::wstring& strPath, const std::string& strBytes)
     {
         const CKernelHandle file = ClaimPartFile(strNew, true);
         DWORD dwWritten = 0;
-        if (!file || !::WriteFile(file.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten,
-                                  nullptr) ||
+        if (!file ||
+            !::WriteFile(file.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten, nullptr) ||
             dwWritten != strBytes.size())
             return false;
     }

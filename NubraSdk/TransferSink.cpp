@@ -229,8 +229,9 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
 
 bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
 {
-    LibraryLog(kLogWarning, kTransferLogFunction, L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms",
-               floor.PeriodBytes(), floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
+    LibraryLog(kLogWarning, kTransferLogFunction,
+               L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms", floor.PeriodBytes(),
+               floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
     failure.kind = FailureKind::Stall;
     failure.dwError = ERROR_INTERNET_TIMEOUT;
     return false;

@@ -1,11 +1,14 @@
 // The rules of patience: which failures are tried again and after what
-// pause, what a Retry-After asks for, and when a slow transfer is a stall.
+// pause, what a Retry-After asks for, when a slow transfer is a stall, and
+// how far the environment may shorten the limits.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
 
+#include "NetTestUtil.h"
+#include "NubraSdk/EnvSetting.h"
 #include "NubraSdk/RetryPolicy.h"
 #include "NubraSdk/TransferFloor.h"
 
@@ -107,4 +110,43 @@ TEST(RetryRules, TheFloorJudgesWholePeriods)
     nubra::CTransferFloor late(0, 0, 2000, 1024);
     EXPECT_FALSE(late.Check(5000, 1));
     EXPECT_EQ(late.PeriodMs(), 5000u);
+}
+
+TEST(RetryRules, TheEnvironmentOnlyShortensAndTheDeadlineRunsOnItsClock)
+{
+    const struct {
+        LPCWSTR pszValue;
+        ULONGLONG ullLimit;
+    } cases[] = {{nullptr, 60000},
+                 {L"", 60000},
+                 {L"-5", 60000},
+                 {L" 20", 60000},
+                 {L"20000x", 60000},
+                 {L"3600000", 60000},
+                 {L"99999999999999999999", 60000},
+                 {L"20000", 20000},
+                 {L"1", 1500},
+                 {L"0", 1500}};
+    for (const auto& c : cases)
+        EXPECT_EQ(nubra::ClampedLimit(c.pszValue, 1500, 60000), c.ullLimit) << (c.pszValue ? "set" : "unset");
+    {
+        const nettest::CScopedEnv one(L"NUBRA_TRANSFER_DEADLINE_MS", L"1");
+        EXPECT_EQ(nubra::TransferDeadlineMs(0), 3000u);
+        EXPECT_EQ(nubra::TransferDeadlineMs(100 * 64 * 1024), 100000u) << "the ordered size over a slow link";
+    }
+
+    // Only the clock it is given counts: the transfer's counts time awake.
+    static ULONGLONG s_ullNowMs = 1000;
+    nubra::CTransferDeadline deadline([] { return s_ullNowMs; });
+    deadline.Start(5000);
+    s_ullNowMs = 5999;
+    EXPECT_EQ(deadline.MsLeft(), 1u);
+    s_ullNowMs = 6000;
+    EXPECT_EQ(deadline.MsLeft(), 0u);
+    deadline.Start(1ull << 40);
+    EXPECT_EQ(deadline.MsLeft(), INFINITE - 1) << "no wait may be given INFINITE";
+    const ULONGLONG ullAwake = nubra::AwakeMs(), ullTick = ::GetTickCount64();
+    ::Sleep(300);
+    EXPECT_NEAR(static_cast<double>(nubra::AwakeMs() - ullAwake), static_cast<double>(::GetTickCount64() - ullTick),
+                100.0);
 }

@@ -61,8 +61,8 @@ TEST(SetupTrust, WithoutAPinOnlyTamperingIsRefused)
     SETUP_PIN byName;
     byName.strPublisher = L"Talvex";
     SETUP_PIN byThumbprint;
-    byThumbprint.thumbprints =
-        ParseThumbprints(L" 0x00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33,", byThumbprint.strUnreadable);
+    byThumbprint.thumbprints = ParseThumbprints(L" 0x00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33,",
+                                                byThumbprint.strUnreadable);
     ASSERT_EQ(byThumbprint.thumbprints.size(), 1u);
 
     EXPECT_EQ(JudgeSetupSignature(vendor, none), SetupTrust::Verified);
@@ -143,7 +143,8 @@ TEST(SetupTrust, APinThatCannotBeReadMatchesNothing)
         const SetupTrust trust = JudgeSetupSignature(vendor, pin);
         EXPECT_EQ(trust == SetupTrust::PinUnreadable, !t.strUnreadable.empty()) << t.strValue.c_str();
         // The certificate's SHA-1 is b, its SHA-256 64 c: either pins it.
-        const bool bPinned = std::count(t.read.begin(), t.read.end(), b) + std::count(t.read.begin(), t.read.end(), sha256);
+        const bool bPinned =
+            std::count(t.read.begin(), t.read.end(), b) + std::count(t.read.begin(), t.read.end(), sha256);
         if (t.strUnreadable.empty() && pin.IsSet()) {
             EXPECT_EQ(trust, bPinned ? SetupTrust::Verified : SetupTrust::OtherSigner) << t.strValue.c_str();
         }
