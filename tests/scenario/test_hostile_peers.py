@@ -7,7 +7,10 @@ an impostor planted at its old place (also in the moment the client dies),
 an upgrade folder that a link sends elsewhere, links at the state file and
 the log, a forged instance slot, and a decoy window of the companion's
 class. Each ends in the specified behaviour, nothing crashes, nothing but
-the verified setup starts, and it starts at most once."""
+the verified setup starts, and it starts at most once. Around a download:
+links at the partial file and its note, thumbprint pins that cannot be
+read, a forged final record, and an inherited environment that sets every
+limit to 1."""
 
 import os
 import shutil
@@ -183,6 +186,81 @@ class HostilePeers(flow.FlowCase):
         self.lose_network()
         self.assertEqual(companion.wait_exit(60), 0, self.messages())
         self.assertState(result="network-lost")
+
+    def test_links_at_the_partial_download_change_nothing_elsewhere(self):
+        setup = self.publish("DazuvuvevSetup_18.0.exe", "18.0", pad=300000)
+        st = os.stat(setup.path)
+        # A note that vouches for the bytes behind the link, as a resume would read it.
+        note = b'url=%s\nvalidator="%x-%x"\nsize=%d\n' % (setup.url.encode(), st.st_mtime_ns, setup.size, setup.size)
+        part = os.path.join(self.bed.upgrade_dir, setup.name + ".part")
+        for n, (part_link, meta_link) in enumerate(((os.link, os.symlink), (os.symlink, os.link))):
+            victims = [os.path.join(self.scratch, "victim%d%s" % (n, v)) for v in ("part", "meta")]
+            contents = [b"outside " * 15, note + b"kept=%d\n" % n]
+            os.makedirs(self.bed.upgrade_dir, exist_ok=True)
+            for victim, content, make_link, place in zip(victims, contents, (part_link, meta_link),
+                                                         (part, part + ".meta")):
+                with open(victim, "wb") as f:
+                    f.write(content)
+                make_link(victim, place)
+            companion = self.launch()
+            self.send_order(setup, "18.0")
+            self.assertEnds(companion)
+            self.assertState(version="18.0", overflags="over")
+            self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5))
+            for victim, content in zip(victims, contents):
+                with open(victim, "rb") as f:
+                    self.assertEqual(f.read(), content, "%s changed in round %d" % (victim, n))
+            self.client.stop()
+            self.bed.reset()
+
+    def test_thumbprint_pins_that_cannot_be_read_refuse_an_unsigned_setup(self):
+        config = os.path.join(self.bed.bin, "config.ini")
+        self.addCleanup(lambda: os.path.exists(config) and os.remove(config))
+        sha1 = "0123456789ABCDEF0123456789abcdef01234567"
+        # The piece that cannot be read, or None: a SHA-256 and two SHA-1 pin as written.
+        for n, (value, piece) in enumerate(((sha1[:39], sha1[:39]), (sha1 + ", 0x%szz" % sha1[:38], "0x%szz" % sha1[:38]),
+                                            (sha1 + " " + sha1[:20], sha1 + " " + sha1[:20]),
+                                            (sha1 + " " + sha1[::-1], None), (sha1 + sha1[:24], None))):
+            with open(config, "w", encoding="utf-8") as f:
+                f.write("[APP]\r\nSetupPublisherThumbprints=%s\r\n" % value)
+            setup = self.publish("DazuvuvevSetup_18.%d.exe" % (n + 1), "18.%d" % (n + 1))
+            self.bed.reset()
+            companion = self.launch()
+            self.assertCtl(self.ctl.command("hold"))
+            self.send_order(setup, "18.%d" % (n + 1))
+            self.assertEnds(companion)
+            self.assertNoSetupRan(0)
+            if piece:  # the record names the piece, and the file stays
+                self.assertTrue([m for m in self.messages() if piece in m], self.messages())
+                self.assertIn(setup.name, self.bed.upgrade_files())
+            else:
+                self.assertTrue([m for m in self.messages() if m.startswith("setup refused, ")], self.messages())
+            self.client.stop()
+
+    def test_a_forged_final_record_does_not_end_a_slow_download(self):
+        setup = self.publish("DazuvuvevSetup_18.9.exe", "18.9", pad=900000)
+        self.server.add_fault("/" + setup.name, "rate=200000")
+        companion = self.launch()
+        self.send_order(setup, "18.9")
+        self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"))
+        result = self.peer("forge-record", 2, 0, 0, 0)
+        self.assertEqual(result.code, 0, result.out + result.err)
+        self.assertEnds(companion)
+        self.assertState(version="18.9", overflags="over")
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5))
+
+    def test_every_limit_at_1_still_lets_a_download_through(self):
+        for name in ("CONNECT_TIMEOUT_MS", "RECEIVE_TIMEOUT_MS", "FLOOR_PERIOD_MS", "RETRY_LIMIT", "RETRY_PAUSE_MS",
+                     "SIZE_CAP_BYTES", "TRANSFER_DEADLINE_MS"):
+            self.env["NUBRA_" + name] = "1"
+        self.env["DAZUVUVEV_RECORD_SILENCE_MS"] = "1"
+        setup = self.publish("DazuvuvevSetup_19.0.exe", "19.0", pad=900000)
+        self.server.add_fault("/" + setup.name, "rate=200000")
+        companion = self.launch()
+        self.send_order(setup, "19.0")
+        self.assertEnds(companion)
+        self.assertState(version="19.0", overflags="over")
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5))
 
 
 if __name__ == "__main__":
