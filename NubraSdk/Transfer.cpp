@@ -77,7 +77,7 @@ DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
 
 void CTransfer::Report(bool bForce)
 {
-    const ULONGLONG ullNow = AwakeMs();
+    const ULONGLONG ullNow = AwakeTickMs();
     // Between records nothing needs the queue: the window's receipts free
     // their slots when the next record is sent, which pumps first.
     if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs)

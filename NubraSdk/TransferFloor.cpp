@@ -33,14 +33,6 @@ ULONGLONG TransferDeadlineMs(LONGLONG llOrdered)
                             AtPaceMs(llOrdered, kDeadlinePaceBytes, kMinDeadlineMs));
 }
 
-ULONGLONG AwakeMs()
-{
-    // In units of 100 ns; it fails only for a null pointer.
-    ULONGLONG ullUnits = 0;
-    ::QueryUnbiasedInterruptTime(&ullUnits);
-    return ullUnits / 10000;
-}
-
 void CTransferDeadline::Start(ULONGLONG ullLengthMs)
 {
     m_ullLengthMs = ullLengthMs;

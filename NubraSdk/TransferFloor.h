@@ -13,7 +13,7 @@
 // longer for a file that needs longer at 4 KB/s. When it passes the transfer
 // fails and keeps its bytes for a resume.
 //
-// Both are measured in time the machine was awake (AwakeMs): a laptop that
+// Both are measured in time the machine was awake (win/AwakeClock.h): a laptop that
 // sleeps through the night wakes to a transfer that goes on, not to one
 // that has run out its deadline or stalled while nothing could arrive.
 //
@@ -24,6 +24,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include "win/AwakeClock.h"
 
 namespace nubra {
 
@@ -41,15 +43,11 @@ constexpr ULONGLONG kDeadlineFloorPaceBytes = 64 * 1024;  // a second: a slow li
 // The deadline of a call for a file of the ordered size (<= 0: unknown).
 ULONGLONG TransferDeadlineMs(LONGLONG llOrdered);
 
-// Milliseconds the machine has been awake since it started: time spent in
-// sleep or hibernation does not count.
-ULONGLONG AwakeMs();
-
-// A time limit that runs on a clock of milliseconds (AwakeMs, or a test's).
+// A time limit that runs on a clock of milliseconds (AwakeTickMs, or a test's).
 class CTransferDeadline {
 public:
     typedef ULONGLONG (*PFN_CLOCK)();
-    explicit CTransferDeadline(PFN_CLOCK pfnClock = &AwakeMs) : m_pfnClock(pfnClock) {}
+    explicit CTransferDeadline(PFN_CLOCK pfnClock = &AwakeTickMs) : m_pfnClock(pfnClock) {}
     void Start(ULONGLONG ullLengthMs);
     ULONGLONG LengthMs() const { return m_ullLengthMs; }
     // What is left, in ms (0 once it has passed), below INFINITE.

@@ -88,7 +88,7 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
     DWORD dwFill = 0;
     bool bFirstBytes = true;
     CBackgroundWriter writer(hFile);  // not started: it writes in place
-    ULONGLONG ullLastWrite = AwakeMs();
+    ULONGLONG ullLastWrite = AwakeTickMs();
     CTransferFloor floor(ullLastWrite, 0, FloorPeriodMs(), kFloorBytes);
     // A block abandoned at a stall or the deadline takes its bytes along:
     // only bytes that a resume can vouch for may be read that way.
@@ -120,7 +120,7 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
                                m_ullOffset + m_ullReceived);
                 bHeldUp = true;
                 Report(true);
-                const ULONGLONG ullNow = AwakeMs();
+                const ULONGLONG ullNow = AwakeTickMs();
                 // The block's bytes are not counted until it comes: a floor
                 // that fails meanwhile has seen fewer than a block in a period.
                 const bool bStall = !floor.Check(ullNow, m_ullReceived);
@@ -169,7 +169,7 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
                           m_ullOffset + m_ullMaxBody);
         }
         m_ullReceived += dwGot;
-        const ULONGLONG ullNow = AwakeMs();
+        const ULONGLONG ullNow = AwakeTickMs();
         bool bWritten = true;
         if (!bFast) {
             dwFill += dwGot;

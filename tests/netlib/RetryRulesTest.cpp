@@ -145,8 +145,8 @@ TEST(RetryRules, TheEnvironmentOnlyShortensAndTheDeadlineRunsOnItsClock)
     EXPECT_EQ(deadline.MsLeft(), 0u);
     deadline.Start(1ull << 40);
     EXPECT_EQ(deadline.MsLeft(), INFINITE - 1) << "no wait may be given INFINITE";
-    const ULONGLONG ullAwake = nubra::AwakeMs(), ullTick = ::GetTickCount64();
+    const ULONGLONG ullAwake = AwakeTickMs(), ullTick = ::GetTickCount64();
     ::Sleep(300);
-    EXPECT_NEAR(static_cast<double>(nubra::AwakeMs() - ullAwake), static_cast<double>(::GetTickCount64() - ullTick),
+    EXPECT_NEAR(static_cast<double>(AwakeTickMs() - ullAwake), static_cast<double>(::GetTickCount64() - ullTick),
                 100.0);
 }
