@@ -13,9 +13,10 @@
 // longer for a file that needs longer at 4 KB/s. When it passes the transfer
 // fails and keeps its bytes for a resume.
 //
-// Both are measured in time the machine was awake (win/AwakeClock.h): a laptop that
-// sleeps through the night wakes to a transfer that goes on, not to one
-// that has run out its deadline or stalled while nothing could arrive.
+// Both are measured in time the machine was awake (win/AwakeClock.h): a
+// laptop that sleeps through the night wakes to a transfer that goes on,
+// not to one that has run out its deadline or stalled while nothing could
+// arrive.
 //
 // Tests shorten the period with NUBRA_FLOOR_PERIOD_MS (1.5 to 60 s) and the
 // deadline with NUBRA_TRANSFER_DEADLINE_MS (down to 3 s, or to the ordered

@@ -52,7 +52,8 @@ bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailu
         failure.dwError = ERROR_HANDLE_EOF;
         return false;
     }
-    // Cut only when there is something to cut, for the same reason.
+    // Cut only when there is something to cut: some file systems hold the
+    // close of a truncated file up until its new contents are on disk.
     if (liSize.QuadPart != li.QuadPart && !::SetEndOfFile(hFile.Get())) {
         failure.dwError = ::GetLastError();
         return false;
@@ -229,9 +230,8 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
 
 bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
 {
-    LibraryLog(kLogWarning, kTransferLogFunction,
-               L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms", floor.PeriodBytes(),
-               floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
+    LibraryLog(kLogWarning, kTransferLogFunction, L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms",
+               floor.PeriodBytes(), floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
     failure.kind = FailureKind::Stall;
     failure.dwError = ERROR_INTERNET_TIMEOUT;
     return false;
