@@ -13,7 +13,8 @@
 //   closed, or its last block has returned, before the file is asked for
 //   again, so that the server sends each byte about once.
 // - The whole call, retries included, ends within max(2 h, the ordered size
-//   at 4 KB/s); then it fails and keeps its bytes.
+//   at 4 KB/s) of time the machine was awake; then it fails and keeps its
+//   bytes.
 // - Passing troubles are tried again within the call before it fails: a
 //   reset connection, a time-out, a stall, HTTP 5xx and 408, and 429 with a
 //   Retry-After of at most 60 s; up to 3 retries, after pauses of 1, 2 and
@@ -29,17 +30,20 @@
 //   connects afresh.
 // - A failed transfer's bytes stay beside the target for a later resume,
 //   unless they cannot be the file's: beyond what the server may send, or
-//   from another version than a range answer's (a cache that ignored
-//   If-Range), in which case the file is asked for again from byte 0.
+//   not vouched for by a range answer (one of another version, or without
+//   the validator sent: a cache that ignored If-Range), in which case the
+//   file is asked for again from byte 0.
+// - The partial file and its note are the library's own files: whatever
+//   another program puts at their names (a link, a second name of another
+//   file) is replaced, never written or deleted through (PartFileAccess.h).
 // Retries, refusals and stalls are told to the program's log sink
 // (LibraryLog.h), when it handed one over.
 //
-// Tests may shorten the limits, never lengthen them, through the
-// environment: NUBRA_CONNECT_TIMEOUT_MS, NUBRA_FLOOR_PERIOD_MS,
-// NUBRA_RETRY_PAUSE_MS (the first pause), NUBRA_RETRY_LIMIT,
-// NUBRA_TRANSFER_DEADLINE_MS; and
-// NUBRA_RECEIVE_TIMEOUT_MS sets the receive time-out (never beyond the
-// floor's period).
+// Tests may shorten the limits, never lengthen them nor below their floors,
+// through the environment (EnvSetting.h): NUBRA_CONNECT_TIMEOUT_MS,
+// NUBRA_RECEIVE_TIMEOUT_MS, NUBRA_FLOOR_PERIOD_MS, NUBRA_RETRY_PAUSE_MS (the
+// first pause), NUBRA_RETRY_LIMIT, NUBRA_TRANSFER_DEADLINE_MS and
+// NUBRA_SIZE_CAP_BYTES.
 #pragma once
 
 #include <windows.h>

@@ -10,23 +10,26 @@ namespace nubra {
 namespace {
 
 // Long enough for a slow proxy, short enough that a dead server fails the
-// transfer while the user still watches.
+// transfer while the user still watches. The floor still lets a slow link
+// (half a second a round trip) connect, shake hands and answer.
 constexpr DWORD kConnectTimeoutMs = 15000;
-// A stall this long ends the transfer; its bytes stay for a resume.
+constexpr DWORD kConnectTimeoutFloorMs = 1500;
+// A stall this long ends the transfer; its bytes stay for a resume. A slow
+// link brings something at least every two seconds.
 constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
+constexpr DWORD kReceiveTimeoutFloorMs = 2000;
 
-// Administrators and tests may shorten or lengthen the stall limit.
 DWORD ReceiveTimeoutMs()
 {
-    return static_cast<DWORD>(EnvironmentNumber(L"NUBRA_RECEIVE_TIMEOUT_MS", 100, 3600000, kDefaultReceiveTimeoutMs));
+    return static_cast<DWORD>(
+        EnvironmentLimit(L"NUBRA_RECEIVE_TIMEOUT_MS", kReceiveTimeoutFloorMs, kDefaultReceiveTimeoutMs));
 }
 
 }  // namespace
 
 DWORD ConnectTimeoutMs()
 {
-    return static_cast<DWORD>(
-        EnvironmentNumber(L"NUBRA_CONNECT_TIMEOUT_MS", 100, kConnectTimeoutMs, kConnectTimeoutMs));
+    return static_cast<DWORD>(EnvironmentLimit(L"NUBRA_CONNECT_TIMEOUT_MS", kConnectTimeoutFloorMs, kConnectTimeoutMs));
 }
 
 // Set on every handle level: some WinINet builds take a request's time-outs

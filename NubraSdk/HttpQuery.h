@@ -18,12 +18,12 @@ struct CHttpAddress {
 };
 
 // How long a connection and the answer's headers may take together
-// (15 s; NUBRA_CONNECT_TIMEOUT_MS may shorten it, down to 100 ms).
+// (15 s; NUBRA_CONNECT_TIMEOUT_MS may shorten it, down to 1.5 s).
 DWORD ConnectTimeoutMs();
 
 // Connect, send and receive time-outs on a session, connection or request
-// handle. The receive one is the stall limit, 30 s (NUBRA_RECEIVE_TIMEOUT_MS,
-// 100 to 3600000, replaces it), but never longer than the floor's period
+// handle. The receive one is the stall limit, 30 s (NUBRA_RECEIVE_TIMEOUT_MS
+// may shorten it, down to 2 s), but never longer than the floor's period
 // (TransferFloor.h): a read must come back in time for the floor to be
 // judged. Set before a request is sent: the connection takes them then.
 void SetHandleTimeouts(HINTERNET h);

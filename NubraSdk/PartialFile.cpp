@@ -1,6 +1,7 @@
 // Partial files and their validator notes (see PartialFile.h).
 #include "NubraSdk/PartialFile.h"
 
+#include "NubraSdk/PartFileAccess.h"
 #include "win/Handles.h"
 #include "win/Utf8.h"
 
@@ -47,8 +48,8 @@ std::wstring MetaPathOf(const std::wstring& strTarget)
 
 bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
 {
-    CKernelHandle hFile(::CreateFileW(strMetaPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A note that is not ours (a link to a file elsewhere) vouches for nothing.
+    const CKernelHandle hFile = OpenOwnPartForRead(strMetaPath);
     if (!hFile)
         return false;
     LARGE_INTEGER size = {};
@@ -97,13 +98,7 @@ bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta)
     std::string text = kUrlKey + WideToUtf8(meta.strUrl) + "\n" + kValidatorKey + WideToUtf8(meta.strValidator) + "\n";
     if (meta.llSize > 0)
         text += kSizeKey + std::to_string(meta.llSize) + "\n";
-    CKernelHandle hFile(
-        ::CreateFileW(strMetaPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile)
-        return false;
-    DWORD dwWritten = 0;
-    return ::WriteFile(hFile.Get(), text.data(), static_cast<DWORD>(text.size()), &dwWritten, nullptr) &&
-           dwWritten == text.size();
+    return WritePartFileAnew(strMetaPath, text);
 }
 
 std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& strLastModified)
@@ -115,11 +110,10 @@ std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& st
     return strLastModified;
 }
 
-bool IsOtherVersion(const std::wstring& strSent, const std::wstring& strETag, const std::wstring& strLastModified)
+bool CarriesValidator(const std::wstring& strSent, const std::wstring& strETag, const std::wstring& strLastModified)
 {
     const bool bTag = !strSent.empty() && (strSent[0] == L'"' || strSent.compare(0, 2, L"W/") == 0);
-    const std::wstring& strAnswer = bTag ? strETag : strLastModified;
-    return !strAnswer.empty() && strAnswer != strSent;
+    return !strSent.empty() && (bTag ? strETag : strLastModified) == strSent;
 }
 
 ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strUrl, LONGLONG llSize,
@@ -132,12 +126,8 @@ ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strU
     // Under the same address If-Range alone decides, as it always did.
     if (meta.strUrl != strUrl && (llSize <= 0 || meta.llSize != llSize))
         return 0;
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(PartialPathOf(strTarget).c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return 0;
-    const ULONGLONG ullSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // Bytes that are not ours (a link to a file elsewhere) are never resumed.
+    const ULONGLONG ullSize = OwnPartBytes(PartialPathOf(strTarget));
     // As long as the whole file or longer, it cannot be the start of it.
     if (llSize > 0 && ullSize >= static_cast<ULONGLONG>(llSize))
         return 0;

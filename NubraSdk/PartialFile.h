@@ -9,6 +9,8 @@
 // ordered size: servers that sign their addresses, and mirrors, hand out a new
 // address for the same file each time. The target's name is the file's name,
 // and the caller's digest check at the end decides whatever was stitched.
+// Both files are read and written only as the library's own
+// (PartFileAccess.h): a note or bytes behind a link are never resumed.
 #pragma once
 
 #include <windows.h>
@@ -27,16 +29,17 @@ std::wstring PartialPathOf(const std::wstring& strTarget);
 std::wstring MetaPathOf(const std::wstring& strTarget);
 
 bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta);
+// Written as a new file moved over the name.
 bool WritePartMeta(const std::wstring& strMetaPath, const CPartMeta& meta);
 
 // Picks the validator If-Range can use: a strong ETag, else Last-Modified.
 std::wstring ChooseValidator(const std::wstring& strETag, const std::wstring& strLastModified);
 
-// True when a range answer's validators show another version of the file
-// than strSent, the If-Range value: an entity tag is compared with the
-// answer's ETag, a date with its Last-Modified. An answer without the one
-// to compare proves nothing either way.
-bool IsOtherVersion(const std::wstring& strSent, const std::wstring& strETag, const std::wstring& strLastModified);
+// True when a range answer carries strSent, the If-Range value, as its own
+// validator: an entity tag its ETag, a date its Last-Modified. Only then do
+// its bytes continue ours: a cache that ignores If-Range may answer with
+// another version, and one that keeps no validators says nothing of it.
+bool CarriesValidator(const std::wstring& strSent, const std::wstring& strETag, const std::wstring& strLastModified);
 
 // Bytes of the partial file that may be resumed for strUrl and the ordered
 // size llSize (<= 0: none), with the validator to send; 0 when there is

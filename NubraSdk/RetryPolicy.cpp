@@ -34,12 +34,12 @@ bool SecondsOfHttpDate(const std::wstring& strDate, LONGLONG& llSeconds)
 
 int RetryLimit()
 {
-    return static_cast<int>(EnvironmentNumber(L"NUBRA_RETRY_LIMIT", 0, kMaxRetries, kMaxRetries));
+    return static_cast<int>(EnvironmentLimit(L"NUBRA_RETRY_LIMIT", 0, kMaxRetries));
 }
 
 DWORD FirstRetryPauseMs()
 {
-    return static_cast<DWORD>(EnvironmentNumber(L"NUBRA_RETRY_PAUSE_MS", 1, kFirstRetryPauseMs, kFirstRetryPauseMs));
+    return static_cast<DWORD>(EnvironmentLimit(L"NUBRA_RETRY_PAUSE_MS", kFirstRetryPauseFloorMs, kFirstRetryPauseMs));
 }
 
 FailureKind KindOfError(DWORD dwError)

@@ -11,9 +11,11 @@
 // again. Anything else (a refused or malformed answer, a missing file, a
 // full disk) fails at once.
 //
-// Tests shorten the pauses with NUBRA_RETRY_PAUSE_MS (the first pause, 1 to
+// Tests shorten the pauses with NUBRA_RETRY_PAUSE_MS (the first pause, 100 to
 // 1000 ms; the others double it) and the number of retries with
-// NUBRA_RETRY_LIMIT (0 to 3); neither is ever raised.
+// NUBRA_RETRY_LIMIT (0 to 3); neither is ever raised. A normal download
+// needs no retry, and a pause shorter than the floor would only hammer a
+// server that has just failed.
 #pragma once
 
 #include <windows.h>
@@ -24,6 +26,7 @@ namespace nubra {
 
 constexpr int kMaxRetries = 3;
 constexpr DWORD kFirstRetryPauseMs = 1000;
+constexpr DWORD kFirstRetryPauseFloorMs = 100;
 constexpr LONGLONG kMaxRetryAfterSeconds = 60;
 
 int RetryLimit();

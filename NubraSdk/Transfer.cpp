@@ -77,7 +77,7 @@ DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
 
 void CTransfer::Report(bool bForce)
 {
-    const ULONGLONG ullNow = ::GetTickCount64();
+    const ULONGLONG ullNow = AwakeTickMs();
     // Between records nothing needs the queue: the window's receipts free
     // their slots when the next record is sent, which pumps first.
     if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs)
@@ -103,16 +103,6 @@ bool CTransfer::Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszForma
     failure.kind = FailureKind::Refused;
     failure.dwError = dwError;
     return false;
-}
-
-DWORD CTransfer::MsLeft() const
-{
-    const ULONGLONG ullNow = ::GetTickCount64();
-    if (ullNow >= m_ullDeadlineTick)
-        return 0;
-    const ULONGLONG ullLeft = m_ullDeadlineTick - ullNow;
-    // Below INFINITE, which no wait may be given by accident.
-    return ullLeft < INFINITE ? static_cast<DWORD>(ullLeft) : INFINITE - 1;
 }
 
 bool CTransfer::FailDeadline(CAttemptFailure& failure)
@@ -196,8 +186,7 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         return Record(DOWNLOAD_STATE_NET_FAILED);
     m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, m_req.llExpectedSize, m_strValidator);
     m_ullRunStart = m_ullOffset;
-    m_ullDeadlineMs = TransferDeadlineMs(m_req.llExpectedSize);
-    m_ullDeadlineTick = ::GetTickCount64() + m_ullDeadlineMs;
+    m_deadline.Start(TransferDeadlineMs(m_req.llExpectedSize));
     if (!OpenSession())
         return Record(DOWNLOAD_STATE_NET_FAILED);
 
@@ -215,7 +204,7 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         if (failure.kind == FailureKind::Deadline) {
             LibraryLog(kLogError, kTransferLogFunction,
                        L"giving up: the call ran out its deadline of %llu ms; %llu bytes stay for a resume",
-                       m_ullDeadlineMs, BytesOnDisk());
+                       m_deadline.LengthMs(), BytesOnDisk());
             return CloseSink(Record(DOWNLOAD_STATE_NET_FAILED));
         }
         if (!bRetryable || nRetry >= nRetries) {

@@ -53,7 +53,7 @@ private:
     bool FailDeadline(CAttemptFailure& failure);
     bool StartOverStale(const std::wstring& strETag, const std::wstring& strLastModified);
     // What is left of the call's deadline, in ms (0 once it has passed).
-    DWORD MsLeft() const;
+    DWORD MsLeft() const { return m_deadline.MsLeft(); }
 
     void DropAnswer(CInetHandle& hConnect, CInetHandle& hRequest);
     void SetAside(CInetHandle& hConnect, CInetHandle& hRequest);
@@ -85,8 +85,7 @@ private:
     // Once a body slowed down during a block, it is read only as it arrives.
     bool m_bSlowReadsOnly = false;
     // The whole call ends by then, retries included.
-    ULONGLONG m_ullDeadlineMs = 0;
-    ULONGLONG m_ullDeadlineTick = 0;
+    CTransferDeadline m_deadline;
     DWORD m_dwStatus = 0;
     DWORD m_dwError = 0;
     double m_dSpeed = 0;

@@ -13,7 +13,7 @@ namespace nubra {
 
 ULONGLONG UnsizedCapBytes()
 {
-    return EnvironmentNumber(L"NUBRA_SIZE_CAP_BYTES", 1, kUnsizedCapBytes - 1, kUnsizedCapBytes);
+    return EnvironmentLimit(L"NUBRA_SIZE_CAP_BYTES", kUnsizedCapFloorBytes, kUnsizedCapBytes);
 }
 
 BoundsVerdict BodyBounds(LONGLONG llOrdered, ULONGLONG ullOffset, LONGLONG llLength, LONGLONG llRangeTotal,

@@ -27,8 +27,12 @@ constexpr ULONGLONG kUnsizedCapBytes = 0x7FFFFFFFull;
 // Redirects followed for one transfer before it fails.
 constexpr int kMaxRedirects = 10;
 
-// The cap in force: kUnsizedCapBytes, or a smaller one named by the
-// environment variable NUBRA_SIZE_CAP_BYTES (tests use it; it never raises the cap).
+// The cap in force on a transfer without an ordered size: kUnsizedCapBytes,
+// or a smaller one named by the environment variable NUBRA_SIZE_CAP_BYTES
+// (tests use it; it never raises the cap, nor lowers it below the floor). An
+// ordered transfer meets only kUnsizedCapBytes, so that no value there can
+// refuse a normal upgrade.
+constexpr ULONGLONG kUnsizedCapFloorBytes = 256 * 1024;
 ULONGLONG UnsizedCapBytes();
 
 // What BodyBounds found wrong with an answer.

@@ -13,25 +13,52 @@
 // longer for a file that needs longer at 4 KB/s. When it passes the transfer
 // fails and keeps its bytes for a resume.
 //
-// Tests shorten the period with NUBRA_FLOOR_PERIOD_MS (100 to 60000) and the
-// deadline with NUBRA_TRANSFER_DEADLINE_MS (100 up to its figure); neither
-// is ever lengthened.
+// Both are measured in time the machine was awake (win/AwakeClock.h): a
+// laptop that sleeps through the night wakes to a transfer that goes on,
+// not to one that has run out its deadline or stalled while nothing could
+// arrive.
+//
+// Tests shorten the period with NUBRA_FLOOR_PERIOD_MS (1.5 to 60 s) and the
+// deadline with NUBRA_TRANSFER_DEADLINE_MS (down to 3 s, or to the ordered
+// size at 64 KiB/s when that takes longer, so that a normal download over a
+// slow link still ends in time); neither is ever lengthened.
 #pragma once
 
 #include <windows.h>
+
+#include "win/AwakeClock.h"
 
 namespace nubra {
 
 constexpr ULONGLONG kFloorBytes = 1024;
 constexpr DWORD kFloorPeriodMs = 60000;
+constexpr DWORD kFloorPeriodFloorMs = 1500;
 
 DWORD FloorPeriodMs();
 
 constexpr ULONGLONG kMinDeadlineMs = 2 * 60 * 60 * 1000;
 constexpr ULONGLONG kDeadlinePaceBytes = 4 * 1024;  // a second
+constexpr ULONGLONG kDeadlineFloorMs = 3000;
+constexpr ULONGLONG kDeadlineFloorPaceBytes = 64 * 1024;  // a second: a slow link
 
 // The deadline of a call for a file of the ordered size (<= 0: unknown).
 ULONGLONG TransferDeadlineMs(LONGLONG llOrdered);
+
+// A time limit that runs on a clock of milliseconds (AwakeTickMs, or a test's).
+class CTransferDeadline {
+public:
+    typedef ULONGLONG (*PFN_CLOCK)();
+    explicit CTransferDeadline(PFN_CLOCK pfnClock = &AwakeTickMs) : m_pfnClock(pfnClock) {}
+    void Start(ULONGLONG ullLengthMs);
+    ULONGLONG LengthMs() const { return m_ullLengthMs; }
+    // What is left, in ms (0 once it has passed), below INFINITE.
+    DWORD MsLeft() const;
+
+private:
+    PFN_CLOCK m_pfnClock;
+    ULONGLONG m_ullEndMs = 0;
+    ULONGLONG m_ullLengthMs = 0;
+};
 
 // Judges a transfer's pace in consecutive periods: the bytes of each period
 // that has run its length must reach the floor.

@@ -6,6 +6,7 @@
 #include <wininet.h>
 
 #include "NubraSdk/LibraryLog.h"
+#include "NubraSdk/PartFileAccess.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/TransferBounds.h"
 
@@ -226,19 +227,22 @@ bool CTransfer::OpenResponse(CInetHandle& hConnect, CInetHandle& hRequest, CAtte
     }
 }
 
-// A range answer from a copy other than the one our bytes came from (a
-// cache that ignores If-Range) would splice two versions: the partial
-// file is dropped then, and the request starts over from byte 0. True then.
+// A range answer that does not vouch for our bytes with the validator sent
+// (a cache that ignores If-Range, and may keep another version or no
+// validators at all) would splice two versions: the partial file is
+// dropped then, and the request starts over from byte 0. True then.
 bool CTransfer::StartOverStale(const std::wstring& strETag, const std::wstring& strLastModified)
 {
-    if (!IsOtherVersion(m_strValidator, strETag, strLastModified))
+    if (CarriesValidator(m_strValidator, strETag, strLastModified))
         return false;
+    const std::wstring& strAnswer = strETag.empty() ? strLastModified : strETag;
     LibraryLog(kLogWarning, kTransferLogFunction,
-               L"the partial file is stale: a range answer of another version (%s) to If-Range %s; it is dropped "
-               L"and the file asked for again from byte 0",
-               (strETag.empty() ? strLastModified : strETag).c_str(), m_strValidator.c_str());
-    ::DeleteFileW(MetaPathOf(m_req.strTarget).c_str());
-    ::DeleteFileW(PartialPathOf(m_req.strTarget).c_str());
+               L"the partial file is stale: a range answer %s%s to If-Range %s; it is dropped and the file asked for "
+               L"again from byte 0",
+               strAnswer.empty() ? L"without any validator" : L"of another version: ", strAnswer.c_str(),
+               m_strValidator.c_str());
+    DiscardPartFile(MetaPathOf(m_req.strTarget));
+    DiscardPartFile(PartialPathOf(m_req.strTarget));
     return true;
 }
 
@@ -252,8 +256,8 @@ bool CTransfer::CheckBounds(HINTERNET hRequest, CAttemptFailure& failure)
         return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE,
                       L"a Content-Length that is no number of at most %u digits",
                       static_cast<unsigned>(kMaxLengthDigits));
-    const ULONGLONG ullCap = UnsizedCapBytes();
     const LONGLONG llOrdered = m_req.llExpectedSize;
+    const ULONGLONG ullCap = llOrdered > 0 ? kUnsizedCapBytes : UnsizedCapBytes();
     const ULONGLONG ullMargin = llOrdered > 0 ? OrderedSizeMargin(static_cast<ULONGLONG>(llOrdered)) : 0;
     ULONGLONG ullAnnounced = 0;
     if (m_llRangeTotal >= 0)

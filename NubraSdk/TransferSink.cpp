@@ -7,6 +7,7 @@
 
 #include "NubraSdk/BackgroundWriter.h"
 #include "NubraSdk/LibraryLog.h"
+#include "NubraSdk/PartFileAccess.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/TransferFloor.h"
 
@@ -37,31 +38,22 @@ constexpr ULONGLONG kFastPaceMs = 25;
 bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailure& failure)
 {
     failure.kind = FailureKind::Local;
-    const std::wstring strPart = PartialPathOf(m_req.strTarget);
     const std::wstring strMeta = MetaPathOf(m_req.strTarget);
-    // A new body goes to a new file rather than a truncated one: some file
-    // systems start writing a truncated file's new contents to disk when it
-    // is closed, which held the finished transfer up for as long as the
-    // disk needed for the whole file.
-    const DWORD dwFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-    if (!m_ullOffset) {
-        // Fails harmlessly when there is no such file; the create below
-        // tells whether one is still in the way.
-        ::DeleteFileW(strPart.c_str());
-        hFile.Reset(
-            ::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, dwFileFlags, nullptr));
-    }
-    // A partial file that someone keeps from being deleted is emptied instead.
-    if (!hFile)
-        hFile.Reset(::CreateFileW(strPart.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  m_ullOffset ? OPEN_EXISTING : CREATE_ALWAYS, dwFileFlags, nullptr));
+    hFile = ClaimPartFile(PartialPathOf(m_req.strTarget), m_ullOffset == 0);
     LARGE_INTEGER li, liSize;
     li.QuadPart = static_cast<LONGLONG>(m_ullOffset);
     if (!hFile || !::GetFileSizeEx(hFile.Get(), &liSize) || !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN)) {
         failure.dwError = ::GetLastError();
         return false;
     }
-    // Cut only when there is something to cut, for the same reason.
+    // The bytes the range continues are gone (replaced since, being no
+    // longer ours): the answer cannot be stitched onto anything.
+    if (liSize.QuadPart < li.QuadPart) {
+        failure.dwError = ERROR_HANDLE_EOF;
+        return false;
+    }
+    // Cut only when there is something to cut: some file systems hold the
+    // close of a truncated file up until its new contents are on disk.
     if (liSize.QuadPart != li.QuadPart && !::SetEndOfFile(hFile.Get())) {
         failure.dwError = ::GetLastError();
         return false;
@@ -71,7 +63,7 @@ bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailu
     m_strValidator =
         ChooseValidator(QueryHeader(hRequest, HTTP_QUERY_ETAG), QueryHeader(hRequest, HTTP_QUERY_LAST_MODIFIED));
     if (m_strValidator.empty()) {
-        ::DeleteFileW(strMeta.c_str());
+        DiscardPartFile(strMeta);
     } else if (!WritePartMeta(strMeta, CPartMeta{m_req.strUrl, m_strValidator, m_req.llExpectedSize})) {
         failure.dwError = ::GetLastError();
         return false;
@@ -97,7 +89,7 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
     DWORD dwFill = 0;
     bool bFirstBytes = true;
     CBackgroundWriter writer(hFile);  // not started: it writes in place
-    ULONGLONG ullLastWrite = ::GetTickCount64();
+    ULONGLONG ullLastWrite = AwakeTickMs();
     CTransferFloor floor(ullLastWrite, 0, FloorPeriodMs(), kFloorBytes);
     // A block abandoned at a stall or the deadline takes its bytes along:
     // only bytes that a resume can vouch for may be read that way.
@@ -129,7 +121,7 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
                                m_ullOffset + m_ullReceived);
                 bHeldUp = true;
                 Report(true);
-                const ULONGLONG ullNow = ::GetTickCount64();
+                const ULONGLONG ullNow = AwakeTickMs();
                 // The block's bytes are not counted until it comes: a floor
                 // that fails meanwhile has seen fewer than a block in a period.
                 const bool bStall = !floor.Check(ullNow, m_ullReceived);
@@ -178,7 +170,7 @@ bool CTransfer::Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFi
                           m_ullOffset + m_ullMaxBody);
         }
         m_ullReceived += dwGot;
-        const ULONGLONG ullNow = ::GetTickCount64();
+        const ULONGLONG ullNow = AwakeTickMs();
         bool bWritten = true;
         if (!bFast) {
             dwFill += dwGot;
@@ -247,10 +239,7 @@ bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
 
 ULONGLONG CTransfer::BytesOnDisk() const
 {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(PartialPathOf(m_req.strTarget).c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return OwnPartBytes(PartialPathOf(m_req.strTarget));
 }
 
 // The sink's end: a finished file takes the target's name; the bytes of a
@@ -263,20 +252,20 @@ DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
         // Bytes beyond what the server may send are not the file's: nothing
         // of such an answer is worth resuming.
         if (m_bOverrun) {
-            ::DeleteFileW(strMeta.c_str());
-            ::DeleteFileW(strPart.c_str());
+            DiscardPartFile(strMeta);
+            DiscardPartFile(strPart);
         }
         return final;
     }
     // No write-through: it can make the rename wait for the whole file to
     // reach the disk, and the caller's digest check of the finished file
     // already catches one that a crash left incomplete.
-    if (!::MoveFileExW(strPart.c_str(), m_req.strTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!MoveOwnPartFile(strPart, m_req.strTarget)) {
         m_dwError = ::GetLastError();
         return Record(DOWNLOAD_STATE_FILE_FAILED);
     }
     // The note belongs to the partial file, which is gone now.
-    ::DeleteFileW(strMeta.c_str());
+    DiscardPartFile(strMeta);
     return final;
 }
 

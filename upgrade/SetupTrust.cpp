@@ -161,30 +161,78 @@ SETUP_SIGNATURE VerifySetupSignature(HANDLE hFile, LPCWSTR pszPath)
         signature.strOrganization =
             CertificateName(pCert, CERT_NAME_ATTR_TYPE, const_cast<char*>(szOID_ORGANIZATION_NAME));
         signature.strCommonName = CertificateName(pCert, CERT_NAME_ATTR_TYPE, const_cast<char*>(szOID_COMMON_NAME));
-        BYTE abThumbprint[20] = {};
-        DWORD cbThumbprint = sizeof(abThumbprint);
+        BYTE abThumbprint[32] = {};
+        DWORD cbThumbprint = 20;
         if (::CertGetCertificateContextProperty(pCert, CERT_SHA1_HASH_PROP_ID, abThumbprint, &cbThumbprint))
             signature.strThumbprint = HexText(abThumbprint, cbThumbprint);
+        // Not every system keeps this one as a property: hashed here.
+        cbThumbprint = sizeof(abThumbprint);
+        if (::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, pCert->pbCertEncoded, pCert->cbCertEncoded,
+                                    abThumbprint, &cbThumbprint) &&
+            cbThumbprint == sizeof(abThumbprint))
+            signature.strThumbprintSha256 = HexText(abThumbprint, cbThumbprint);
     }
     ::SetFilePointerEx(hFile, start, nullptr, FILE_BEGIN);
     return signature;
 }
 
-std::vector<std::wstring> ParseThumbprints(const std::wstring& strList)
+namespace {
+
+const wchar_t kBlanks[] = L" \t\r\n\v\f";
+
+bool IsThumbprint(const std::wstring& str)
+{
+    return IsHexDigits(str.c_str(), 40) || IsHexDigits(str.c_str(), 64);
+}
+
+// One piece between separators into thumbprints; false when it is none.
+bool ReadThumbprintPiece(const std::wstring& strPiece, std::vector<std::wstring>& thumbprints)
+{
+    std::vector<std::wstring> parts(1);
+    for (const wchar_t ch : strPiece) {
+        if (std::wcschr(kBlanks, ch)) {
+            if (!parts.back().empty())
+                parts.emplace_back();
+        } else if (ch != L':') {
+            parts.back() += static_cast<wchar_t>(std::towlower(ch));
+        }
+    }
+    std::wstring strJoined;
+    bool bAllWhole = true;
+    for (std::wstring& strPart : parts) {
+        if (strPart.size() > 2 && strPart.compare(0, 2, L"0x") == 0)
+            strPart.erase(0, 2);
+        bAllWhole = bAllWhole && IsThumbprint(strPart);
+        strJoined += strPart;
+    }
+    if (bAllWhole) {
+        thumbprints.insert(thumbprints.end(), parts.begin(), parts.end());
+        return true;
+    }
+    if (!IsThumbprint(strJoined))
+        return false;
+    thumbprints.push_back(strJoined);
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ParseThumbprints(const std::wstring& strList, std::wstring& strUnreadable)
 {
     std::vector<std::wstring> thumbprints;
-    std::wstring strPiece;
+    strUnreadable.clear();
+    size_t nStart = 0;
     for (size_t i = 0; i <= strList.size(); ++i) {
-        const wchar_t ch = i < strList.size() ? strList[i] : L',';
-        if (ch == L',' || ch == L';') {
-            if (strPiece.size() > 2 && strPiece.compare(0, 2, L"0x") == 0)
-                strPiece.erase(0, 2);
-            if (IsHexDigits(strPiece.c_str(), 40))
-                thumbprints.push_back(strPiece);
-            strPiece.clear();
-        } else if (!std::iswspace(ch) && ch != L':') {
-            strPiece += static_cast<wchar_t>(std::towlower(ch));
-        }
+        if (i < strList.size() && strList[i] != L',' && strList[i] != L';')
+            continue;
+        const std::wstring strPiece = strList.substr(nStart, i - nStart);
+        nStart = i + 1;
+        const size_t nFirst = strPiece.find_first_not_of(kBlanks);
+        if (nFirst == std::wstring::npos)
+            continue;  // an empty piece, as after a trailing comma
+        const std::wstring strTrimmed = strPiece.substr(nFirst, strPiece.find_last_not_of(kBlanks) + 1 - nFirst);
+        if (!ReadThumbprintPiece(strTrimmed, thumbprints) && strUnreadable.empty())
+            strUnreadable = strTrimmed;
     }
     return thumbprints;
 }
@@ -196,12 +244,16 @@ SETUP_PIN PinnedSetupSigner()
         pin.strPublisher = kBuildPublisher;
     std::wstring strThumbprints;
     if (GetConfigValue(kThumbprintsKey, kClientConfigSection, strThumbprints))
-        pin.thumbprints = ParseThumbprints(strThumbprints);
+        pin.thumbprints = ParseThumbprints(strThumbprints, pin.strUnreadable);
     return pin;
 }
 
 SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const SETUP_PIN& pin)
 {
+    // The user asked for a certificate that cannot be told: nothing can be
+    // that one, and the setup is no proof of anything either way.
+    if (!pin.strUnreadable.empty())
+        return SetupTrust::PinUnreadable;
     // Proof that the bytes changed after signing; refused whatever is pinned.
     if (signature.lTrust == TRUST_E_BAD_DIGEST)
         return SetupTrust::ChangedAfterSigning;
@@ -223,12 +275,13 @@ SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const SETUP_PIN
     if (!pin.strPublisher.empty() && strName != pin.strPublisher)
         return SetupTrust::OtherSigner;
     if (!pin.thumbprints.empty()) {
-        std::wstring strThumbprint = signature.strThumbprint;
-        for (wchar_t& ch : strThumbprint)
-            ch = static_cast<wchar_t>(std::towlower(ch));
+        std::wstring strSha1 = signature.strThumbprint, strSha256 = signature.strThumbprintSha256;
+        for (std::wstring* p : {&strSha1, &strSha256})
+            for (wchar_t& ch : *p)
+                ch = static_cast<wchar_t>(std::towlower(ch));
         bool bPinned = false;
         for (const std::wstring& strPinned : pin.thumbprints)
-            bPinned = bPinned || strPinned == strThumbprint;
+            bPinned = bPinned || strPinned == (strPinned.size() == 64 ? strSha256 : strSha1);
         if (!bPinned)
             return SetupTrust::OtherSigner;
     }
@@ -255,6 +308,8 @@ LPCWSTR SetupTrustText(SetupTrust trust)
         return L"signature does not verify, and a signer is pinned";
     case SetupTrust::OtherSigner:
         return L"signed by another publisher or certificate than the pinned one";
+    case SetupTrust::PinUnreadable:
+        return L"a pinned thumbprint cannot be read";
     }
     return L"unknown";
 }

@@ -37,26 +37,33 @@ struct SETUP_SIGNATURE {
     std::wstring strSubject;  // the signer's certificate, for the log
     std::wstring strOrganization;
     std::wstring strCommonName;
-    std::wstring strThumbprint;  // SHA-1 of the signer's certificate, hex
+    std::wstring strThumbprint;        // SHA-1 of the signer's certificate, hex
+    std::wstring strThumbprintSha256;  // SHA-256 of it, hex; empty when it could not be computed
 };
 // Through the open file (which must stay the verified one), with the generic
 // verify action, no user interface and no revocation fetch over the network.
 SETUP_SIGNATURE VerifySetupSignature(HANDLE hFile, LPCWSTR pszPath);
 
 // What the user configured: a publisher (matched against the certificate's
-// organisation, or its common name when it has none) and SHA-1 thumbprints
-// of exact certificates. Both empty: nothing pinned.
+// organisation, or its common name when it has none) and SHA-1 or SHA-256
+// thumbprints of exact certificates. All empty: nothing pinned. A
+// thumbprint that cannot be read pins too, and matches nothing: a safeguard
+// the user configured must not fail open because of a typo.
 struct SETUP_PIN {
     std::wstring strPublisher;
-    std::vector<std::wstring> thumbprints;  // lower-case hex, no blanks
-    bool IsSet() const { return !strPublisher.empty() || !thumbprints.empty(); }
+    std::vector<std::wstring> thumbprints;  // lower-case hex, 40 or 64 digits, no blanks
+    std::wstring strUnreadable;             // the first piece that is no thumbprint, as written
+    bool IsSet() const { return !strPublisher.empty() || !thumbprints.empty() || !strUnreadable.empty(); }
 };
 // The client's config.ini [APP] "SetupPublisher" (else the one the build was
 // given) and "SetupPublisherThumbprints" (comma-separated), read only.
 SETUP_PIN PinnedSetupSigner();
-// "AB CD ..., 0x12..." as lower-case hex thumbprints; pieces that are not 40
-// hex digits are dropped.
-std::vector<std::wstring> ParseThumbprints(const std::wstring& strList);
+// "AB CD ..., 0x12..., ab:cd:..." as lower-case hex thumbprints. Commas and
+// semicolons separate pieces; within one, blanks separate thumbprints only
+// where every part is a whole one (40 or 64 hex digits), otherwise its
+// pairs, colons and "0x" make up a single one. The first piece that is no
+// thumbprint goes to strUnreadable (trimmed); the others are returned.
+std::vector<std::wstring> ParseThumbprints(const std::wstring& strList, std::wstring& strUnreadable);
 
 enum class SetupTrust {
     Verified,             // valid, and the pinned signer's when one is pinned
@@ -65,6 +72,7 @@ enum class SetupTrust {
     Distrusted,           // the certificate is revoked or explicitly distrusted on this machine: refused
     UnverifiedWithPin,    // something is pinned and the signature does not verify with its chain
     OtherSigner,          // valid, but not the pinned publisher's or certificate
+    PinUnreadable,        // a pinned thumbprint cannot be read: refused whatever the signature, the file kept
 };
 SetupTrust JudgeSetupSignature(const SETUP_SIGNATURE& signature, const SETUP_PIN& pin);
 bool IsSetupTrusted(SetupTrust trust);

@@ -22,16 +22,24 @@ namespace {
 const DWORD kSettleDelayMs = 3000;
 // A library that stops reporting must not hold the upgrade, and every later
 // order, for ever: a transfer without any record for this long has ended.
-// Tests may only shorten it.
+// Tests may only shorten it, and not below the floor: the environment is
+// the client's, inherited from whoever started it, and a library reports a
+// download over a slow link more often than that.
 const DWORD kRecordSilenceMs = 10 * 60 * 1000;
+const DWORD kRecordSilenceFloorMs = 5000;
 const wchar_t kRecordSilenceEnv[] = L"DAZUVUVEV_RECORD_SILENCE_MS";
 
 DWORD RecordSilenceLimitMs()
 {
     wchar_t sz[16] = {};
     const DWORD n = ::GetEnvironmentVariableW(kRecordSilenceEnv, sz, 16);
-    const unsigned long ulMs = n > 0 && n < 16 ? std::wcstoul(sz, nullptr, 10) : 0;
-    return ulMs >= 100 && ulMs < kRecordSilenceMs ? static_cast<DWORD>(ulMs) : kRecordSilenceMs;
+    // Digits only: a sign, a blank or a letter leaves the limit as it is.
+    if (n == 0 || n >= 10 || std::wcsspn(sz, L"0123456789") != n)
+        return kRecordSilenceMs;
+    const unsigned long ulMs = std::wcstoul(sz, nullptr, 10);
+    if (ulMs >= kRecordSilenceMs)
+        return kRecordSilenceMs;
+    return ulMs < kRecordSilenceFloorMs ? kRecordSilenceFloorMs : static_cast<DWORD>(ulMs);
 }
 
 // The loaded network library's file, for the record that blames it.

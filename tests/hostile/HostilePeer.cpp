@@ -18,6 +18,10 @@
 //   HostilePeer swap-when-gone PID DIR IMPOSTOR   swap-folder once process PID has ended
 //   HostilePeer forge-slot EXE PID...      writes each PID, 1.5 s apart, into EXE's shared instance slot
 //   HostilePeer decoy-window SECONDS       a window of the companion's class, for SECONDS
+//   HostilePeer forge-record STATE SIZE POSITION RECEIVED
+//                                          a download record with these fields, placed in the companion's
+//                                          own memory so that it can be read there, posted as
+//                                          WM_MSG_DOWNLOAD; prints "posted ADDRESS"
 //   HostilePeer ... /UPGRADESHELL          a planted setup: appends "impostor=1" to FAKESETUP_RECORD
 //
 // Exit code 0 when the run held, 1 when the window was not found, lost or
@@ -427,6 +431,34 @@ int SwapWhenGone(DWORD dwPid, const std::wstring& strDir, const std::wstring& st
     return SwapFolder(strDir, strImpostor);
 }
 
+// A record that reads as well as the library's: the memory is the
+// companion's own, left there for good as a careless library's would be.
+int ForgeRecord(int32_t iState, uint32_t unFileSize, uint32_t unPosition, uint32_t unReceived)
+{
+    HWND hWnd = FindUpgradeWindow(10000);
+    DWORD dwPid = 0;
+    if (!hWnd || !::GetWindowThreadProcessId(hWnd, &dwPid)) {
+        std::printf("no window\n");
+        return 1;
+    }
+    const CKernelHandle process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, dwPid));
+    void* pRemote = process ? ::VirtualAllocEx(process.Get(), nullptr, sizeof(DOWNLOAD_PROGRESS),
+                                               MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)
+                            : nullptr;
+    DOWNLOAD_PROGRESS rec = {};
+    rec.iState = iState;
+    rec.unFileSize = unFileSize;
+    rec.unPosition = unPosition;
+    rec.unReceived = unReceived;
+    if (!pRemote || !::WriteProcessMemory(process.Get(), pRemote, &rec, sizeof(rec), nullptr) ||
+        !::PostMessageW(hWnd, WM_MSG_DOWNLOAD, reinterpret_cast<WPARAM>(pRemote), 0)) {
+        std::printf("failed %lu\n", ::GetLastError());
+        return 1;
+    }
+    std::printf("posted %p\n", pRemote);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -454,12 +486,14 @@ int wmain(int argc, wchar_t** argv)
     }
     if (strCommand == L"decoy-window" && argc == 3)
         return DecoyWindow(Number(argv[2]));
+    if (strCommand == L"forge-record" && argc == 6)
+        return ForgeRecord(static_cast<int32_t>(Number(argv[2])), Number(argv[3]), Number(argv[4]), Number(argv[5]));
     if (strCommand == L"flood" && argc == 6)
         return Flood(Number(argv[2]), Number(argv[3]), Number(argv[4]), argv[5]);
     std::fprintf(stderr,
                  "usage: HostilePeer launch EXE LINE | message post|send MSG WPARAM LPARAM [COUNT] |\n"
                  "       orders-until-gone URL SECONDS | swap-folder DIR IMPOSTOR |\n"
                  "       swap-when-gone PID DIR IMPOSTOR | forge-slot EXE PID... | decoy-window SECONDS |\n"
-                 "       flood SEED ORDERS MESSAGES SERVER\n");
+                 "       flood SEED ORDERS MESSAGES SERVER | forge-record STATE SIZE POSITION RECEIVED\n");
     return 2;
 }

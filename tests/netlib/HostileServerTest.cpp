@@ -71,11 +71,11 @@ TEST(Hostile, SlowServersEndAsLoggedStallsOrTimeouts)
     // then without a retry, and the next call resumes its bytes.
     log.Clear();
     {
-        const CScopedEnv deadline(L"NUBRA_TRANSFER_DEADLINE_MS", L"3000");
+        const CScopedEnv deadline(L"NUBRA_TRANSFER_DEADLINE_MS", L"4000");
         records = Download(ServerUrl(L"/fault/rate=4000/" + name), target, kSize, 8000);
     }
     ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_NET_FAILED) << "the deadline did not end the call";
-    EXPECT_EQ(log.With(L"ran out its deadline of 3000 ms").size(), 1u);
+    EXPECT_EQ(log.With(L"ran out its deadline of 4000 ms").size(), 1u);
     EXPECT_TRUE(log.With(L"retry").empty());
     const LONGLONG llKept = SizeOf(target + L".part");
     EXPECT_TRUE(llKept > 0 && Exists(target + L".part.meta")) << "the bytes were not kept for a resume";

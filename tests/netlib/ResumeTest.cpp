@@ -105,27 +105,30 @@ TEST(Resume, StartsOverWhenTheBytesCannotBeTrusted)
     EXPECT_TRUE(ReadAll(target) == changed) << "a 200 answer was appended to old bytes";
 
     // A cache that ignores If-Range answers the resume with a range of the
-    // new build: the old bytes are dropped and the new build comes whole.
-    RemoveDownload(target);
-    ASSERT_TRUE(WriteAll(RootPath(L"older.exe"), Pattern(kSize + 5, 3)));
-    Control(TestPort(), L"/_control/reset");
-    Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=serve=/older.exe,drop=600000");
-    Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=noifrange");
-    {
-        const CScopedEnv pause(L"NUBRA_RETRY_PAUSE_MS", L"100");
-        CLibraryLog library;
-        records = Download(ServerUrl(L"/" + name), target, kSize + 5);
-        EXPECT_EQ(library.With(L"the partial file is stale").size(), 1u);
+    // new build, with its validator or none: the old bytes are dropped and
+    // the new build comes whole.
+    for (LPCWSTR pszCache : {L"noifrange", L"validatorless"}) {
+        RemoveDownload(target);
+        ASSERT_TRUE(WriteAll(RootPath(L"older.exe"), Pattern(kSize + 5, 3)));
+        Control(TestPort(), L"/_control/reset");
+        Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=serve=/older.exe,drop=600000");
+        Control(TestPort(), L"/_control/fault?path=/" + name + L"&fault=" + pszCache);
+        {
+            const CScopedEnv pause(L"NUBRA_RETRY_PAUSE_MS", L"100");
+            CLibraryLog library;
+            records = Download(ServerUrl(L"/" + name), target, kSize + 5);
+            EXPECT_EQ(library.With(L"the partial file is stale").size(), 1u);
+        }
+        ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+        EXPECT_TRUE(ReadAll(target) == changed) << "two builds were spliced";
+        log = WaitLogFor(TestPort(), file, 3);
+        // The server logs a request as it ends: the abandoned resume may end
+        // after the fresh request, so the two requests without a range are
+        // counted rather than placed.
+        const auto nWhole =
+            std::count_if(log.begin(), log.end(), [](const std::string& l) { return JsonField(l, "range").empty(); });
+        EXPECT_TRUE(log.size() == 3 && nWhole == 2) << "not asked again from byte 0: " << pszCache;
     }
-    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
-    EXPECT_TRUE(ReadAll(target) == changed) << "two builds were spliced";
-    log = WaitLogFor(TestPort(), file, 3);
-    // The server logs a request as it ends: the abandoned resume may end
-    // after the fresh request, so the two requests without a range are
-    // counted rather than placed.
-    const auto nWhole =
-        std::count_if(log.begin(), log.end(), [](const std::string& l) { return JsonField(l, "range").empty(); });
-    EXPECT_TRUE(log.size() == 3 && nWhole == 2) << "not asked again from byte 0";
 
     // A partial file without its note, or with the note of another address.
     for (int nCase = 0; nCase < 2; ++nCase) {

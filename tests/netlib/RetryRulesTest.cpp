@@ -1,11 +1,14 @@
 // The rules of patience: which failures are tried again and after what
-// pause, what a Retry-After asks for, and when a slow transfer is a stall.
+// pause, what a Retry-After asks for, when a slow transfer is a stall, and
+// how far the environment may shorten the limits.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
 
+#include "NetTestUtil.h"
+#include "NubraSdk/EnvSetting.h"
 #include "NubraSdk/RetryPolicy.h"
 #include "NubraSdk/TransferFloor.h"
 
@@ -108,4 +111,24 @@ TEST(RetryRules, TheFloorJudgesWholePeriods)
     nubra::CTransferFloor late(0, 0, 2000, 1024);
     EXPECT_FALSE(late.Check(5000, 1));
     EXPECT_EQ(late.PeriodMs(), 5000u);
+}
+
+TEST(RetryRules, TheEnvironmentOnlyShortensAndTheDeadlineRunsOnItsClock)
+{
+    // Unset, no plain number or above the default: the default.
+    for (LPCWSTR psz : {L"", L"-5", L" 20", L"20000x", L"3600000", L"99999999999999999999"})
+        EXPECT_EQ(nubra::ClampedLimit(psz, 1500, 60000), 60000u) << psz;
+    EXPECT_EQ(nubra::ClampedLimit(L"20000", 1500, 60000), 20000u);
+    EXPECT_EQ(nubra::ClampedLimit(L"1", 1500, 60000), 1500u);
+    const nettest::CScopedEnv one(L"NUBRA_TRANSFER_DEADLINE_MS", L"1");
+    EXPECT_EQ(nubra::TransferDeadlineMs(100 * 64 * 1024), 100000u) << "the ordered size over a slow link";
+
+    // A clock that stands still (the machine asleep) spends nothing.
+    static ULONGLONG s_ullNowMs = 1000;
+    nubra::CTransferDeadline deadline([] { return s_ullNowMs; });
+    deadline.Start(5000);
+    s_ullNowMs = 5999;
+    EXPECT_EQ(deadline.MsLeft(), 1u);
+    s_ullNowMs = 6000;
+    EXPECT_EQ(deadline.MsLeft(), 0u);
 }

@@ -7,7 +7,10 @@ an impostor planted at its old place (also in the moment the client dies),
 an upgrade folder that a link sends elsewhere, links at the state file and
 the log, a forged instance slot, and a decoy window of the companion's
 class. Each ends in the specified behaviour, nothing crashes, nothing but
-the verified setup starts, and it starts at most once."""
+the verified setup starts, and it starts at most once. Around a download:
+links at the partial file and its note, thumbprint pins that cannot be
+read, a forged final record, and an inherited environment that sets every
+limit to 1."""
 
 import os
 import shutil
@@ -184,6 +187,77 @@ class HostilePeers(flow.FlowCase):
         self.assertEqual(companion.wait_exit(60), 0, self.messages())
         self.assertState(result="network-lost")
 
+    def assertDownloaded(self, setup, version, meanwhile=lambda: None):
+        """A normal download of setup, verified in this run, whatever meanwhile does."""
+        companion = self.launch()
+        self.send_order(setup, version)
+        meanwhile()
+        self.assertEnds(companion)
+        self.assertState(version=version, overflags="over")
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5))
+        self.client.stop()
+
+    def test_links_at_the_partial_download_change_nothing_elsewhere(self):
+        setup = self.publish("DazuvuvevSetup_18.0.exe", "18.0", pad=300000)
+        st = os.stat(setup.path)
+        # A note that vouches for the bytes behind the link, as a resume would read it.
+        note = b'url=%s\nvalidator="%x-%x"\nsize=%d\n' % (setup.url.encode(), st.st_mtime_ns, setup.size, setup.size)
+        part = os.path.join(self.bed.upgrade_dir, setup.name + ".part")
+        for n, links in enumerate(((os.link, os.symlink), (os.symlink, os.link))):
+            victims = {os.path.join(self.scratch, "victim%d.part" % n): b"outside " * 15,
+                       os.path.join(self.scratch, "victim%d.meta" % n): note + b"kept=%d\n" % n}
+            os.makedirs(self.bed.upgrade_dir, exist_ok=True)
+            for (victim, content), make_link, place in zip(victims.items(), links, (part, part + ".meta")):
+                with open(victim, "wb") as f:
+                    f.write(content)
+                make_link(victim, place)
+            self.assertDownloaded(setup, "18.0")
+            for victim, content in victims.items():
+                with open(victim, "rb") as f:
+                    self.assertEqual(f.read(), content, victim)
+            self.bed.reset()
+
+    def test_thumbprint_pins_that_cannot_be_read_refuse_an_unsigned_setup(self):
+        config = os.path.join(self.bed.bin, "config.ini")
+        self.addCleanup(lambda: os.path.exists(config) and os.remove(config))
+        sha1 = "0123456789ABCDEF0123456789abcdef01234567"
+        # The piece that cannot be read; None: a SHA-256, or two SHA-1, pin as written.
+        cases = ((sha1[:39], sha1[:39]), (sha1 + ", 0x%szz" % sha1[:38], "0x%szz" % sha1[:38]),
+                 (sha1 + " " + sha1[:20], sha1 + " " + sha1[:20]), (sha1 + " " + sha1[::-1], None),
+                 (sha1 + sha1[:24], None))
+        for n, (value, piece) in enumerate(cases):
+            with open(config, "w", encoding="utf-8") as f:
+                f.write("[APP]\r\nSetupPublisherThumbprints=%s\r\n" % value)
+            setup = self.publish("DazuvuvevSetup_18.%d.exe" % (n + 1), "18.%d" % (n + 1))
+            self.bed.reset()
+            companion = self.launch()
+            self.assertCtl(self.ctl.command("hold"))
+            self.send_order(setup, "18.%d" % (n + 1))
+            self.assertEnds(companion)
+            self.assertNoSetupRan(0)
+            # An unreadable piece is named, and the file kept.
+            self.assertTrue([m for m in self.messages() if (piece or "setup refused, ") in m], self.messages())
+            self.assertEqual(piece is not None, setup.name in self.bed.upgrade_files())
+            self.client.stop()
+
+    def test_a_forged_final_record_does_not_end_a_slow_download(self):
+        setup = self.publish("DazuvuvevSetup_18.9.exe", "18.9", pad=900000)
+        self.server.add_fault("/" + setup.name, "rate=200000")
+
+        def forge():
+            self.wait_logged(lambda m: m.startswith("Receive WM_MSG_DOWNLOAD, t->iState=1,"))
+            self.assertEqual(self.peer("forge-record", 2, 0, 0, 0).code, 0)
+        self.assertDownloaded(setup, "18.9", forge)
+        self.assertLogged("Receive WM_MSG_DOWNLOAD, t->iState=2, t->unFileSize=0, t->unPosition=0 ", 1)
+
+    def test_every_limit_at_1_still_lets_a_download_through(self):
+        for name in ("CONNECT_TIMEOUT_MS", "RECEIVE_TIMEOUT_MS", "FLOOR_PERIOD_MS", "RETRY_LIMIT", "RETRY_PAUSE_MS",
+                     "SIZE_CAP_BYTES", "TRANSFER_DEADLINE_MS"):
+            self.env["NUBRA_" + name] = "1"
+        self.env["DAZUVUVEV_RECORD_SILENCE_MS"] = "1"
+        setup = self.publish("DazuvuvevSetup_19.0.exe", "19.0", pad=900000)
+        self.server.add_fault("/" + setup.name, "rate=200000")
+        self.assertDownloaded(setup, "19.0")
 
 if __name__ == "__main__":
     kit.main()

@@ -17,7 +17,7 @@ class Fault:
     KNOWN = {"status", "drop", "short", "stall", "stall_after", "rate", "rate_after", "noetag", "nolastmod",
              "norange", "nolength", "etag", "endless", "length", "total", "redirect", "location",
              "trickle", "slowheaders", "once", "retry_after", "bodylen", "rawlength", "burst", "noifrange",
-             "serve"}
+             "serve", "validatorless"}
 
     def __init__(self, faults=""):
         self.items = {}
@@ -26,6 +26,8 @@ class Fault:
             if name not in self.KNOWN:
                 raise ValueError("unknown fault %r" % name)
             self.items[name] = value
+        if self.has("validatorless"):  # a cache that keeps no validators and ignores If-Range
+            self.items.update(noifrange="", noetag="", nolastmod="")
 
     def num(self, name, default=None):
         value = self.items.get(name)

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 TEST(SetupTrust, SixtyFourHexDigitsAreASha256ComparedIgnoringCase)
@@ -59,7 +61,8 @@ TEST(SetupTrust, WithoutAPinOnlyTamperingIsRefused)
     SETUP_PIN byName;
     byName.strPublisher = L"Talvex";
     SETUP_PIN byThumbprint;
-    byThumbprint.thumbprints = ParseThumbprints(L" 0x00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33, junk");
+    byThumbprint.thumbprints = ParseThumbprints(L" 0x00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33,",
+                                                byThumbprint.strUnreadable);
     ASSERT_EQ(byThumbprint.thumbprints.size(), 1u);
 
     EXPECT_EQ(JudgeSetupSignature(vendor, none), SetupTrust::Verified);
@@ -102,6 +105,50 @@ TEST(SetupTrust, WithoutAPinOnlyTamperingIsRefused)
     for (SetupTrust refused : {SetupTrust::ChangedAfterSigning, SetupTrust::UnverifiedWithPin, SetupTrust::OtherSigner})
         EXPECT_FALSE(IsSetupTrusted(refused));
     EXPECT_STREQ(TrustResultName(TRUST_E_BAD_DIGEST), L"TRUST_E_BAD_DIGEST");
+}
+
+TEST(SetupTrust, APinThatCannotBeReadMatchesNothing)
+{
+    const std::wstring a(40, L'a'), b(40, L'b'), sha256(64, L'c');
+    std::wstring pairs;
+    for (int i = 0; i < 20; ++i)
+        pairs += L"Bb ";
+    const struct {
+        std::wstring strValue;
+        std::vector<std::wstring> read;
+        std::wstring strUnreadable;
+    } cases[] = {
+        {L"", {}, L""},
+        {sha256, {sha256}, L""},
+        {a + L" " + b, {a, b}, L""},
+        {L"0x" + a + L" ;\t0X" + b + L",", {a, b}, L""},
+        {pairs, {b}, L""},
+        {L"aA:aa:aA:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa", {a}, L""},
+        {b + L", " + a.substr(1) + L" ,x", {b}, a.substr(1)},
+        {a + L" " + b.substr(2), {}, a + L" " + b.substr(2)},
+        {sha256 + L"0", {}, sha256 + L"0"},
+        {L"0x" + a.substr(2) + L"zz", {}, L"0x" + a.substr(2) + L"zz"},
+    };
+    SETUP_SIGNATURE vendor = {};
+    vendor.strThumbprint = b;
+    vendor.strThumbprintSha256 = std::wstring(64, L'C');
+    for (const auto& t : cases) {
+        SETUP_PIN pin;
+        pin.thumbprints = ParseThumbprints(t.strValue, pin.strUnreadable);
+        EXPECT_EQ(pin.thumbprints, t.read) << t.strValue.c_str();
+        EXPECT_EQ(pin.strUnreadable, t.strUnreadable) << t.strValue.c_str();
+        // The certificate's SHA-1 is b, its SHA-256 64 c: either pins it.
+        const bool bPinned = std::count(t.read.begin(), t.read.end(), b) || t.read == std::vector<std::wstring>{sha256};
+        const SetupTrust expected = !t.strUnreadable.empty() ? SetupTrust::PinUnreadable
+                                    : !pin.IsSet()           ? SetupTrust::Verified
+                                    : bPinned                ? SetupTrust::Verified
+                                                             : SetupTrust::OtherSigner;
+        EXPECT_EQ(JudgeSetupSignature(vendor, pin), expected) << t.strValue.c_str();
+    }
+    vendor.lTrust = TRUST_E_BAD_DIGEST;
+    SETUP_PIN pin;
+    pin.strUnreadable = L"x";
+    EXPECT_EQ(JudgeSetupSignature(vendor, pin), SetupTrust::PinUnreadable) << "whatever the signature";
 }
 
 }  // namespace
