@@ -196,10 +196,24 @@ CheckAnswer CUpgradeDlgDUI::JudgeHeldSetup()
         break;
     }
     m_setupCheckFailure = UpgradeResult::SignatureRefused;
+    if (trust == SetupTrust::PinUnreadable) {
+        // A safeguard the user configured cannot be applied: nothing starts,
+        // and nothing is lost either; a corrected pin takes the same file.
+        m_bKeepRefusedSetup = true;
+        LOG_ERROR(L"CUpgradeDlgDUI::IsNewSetupFileExist",
+                  L"setup refused, %s: \"%s\" in SetupPublisherThumbprints is no thumbprint; the setup is kept",
+                  SetupTrustText(trust), pin.strUnreadable.c_str());
+        return CheckAnswer::Against;
+    }
+    std::wstring strThumbprints;
+    for (const std::wstring& strPinned : pin.thumbprints)
+        strThumbprints += (strThumbprints.empty() ? L"" : L" ") + strPinned;
     LOG_ERROR(L"CUpgradeDlgDUI::IsNewSetupFileExist",
-              L"setup refused, %s: trust result 0x%08lX %s, chain status 0x%08lX, pinned publisher \"%s\"",
+              L"setup refused, %s: trust result 0x%08lX %s, chain status 0x%08lX, pinned publisher \"%s\", pinned "
+              L"thumbprints (%s)",
               trust == SetupTrust::UnverifiedWithPin ? SignatureCauseText(signature) : SetupTrustText(trust), ulTrust,
-              TrustResultName(signature.lTrust), signature.dwChainStatus, pin.strPublisher.c_str());
+              TrustResultName(signature.lTrust), signature.dwChainStatus, pin.strPublisher.c_str(),
+              strThumbprints.empty() ? L"none" : strThumbprints.c_str());
     return CheckAnswer::Against;
 }
 
