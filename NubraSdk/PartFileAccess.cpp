@@ -15,23 +15,12 @@ namespace {
 const wchar_t kPartLogFunction[] = L"Nubra_SDK::PartialFile";
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Where the file must really be: in its folder as that folder really is.
-// Empty when the folder cannot be told; nothing is then taken as ours.
-std::wstring OwnFinalPath(const std::wstring& strPath)
-{
-    const size_t nSlash = strPath.find_last_of(L"\\/");
-    if (nSlash == std::wstring::npos)
-        return std::wstring();
-    const std::wstring strFolder = FinalPathOf(strPath.substr(0, nSlash));
-    return strFolder.empty() ? std::wstring() : strFolder + L"\\" + strPath.substr(nSlash + 1);
-}
-
 // The file that is at strPath now, opened as it is; pszForeign tells why it
 // is not ours (nullptr when it is, or when nothing could be opened).
 CKernelHandle OpenExisting(const std::wstring& strPath, DWORD dwAccess, DWORD dwShare, LPCWSTR* ppszForeign)
 {
     *ppszForeign = nullptr;
-    const std::wstring strExpected = OwnFinalPath(strPath);
+    const std::wstring strExpected = ExpectedFinalPath(strPath);
     CKernelHandle file(::CreateFileW(strPath.c_str(), dwAccess, dwShare, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file)
@@ -67,7 +56,7 @@ ULONGLONG OwnPartBytes(const std::wstring& strPath)
 
 CKernelHandle ClaimPartFile(const std::wstring& strPath, bool bFresh)
 {
-    const std::wstring strExpected = OwnFinalPath(strPath);
+    const std::wstring strExpected = ExpectedFinalPath(strPath);
     if (strExpected.empty())
         return CKernelHandle();
     LPCWSTR pszForeign = nullptr;

@@ -47,17 +47,6 @@ namespace {
 
 std::atomic<PFN_STATE_FILE_REFUSED> g_pfnStateFileRefused(nullptr);
 
-// Where the state file really must be: inside its folder as that folder
-// really is. Empty when the folder cannot be told.
-std::wstring ExpectedFinalPath(const std::wstring& strPath)
-{
-    const size_t nSlash = strPath.find_last_of(L"\\/");
-    if (nSlash == std::wstring::npos)
-        return std::wstring();
-    const std::wstring strFolder = FinalPathOf(strPath.substr(0, nSlash));
-    return strFolder.empty() ? std::wstring() : strFolder + L"\\" + strPath.substr(nSlash + 1);
-}
-
 // The profile functions follow every link, so the file is made sure of
 // before they get its path.
 bool ClaimStateFile(LPCWSTR pszIniPath, DWORD dwAccess, DWORD dwShare)

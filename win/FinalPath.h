@@ -33,3 +33,15 @@ inline std::wstring FinalPathOf(const std::wstring& strPath)
                                         FILE_FLAG_BACKUP_SEMANTICS /* folders too */, nullptr));
     return h.IsValid() ? FinalPathOf(h.Get()) : std::wstring();
 }
+
+// Where a file of that path must really be: inside its folder as that folder
+// really is (every link on the way followed), whatever stands at the name
+// itself. Empty when the folder cannot be told.
+inline std::wstring ExpectedFinalPath(const std::wstring& strPath)
+{
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    if (nSlash == std::wstring::npos)
+        return std::wstring();
+    const std::wstring strFolder = FinalPathOf(strPath.substr(0, nSlash));
+    return strFolder.empty() ? std::wstring() : strFolder + L"\\" + strPath.substr(nSlash + 1);
+}
