@@ -427,6 +427,38 @@ int SwapWhenGone(DWORD dwPid, const std::wstring& strDir, const std::wstring& st
     return SwapFolder(strDir, strImpostor);
 }
 
+// HostilePeer scan PATH HOLD_MS WATCH_MS: a scanner of freshly written
+// programs. Waits up to WATCH_MS for PATH to exist and be let go by whoever
+// writes it, opens it without sharing as soon as it can, reads it through
+// and keeps it open HOLD_MS more, as a scanner of a large setup does, then
+// closes it. Prints "scan: holding after N ms" and "scan: released".
+int Scan(const std::wstring& strPath, DWORD dwHoldMs, DWORD dwWatchMs)
+{
+    const ULONGLONG ullStart = ::GetTickCount64();
+    CKernelHandle file;
+    for (;;) {
+        file.Reset(::CreateFileW(strPath.c_str(), GENERIC_READ, 0 /* no sharing */, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.IsValid())
+            break;
+        const DWORD dwError = ::GetLastError();
+        if (::GetTickCount64() - ullStart >= dwWatchMs) {
+            std::printf("scan: not let go within %lu ms (error %lu)\n", dwWatchMs, dwError);
+            return 1;
+        }
+        ::Sleep(1);
+    }
+    std::printf("scan: holding after %lu ms\n", static_cast<unsigned long>(::GetTickCount64() - ullStart));
+    std::vector<BYTE> chunk(64 * 1024);
+    DWORD cbRead = 0;
+    while (::ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &cbRead, nullptr) && cbRead != 0) {
+    }
+    ::Sleep(dwHoldMs);
+    file.Reset();
+    std::printf("scan: released\n");
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -454,6 +486,8 @@ int wmain(int argc, wchar_t** argv)
     }
     if (strCommand == L"decoy-window" && argc == 3)
         return DecoyWindow(Number(argv[2]));
+    if (strCommand == L"scan" && argc == 5)
+        return Scan(argv[2], Number(argv[3]), Number(argv[4]));
     if (strCommand == L"flood" && argc == 6)
         return Flood(Number(argv[2]), Number(argv[3]), Number(argv[4]), argv[5]);
     std::fprintf(stderr,
