@@ -64,6 +64,10 @@ class ShownBesideAScanner(flow.FlowCase):
         result = call()
         return result, time.monotonic() - started
 
+    def tool_start_cost(self):
+        """What a call of the console tool that sends nothing takes under Wine."""
+        return self.timed(lambda: self.assertCtl(self.ctl.run("help")))[1]
+
     def test_a_scanned_setup_is_checked_when_let_go_and_the_client_is_answered_meanwhile(self):
         setup = self.publish("DazuvuvevSetup_7.0.exe", "7.0", pad=300000)
         companion = self.launch()
@@ -73,16 +77,19 @@ class ShownBesideAScanner(flow.FlowCase):
                         "the scanner never held the setup: %r; log: %r" % (scanner.lines, self.messages()))
         self.wait_logged(lambda m: m.startswith(FINISHED))
         time.sleep(SETTLE_S + 0.5)
+        self.assertTrue(companion.running(), "the companion ended while the scanner held the setup; log: %r" %
+                        self.messages())
 
         # The check waits for the scanner now; the window answers at once.
-        # The tool's own start is measured by a call that sends nothing.
-        _, start_cost = self.timed(lambda: self.assertCtl(self.ctl.run("help")))
+        start_cost = self.tool_start_cost()
         order, order_s = self.timed(lambda: self.send_order(setup, "7.0", timeout_ms=30000))
         install, install_s = self.timed(lambda: self.assertCtl(self.ctl.command("install", timeout_ms=30000)))
+        start_cost = max(start_cost, self.tool_start_cost())
         self.assertNotIn("scan: released", scanner.lines, "the scanner let go before the client was answered")
         self.assertIn("result=1", order.out)
         self.assertIn("result=1", install.out)
-        self.assertLess(order_s, start_cost + ANSWER_S, "the order waited for the check (tool start %.1f s)" % start_cost)
+        self.assertLess(order_s, start_cost + ANSWER_S,
+                        "the order waited for the check (tool start %.1f s)" % start_cost)
         self.assertLess(install_s, start_cost + ANSWER_S,
                         "the command waited for the check (tool start %.1f s)" % start_cost)
 
