@@ -71,19 +71,26 @@ DWORD WINAPI InstanceWatchThread(LPVOID)
     try {
         const DWORD dwOwnPid = ::GetCurrentProcessId();
         INSTANCE_FACTS own = {};
-        // Without its own facts the watch cannot tell a newer start from a
-        // forged id; it then keeps this instance alive.
-        const bool bOwnKnown = InstanceFactsOf(dwOwnPid, &own);
+        // A fact that cannot be told is left out of every comparison (see
+        // app/NewerInstance.h); the log says which, once it has its place.
+        OwnInstanceFacts(&own);
+        bool bOwnFactsLogged = own.dwKnown == kAllInstanceFacts;
         DWORD dwIgnoredPid = dwOwnPid;
         ULONGLONG ullIgnoredAt = 0;
         DWORD dwLoggedPid = dwOwnPid;
         int nLogged = 0;
         for (;;) {
+            if (!bOwnFactsLogged && g_bLogReady) {
+                LOG_WARN(L"InstanceWatchThread",
+                         L"this process's own %s cannot be told: a newer start is told by the rest",
+                         UnknownInstanceFactsText(own.dwKnown).c_str());
+                bOwnFactsLogged = true;
+            }
             const DWORD dwNewest = g_dwNewestInstancePid;
             const ULONGLONG ullNow = ::GetTickCount64();
             if (dwNewest != dwIgnoredPid || ullNow - ullIgnoredAt >= kIgnoredSlotRecheckMs) {
-                LPCWSTR pszWhyNot = L"this process's own facts cannot be told";
-                if (bOwnKnown && IsNewerInstance(dwNewest, dwOwnPid, own, &InstanceFactsOf, &pszWhyNot)) {
+                LPCWSTR pszWhyNot = nullptr;
+                if (IsNewerInstance(dwNewest, dwOwnPid, own, &InstanceFactsOf, &pszWhyNot)) {
                     RecordSuperseded(dwNewest);
                     ::TerminateProcess(::GetCurrentProcess(), 0);
                 }

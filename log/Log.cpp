@@ -30,6 +30,17 @@ const WCHAR kFallbackMessage[] = L"Exception error,the params invalid";
 
 const WCHAR kDefaultLogName[] = L"QVXSDK.log";
 
+// A scanner or a sync client that opens the log without sharing holds it
+// for moments; the records are written from the window's thread, so a
+// record waits for it a few times, about 200 ms in all, then waits in
+// memory for the next record that gets through.
+const DWORD kInUsePausesMs[] = {25, 50, 50, 75};
+// Kept records beyond this are counted, not kept.
+const size_t kMaxWaitingBytes = 256 * 1024;
+const WCHAR kWaitedNote[] =
+    L"warning: the log file was in use by another program: the %d records below waited for it%s";
+const WCHAR kLostNote[] = L", %d more records were lost";
+
 class CCriticalSectionLock {
 public:
     explicit CCriticalSectionLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
@@ -77,6 +88,67 @@ std::wstring FormatMessageText(LPCWSTR pszFormat, va_list args)
     return strText;
 }
 
+std::wstring FormatText(LPCWSTR pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    std::wstring strText;
+    try {
+        strText = FormatMessageText(pszFormat, args);
+    } catch (...) {
+        strText.clear();
+    }
+    va_end(args);
+    return strText;
+}
+
+// The text in the ANSI code page with its terminating zero, which is written
+// too: readers of the file expect it after every record. Empty when the text
+// cannot be converted.
+std::string AnsiRecord(const std::wstring& strText)
+{
+    const int nSize = WideCharToMultiByte(CP_ACP, 0, strText.c_str(), -1, NULL, 0, NULL, NULL);
+    if (nSize <= 0)
+        return std::string();
+    std::string strAnsi(static_cast<size_t>(nSize), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, strText.c_str(), -1, &strAnsi[0], nSize, NULL, NULL) <= 0)
+        return std::string();
+    return strAnsi;
+}
+
+bool IsInUseError(DWORD dwError)
+{
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
+}
+
+// The log file opened for a record, waiting briefly while another program
+// holds it unless bTryOnce; *pbInUse when it was still held.
+CKernelHandle OpenLogForRecord(const std::wstring& strPath, const std::wstring& strExpected, bool bTryOnce,
+                               LPCWSTR* ppszForeign, bool* pbInUse)
+{
+    *pbInUse = false;
+    for (size_t nTry = 0;; ++nTry) {
+        CKernelHandle file =
+            OpenOwnFile(strPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, strExpected, ppszForeign);
+        if (file.IsValid() || *ppszForeign)
+            return file;
+        *pbInUse = IsInUseError(GetLastError());
+        if (!*pbInUse || bTryOnce || nTry == ARRAYSIZE(kInUsePausesMs))
+            return CKernelHandle();
+        Sleep(kInUsePausesMs[nTry]);
+    }
+}
+
+// Appends whole records, stored swapped, each followed by CR LF.
+void AppendRecords(HANDLE hFile, std::string strRecords)
+{
+    LARGE_INTEGER zero = {};
+    SetFilePointerEx(hFile, zero, NULL, FILE_END);
+    SwapLogNibbles(&strRecords[0], strRecords.size());
+    DWORD dwWritten = 0;
+    WriteFile(hFile, strRecords.data(), static_cast<DWORD>(strRecords.size()), &dwWritten, NULL);
+}
+
 std::wstring DefaultLogPath()
 {
     std::wstring strDir;
@@ -119,6 +191,9 @@ int CLog::Init(LPCWSTR pszPath, int nLevel, int nMaxSizeMB)
     // A new place: whatever was confined or refused held for the old one.
     m_strOwnFolder.clear();
     m_bRefused = false;
+    m_strWaiting.clear();
+    m_nWaiting = m_nLost = 0;
+    m_bHeld = false;
     if (m_nLevel < 0 || m_nLevel > LOGLEVEL_FATAL)
         m_nLevel = LOGLEVEL_UNKNOWN;
     if (m_strLogFile.empty())
@@ -195,22 +270,15 @@ void CLog::WriteFormat(LPCWSTR pszFormat, ...)
         va_end(args);
         if (!bFormatted)
             return;
-
-        // The converted size includes the terminating zero, which is written
-        // too: readers of the file expect it after every record.
-        const int nSize = WideCharToMultiByte(CP_ACP, 0, strText.c_str(), -1, NULL, 0, NULL, NULL);
-        if (nSize <= 0)
-            return;
-        std::vector<char> ansi(static_cast<size_t>(nSize) + 1, '\0');
-        if (WideCharToMultiByte(CP_ACP, 0, strText.c_str(), -1, ansi.data(), nSize, NULL, NULL) <= 0)
-            return;
-        WriteToFile(ansi.data(), nSize);
+        const std::string strRecord = AnsiRecord(strText);
+        if (!strRecord.empty())
+            WriteToFile(strRecord);
     } catch (const std::bad_alloc&) {
         // No memory for the record: it is dropped.
     }
 }
 
-void CLog::WriteToFile(char* pData, int nLength)
+void CLog::WriteToFile(const std::string& strRecord)
 {
     CCriticalSectionLock lock(m_csLock);
     if (m_bRefused)
@@ -221,22 +289,44 @@ void CLog::WriteToFile(char* pData, int nLength)
                                          ? std::wstring()
                                          : m_strOwnFolder + strPath.substr(nSlash);
     LPCWSTR pszForeign = NULL;
-    CKernelHandle file = OpenOwnFile(strPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, strExpected, &pszForeign);
+    bool bInUse = false;
+    CKernelHandle file = OpenLogForRecord(strPath, strExpected, m_bHeld, &pszForeign, &bInUse);
     if (pszForeign) {
         Refuse((strPath + L" is " + pszForeign).c_str());
+        return;
+    }
+    m_bHeld = bInUse;
+    if (bInUse) {
+        // Never dropped silently: kept for the next record that gets
+        // through, or at least counted there.
+        if (m_strWaiting.size() + strRecord.size() + 2 <= kMaxWaitingBytes) {
+            m_strWaiting += strRecord + "\r\n";
+            ++m_nWaiting;
+        } else {
+            ++m_nLost;
+        }
         return;
     }
     if (!file.IsValid())
         return;
 
-    LARGE_INTEGER zero = {};
-    SetFilePointerEx(file.Get(), zero, NULL, FILE_END);
-    SwapLogNibbles(pData, static_cast<size_t>(nLength));
-    DWORD dwWritten = 0;
-    WriteFile(file.Get(), pData, static_cast<DWORD>(nLength), &dwWritten, NULL);
-    char crlf[2] = {'\r', '\n'};
-    SwapLogNibbles(crlf, sizeof(crlf));
-    WriteFile(file.Get(), crlf, sizeof(crlf), &dwWritten, NULL);
+    std::string strRecords;
+    if (m_nWaiting > 0 || m_nLost > 0) {
+        WCHAR szTime[32];
+        FormatTimestamp(szTime, ARRAYSIZE(szTime));
+        const std::wstring strLost = m_nLost > 0 ? FormatText(kLostNote, m_nLost) : std::wstring();
+        const std::wstring strNote = FormatText(kWaitedNote, m_nWaiting, strLost.c_str());
+        const std::string strNoteRecord = AnsiRecord(FormatText(kRecordFormat, szTime, LevelName(LOGLEVEL_INFO),
+                                                                static_cast<int>(GetCurrentThreadId()), L".\\Log",
+                                                                L"CLog::WriteToFile", __LINE__, strNote.c_str()));
+        if (!strNote.empty() && !strNoteRecord.empty())
+            strRecords = strNoteRecord + "\r\n";
+        strRecords += m_strWaiting;
+        m_strWaiting.clear();
+        m_nWaiting = m_nLost = 0;
+    }
+    strRecords += strRecord + "\r\n";
+    AppendRecords(file.Get(), std::move(strRecords));
 }
 
 std::wstring CLog::BackupName(const std::wstring& strPath, int nIndex) const

@@ -40,8 +40,8 @@ public:
 private:
     CLog();
     void WriteFormat(LPCWSTR pszFormat, ...);
-    // Swaps the record in place before writing it.
-    void WriteToFile(char* pData, int nLength);
+    // strRecord: the record's ANSI text with its terminating zero.
+    void WriteToFile(const std::string& strRecord);
     void RollFile();
     std::wstring BackupName(const std::wstring& strPath, int nIndex) const;
 
@@ -52,6 +52,14 @@ private:
     std::wstring m_strLogFile;
     std::wstring m_strOwnFolder;
     bool m_bRefused = false;
+    // Records that met the file in use, kept in order for the next record
+    // that gets through, and how many did not fit.
+    std::string m_strWaiting;
+    int m_nWaiting = 0;
+    int m_nLost = 0;
+    // The last record gave up on a file in use: the next ones try once
+    // only, so that a long hold does not slow every record of the run.
+    bool m_bHeld = false;
     CRITICAL_SECTION m_csLock;
 };
 

@@ -27,10 +27,6 @@ std::wstring WithoutTrailingSlash(std::wstring strPath)
     return strPath;
 }
 
-// The download's own handle may still be closing when its end is reported.
-const int kOpenAttempts = 40;
-const DWORD kOpenRetryMs = 50;
-
 }  // namespace
 
 bool CSetupFileLock::IsWhereItsPathSays(const std::wstring& strPath) const
@@ -55,56 +51,67 @@ bool CSetupFileLock::IsWhereItsPathSays(const std::wstring& strPath) const
     return EqualNoCase(strFolder, FinalPathOf(strRoot) + strPath.substr(strRoot.size(), nSlash - strRoot.size()));
 }
 
-bool CSetupFileLock::Hold(const std::wstring& strPath)
+CSetupFileLock::HoldResult CSetupFileLock::Hold(const std::wstring& strPath)
 {
+    Release();
     // The folder first, so that it cannot be renamed away under the file.
     const size_t nSlash = strPath.find_last_of(L"\\/");
     if (nSlash == std::wstring::npos)
-        return false;
+        return HoldResult::Missing;
     m_folder.Reset(::CreateFileW(strPath.substr(0, nSlash + 1).c_str(), FILE_READ_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE /* no renaming, no deleting */, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS /* a folder */, nullptr));
     if (!m_folder.IsValid())
-        return false;
-    HANDLE hOpened = INVALID_HANDLE_VALUE;
-    for (int nAttempt = 0; nAttempt < kOpenAttempts; ++nAttempt) {
-        hOpened = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ /* no writing, no deleting */, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (hOpened != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION)
-            break;
-        ::Sleep(kOpenRetryMs);
-    }
-    m_file.Reset(hOpened);
-    if (!m_file.IsValid() || !::GetFileInformationByHandle(m_file.Get(), &m_info) ||
-        (m_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        Release();
-        return false;
-    }
+        return Failing(::GetLastError());
+    // Once: a writer still closing the file, or a scanner reading it, is
+    // waited for by the caller, away from this call.
+    m_file.Reset(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ /* no writing, no deleting */, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!m_file.IsValid())
+        return Failing(::GetLastError());
+    if (!::GetFileInformationByHandle(m_file.Get(), &m_info))
+        return Failing(::GetLastError());
+    if (m_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return Failing(ERROR_DIRECTORY);
     if (!IsWhereItsPathSays(strPath)) {
         LOG_ERROR(L"CUpgradeDlgDUI::IsNewSetupFileExist",
                   L"setup path( %s ) leads elsewhere through a link or junction: refused", strPath.c_str());
         Release();
-        return false;
+        return HoldResult::Elsewhere;
     }
     m_strPath = strPath;
-    return true;
+    return HoldResult::Held;
+}
+
+CSetupFileLock::HoldResult CSetupFileLock::Failing(DWORD dwError)
+{
+    Release();
+    m_dwLastError = dwError;
+    switch (dwError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return HoldResult::Missing;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return HoldResult::Busy;
+    default:
+        return HoldResult::Failed;
+    }
+}
+
+std::wstring CSetupFileLock::DigestHeld(LPCWSTR pszAlgorithm) const
+{
+    return IsHeld() ? DigestOfOpenFile(m_file.Get(), pszAlgorithm) : std::wstring();
 }
 
 std::wstring CSetupFileLock::HoldAndDigest(const std::wstring& strPath, LPCWSTR pszAlgorithm)
 {
-    Release();
-    if (strPath.empty() || !Hold(strPath))
+    if (strPath.empty() || Hold(strPath) != HoldResult::Held)
         return std::wstring();
-    std::wstring strDigest = DigestOfOpenFile(m_file.Get(), pszAlgorithm);
+    std::wstring strDigest = DigestHeld(pszAlgorithm);
     if (strDigest.empty())
         Release();
     return strDigest;
-}
-
-bool CSetupFileLock::HoldOnly(const std::wstring& strPath)
-{
-    Release();
-    return !strPath.empty() && Hold(strPath);
 }
 
 bool CSetupFileLock::IsUnchanged() const

@@ -9,10 +9,10 @@
 // path that a link or junction redirects anywhere below the trusted root
 // (the application-data folder) is not held at all.
 //
-// Its digest is taken through the held handle by the platform's hash: the
-// network library's digest by path comes first, while nothing of ours has
-// the file open (a library may open it without sharing), and this one then
-// proves that the held file is the one the library read.
+// Held first, then digested: the network library's digest by path, taken
+// beside the hold, reads exactly the held bytes, since nobody can write them
+// meanwhile. Where a library cannot read beside the hold (it opens the file
+// unshared), the platform's hash reads it through the held handle instead.
 #pragma once
 
 #include <windows.h>
@@ -34,14 +34,27 @@ public:
     // only the setup's own folder and the file are checked.
     void SetTrustedRoot(const std::wstring& strRoot) { m_strTrustedRoot = strRoot; }
 
-    // Holds the file (releasing whatever was held before) and returns its
-    // digest by pszAlgorithm (see DigestOfOpenFile) in lower-case hex; empty,
-    // and nothing held, when the file cannot be held or read. A writer that
-    // is still closing the file is given a moment.
+    // Holds the file (releasing whatever was held before). Anything but Held
+    // leaves nothing held. Busy is not evidence against the file: someone
+    // (a scanner, a library still closing it) has it open in a way the hold
+    // cannot share, and it is worth asking again a moment later.
+    enum class HoldResult {
+        Held,
+        Busy,       // a sharing violation or a lock
+        Missing,    // no such file
+        Elsewhere,  // its path leads elsewhere through a link or junction (logged)
+        Failed,     // another error; LastError() tells which
+    };
+    HoldResult Hold(const std::wstring& strPath);
+    // The held file's digest by pszAlgorithm (see DigestOfOpenFile) in
+    // lower-case hex, read from its start; empty when it cannot be read.
+    std::wstring DigestHeld(LPCWSTR pszAlgorithm) const;
+    // Hold, then DigestHeld; empty, and nothing held, when either fails.
     std::wstring HoldAndDigest(const std::wstring& strPath, LPCWSTR pszAlgorithm = BCRYPT_MD5_ALGORITHM);
-    // Holds the file (releasing whatever was held before) for a check made
-    // through Handle(); false, and nothing held, when it cannot be held.
-    bool HoldOnly(const std::wstring& strPath);
+    // The held file's size as it was when it was held.
+    ULONGLONG Size() const { return (static_cast<ULONGLONG>(m_info.nFileSizeHigh) << 32) | m_info.nFileSizeLow; }
+    // The system's error of the last Hold that failed.
+    DWORD LastError() const { return m_dwLastError; }
 
     bool IsHeld() const { return m_file.IsValid(); }
     // Held, and still the file it was when its digest was taken (volume,
@@ -66,13 +79,14 @@ public:
     void Release();
 
 private:
-    bool Hold(const std::wstring& strPath);
     // Whether the held file, reached through its held folder, is where its
     // path says, with no link or junction on the way.
     bool IsWhereItsPathSays(const std::wstring& strPath) const;
+    HoldResult Failing(DWORD dwError);
     std::wstring m_strTrustedRoot;
     CKernelHandle m_folder;
     CKernelHandle m_file;
     std::wstring m_strPath;
     BY_HANDLE_FILE_INFORMATION m_info = {};
+    DWORD m_dwLastError = 0;
 };

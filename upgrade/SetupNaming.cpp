@@ -77,11 +77,6 @@ std::vector<std::wstring> OwnSetupFiles(const std::wstring& strSetupPath)
     return {strSetupPath, strSetupPath + kPartSuffix, strSetupPath + kPartNoteSuffix};
 }
 
-bool SetupDigestMatches(LPCWSTR pszLocalMd5, LPCWSTR pszExpectedMd5)
-{
-    return pszLocalMd5 && pszExpectedMd5 && pszLocalMd5[0] && std::wcscmp(pszLocalMd5, pszExpectedMd5) == 0;
-}
-
 bool IsOwnFolderPath(const std::wstring& strDir)
 {
     // "C:\..." or "\\server\share\..."; anything else would be taken

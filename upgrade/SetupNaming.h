@@ -25,11 +25,6 @@ bool IsAcceptableSetupName(const std::wstring& strDir, const std::wstring& strNa
 // setup's name.
 std::vector<std::wstring> OwnSetupFiles(const std::wstring& strSetupPath);
 
-// Whether a computed digest is the announced one: exactly, letter case
-// included. A file that could not be read has no digest and never matches,
-// not even an empty announcement.
-bool SetupDigestMatches(LPCWSTR pszLocalMd5, LPCWSTR pszExpectedMd5);
-
 // Whether the folder is an absolute path with its trailing backslash, so that
 // nothing relative to the current folder or drive can be meant.
 bool IsOwnFolderPath(const std::wstring& strDir);

@@ -76,6 +76,42 @@ bool ClaimStateFile(LPCWSTR pszIniPath, DWORD dwAccess, DWORD dwShare)
     return bReplaced && OpenOwnFile(pszIniPath, dwAccess, dwShare, strExpected, &pszForeign).IsValid();
 }
 
+bool IsInUseError(DWORD dwError)
+{
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
+}
+
+// Whether the file is there but another program's open keeps this access out.
+bool IsHeldAgainst(LPCWSTR pszIniPath, DWORD dwAccess)
+{
+    const HANDLE hFile = ::CreateFileW(pszIniPath, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD dwError = ::GetLastError();
+    const CKernelHandle file(hFile);
+    return !file.IsValid() && IsInUseError(dwError);
+}
+
+// Tries until the attempt succeeds, again a few times while another
+// program's open keeps dwAccess out (a scanner or the client holds the file
+// for a moment at most); *pbInUse tells whether that is why it failed.
+template <typename Attempt>
+bool RetriedWhileInUse(LPCWSTR pszIniPath, DWORD dwAccess, Attempt attempt, bool* pbInUse = nullptr)
+{
+    const int kAttempts = 3;
+    const DWORD kPauseMs = 100;
+    for (int nAttempt = 1;; ++nAttempt) {
+        if (attempt())
+            return true;
+        const bool bInUse = IsHeldAgainst(pszIniPath, dwAccess);
+        if (!bInUse || nAttempt == kAttempts) {
+            if (pbInUse)
+                *pbInUse = bInUse;
+            return false;
+        }
+        ::Sleep(kPauseMs);
+    }
+}
+
 }  // namespace
 
 void SetStateFileRefusalSink(PFN_STATE_FILE_REFUSED pfnRefused)
@@ -83,9 +119,26 @@ void SetStateFileRefusalSink(PFN_STATE_FILE_REFUSED pfnRefused)
     g_pfnStateFileRefused = pfnRefused;
 }
 
-bool PrepareStateFile(LPCWSTR pszIniPath)
+bool PrepareStateFile(LPCWSTR pszIniPath, bool* pbInUse)
 {
-    return pszIniPath && pszIniPath[0] && ClaimStateFile(pszIniPath, GENERIC_WRITE, 0 /* no sharing */);
+    if (pbInUse)
+        *pbInUse = false;
+    if (!pszIniPath || !pszIniPath[0])
+        return false;
+    // Sharing everything: proving it can be written must not keep the client
+    // from reading it.
+    const DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    bool bInUse = false;
+    const bool bClaimed = RetriedWhileInUse(
+        pszIniPath, GENERIC_WRITE, [&] { return ClaimStateFile(pszIniPath, GENERIC_WRITE, dwShare); }, &bInUse);
+    if (pbInUse)
+        *pbInUse = bInUse;
+    return bClaimed || bInUse;
+}
+
+bool IsStateFileInUse(LPCWSTR pszIniPath)
+{
+    return pszIniPath && pszIniPath[0] && IsHeldAgainst(pszIniPath, GENERIC_READ);
 }
 
 bool FitsAnsiCodePage(LPCWSTR pszText)
@@ -192,14 +245,15 @@ std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey)
     return szValue;
 }
 
-void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
+namespace {
+
+bool TryWriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
 {
     // Anyone may have put a link at its place since the last write; the
     // write goes to a file of our own or nowhere. Sharing everything: the
     // client may be reading it.
-    if (!pszIniPath || !pszIniPath[0] ||
-        !ClaimStateFile(pszIniPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
-        return;
+    if (!ClaimStateFile(pszIniPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        return false;
     // A file that cannot be converted keeps the older form; the value then
     // loses what the code page lacks, as it always did.
     if (!FitsAnsiCodePage(pszValue))
@@ -207,7 +261,17 @@ void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
     // PrepareStateFile proved the file writable; a later failure shows as the
     // value missing at the next read. (A link put in place between the check
     // and this write is the one gap left: the profile functions take a path.)
-    ::WritePrivateProfileStringW(kUpgradeSection, pszKey, pszValue, pszIniPath);
+    return ::WritePrivateProfileStringW(kUpgradeSection, pszKey, pszValue, pszIniPath) != FALSE;
+}
+
+}  // namespace
+
+bool WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
+{
+    if (!pszIniPath || !pszIniPath[0])
+        return false;
+    return RetriedWhileInUse(pszIniPath, GENERIC_WRITE,
+                             [&] { return TryWriteUpgradeValue(pszIniPath, pszKey, pszValue); });
 }
 
 void WriteUpgradeResult(LPCWSTR pszIniPath, UpgradeResult result)

@@ -41,8 +41,13 @@ std::wstring UpgradeFolderUnder(const std::wstring& strAppData);
 // that is not the program's own (a link or junction, a file with a second
 // name, a path leading outside the upgrade folder) is removed, whatever it
 // leads to left untouched, and replaced by a new, empty one; every write
-// checks the same first.
-bool PrepareStateFile(LPCWSTR pszIniPath);
+// checks the same first. A file that another program has open (a scanner,
+// the client reading it) is tried again briefly; still in use, it counts as
+// prepared with *pbInUse set, and each order waits until it can be read.
+bool PrepareStateFile(LPCWSTR pszIniPath, bool* pbInUse = nullptr);
+// Whether another program has the state file open so that it cannot be read
+// now: its values would read as empty, which looks like a new version.
+bool IsStateFileInUse(LPCWSTR pszIniPath);
 // Told of every state file refused that way, with the reason; set once at
 // start-up by the part of the program that keeps the log.
 typedef void (*PFN_STATE_FILE_REFUSED)(LPCWSTR pszIniPath, LPCWSTR pszWhy);
@@ -56,8 +61,9 @@ std::wstring ReadUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey);
 // The file stays in the ANSI code page, the form older companions and other
 // readers know, while every value fits it. The first value that does not is
 // written after the whole file has been rewritten as UTF-16LE with its
-// byte-order mark, every key kept, so that the text survives.
-void WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue);
+// byte-order mark, every key kept, so that the text survives. A file in use
+// is tried again briefly; false when the value could not be written.
+bool WriteUpgradeValue(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue);
 
 // Records how this run ends: "result", in local time "resulttime", and
 // "resultpid", this process's id, which tells runs within one second apart.

@@ -7,6 +7,7 @@
 #include "netlib/NubraSdkExtras.h"
 #include "ui/BringToFront.h"
 #include "ui/SkinLayer.h"
+#include "upgrade/ClientExit.h"
 #include "upgrade/StateFile.h"
 #include "upgrade/UpgradePrompts.h"
 #include "win/ModuleExport.h"
@@ -134,9 +135,7 @@ BOOL CUpgradeDlgDUI::OnInitDialog()
 void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
 {
     if (nIDEvent == TIMER_WAIT_CLIENT_EXIT) {
-        // The flag is only opened, to see whether the client still holds it.
-        const CKernelHandle flag(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kClientRunningFlag));
-        if (!flag.IsValid()) {
+        if (HasClientExited(kClientRunningFlag)) {
             KillTimer(TIMER_WAIT_CLIENT_EXIT);
             ExistMainThread(UpgradeResult::HeldWaiting, L"the client has exited while it held the installation");
         }
@@ -145,6 +144,10 @@ void CUpgradeDlgDUI::OnTimer(UINT_PTR nIDEvent)
             KillTimer(TIMER_BRING_TO_FRONT);
     } else if (nIDEvent == TIMER_RECORD_SILENCE) {
         OnRecordSilenceTick();
+    } else if (nIDEvent == TIMER_CHECK) {
+        OnCheckTick();
+    } else if (nIDEvent == TIMER_SETTLE) {
+        OnSettleTick();
     }
     CDialog::OnTimer(nIDEvent);
 }

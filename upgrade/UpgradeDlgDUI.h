@@ -7,6 +7,7 @@
 //   UpgradeDlgDownload.cpp    download progress, completion and failure
 //   UpgradeDlgStateFile.cpp   the state file accessors
 //   UpgradeDlgSetupFiles.cpp  upgrade folder, setup path, verification, sweep
+//   UpgradeDlgChecks.cpp      checks that could not be made, tried again from a timer
 //   UpgradeDlgHandoff.cpp     asking, closing the client, starting the setup
 //   UpgradeDlgProgress.cpp    file name, version, speed, amount and bar
 // and, without the window, named after what they decide: UpgradeProtocol.h
@@ -15,7 +16,8 @@
 // StateFile (the upgrade folder and its state file), SetupNaming (the setup's
 // name and digest match), SetupSweep (emptying the folder of setups),
 // SetupFileLock (the verified setup held until it runs), SetupLaunch
-// (starting exactly that file), ProgressFormat
+// (starting exactly that file), SetupCheck (the three answers of a check),
+// RecordSilence (a library that stops reporting), ProgressFormat
 // (number formats), TransferSummary (the record that closes a transfer),
 // UpgradePrompts (the boxes), ClientNotices (what the client's window hears).
 #pragma once
@@ -23,6 +25,8 @@
 #include "afx/afxwin.h"
 #include "ui/DUIDefs.h"
 #include "upgrade/ClientNotices.h"
+#include "upgrade/RecordSilence.h"
+#include "upgrade/SetupCheck.h"
 #include "upgrade/SetupFileLock.h"
 #include "upgrade/UpgradeProtocol.h"
 #include "upgrade/UpgradeResult.h"
@@ -90,12 +94,35 @@ private:
     // (false when what is already in the folder settles it) and downloaded.
     bool ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_COMM& stOrder);
     bool IsOrderUsable();
+    // Goes on with an accepted order once the state file can be read.
+    void ContinueOrder();
     bool PrepareForDownload();
+    // What a check of the setup found ready for this version means for the
+    // order; true when it is to be downloaded (again).
+    bool OnReadySetupChecked(CheckAnswer answer);
+    // The interactive prompt, then the transfer.
     void StartDownload();
+    void StartTransfer();
     LRESULT OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbHandled);
-    bool RunCleanUpStep();
-    // An order is being handled, or its download has not ended yet.
+    // The clean-up step: false, with the failure notice given and the run
+    // ended, only when this order's own files could not go and had to.
+    bool RunCleanUpStep(bool bKeepOrderDownload);
+    // The sweep, tried again briefly when a file is in use.
+    bool SweepWithRetry(bool bKeepOrderDownload);
+    // An order is being handled, waits for a check, or its download has not ended yet.
     bool IsOrderBusy() const;
+    // Marks the handling of an accepted order, which a modal prompt may hold
+    // open while further orders arrive.
+    class CBusyOrder {
+    public:
+        explicit CBusyOrder(bool& bFlag) : m_bFlag(bFlag) { m_bFlag = true; }
+        ~CBusyOrder() { m_bFlag = false; }
+        CBusyOrder(const CBusyOrder&) = delete;
+        CBusyOrder& operator=(const CBusyOrder&) = delete;
+
+    private:
+        bool& m_bFlag;
+    };
 
     // Download messages.
     LRESULT OnDownloadProgress(WPARAM wParam);
@@ -104,14 +131,43 @@ private:
     bool ReadLibraryRecord(WPARAM wParam, DOWNLOAD_PROGRESS* pRecord) const;
     // The closing record of a transfer: status, error, bytes, time, speed.
     void LogTransferEnd(const DOWNLOAD_PROGRESS& record);
-    // The watch on a library that stops reporting (see RecordSilenceLimitMs).
+    // The watch on a library that stops reporting (see RecordSilence.h).
     void StartRecordWatch();
     void OnRecordSilenceTick();
-    // The setup file is at least as long as the order says: whole, if wrong.
-    bool IsOrderedSizeReached() const;
     LRESULT OnDownloadOver();
     LRESULT OnDownloadFail();
+    // The fixed pause after the transfer's end, on a timer: the library
+    // closes its file, the network watch reports a loss that caused a failure.
+    void OnSettleTick();
+    void OnFailSettled();
+    // A final record was followed by more of the transfer: it was not the end.
+    void CancelFinalWait(LPCWSTR pszWhy);
+    // What the downloaded setup's check found.
+    void OnDownloadChecked(CheckAnswer answer);
+    void OnDownloadVerified();
+    // A resumed file that does not match is fetched once more from byte 0.
+    bool RefetchWholeSetup();
+    // Why a failed transfer's files are kept, or that nothing was received.
+    std::wstring KeptFilesText(LPCWSTR pszWhat) const;
     LRESULT OnNetBreak();
+
+    // Checks that could not be made (UpgradeDlgChecks.cpp): tried again
+    // from a timer within the patience's bound while the window goes on
+    // handling the client; see SetupCheck.h.
+    enum class CheckFor {
+        None,
+        StateFile,   // an order waits for the state file to be readable
+        ReadySetup,  // an order found its version's setup ready
+        Download,    // the transfer's final record came
+    };
+    void BeginCheck(CheckFor what);
+    void OnCheckTick();
+    // One attempt of the check that is waited for.
+    CheckAnswer TryCheck(CheckFor what);
+    // The downloaded setup, once its final record came: there, let go of
+    // by whoever wrote it, and verified.
+    CheckAnswer CheckDownloadedSetup();
+    void GiveUpCheck(CheckFor what);
 
     // State file.
     bool IsDownloadOver();
@@ -124,13 +180,15 @@ private:
     // Upgrade folder and setup file.
     bool InitUpgradeDir();
     bool MakeCurrentSetupPath();
-    // The setup matches the order's digest (MD5 through the library and
-    // again through the held file, or SHA-256 of its own) and its signature
-    // is acceptable; it is held from then on. When false,
-    // m_setupCheckFailure tells which check failed.
-    bool IsNewSetupFileExist();
+    // Whether the setup matches the order's digest (MD5 through the library
+    // beside the hold, or SHA-256 of its own) and its signature is
+    // acceptable; it is held from then on when it passed. Against:
+    // m_setupCheckFailure tells which check found it, m_bKeepRefusedSetup
+    // whether the file stays all the same. CouldNot: m_strCheckWhy says why.
+    CheckAnswer IsNewSetupFileExist();
+    CheckAnswer DigestHeldSetup();
     // The held setup's Authenticode signature, judged with the pinned publisher.
-    bool IsHeldSetupTrusted();
+    CheckAnswer JudgeHeldSetup();
     // With bKeepOrderDownload the order's own setup and partial download stay.
     bool DeleteFileExpireEx(bool bKeepOrderDownload = false);
 
@@ -177,10 +235,22 @@ private:
     std::wstring m_strTemp;
     // m_strTemp held open since it verified; see SetupFileLock.h.
     CSetupFileLock m_setupLock;
-    // What the last failed IsNewSetupFileExist found: DigestMismatch or
-    // SignatureRefused, and the digest it computed, for the error record.
+    // What the last IsNewSetupFileExist found against the setup:
+    // DigestMismatch or SignatureRefused, whether the file is kept all the
+    // same (a configured pin that cannot be applied), the digest it computed
+    // for the error record, and why a check could not be made.
     UpgradeResult m_setupCheckFailure = UpgradeResult::DigestMismatch;
+    bool m_bKeepRefusedSetup = false;
     std::wstring m_strLocalDigest;
+    std::wstring m_strCheckWhy;
+    // The check that waits, since when, and the timer that tries it again.
+    CheckFor m_checkFor = CheckFor::None;
+    CCheckPatience m_checkPatience;
+    static constexpr UINT_PTR TIMER_CHECK = 3;
+    // The fixed pause after the transfer's end, and which end it follows.
+    enum class Settle { None, Over, Fail };
+    Settle m_settle = Settle::None;
+    static constexpr UINT_PTR TIMER_SETTLE = 4;
     UPGRADE_COMM m_stComm = {};
     int m_nTopMostCount = 0;
     bool m_bHidden = true;
@@ -191,10 +261,16 @@ private:
     int m_nMode = 0;
     // When this run's transfer was started, for its time and mean speed.
     ULONGLONG m_ullDownloadStartTick = 0;
-    // The last record of the transfer, and how long the library may be silent.
-    ULONGLONG m_ullLastRecordTick = 0;
-    DWORD m_dwRecordSilenceMs = 0;
+    CRecordSilence m_recordSilence;
     static constexpr UINT_PTR TIMER_RECORD_SILENCE = 2;
+    // A final record came and has not been overtaken by more of the transfer.
+    bool m_bFinalSeen = false;
+    // The transfer continued a partial download; a mismatch then costs one
+    // more whole fetch before the run gives up.
+    bool m_bResumedTransfer = false;
+    bool m_bRefetched = false;
+    // The client's install command came while the order's check waited.
+    bool m_bInstallAsked = false;
     // The state of the failed transfer's final record.
     int m_iFailState = 0;
     // The transfer was taken as ended because its library went silent.

@@ -9,13 +9,16 @@
 #include "upgrade/LibraryRecord.h"
 #include "upgrade/ProgressFormat.h"
 #include "upgrade/TransferSummary.h"
+#include "upgrade/SetupNaming.h"
 #include "upgrade/StateFile.h"
+#include "win/AwakeClock.h"
 
 #include <cwchar>
 
 namespace {
 // Gives the library time to close the file, and the network watch time to
-// report a loss that caused a failure, before the result is judged.
+// report a loss that caused a failure, before the result is judged. On a
+// timer: the client's orders and commands are answered meanwhile.
 const DWORD kSettleDelayMs = 3000;
 // A library that stops reporting must not hold the upgrade, and every later
 // order, for ever: a transfer without any record for this long has ended.
@@ -48,15 +51,6 @@ bool IsFilePresent(const std::wstring& strPath)
 }
 }  // namespace
 
-bool CUpgradeDlgDUI::IsOrderedSizeReached() const
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    const LONGLONG llOrdered = _wtoi64(m_stComm.szSize);
-    if (llOrdered <= 0 || !::GetFileAttributesExW(m_strTemp.c_str(), GetFileExInfoStandard, &data))
-        return false;
-    return ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= llOrdered;
-}
-
 bool CUpgradeDlgDUI::ReadLibraryRecord(WPARAM wParam, DOWNLOAD_PROGRESS* pRecord) const
 {
     // Any process of the session can post this message with any pointer: a
@@ -69,9 +63,9 @@ bool CUpgradeDlgDUI::ReadLibraryRecord(WPARAM wParam, DOWNLOAD_PROGRESS* pRecord
 
 void CUpgradeDlgDUI::StartRecordWatch()
 {
-    m_dwRecordSilenceMs = RecordSilenceLimitMs();
-    m_ullLastRecordTick = ::GetTickCount64();
-    SetTimer(TIMER_RECORD_SILENCE, m_dwRecordSilenceMs < 10000 ? m_dwRecordSilenceMs / 4 + 1 : 5000);
+    const DWORD dwLimitMs = RecordSilenceLimitMs();
+    m_recordSilence.Start(AwakeTickMs(), dwLimitMs);
+    SetTimer(TIMER_RECORD_SILENCE, dwLimitMs < 10000 ? dwLimitMs / 4 + 1 : 5000);
 }
 
 void CUpgradeDlgDUI::OnRecordSilenceTick()
@@ -80,25 +74,34 @@ void CUpgradeDlgDUI::OnRecordSilenceTick()
         KillTimer(TIMER_RECORD_SILENCE);
         return;
     }
-    if (::GetTickCount64() - m_ullLastRecordTick < m_dwRecordSilenceMs)
+    // After a final record, the wait for its file decides (UpgradeDlgChecks.cpp),
+    // unless more of the transfer overtakes it.
+    if (m_bFinalSeen || !m_recordSilence.IsSilent(AwakeTickMs()))
         return;
     KillTimer(TIMER_RECORD_SILENCE);
     m_bDownloadRunning = false;
-    LOG_ERROR(L"CUpgradeDlgDUI::OnRecordSilenceTick",
-              L"the network library %s sent no record for %lu s: the transfer is taken as ended, its files are kept",
-              LibraryFileName().c_str(), m_dwRecordSilenceMs / 1000);
-    // A library that never sends its final record may still have written the
-    // whole file: its digest decides, as after a final record.
-    if (IsFilePresent(m_strTemp)) {
-        m_bSilentEnd = true;
-        m_bOverPending = PostMessage(WM_MSG_DOWNLOAD_OVER) != FALSE;
-        return;
-    }
     m_bDownloadEnded = true;
+    m_bSilentEnd = true;
+    LOG_ERROR(L"CUpgradeDlgDUI::OnRecordSilenceTick",
+              L"the network library %s sent no record of progress for %lu s: the transfer is taken as ended, its "
+              L"files are kept",
+              LibraryFileName().c_str(), static_cast<unsigned long>(m_recordSilence.LimitMs() / 1000));
+    // A library that never sends its final record may still have written the
+    // whole file: its digest decides. Anything else (a file that does not
+    // match yet, or one its library still writes) is a partial download.
+    if (IsFilePresent(m_strTemp)) {
+        const CheckAnswer answer = IsNewSetupFileExist();
+        if (answer == CheckAnswer::Passed) {
+            OnDownloadVerified();
+            return;
+        }
+        if (answer == CheckAnswer::Against && m_setupCheckFailure == UpgradeResult::SignatureRefused) {
+            OnDownloadChecked(answer);
+            return;
+        }
+    }
     SweepAfterFailure(UpgradeResult::DownloadFailed,
-                      L"the network library went silent; a partial download is kept for a resume, older setups were "
-                      L"swept",
-                      true);
+                      KeptFilesText(L"the network library went silent before the setup was whole").c_str(), true);
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
@@ -110,15 +113,20 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
                  static_cast<unsigned>(wParam));
         return 1;
     }
-    m_ullLastRecordTick = ::GetTickCount64();
+    // Only a record that shows the transfer moving keeps it alive.
+    const bool bMoved = m_recordSilence.OnRecord(record, m_nTotalSize, AwakeTickMs());
     const DOWNLOAD_PROGRESS* const pRecord = &record;
     LOG_INFO(L"CUpgradeDlgDUI::WindowProc",
              L"Receive WM_MSG_DOWNLOAD, t->iState=%d, t->unFileSize=%d, t->unPosition=%d ", pRecord->iState,
              pRecord->unFileSize, pRecord->unPosition, pRecord->unReceived, pRecord->unExtra);
     m_clientNotices.OnTransferRecord(*pRecord, m_nTotalSize, ::GetTickCount64());
+    if (pRecord->unPosition != 0)
+        m_bResumedTransfer = true;
 
     switch (pRecord->iState) {
     case DOWNLOAD_STATE_PROGRESS: {
+        if (m_bFinalSeen && bMoved)
+            CancelFinalWait(L"more of the transfer came after its final record");
         // The first report switches from the waiting face to the download face.
         if (GetCtrlVisible(m_pLoadingAnimate)) {
             SetCtrlVisible(m_pLoadingStatic, false);
@@ -133,12 +141,19 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
     }
     case DOWNLOAD_STATE_FINISHED:
         LogTransferEnd(*pRecord);
-        m_bDownloadRunning = false;
+        // Anyone can post a final record: the transfer stays watched until
+        // its file is there and let go of (UpgradeDlgChecks.cpp), and more
+        // of the transfer overtakes it.
+        if (m_bFinalSeen)
+            break;
+        m_bFinalSeen = true;
         m_bOverPending = PostMessage(WM_MSG_DOWNLOAD_OVER) != FALSE;
         break;
     case DOWNLOAD_STATE_NET_FAILED:
     case DOWNLOAD_STATE_FILE_FAILED:
         LogTransferEnd(*pRecord);
+        if (m_bFinalSeen)
+            CancelFinalWait(L"a failure record came after the final record");
         m_bDownloadRunning = false;
         m_iFailState = pRecord->iState;
         m_bFailPending = PostMessage(WM_MSG_DOWNLOAD_FAIL) != FALSE;
@@ -149,6 +164,23 @@ LRESULT CUpgradeDlgDUI::OnDownloadProgress(WPARAM wParam)
     return 1;
 }
 
+void CUpgradeDlgDUI::CancelFinalWait(LPCWSTR pszWhy)
+{
+    LOG_WARN(L"CUpgradeDlgDUI::OnDownloadProgress", L"%s: it was not the transfer's end, the transfer is watched on",
+             pszWhy);
+    m_bFinalSeen = false;
+    m_bDownloadEnded = false;
+    if (m_checkFor == CheckFor::Download) {
+        KillTimer(TIMER_CHECK);
+        m_checkFor = CheckFor::None;
+    }
+    if (m_settle == Settle::Over) {
+        KillTimer(TIMER_SETTLE);
+        m_settle = Settle::None;
+    }
+    m_setupLock.Release();
+}
+
 void CUpgradeDlgDUI::LogTransferEnd(const DOWNLOAD_PROGRESS& record)
 {
     const TRANSFER_FIGURES figures = TransferFiguresOf(record, m_ullDownloadStartTick, ::GetTickCount64());
@@ -156,11 +188,34 @@ void CUpgradeDlgDUI::LogTransferEnd(const DOWNLOAD_PROGRESS& record)
            TransferSummaryText(figures).c_str());
 }
 
+bool CUpgradeDlgDUI::SweepWithRetry(bool bKeepOrderDownload)
+{
+    // A scanner or the client may hold a file for a moment.
+    const int kAttempts = 3;
+    const DWORD kPauseMs = 150;
+    for (int nAttempt = 1;; ++nAttempt) {
+        if (DeleteFileExpireEx(bKeepOrderDownload))
+            return true;
+        if (nAttempt == kAttempts)
+            return false;
+        ::Sleep(kPauseMs);
+    }
+}
+
 void CUpgradeDlgDUI::SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReason, bool bKeepOrderDownload)
 {
-    SetClearFlags(DeleteFileExpireEx(bKeepOrderDownload) ? kFlagFalse : kFlagTrue);
+    SetClearFlags(SweepWithRetry(bKeepOrderDownload) ? kFlagFalse : kFlagTrue);
     GiveFailureNotice(result == UpgradeResult::SignatureRefused ? Notice::SignatureRefused : Notice::DownloadFailed,
                       result, pszEndReason);
+}
+
+std::wstring CUpgradeDlgDUI::KeptFilesText(LPCWSTR pszWhat) const
+{
+    bool bKept = false;
+    for (const std::wstring& strFile : OwnSetupFiles(m_strTemp))
+        bKept = bKept || IsFilePresent(strFile);
+    return std::wstring(pszWhat) + (bKept ? L"; its partial file is kept for a resume, older setups were swept"
+                                          : L"; nothing of it was received, older setups were swept");
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadOver()
@@ -172,35 +227,76 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
         return 1;
     }
     m_bOverPending = false;
+    if (!m_bFinalSeen)
+        return 1;  // overtaken by more of the transfer meanwhile
     m_bDownloadEnded = true;
     // The fixed pause before the setup is verified and handed over: the
     // library closes the file first.
-    ::Sleep(kSettleDelayMs);
+    m_settle = Settle::Over;
+    SetTimer(TIMER_SETTLE, kSettleDelayMs);
+    return 1;
+}
 
-    // No file is no broken file: nothing was downloaded that could be swept.
-    if (!IsFilePresent(m_strTemp)) {
-        LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the transfer's end left no file( %s )", m_strTemp.c_str());
-        GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed, L"the transfer's end left no file");
-        return 1;
+void CUpgradeDlgDUI::OnSettleTick()
+{
+    KillTimer(TIMER_SETTLE);
+    const Settle settle = m_settle;
+    m_settle = Settle::None;
+    if (m_bEnded)
+        return;
+    if (settle == Settle::Over && m_bFinalSeen)
+        BeginCheck(CheckFor::Download);
+    else if (settle == Settle::Fail)
+        OnFailSettled();
+}
+
+void CUpgradeDlgDUI::OnDownloadChecked(CheckAnswer answer)
+{
+    m_bDownloadRunning = false;
+    if (answer == CheckAnswer::Passed) {
+        OnDownloadVerified();
+        return;
     }
-    if (!IsNewSetupFileExist()) {
-        if (m_setupCheckFailure == UpgradeResult::SignatureRefused) {
+    if (m_setupCheckFailure == UpgradeResult::SignatureRefused) {
+        if (m_bKeepRefusedSetup)
+            GiveFailureNotice(Notice::SignatureRefused, UpgradeResult::SignatureRefused,
+                              L"the configured publisher pin cannot be applied; the setup is kept and not started");
+        else
             SweepAfterFailure(UpgradeResult::SignatureRefused,
                               L"the downloaded setup's signature was refused and the setup swept");
-        } else if (m_bSilentEnd && !IsOrderedSizeReached()) {
-            // Perhaps only part of the file: kept for the next order to resume.
-            SweepAfterFailure(UpgradeResult::DownloadFailed,
-                              L"the network library went silent before the setup was complete; its files are kept",
-                              true);
-        } else {
-            LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver",
-                      L"the downloaded setup's digest %s does not match the order's digest %s",
-                      m_strLocalDigest.empty() ? L"(none)" : m_strLocalDigest.c_str(), m_stComm.szMD5);
-            SweepAfterFailure(UpgradeResult::DigestMismatch, L"the downloaded setup failed its check and was swept");
-        }
-        return 1;
+        return;
     }
+    if (m_bSilentEnd) {
+        // Perhaps only part of the file: kept for the next order to resume.
+        SweepAfterFailure(UpgradeResult::DownloadFailed,
+                          KeptFilesText(L"the network library went silent before the setup was whole").c_str(), true);
+        return;
+    }
+    LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the downloaded setup's digest %s does not match the order's digest %s",
+              m_strLocalDigest.empty() ? L"(none)" : m_strLocalDigest.c_str(), m_stComm.szMD5);
+    if (m_bResumedTransfer && !m_bRefetched && RefetchWholeSetup())
+        return;
+    SweepAfterFailure(UpgradeResult::DigestMismatch, L"the downloaded setup failed its check and was swept");
+}
 
+bool CUpgradeDlgDUI::RefetchWholeSetup()
+{
+    // A resumed file joins bytes of two fetches; the part kept from before
+    // may be another build's. One whole fetch settles it.
+    m_bRefetched = true;
+    if (!SweepWithRetry(false)) {
+        LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the resumed setup cannot be swept for a whole fetch");
+        return false;
+    }
+    LOG_WARN(L"CUpgradeDlgDUI::OnDownloadOver",
+             L"the setup was resumed from a partial download and does not match: it is fetched once more, whole");
+    StartTransfer();
+    return true;
+}
+
+void CUpgradeDlgDUI::OnDownloadVerified()
+{
+    m_bDownloadRunning = false;
     LOG_INFO(L"CUpgradeDlgDUI::OnDownloadOver", L"download verified, window hidden");
     ShowWindow(SW_HIDE);  // m_bHidden keeps what the user chose
     SetOverFlags(kOverFlagsDone);
@@ -217,7 +313,6 @@ LRESULT CUpgradeDlgDUI::OnDownloadOver()
     } else {
         ExistMainThread(RunSetup(), L"download verified while the user watched");
     }
-    return 1;
 }
 
 LRESULT CUpgradeDlgDUI::OnDownloadFail()
@@ -228,19 +323,25 @@ LRESULT CUpgradeDlgDUI::OnDownloadFail()
     }
     m_bFailPending = false;
     // A loss of the network that caused the failure is reported meanwhile.
-    ::Sleep(kSettleDelayMs);
+    m_settle = Settle::Fail;
+    SetTimer(TIMER_SETTLE, kSettleDelayMs);
+    return 1;
+}
+
+void CUpgradeDlgDUI::OnFailSettled()
+{
     if (!g_bNetAlive) {
         LOG_WARN(L"CUpgradeDlgDUI::OnDownloadFail", L"download failed with the network lost; the partial file is kept");
-        return 1;  // the pending network message ends the upgrade
+        return;  // the pending network message ends the upgrade
     }
     m_bDownloadEnded = true;
-    // A transfer that failed on the network is resumed by the next order.
-    if (m_iFailState == DOWNLOAD_STATE_NET_FAILED)
-        SweepAfterFailure(UpgradeResult::DownloadFailed,
-                          L"the download failed; its partial file is kept for a resume, older setups were swept", true);
-    else
-        SweepAfterFailure(UpgradeResult::DownloadFailed, L"the download failed and its files were swept");
-    return 1;
+    // Whatever failed, the order's partial download stays for the next
+    // order to resume; only a digest or a validator proves it wrong.
+    SweepAfterFailure(UpgradeResult::DownloadFailed,
+                      KeptFilesText(m_iFailState == DOWNLOAD_STATE_NET_FAILED ? L"the download failed"
+                                                                                : L"the download failed writing its file")
+                          .c_str(),
+                      true);
 }
 
 LRESULT CUpgradeDlgDUI::OnNetBreak()

@@ -16,6 +16,7 @@ namespace {
 
 const wchar_t kClientExeName[] = UPGRADE_CLIENT_EXE_NAME;
 const wchar_t kSetupParameters[] = UPGRADE_SETUP_SWITCH;
+const DWORD kStartRetryMs = 1000;
 
 }  // namespace
 
@@ -73,18 +74,38 @@ UpgradeResult CUpgradeDlgDUI::StartSetup(bool bCloseClient)
     }
     const bool bStillVerified =
         m_setupLock.Path() == m_strTemp && m_setupLock.IsUnchanged() && m_setupLock.IsAtItsPath();
-    if (!bStillVerified && !IsNewSetupFileExist()) {
-        LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started", m_strTemp.c_str());
-        const UpgradeResult failure = m_setupCheckFailure;
-        SweepAfterFailure(failure, nullptr);  // the caller ends the upgrade
-        return failure;
+    // Everything that may have to wait is settled before the client is
+    // ended: a client closed for a setup that then does not start is the
+    // worst end of all.
+    if (!bStillVerified) {
+        const CheckAnswer answer = IsNewSetupFileExist();
+        if (answer == CheckAnswer::CouldNot) {
+            LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) could not be checked again (%s): kept, not started",
+                      m_strTemp.c_str(), m_strCheckWhy.c_str());
+            return UpgradeResult::CouldNotCheck;
+        }
+        if (answer == CheckAnswer::Against) {
+            LOG_ERROR(L"CUpgradeDlgDUI::RunSetup", L"setup file( %s ) no longer verified, not started",
+                      m_strTemp.c_str());
+            const UpgradeResult failure = m_setupCheckFailure;
+            if (!m_bKeepRefusedSetup)
+                SweepAfterFailure(failure, nullptr);  // the caller ends the upgrade
+            return failure;
+        }
     }
     // The setup starts whether or not a running client was found and closed;
     // KillProcessByName logs which it was.
     if (bCloseClient)
         KillProcessByName(kClientExeName);
     // Held until here, checked again after the client's end (see SetupLaunch.h).
-    const SetupLaunch launch = LaunchHeldSetup(m_setupLock, kSetupParameters);
+    SetupLaunch launch = LaunchHeldSetup(m_setupLock, kSetupParameters);
+    if (launch == SetupLaunch::Failed && bCloseClient) {
+        // The client is gone now; whatever held the setup back for a moment
+        // (a scanner woken by the client's end) gets one short while.
+        ::Sleep(kStartRetryMs);
+        LOG_WARN(L"CUpgradeDlgDUI::RunSetup", L"setup start tried once more: %s", m_strTemp.c_str());
+        launch = LaunchHeldSetup(m_setupLock, kSetupParameters);
+    }
     // The started setup has its own image open now.
     m_setupLock.Release();
     if (launch == SetupLaunch::Started) {
@@ -92,7 +113,8 @@ UpgradeResult CUpgradeDlgDUI::StartSetup(bool bCloseClient)
         LOG_INFO(L"CUpgradeDlgDUI::RunSetup", L"setup started: %s %s", m_strTemp.c_str(), kSetupParameters);
         return UpgradeResult::SetupStarted;
     }
-    return launch == SetupLaunch::Refused ? UpgradeResult::Refused : UpgradeResult::DownloadFailed;
+    // A verified setup that could not start stays, "over", for the next order.
+    return launch == SetupLaunch::Refused ? UpgradeResult::Refused : UpgradeResult::StartFailed;
 }
 
 UpgradeResult CUpgradeDlgDUI::RunSetup()

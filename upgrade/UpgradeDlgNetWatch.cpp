@@ -1,13 +1,16 @@
-// The network watch: reports the first loss of the network to the window.
+// The network watch: tells the window when a network reached in this run is lost.
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
+#include "upgrade/NetLossRule.h"
 
 namespace {
 
-// Waits for the library's signals until one finds the network lost; false
-// when there is nothing to wait on.
+// Asks the library's watch once at the start, so that a network already
+// reached before the first signal counts, and again after each signal,
+// until an answer is a loss (see upgrade/NetLossRule.h); false when there
+// is nothing to wait on.
 bool WaitForNetworkLoss(HANDLE hTrackEvent)
 {
     // Without an event, or with a wait that fails, the thread could only spin:
@@ -16,14 +19,25 @@ bool WaitForNetworkLoss(HANDLE hTrackEvent)
         LOG_WARN(L"CUpgradeDlgDUI::NetThread", L"net track event missing, watch not started");
         return false;
     }
-    for (;;) {
+    CNetLossRule rule;
+    bool bUncountedLogged = false;
+    for (bool bAsk = true;;) {
+        if (bAsk) {
+            const bool bReachable = InternetTrackCheckNetState() != 0;
+            if (rule.IsLoss(bReachable))
+                return true;
+            if (!bReachable && !bUncountedLogged) {
+                LOG_INFO(L"CUpgradeDlgDUI::NetThread",
+                         L"net track answers lost before it answered reachable in this run: not counted as a loss");
+                bUncountedLogged = true;
+            }
+        }
         const DWORD dwWait = ::WaitForSingleObject(hTrackEvent, INFINITE);
         if (dwWait == WAIT_FAILED) {
             LOG_WARN(L"CUpgradeDlgDUI::NetThread", L"net track wait failed, error %u", ::GetLastError());
             return false;
         }
-        if (dwWait == WAIT_OBJECT_0 && !InternetTrackCheckNetState())
-            return true;
+        bAsk = dwWait == WAIT_OBJECT_0;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "log/Log.h"
 #include "netlib/NubraSdk.h"
 #include "upgrade/OrderRules.h"
+#include "upgrade/SetupNaming.h"
 #include "upgrade/UpgradePrompts.h"
 #include "upgrade/StateFile.h"
 
@@ -14,19 +15,6 @@
 
 namespace {
 
-// Marks the handling of an accepted order, which a modal prompt may hold open
-// while further orders arrive.
-class CBusyOrder {
-public:
-    explicit CBusyOrder(bool& bFlag) : m_bFlag(bFlag) { m_bFlag = true; }
-    ~CBusyOrder() { m_bFlag = false; }
-    CBusyOrder(const CBusyOrder&) = delete;
-    CBusyOrder& operator=(const CBusyOrder&) = delete;
-
-private:
-    bool& m_bFlag;
-};
-
 bool IsInteractiveType(const UPGRADE_COMM& stComm)
 {
     return std::wcscmp(stComm.szUpgradeType, UPGRADE_TYPE_INTERACTIVE) == 0;
@@ -36,16 +24,27 @@ bool IsInteractiveType(const UPGRADE_COMM& stComm)
 
 bool CUpgradeDlgDUI::IsOrderBusy() const
 {
-    return m_bInOrder || m_bDownloadRunning || m_bOverPending || m_bFailPending;
+    return m_bInOrder || m_bDownloadRunning || m_bOverPending || m_bFailPending || m_checkFor != CheckFor::None ||
+           m_settle != Settle::None;
 }
 
-bool CUpgradeDlgDUI::RunCleanUpStep()
+bool CUpgradeDlgDUI::RunCleanUpStep(bool bKeepOrderDownload)
 {
-    if (DeleteFileExpireEx()) {
+    if (SweepWithRetry(bKeepOrderDownload)) {
         SetClearFlags(kFlagFalse);
         return true;
     }
     SetClearFlags(kFlagTrue);
+    // Whatever is still in use goes at the next order's clean-up; only this
+    // order's own old files, where its download is to go, stop it.
+    bool bOwnLeft = false;
+    for (const std::wstring& strFile : OwnSetupFiles(m_strTemp))
+        bOwnLeft = bOwnLeft || ::GetFileAttributesW(strFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (bKeepOrderDownload || !bOwnLeft) {
+        LOG_WARN(L"CUpgradeDlgDUI::OnCopyData",
+                 L"old setup programs could not all be swept; the next order tries again, this one goes on");
+        return true;
+    }
     GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed,
                       L"old setup programs could not be swept; the next order tries again");
     return false;
@@ -82,9 +81,20 @@ BOOL CUpgradeDlgDUI::OnCopyData(CWnd* pWnd, PCOPYDATASTRUCT pCopyDataStruct)
     // Only now: before the checks a field could carry line breaks into the log.
     LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"order accepted: mode %d, type %s, version %s, size %s, MD5 %s, URL %s",
              m_nMode, m_stComm.szUpgradeType, m_stComm.szVersion, m_stComm.szSize, m_stComm.szMD5, m_stComm.szURL);
+    ContinueOrder();
+    return TRUE;
+}
+
+void CUpgradeDlgDUI::ContinueOrder()
+{
+    // An empty read of a state file in use would look like a new version and
+    // sweep a good setup: nothing it decides is decided while it is in use.
+    if (IsStateFileInUse(m_szIniPath)) {
+        BeginCheck(CheckFor::StateFile);
+        return;
+    }
     if (PrepareForDownload())
         StartDownload();
-    return TRUE;
 }
 
 bool CUpgradeDlgDUI::ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_COMM& stOrder)
@@ -146,35 +156,55 @@ bool CUpgradeDlgDUI::IsOrderUsable()
 
 bool CUpgradeDlgDUI::PrepareForDownload()
 {
-    if (IsNeedClear() && !RunCleanUpStep())
+    // A pending clean-up never takes this order's own setup, which may be
+    // verified below, nor its partial download, which the transfer resumes.
+    if (IsNeedClear() && !RunCleanUpStep(true))
         return false;
 
     if (!IsSameVersion()) {
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"new version %s: old setup programs are swept", m_stComm.szVersion);
-        if (!RunCleanUpStep())
+        if (!RunCleanUpStep(false))
             return false;
         WriteUpgradeValue(m_szIniPath, kKeyVersion, m_stComm.szVersion);
         SaveSetupPath();
     } else if (IsDownloadOver()) {
-        if (IsNewSetupFileExist()) {
-            m_bSetupReady = true;
-            if (m_nMode == 1) {
-                LOG_INFO(L"CUpgradeDlgDUI::OnCopyData",
-                         L"setup of version %s already downloaded and verified, waiting for the client's command",
-                         m_stComm.szVersion);
-                m_clientNotices.NotifyReady();
-                return false;  // the client decides with its commands
-            }
-            ExistMainThread(UpdateProcesses(), L"the setup of this version was found ready");
+        const CheckAnswer answer = IsNewSetupFileExist();
+        if (answer == CheckAnswer::CouldNot) {
+            BeginCheck(CheckFor::ReadySetup);
             return false;
         }
-        LOG_WARN(L"CUpgradeDlgDUI::OnCopyData",
-                 L"version %s was downloaded before, but its setup is gone or changed: downloading again",
-                 m_stComm.szVersion);
-        if (!RunCleanUpStep())
-            return false;
+        return OnReadySetupChecked(answer);
     }
     return true;
+}
+
+bool CUpgradeDlgDUI::OnReadySetupChecked(CheckAnswer answer)
+{
+    if (answer == CheckAnswer::Passed) {
+        m_bSetupReady = true;
+        if (m_nMode == 1 && m_bInstallAsked) {
+            ExistMainThread(RunSetup(), L"the client's install command, given while the setup was checked");
+            return false;
+        }
+        if (m_nMode == 1) {
+            LOG_INFO(L"CUpgradeDlgDUI::OnCopyData",
+                     L"setup of version %s already downloaded and verified, waiting for the client's command",
+                     m_stComm.szVersion);
+            m_clientNotices.NotifyReady();
+            return false;  // the client decides with its commands
+        }
+        ExistMainThread(UpdateProcesses(), L"the setup of this version was found ready");
+        return false;
+    }
+    if (m_bKeepRefusedSetup) {
+        GiveFailureNotice(Notice::SignatureRefused, UpgradeResult::SignatureRefused,
+                          L"the configured publisher pin cannot be applied; the setup is kept and not started");
+        return false;
+    }
+    LOG_WARN(L"CUpgradeDlgDUI::OnCopyData",
+             L"version %s was downloaded before, but its setup is gone or changed: downloading again",
+             m_stComm.szVersion);
+    return RunCleanUpStep(false);
 }
 
 void CUpgradeDlgDUI::StartDownload()
@@ -184,7 +214,12 @@ void CUpgradeDlgDUI::StartDownload()
         if (ShowUpgradePrompt(true) == 1)
             ShowUpgradeWindow(L"the user's answer to the upgrade prompt");
     }
+    m_bRefetched = false;
+    StartTransfer();
+}
 
+void CUpgradeDlgDUI::StartTransfer()
+{
     InitProgressText(::StrToIntW(m_stComm.szSize), m_stComm.szVersion, m_stComm.szFileName);
     SetOverFlags(L"");
     ShowProgress(0);
@@ -194,7 +229,10 @@ void CUpgradeDlgDUI::StartDownload()
     // Its result means nothing that every library agrees on: from now on the
     // transfer's records tell how it goes.
     m_bDownloadRunning = true;
+    m_bDownloadEnded = false;
     m_bSilentEnd = false;
+    m_bFinalSeen = false;
+    m_bResumedTransfer = false;
     StartRecordWatch();
     UpgradeDownLoadFile(m_stComm.szURL, m_strTemp.c_str(), 0, m_hWnd, WM_MSG_DOWNLOAD, 0,
                         static_cast<__int64>(_wtol(m_stComm.szSize)), 0);
@@ -240,7 +278,11 @@ LRESULT CUpgradeDlgDUI::OnUpgradeCommand(WPARAM wParam, LPARAM lParam, bool* pbH
     case UPGRADE_CMD_INSTALL:
         LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"client command: install");
         m_bHold = false;
-        if ((m_nMode == 1 && m_bSetupReady) || IsDownloadOver()) {
+        if (m_checkFor == CheckFor::StateFile || m_checkFor == CheckFor::ReadySetup) {
+            // Answered at once; the check's outcome carries the command out.
+            LOG_INFO(L"CUpgradeDlgDUI::OnUpgradeCommand", L"the install command waits for the check of the order");
+            m_bInstallAsked = true;
+        } else if ((m_nMode == 1 && m_bSetupReady) || IsDownloadOver()) {
             ExistMainThread(RunSetup(), L"the client's install command");
         } else if (!m_bSetupReady) {
             ShowUpgradeWindow(L"the client's install command");

@@ -35,9 +35,15 @@ bool CUpgradeDlgDUI::InitUpgradeDir()
     m_setupLock.SetTrustedRoot(strAppData);
     ::StringCchCopyW(m_szIniPath, MAX_PATH, (strDir + kStateFileName).c_str());
 
-    // Creates the file at the first start and proves it can be written.
-    if (!PrepareStateFile(m_szIniPath))
+    // Creates the file at the first start and proves it can be written. In
+    // use by another program for now, it is no reason to refuse the run:
+    // each order waits until it can be read.
+    bool bInUse = false;
+    if (!PrepareStateFile(m_szIniPath, &bInUse))
         return false;
+    if (bInUse)
+        LOG_WARN(L"CUpgradeDlgDUI::InitUpgradeDir", L"state file( %s ) is in use by another program: orders wait for it",
+                 m_szIniPath);
     m_bUpgradeDirReady = true;
     SetRunStateFile(m_szIniPath);
     return true;
@@ -61,50 +67,113 @@ bool CUpgradeDlgDUI::MakeCurrentSetupPath()
     return true;
 }
 
-bool CUpgradeDlgDUI::IsNewSetupFileExist()
+CheckAnswer CUpgradeDlgDUI::IsNewSetupFileExist()
 {
     m_setupCheckFailure = UpgradeResult::DigestMismatch;
+    m_bKeepRefusedSetup = false;
     m_strLocalDigest.clear();
-    // Nothing of ours may have the file open while the library digests it:
-    // a library may open it without sharing, and then digests no bytes.
-    m_setupLock.Release();
-    if (DigestFormOf(m_stComm.szMD5) == OrderDigestForm::Sha256) {
-        m_strLocalDigest = m_setupLock.HoldAndDigest(m_strTemp, BCRYPT_SHA256_ALGORITHM);
-        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localSHA256:%s, remoteSHA256:%s", m_strLocalDigest.c_str(),
-                 m_stComm.szMD5);
-        if (!DigestMatches(m_strLocalDigest, m_stComm.szMD5)) {
-            m_setupLock.Release();
-            return false;
-        }
-    } else {
-        wchar_t szLocalMd5[NUBRA_TEXT_CCH] = {};
-        Md5CalFile(m_strTemp.c_str(), szLocalMd5);  // only the text left in the buffer counts
-        szLocalMd5[NUBRA_TEXT_CCH - 1] = L'\0';
-        m_strLocalDigest = szLocalMd5;
-        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", szLocalMd5, m_stComm.szMD5);
-        if (!SetupDigestMatches(szLocalMd5, m_stComm.szMD5))
-            return false;
-        // Held from here until it runs, and read again through the held
-        // handle: what starts is what the library vouched for.
-        const std::wstring strHeldMd5 = m_setupLock.HoldAndDigest(m_strTemp, BCRYPT_MD5_ALGORITHM);
-        if (!DigestMatches(strHeldMd5, m_stComm.szMD5)) {
-            LOG_ERROR(L"CUpgradeDlgDUI::IsNewSetupFileExist",
-                      L"the held setup's MD5 (%s) is not the one the network library computed (%s): not verified",
-                      strHeldMd5.c_str(), szLocalMd5);
-            m_strLocalDigest = strHeldMd5;
-            m_setupLock.Release();
-            return false;
-        }
-    }
-    if (!IsHeldSetupTrusted()) {
-        m_setupCheckFailure = UpgradeResult::SignatureRefused;
+    m_strCheckWhy.clear();
+    CheckAnswer answer = DigestHeldSetup();
+    if (answer == CheckAnswer::Passed)
+        answer = JudgeHeldSetup();
+    if (answer != CheckAnswer::Passed)
         m_setupLock.Release();
-        return false;
-    }
-    return true;
+    return answer;
 }
 
-bool CUpgradeDlgDUI::IsHeldSetupTrusted()
+namespace {
+
+// Holds the setup for a check. A missing file, or a path that leads
+// elsewhere, is evidence; a file in use, or an error, is not.
+CheckAnswer HoldForCheck(CSetupFileLock& lock, const std::wstring& strPath, std::wstring& strWhy)
+{
+    LPCWSTR pszWhy = nullptr;
+    switch (lock.Hold(strPath)) {
+    case CSetupFileLock::HoldResult::Held:
+        return CheckAnswer::Passed;
+    case CSetupFileLock::HoldResult::Busy:
+        pszWhy = L"the setup is open in another program (a scanner, or its writer still closing it)";
+        break;
+    case CSetupFileLock::HoldResult::Failed:
+        pszWhy = L"the setup cannot be opened";
+        break;
+    default:
+        return CheckAnswer::Against;
+    }
+    strWhy = std::wstring(pszWhy) + L", error " + std::to_wstring(lock.LastError());
+    return CheckAnswer::CouldNot;
+}
+
+}  // namespace
+
+CheckAnswer CUpgradeDlgDUI::DigestHeldSetup()
+{
+    // Held first: nobody can change the bytes from here until the setup runs.
+    const CheckAnswer held = HoldForCheck(m_setupLock, m_strTemp, m_strCheckWhy);
+    if (held != CheckAnswer::Passed)
+        return held;
+    if (DigestFormOf(m_stComm.szMD5) == OrderDigestForm::Sha256) {
+        m_strLocalDigest = m_setupLock.DigestHeld(BCRYPT_SHA256_ALGORITHM);
+        LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localSHA256:%s, remoteSHA256:%s", m_strLocalDigest.c_str(),
+                 m_stComm.szMD5);
+        if (m_strLocalDigest.empty()) {
+            m_strCheckWhy = L"the held setup could not be read";
+            return CheckAnswer::CouldNot;
+        }
+        return DigestMatches(m_strLocalDigest, m_stComm.szMD5) ? CheckAnswer::Passed : CheckAnswer::Against;
+    }
+
+    // The library's digest beside the hold reads exactly the held bytes: one
+    // read of the file in the common case.
+    wchar_t szLocalMd5[NUBRA_TEXT_CCH] = {};
+    Md5CalFile(m_strTemp.c_str(), szLocalMd5);  // only the text left in the buffer counts
+    szLocalMd5[NUBRA_TEXT_CCH - 1] = L'\0';
+    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", szLocalMd5, m_stComm.szMD5);
+    const CheckAnswer library = JudgeLibraryDigest(szLocalMd5, m_stComm.szMD5, m_setupLock.Size());
+    if (library != CheckAnswer::CouldNot) {
+        m_strLocalDigest = szLocalMd5;
+        return library;
+    }
+
+    // A library that opens the file unshared cannot read beside the hold:
+    // its digest with nothing of ours open, then ours through the hold.
+    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist",
+             L"the network library could not digest the setup beside the hold: digested without it, then again "
+             L"through the hold");
+    m_setupLock.Release();
+    wchar_t szAloneMd5[NUBRA_TEXT_CCH] = {};
+    Md5CalFile(m_strTemp.c_str(), szAloneMd5);
+    szAloneMd5[NUBRA_TEXT_CCH - 1] = L'\0';
+    const CheckAnswer heldAgain = HoldForCheck(m_setupLock, m_strTemp, m_strCheckWhy);
+    if (heldAgain != CheckAnswer::Passed)
+        return heldAgain;
+    LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"localMD5:%s, remoteMD5:%s", szAloneMd5, m_stComm.szMD5);
+    const std::wstring strHeldMd5 = m_setupLock.DigestHeld(BCRYPT_MD5_ALGORITHM);
+    if (!DigestMatches(strHeldMd5, szAloneMd5))
+        LOG_WARN(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"the held setup's MD5 is %s",
+                 strHeldMd5.empty() ? L"(unreadable)" : strHeldMd5.c_str());
+    if (strHeldMd5.empty()) {
+        m_strCheckWhy = L"the held setup could not be read";
+        return CheckAnswer::CouldNot;
+    }
+    m_strLocalDigest = strHeldMd5;
+    // Our own read of the held bytes is evidence either way.
+    if (!DigestMatches(strHeldMd5, m_stComm.szMD5))
+        return CheckAnswer::Against;
+    const CheckAnswer alone = JudgeLibraryDigest(szAloneMd5, m_stComm.szMD5, m_setupLock.Size());
+    if (alone == CheckAnswer::Against) {
+        // Two reads that disagree tell only that the file changed between them.
+        m_strCheckWhy = L"the network library's digest " + std::wstring(szAloneMd5) +
+                        L" is not the held setup's, which matches the order";
+        return CheckAnswer::CouldNot;
+    }
+    if (alone == CheckAnswer::CouldNot)
+        LOG_WARN(L"CUpgradeDlgDUI::IsNewSetupFileExist",
+                 L"the network library gave no digest of the setup; the held setup's own digest matches the order");
+    return CheckAnswer::Passed;
+}
+
+CheckAnswer CUpgradeDlgDUI::JudgeHeldSetup()
 {
     const SETUP_SIGNATURE signature = VerifySetupSignature(m_setupLock.Handle(), m_strTemp.c_str());
     const SETUP_PIN pin = PinnedSetupSigner();
@@ -116,21 +185,22 @@ bool CUpgradeDlgDUI::IsHeldSetupTrusted()
     switch (trust) {
     case SetupTrust::Verified:
         LOG_INFO(L"CUpgradeDlgDUI::IsNewSetupFileExist", L"setup %s", SetupTrustText(trust));
-        return true;
+        return CheckAnswer::Passed;
     case SetupTrust::Unverified:
         LOG_WARN(L"CUpgradeDlgDUI::IsNewSetupFileExist",
                  L"setup signature not verified, %s: trust result 0x%08lX %s, chain status 0x%08lX; no publisher is "
                  L"pinned, the upgrade goes on",
                  SignatureCauseText(signature), ulTrust, TrustResultName(signature.lTrust), signature.dwChainStatus);
-        return true;
+        return CheckAnswer::Passed;
     default:
         break;
     }
+    m_setupCheckFailure = UpgradeResult::SignatureRefused;
     LOG_ERROR(L"CUpgradeDlgDUI::IsNewSetupFileExist",
               L"setup refused, %s: trust result 0x%08lX %s, chain status 0x%08lX, pinned publisher \"%s\"",
               trust == SetupTrust::UnverifiedWithPin ? SignatureCauseText(signature) : SetupTrustText(trust), ulTrust,
               TrustResultName(signature.lTrust), signature.dwChainStatus, pin.strPublisher.c_str());
-    return false;
+    return CheckAnswer::Against;
 }
 
 bool CUpgradeDlgDUI::DeleteFileExpireEx(bool bKeepOrderDownload)

@@ -1,7 +1,21 @@
 // The upgrade window's accessors of its state file.
 #include "upgrade/UpgradeDlgDUI.h"
 
+#include "log/Log.h"
 #include "upgrade/StateFile.h"
+
+namespace {
+
+// A value that could not be written shows at the next read as missing: the
+// log says which, so that support can tell why a later order behaved so.
+void WriteOrSay(LPCWSTR pszIniPath, LPCWSTR pszKey, LPCWSTR pszValue)
+{
+    if (!WriteUpgradeValue(pszIniPath, pszKey, pszValue))
+        LOG_WARN(L"CUpgradeDlgDUI::WriteUpgradeValue", L"state file( %s ) in use or refused: %s=%s not written",
+                 pszIniPath, pszKey, pszValue);
+}
+
+}  // namespace
 
 bool CUpgradeDlgDUI::IsDownloadOver()
 {
@@ -10,7 +24,7 @@ bool CUpgradeDlgDUI::IsDownloadOver()
 
 void CUpgradeDlgDUI::SetOverFlags(LPCWSTR pszValue)
 {
-    WriteUpgradeValue(m_szIniPath, kKeyOverFlags, pszValue);
+    WriteOrSay(m_szIniPath, kKeyOverFlags, pszValue);
 }
 
 bool CUpgradeDlgDUI::IsNeedClear()
@@ -20,7 +34,7 @@ bool CUpgradeDlgDUI::IsNeedClear()
 
 void CUpgradeDlgDUI::SetClearFlags(LPCWSTR pszValue)
 {
-    WriteUpgradeValue(m_szIniPath, kKeyClearFlags, pszValue);
+    WriteOrSay(m_szIniPath, kKeyClearFlags, pszValue);
 }
 
 bool CUpgradeDlgDUI::IsSameVersion()
@@ -30,5 +44,5 @@ bool CUpgradeDlgDUI::IsSameVersion()
 
 void CUpgradeDlgDUI::SaveSetupPath()
 {
-    WriteUpgradeValue(m_szIniPath, kKeyPath, m_strTemp.c_str());
+    WriteOrSay(m_szIniPath, kKeyPath, m_strTemp.c_str());
 }

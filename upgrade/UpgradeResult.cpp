@@ -37,6 +37,10 @@ LPCWSTR UpgradeResultWord(UpgradeResult result)
         return L"superseded";
     case UpgradeResult::SignatureRefused:
         return L"signature-refused";
+    case UpgradeResult::CouldNotCheck:
+        return L"could-not-check";
+    case UpgradeResult::StartFailed:
+        return L"start-failed";
     }
     return L"unknown";
 }
@@ -48,7 +52,9 @@ int UpgradeResultSeverity(UpgradeResult result)
     case UpgradeResult::DigestMismatch:
     case UpgradeResult::NetworkLost:
     case UpgradeResult::SignatureRefused:
+    case UpgradeResult::StartFailed:
         return LOGLEVEL_ERROR;
+    case UpgradeResult::CouldNotCheck:
     case UpgradeResult::Refused:
         return LOGLEVEL_WARN;
     default:

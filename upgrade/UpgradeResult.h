@@ -19,6 +19,8 @@ enum class UpgradeResult {
     Refused,         // the order or the companion's own folder was unusable, or the setup's path led elsewhere
     Superseded,      // a newer companion started
     SignatureRefused,  // the setup's signature was refused (changed after signing, or not the pinned signer's)
+    CouldNotCheck,     // a check could not be made in time (the setup or the state file stayed in use); all kept
+    StartFailed,       // the client was closed but the verified setup could not be started; it is kept
 };
 
 // "setup-started", "user-declined", ...

@@ -9,21 +9,34 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 const FILE_IDENTITY kOurs = {7, 0, 42};
 const FILE_IDENTITY kOther = {7, 0, 43};
+const wchar_t kOurPath[] = L"C:\\Talvex\\DazuvuVevUpgrade.exe";
+const wchar_t kOtherPath[] = L"C:\\Other\\DazuvuVevUpgrade.exe";
+const DWORD kAll = kAllInstanceFacts;
+const DWORD kNoImage = kAll & ~INSTANCE_FACT_IMAGE;
 
 // Process 100 is this one; 200 has ended; the others run.
 const struct {
     DWORD dwPid;
     INSTANCE_FACTS facts;
 } kProcesses[] = {
-    {100, {1, kOurs, 1000}},  {101, {1, kOurs, 2000}},  // a newer start
-    {102, {1, kOurs, 1000}},                            // started in the same tick
-    {103, {2, kOurs, 2000}},                            // another user's companion
-    {104, {1, kOther, 2000}},                           // a program that mapped our image
-    {105, {1, kOurs, 500}},                             // an older companion's id
+    {100, {kAll, 1, kOurs, kOurPath, 1000}},
+    {101, {kAll, 1, kOurs, kOurPath, 2000}},     // a newer start
+    {102, {kAll, 1, kOurs, kOurPath, 1000}},     // started in the same tick
+    {103, {kAll, 2, kOurs, kOurPath, 2000}},     // another user's companion
+    {104, {kAll, 1, kOther, kOtherPath, 2000}},  // a program that mapped our image
+    {105, {kAll, 1, kOurs, kOurPath, 500}},      // an older companion's id
+    // Newer starts of which only some facts can be told.
+    {106, {kNoImage, 1, {}, L"c:\\talvex\\dazuvuvevupgrade.EXE", 2000}},  // same path, other case
+    {107, {kNoImage, 1, {}, kOtherPath, 2000}},
+    {108, {kAll & ~INSTANCE_FACT_SESSION, 0, kOurs, kOurPath, 2000}},
+    {109, {kAll & ~INSTANCE_FACT_STARTED, 1, kOurs, kOurPath, 0}},
+    {110, {INSTANCE_FACT_SESSION | INSTANCE_FACT_STARTED, 1, {}, L"", 2000}},
 };
 
 bool FakeFactsOf(DWORD dwPid, INSTANCE_FACTS* pFacts)
@@ -35,6 +48,20 @@ bool FakeFactsOf(DWORD dwPid, INSTANCE_FACTS* pFacts)
         }
     }
     return false;
+}
+
+// The pids among 100 to 110 and 200 that count as newer than own.
+std::vector<DWORD> NewerThan(const INSTANCE_FACTS& own)
+{
+    std::vector<DWORD> newer;
+    for (DWORD dwPid : {100u, 101u, 102u, 103u, 104u, 105u, 106u, 107u, 108u, 109u, 110u, 200u}) {
+        LPCWSTR pszWhyNot = nullptr;
+        const bool bNewer = IsNewerInstance(dwPid, 100, own, &FakeFactsOf, &pszWhyNot);
+        EXPECT_EQ(bNewer, pszWhyNot == nullptr) << dwPid << ": a refusal always says why";
+        if (bNewer)
+            newer.push_back(dwPid);
+    }
+    return newer;
 }
 
 // This test program started again, suspended; under another name when given.
@@ -55,13 +82,9 @@ TEST(NewerInstance, OnlyANewerStartOfThisExecutableInThisSessionCounts)
 {
     INSTANCE_FACTS own = {};
     ASSERT_TRUE(FakeFactsOf(100, &own));
-    for (DWORD dwPid : {101u, 102u})
-        EXPECT_TRUE(IsNewerInstance(dwPid, 100, own, &FakeFactsOf, nullptr)) << dwPid;
-    for (DWORD dwPid : {100u, 103u, 104u, 105u, 200u}) {
-        LPCWSTR pszWhyNot = nullptr;
-        EXPECT_FALSE(IsNewerInstance(dwPid, 100, own, &FakeFactsOf, &pszWhyNot)) << dwPid;
-        EXPECT_NE(pszWhyNot, nullptr) << dwPid;
-    }
+    // 106: the image's identity cannot be told, its path is ours; the other
+    // partial ones lack a fact that this process knows of itself.
+    EXPECT_EQ(NewerThan(own), (std::vector<DWORD>{101, 102, 106}));
 
     // Real processes: a second start of this executable is newer than this
     // one, and this one is not newer than it.
@@ -73,6 +96,28 @@ TEST(NewerInstance, OnlyANewerStartOfThisExecutableInThisSessionCounts)
     EXPECT_TRUE(IsNewerInstance(pi.dwProcessId, ::GetCurrentProcessId(), own, &InstanceFactsOf, nullptr));
     EXPECT_FALSE(IsNewerInstance(::GetCurrentProcessId(), pi.dwProcessId, childFacts, &InstanceFactsOf, nullptr));
     ::TerminateProcess(child.Get(), 0);
+}
+
+// A fact that this process cannot tell of itself is left out: a newer start
+// still ends it, and what can be compared still keeps forged ids out.
+TEST(NewerInstance, OwnFactsThatCannotBeToldAreLeftOutOfTheComparison)
+{
+    INSTANCE_FACTS own = {};
+    ASSERT_TRUE(FakeFactsOf(100, &own));
+    own.dwKnown = kNoImage;
+    EXPECT_EQ(NewerThan(own), (std::vector<DWORD>{101, 102, 106})) << "compared by path";
+    own.dwKnown = kAll & ~INSTANCE_FACT_SESSION;
+    EXPECT_EQ(NewerThan(own), (std::vector<DWORD>{101, 102, 103, 106, 108})) << "no session to compare";
+    own.dwKnown = kAll & ~INSTANCE_FACT_STARTED;
+    EXPECT_EQ(NewerThan(own), (std::vector<DWORD>{101, 102, 105, 106, 109})) << "no start time to compare";
+    // Which program runs must be known: otherwise any process could be named.
+    own.dwKnown = INSTANCE_FACT_SESSION | INSTANCE_FACT_STARTED;
+    EXPECT_EQ(NewerThan(own), std::vector<DWORD>{}) << "no program to compare";
+
+    // This process, asked through its own handle, knows all of its facts.
+    OwnInstanceFacts(&own);
+    EXPECT_EQ(UnknownInstanceFactsText(own.dwKnown), L"");
+    EXPECT_EQ(UnknownInstanceFactsText(INSTANCE_FACT_IMAGE | INSTANCE_FACT_IMAGE_PATH), L"session, start time");
 }
 
 TEST(ClientToClose, OnlyTheFirstOfThisSessionIsClosed)

@@ -3,6 +3,7 @@
 #include "log/Log.h"
 #include "tests/log/LogTestUtil.h"
 #include "tools/logdecode/LogDecode.h"
+#include "win/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -176,6 +177,65 @@ TEST_F(LogRecordTest, UnreachableFileDropsRecordsQuietly)
     const std::vector<LogRecord> records = ReadRecords(m_strLog);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].strMessage, "kept");
+}
+
+// A scanner or a sync client may hold the log without sharing: the records
+// of that time wait, and the next record that gets through writes them,
+// after a note that says so; the run goes on.
+TEST_F(LogRecordTest, RecordsThatMeetTheFileInUseFollowLaterWithANote)
+{
+    CLog* pLog = CLog::GetInstance();
+    auto HoldLog = [this] {
+        return CKernelHandle(CreateFileW(m_strLog.c_str(), GENERIC_READ, 0 /* no sharing */, NULL, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, NULL));
+    };
+    pLog->Log(LOGLEVEL_INFO, L".\\Test", 1, L"Test::InUse", L"before");
+    {
+        const CKernelHandle hold = HoldLog();
+        ASSERT_TRUE(hold.IsValid());
+        pLog->Log(LOGLEVEL_INFO, L".\\Test", 2, L"Test::InUse", L"waited %d", 1);
+        pLog->Log(LOGLEVEL_INFO, L".\\Test", 3, L"Test::InUse", L"waited %d", 2);
+    }
+    pLog->Log(LOGLEVEL_INFO, L".\\Test", 4, L"Test::InUse", L"after");
+    std::vector<LogRecord> records = ReadRecords(m_strLog);
+    std::vector<std::string> messages;
+    for (const LogRecord& record : records)
+        messages.push_back(record.strMessage);
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[0], "before");
+    EXPECT_EQ(messages[1], "warning: the log file was in use by another program: the 2 records below waited for it");
+    EXPECT_EQ(records[1].strFunction, "CLog::WriteToFile");
+    EXPECT_EQ(messages[2], "waited 1");
+    EXPECT_EQ(records[2].strLine, "2");
+    EXPECT_EQ(messages[3], "waited 2");
+    EXPECT_EQ(messages[4], "after");
+
+    // A long hold: memory for the waiting records is bounded; those beyond
+    // it are counted in the note.
+    const int kHeld = 40;
+    {
+        const CKernelHandle hold = HoldLog();
+        ASSERT_TRUE(hold.IsValid());
+        const std::wstring strLong(10000, L'x');
+        for (int i = 0; i < kHeld; ++i)
+            pLog->Log(LOGLEVEL_INFO, L".\\Test", i, L"Test::InUse", L"long %d %s", i, strLong.c_str());
+    }
+    pLog->Log(LOGLEVEL_INFO, L".\\Test", 5, L"Test::InUse", L"after the long hold");
+    records = ReadRecords(m_strLog);
+    ASSERT_GE(records.size(), 7u);
+    int nWaited = -1, nLost = -1;
+    ASSERT_EQ(sscanf(records[5].strMessage.c_str(),
+                     "warning: the log file was in use by another program: the %d records below waited for it, %d "
+                     "more records were lost",
+                     &nWaited, &nLost),
+              2)
+        << records[5].strMessage;
+    EXPECT_EQ(nWaited + nLost, kHeld);
+    EXPECT_GT(nLost, 0);
+    ASSERT_EQ(records.size(), static_cast<size_t>(5 + 1 + nWaited + 1));
+    for (int i = 0; i < nWaited; ++i)
+        EXPECT_EQ(records[6 + i].strLine, std::to_string(i)) << "the first ones are kept, in order";
+    EXPECT_EQ(records.back().strMessage, "after the long hold");
 }
 
 TEST_F(LogRecordTest, ConcurrentRecordsStayIntact)

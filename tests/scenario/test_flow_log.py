@@ -23,6 +23,8 @@ with open(os.path.join(ROOT, "CMakeLists.txt")) as _f:
 PASSWORD = "s3:cret"
 ENDS = "upgrade ends: "
 DOWNLOAD_FAILED_END = "the download failed; its partial file is kept for a resume, older setups were swept"
+# A refused answer leaves nothing to resume, and the log must not claim otherwise.
+NOTHING_RECEIVED_END = "the download failed; nothing of it was received, older setups were swept"
 SEVERITY_WORDS = (("warning: ", "[WARN]"), ("error: ", "[ERROR]"))
 
 
@@ -152,7 +154,7 @@ class ExplainingLog(flow.FlowCase):
             self.run_failure("404")
             message = self.assertRecord(failed % "404", "[ERROR]")
             self.assertEqual(re.fullmatch(failed % "404", message).group(1), "0")
-            self.assertEnded("download-failed", DOWNLOAD_FAILED_END, "[ERROR]")
+            self.assertEnded("download-failed", NOTHING_RECEIVED_END, "[ERROR]")
         with self.subTest(kind="drop"):
             self.run_failure("drop")
             message = self.assertRecord(failed % "200", "[ERROR]")

@@ -80,6 +80,35 @@ class NetworkTroubles(flow.FlowCase):
                          "requests: %r" % gets)
         self.assertEqual(len(self.library_records("the partial file is stale")), 1, self.messages())
 
+    def test_a_spliced_resume_is_fetched_once_more_whole(self):
+        # A server that keeps one validator across builds: the next order's
+        # resume is trusted, the joined file fails its digest, and one whole
+        # fetch in the same run brings the new build instead of a lost upgrade.
+        older = os.path.join(self.server.root, "Older_" + SETUP_NAME)
+        with open(older, "wb") as f:
+            f.write(os.urandom(self.setup.size))
+        self.server.add_fault("/" + SETUP_NAME, 'serve=/Older_%s,drop=300000,etag="one",nolastmod' % SETUP_NAME)
+        self.env["NUBRA_RETRY_LIMIT"] = "0"
+        companion = self.launch()
+        self.send_order(self.setup, VERSION)
+        self.assertEnds(companion)
+        self.assertState(result="download-failed")
+        self.client.stop()
+
+        self.server.reset()
+        del self.env["NUBRA_RETRY_LIMIT"]
+        self.server.add_fault("/" + SETUP_NAME, 'etag="one",nolastmod', count=2)
+        companion = self.launch()
+        self.send_order(self.setup, VERSION)
+        self.assertEnds(companion)
+        self.assertState(version=VERSION, overflags="over", clearflags="false", result="hidden")
+        self.assertLogged("localMD5:%s, remoteMD5:%s" % (self.setup.md5, self.setup.md5), 1)
+        self.assertLogged("the setup was resumed from a partial download and does not match: it is fetched once "
+                          "more, whole", 1)
+        gets = self.downloads(self.setup)
+        self.assertEqual([(g["status"], bool(g["range"])) for g in gets], [(206, True), (200, False)],
+                         "requests: %r" % gets)
+
     def test_a_server_that_sends_in_bursts_sends_each_byte_once(self):
         self.server.add_fault("/" + SETUP_NAME, "rate=300000,burst=1")
         companion = self.launch()

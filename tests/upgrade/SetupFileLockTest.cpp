@@ -73,11 +73,20 @@ TEST(SetupFileLock, NothingIsHeldWhenTheFileCannotBeHeldOrRead)
     lock.Release();
 
     // A file still open for writing is not verified: it may change after.
+    // That is no evidence against it either: the hold says "busy", not "missing".
     CKernelHandle writer(OpenForWriting(folder.File(L"setup.exe")));
     ASSERT_NE(writer.Get(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(lock.HoldAndDigest(folder.File(L"setup.exe")), L"");
+    EXPECT_EQ(lock.Hold(folder.File(L"setup.exe")), CSetupFileLock::HoldResult::Busy);
     EXPECT_FALSE(lock.IsHeld());
     writer.Reset();
+    // So is a scanner that reads it without sharing.
+    CKernelHandle scanner(::CreateFileW(folder.File(L"setup.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(scanner.Get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(lock.Hold(folder.File(L"setup.exe")), CSetupFileLock::HoldResult::Busy);
+    scanner.Reset();
+    EXPECT_EQ(lock.Hold(folder.File(L"missing.exe")), CSetupFileLock::HoldResult::Missing);
 
     // A failed hold lets go of what was held before.
     ASSERT_EQ(lock.HoldAndDigest(folder.File(L"setup.exe")), kContentMd5);

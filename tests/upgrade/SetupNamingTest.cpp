@@ -1,4 +1,5 @@
 // Where the setup program goes, and when it counts as verified.
+#include "upgrade/SetupCheck.h"
 #include "upgrade/SetupNaming.h"
 
 #include <gtest/gtest.h>
@@ -54,14 +55,51 @@ TEST(SetupPath, TheServerNeverNamesOurOwnFilesOrANonProgram)
         EXPECT_TRUE(IsAcceptableSetupName(kDir, pszName)) << pszName;
 }
 
-TEST(SetupDigest, MatchesExactlyAndNeverWhenUnreadable)
+TEST(SetupDigest, TheLibrarysDigestPassesFailsOrTellsNothing)
 {
-    EXPECT_TRUE(SetupDigestMatches(L"9e107d9d372bb6826bd81d3542a419d6", L"9e107d9d372bb6826bd81d3542a419d6"));
-    EXPECT_FALSE(SetupDigestMatches(L"9e107d9d372bb6826bd81d3542a419d6", L"9E107D9D372BB6826BD81D3542A419D6"));
-    EXPECT_FALSE(SetupDigestMatches(L"9e107d9d372bb6826bd81d3542a419d6", L"9e107d9d372bb6826bd81d3542a419d"));
-    EXPECT_FALSE(SetupDigestMatches(L"", L""));
-    EXPECT_FALSE(SetupDigestMatches(L"", L"9e107d9d372bb6826bd81d3542a419d6"));
-    EXPECT_FALSE(SetupDigestMatches(nullptr, L"x"));
+    const wchar_t kFox[] = L"9e107d9d372bb6826bd81d3542a419d6";
+    const wchar_t kNoBytes[] = L"d41d8cd98f00b204e9800998ecf8427e";
+    EXPECT_EQ(JudgeLibraryDigest(kFox, kFox, 43), CheckAnswer::Passed);
+    // Hex has no letter case: a library or a client that writes capitals
+    // must not cost a download.
+    EXPECT_EQ(JudgeLibraryDigest(L"9E107D9D372BB6826BD81D3542A419D6", kFox, 43), CheckAnswer::Passed);
+    EXPECT_EQ(JudgeLibraryDigest(kFox, L"9E107D9D372BB6826BD81D3542A419D6", 43), CheckAnswer::Passed);
+    // Another digest of the bytes is evidence, and so is any order it is not.
+    EXPECT_EQ(JudgeLibraryDigest(kFox, L"9e107d9d372bb6826bd81d3542a419d7", 43), CheckAnswer::Against);
+    EXPECT_EQ(JudgeLibraryDigest(kFox, L"9e107d9d372bb6826bd81d3542a419d", 43), CheckAnswer::Against);
+    EXPECT_EQ(JudgeLibraryDigest(kFox, L"", 43), CheckAnswer::Against);
+    // No digest tells nothing: a library that could not open the file
+    // writes nothing, or the digest of no bytes.
+    EXPECT_EQ(JudgeLibraryDigest(L"", kFox, 43), CheckAnswer::CouldNot);
+    EXPECT_EQ(JudgeLibraryDigest(L"", L"", 43), CheckAnswer::CouldNot);
+    EXPECT_EQ(JudgeLibraryDigest(nullptr, kFox, 43), CheckAnswer::CouldNot);
+    EXPECT_EQ(JudgeLibraryDigest(kNoBytes, kFox, 43), CheckAnswer::CouldNot);
+    EXPECT_EQ(JudgeLibraryDigest(L"9e107d9d372bb6826bd81d3542a419dx", kFox, 43), CheckAnswer::CouldNot);
+    // ... except for a file that really has no bytes.
+    EXPECT_EQ(JudgeLibraryDigest(kNoBytes, kNoBytes, 0), CheckAnswer::Passed);
+    EXPECT_EQ(JudgeLibraryDigest(kNoBytes, kFox, 0), CheckAnswer::Against);
+}
+
+TEST(SetupDigest, ACheckThatCannotBeMadeWaitsOnlyAwakeTimeWithinItsBound)
+{
+    CCheckPatience patience;
+    patience.Start(1000, 5000);
+    EXPECT_FALSE(patience.IsSpent(1000));
+    EXPECT_FALSE(patience.IsSpent(5999));
+    EXPECT_TRUE(patience.IsSpent(6000));
+    // A clock that went back has spent nothing.
+    EXPECT_FALSE(patience.IsSpent(10));
+    EXPECT_EQ(patience.WaitedMs(10), 0u);
+
+    // The bound can only be shortened, and never below its floor.
+    ::SetEnvironmentVariableW(L"DAZUVUVEV_CHECK_PATIENCE_MS", L"1");
+    EXPECT_EQ(SetupCheckPatienceMs(), 5000u);
+    ::SetEnvironmentVariableW(L"DAZUVUVEV_CHECK_PATIENCE_MS", L"20000");
+    EXPECT_EQ(SetupCheckPatienceMs(), 20000u);
+    ::SetEnvironmentVariableW(L"DAZUVUVEV_CHECK_PATIENCE_MS", L"99999999999");
+    EXPECT_EQ(SetupCheckPatienceMs(), 90000u);
+    ::SetEnvironmentVariableW(L"DAZUVUVEV_CHECK_PATIENCE_MS", nullptr);
+    EXPECT_EQ(SetupCheckPatienceMs(), 90000u);
 }
 
 }  // namespace

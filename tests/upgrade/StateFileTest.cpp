@@ -3,6 +3,7 @@
 
 #include "TestFolder.h"
 #include "win/Handles.h"
+#include "win/OwnFile.h"
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,55 @@ TEST(StateFile, AnExistingAnsiFileIsReadKeptAndConvertedOnlyWhenAValueNeedsIt)
     // No path at all: nothing is prepared or read.
     EXPECT_FALSE(PrepareStateFile(L""));
     EXPECT_EQ(ReadUpgradeValue(L"", kKeyVersion), L"");
+}
+
+// The state file and the log refuse a reparse point that stands for another
+// name or for no data, and accept any other kind, such as the placeholders
+// of a synced Documents folder. Wine makes no reparse points: the tags alone.
+TEST(OwnFile, OnlyLinksAndFilesWithoutDataAreForeignReparseTags)
+{
+    struct TAG_CASE {
+        DWORD dwTag;
+        const char* pszKind;
+    };
+    const TAG_CASE kForeign[] = {
+        {0xA000000C, "symbolic link"},
+        {0xA0000003, "mount point or junction"},
+        {0xA000001D, "Linux symlink"},
+        {0xA0000019, "global reparse"},
+        {0xA000001F, "WCI tombstone"},
+        {0xA0000022, "projected tombstone"},
+        {0xA0000010, "IIS cache"},
+        {0x2000ABCD, "unknown, name surrogate"},
+        {0xE0000123, "unknown, name surrogate, high-latency"},
+        {0x8000001B, "app execution alias"},
+        {0x80000023, "Unix socket"},
+        {0x80000024, "Linux FIFO"},
+        {0x80000025, "Linux char dev"},
+        {0x80000026, "Linux block dev"},
+    };
+    const TAG_CASE kAccepted[] = {
+        {0x80000013, "deduplicated"},
+        {0x80000017, "compressed (WOF)"},
+        {0x80000018, "container (WCI)"},
+        {0x90001018, "container 1"},
+        {0x9000001C, "projected file"},
+        {0x8000001E, "storage sync"},
+        {0x80000021, "sync client"},
+        {0xC0000004, "HSM"},
+        {0x80000006, "HSM2"},
+        {0x80000007, "single instance"},
+        {0x00001234, "unknown"},
+        {0x80000FFF, "unknown"},
+    };
+    for (const auto& tag : kForeign)
+        EXPECT_TRUE(IsForeignReparseTag(tag.dwTag)) << tag.pszKind;
+    for (const auto& tag : kAccepted)
+        EXPECT_FALSE(IsForeignReparseTag(tag.dwTag)) << tag.pszKind;
+    // A cloud placeholder and all of its variants (the provider's number in
+    // bits 12 to 15).
+    for (DWORD dwVariant = 0; dwVariant <= 0xF; ++dwVariant)
+        EXPECT_FALSE(IsForeignReparseTag(0x9000001A | (dwVariant << 12))) << "cloud placeholder " << dwVariant;
 }
 
 }  // namespace

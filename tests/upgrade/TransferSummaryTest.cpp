@@ -1,9 +1,11 @@
 // The record that closes a transfer: the figures come from where the network
 // library puts them, and the time and speed stay sane at the edges. What the
-// client's window hears of a transfer's records.
+// client's window hears of a transfer's records, and which records keep a
+// transfer alive.
 #include "upgrade/TransferSummary.h"
 
 #include "upgrade/ClientNotices.h"
+#include "upgrade/RecordSilence.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +73,56 @@ TEST(TransferSummary, NoInventedTimeOrSpeed)
     }
     const DOWNLOAD_PROGRESS odd = FinalRecord(99, 0, 0, 0, 0);
     EXPECT_TRUE(Contains(TransferSummaryText(TransferFiguresOf(odd, 1, 2)), L"ended in an unknown state"));
+}
+
+TEST(RecordSilence, OnlyATransferThatMovesOnAwakeTimeStaysAlive)
+{
+    const int kTotal = 1000;
+    DOWNLOAD_PROGRESS record = {};
+    record.iState = DOWNLOAD_STATE_PROGRESS;
+    record.unFileSize = kTotal;
+
+    CRecordSilence silence;
+    silence.Start(0, 10000);
+    EXPECT_FALSE(silence.IsSilent(9999));
+    EXPECT_TRUE(silence.IsSilent(10000));
+
+    record.unReceived = 100;
+    EXPECT_TRUE(silence.OnRecord(record, kTotal, 9000));
+    EXPECT_FALSE(silence.IsSilent(18999));
+    // The same counts again, from a stuck library or from anyone posting a
+    // record, keep nothing alive.
+    EXPECT_FALSE(silence.OnRecord(record, kTotal, 15000));
+    EXPECT_TRUE(silence.IsSilent(19000));
+    record.unReceived = 50;
+    EXPECT_FALSE(silence.OnRecord(record, kTotal, 16000)) << "counts that go back are no progress";
+    record.unReceived = 200;
+    EXPECT_TRUE(silence.OnRecord(record, kTotal, 17000));
+    // A resumed attempt counts from what is on disk: no progress until it receives.
+    record.unFileSize = 800;
+    record.unPosition = 200;
+    record.unReceived = 0;
+    EXPECT_FALSE(silence.OnRecord(record, kTotal, 18000));
+    record.unReceived = 1;
+    EXPECT_TRUE(silence.OnRecord(record, kTotal, 19000));
+    // A final record always counts.
+    record.iState = DOWNLOAD_STATE_FINISHED;
+    EXPECT_TRUE(silence.OnRecord(record, kTotal, 25000));
+    EXPECT_FALSE(silence.IsSilent(34999));
+    // Time the machine slept is not on the awake clock; one that went back
+    // is no silence at all.
+    EXPECT_FALSE(silence.IsSilent(100));
+
+    // A library that counts an unknown length as 0xFFFFFFFF still moves.
+    CRecordSilence unknown;
+    unknown.Start(0, 1000);
+    DOWNLOAD_PROGRESS any = {};
+    any.iState = DOWNLOAD_STATE_PROGRESS;
+    any.unFileSize = 0xFFFFFFFF;
+    EXPECT_FALSE(unknown.OnRecord(any, 0, 10));
+    any.unReceived = 4096;
+    EXPECT_TRUE(unknown.OnRecord(any, 0, 900));
+    EXPECT_FALSE(unknown.IsSilent(1899));
 }
 
 }  // namespace

@@ -1,0 +1,10 @@
+#include "upgrade/NetLossRule.h"
+
+bool CNetLossRule::IsLoss(bool bReachable)
+{
+    if (bReachable) {
+        m_bBeenReachable = true;
+        return false;
+    }
+    return m_bBeenReachable;
+}
