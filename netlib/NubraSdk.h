@@ -1,7 +1,13 @@
 // The network library's functions as the program uses them: the ten that the
-// client's own NubraSdk.dll offers, and no more. Plain C names, C calling
-// convention, wide strings. Where the library fills a buffer, the buffer
-// holds NUBRA_TEXT_CCH characters; the interface passes no size.
+// client's own NubraSdk.dll offers, and no more. Plain C names, wide strings.
+// Where the library fills a buffer, the buffer holds NUBRA_TEXT_CCH
+// characters; the interface passes no size.
+//
+// Our library exports them with the C calling convention. The client's names
+// none, so the program imports each one by its plain name under the
+// namespace NubraImport and calls it through the thunk of netlib/NubraCall.h,
+// which works beside a C-call and a standard-call build alike; the inline
+// functions at the end keep the plain names for every caller.
 //
 // Our stand-in library offers more (netlib/NubraSdkExtras.h); the program
 // looks those up at run time and never imports them.
@@ -12,7 +18,9 @@
 #ifdef NUBRASDK_EXPORTS
 #define NUBRA_API extern "C" __declspec(dllexport)
 #else
+#include "netlib/NubraCall.h"
 #define NUBRA_API extern "C" __declspec(dllimport)
+namespace NubraImport {
 #endif
 
 // The host the reachability watch probes when it is given none it can use, and
@@ -50,3 +58,50 @@ NUBRA_API int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int nRes
 // Writes the file's MD5 as 32 lower-case hex digits into a zeroed buffer of
 // NUBRA_TEXT_CCH characters; leaves it empty when the file cannot be read.
 NUBRA_API BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5);
+
+#ifndef NUBRASDK_EXPORTS
+}  // namespace NubraImport
+
+inline BOOL InternetTrackAttach(HANDLE hEvent)
+{
+    return nubra_call::Call(&NubraImport::InternetTrackAttach, hEvent);
+}
+inline BOOL InternetTrackSetServer(LPCWSTR pszHost)
+{
+    return nubra_call::Call(&NubraImport::InternetTrackSetServer, pszHost);
+}
+inline BOOL InternetTrackStartNetTrack(void)
+{
+    return nubra_call::Call(&NubraImport::InternetTrackStartNetTrack);
+}
+inline int InternetTrackCheckNetState(void)
+{
+    return nubra_call::Call(&NubraImport::InternetTrackCheckNetState);
+}
+inline void InternetTrackDeAttach(void)
+{
+    nubra_call::Call(&NubraImport::InternetTrackDeAttach);
+}
+inline void InternetTrackShutDownNetTrack(void)
+{
+    nubra_call::Call(&NubraImport::InternetTrackShutDownNetTrack);
+}
+inline BOOL GetIEProxy(LPWSTR pszHost, LPWSTR pszPort)
+{
+    return nubra_call::Call(&NubraImport::GetIEProxy, pszHost, pszPort);
+}
+inline BOOL InitHttpX(LPCWSTR pszProxyHost, LPCWSTR pszProxyPort, LPCWSTR pszUser, LPCWSTR pszPassword, int nReserved)
+{
+    return nubra_call::Call(&NubraImport::InitHttpX, pszProxyHost, pszProxyPort, pszUser, pszPassword, nReserved);
+}
+inline int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int nReserved1, HWND hNotify, UINT uMsg,
+                               int nReserved2, __int64 llExpectedSize, int nReserved3)
+{
+    return nubra_call::Call(&NubraImport::UpgradeDownLoadFile, pszUrl, pszLocalFile, nReserved1, hNotify, uMsg,
+                            nReserved2, llExpectedSize, nReserved3);
+}
+inline BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5)
+{
+    return nubra_call::Call(&NubraImport::Md5CalFile, pszFile, pszMd5);
+}
+#endif

@@ -10,8 +10,16 @@
 //   PLAIN_STORAGE   records in turn from one reused buffer (posted), the
 //                   stack (sent) and the heap (sent, then freed)
 //   PLAIN_SILENT    no final record: the complete file, then silence
+//   PLAIN_LATECLOSE keeps the file open for writing (sharing it for reading
+//                   only) for six seconds after its final record
+//   PLAIN_STDCALL   the ten functions standard-call under their plain names
+//   PLAIN_LOSTWATCH the watch signals at its start and finds lost every host
+//                   that does not answer; a name counts as one that does not
+//                   resolve and is never looked up, so no test asks a resolver
+//   PLAIN_UPPER     upper-case hex digits from Md5CalFile
 // Otherwise: the ordered size as the count, records posted from a ring, a
-// digest that shares the file with everyone, and one final record.
+// digest that shares the file with everyone, one final record after the file
+// is closed, C calls, lower-case digits, and a watch that never sees a loss.
 #include <windows.h>
 #include <wincrypt.h>
 #include <wininet.h>
@@ -25,6 +33,13 @@
 #include "win/Handles.h"
 
 #define PLAIN_API extern "C" __declspec(dllexport)
+// The standard-call build drops the "@n" its exports would carry
+// (-Wl,--kill-at): the names stay the plain ones the program imports.
+#if defined(PLAIN_STDCALL)
+#define PLAIN_CALL __stdcall
+#else
+#define PLAIN_CALL
+#endif
 
 namespace {
 
@@ -45,10 +60,13 @@ const ULONGLONG REPORT_EVERY_MS = 250;
 const DWORD READ_CHUNK = 64 * 1024;
 const DWORD RECEIVE_TIMEOUT_MS = 30000;
 const ULONG RING_SIZE = 32;
+const DWORD LATE_CLOSE_MS = 6000;
+const DWORD PROBE_TIMEOUT_MS = 1000;
 
 // Set by the program's start-up, before any transfer begins.
 HANDLE g_hTrackEvent;
 std::wstring g_strProxy, g_strProxyUser, g_strProxyPassword;
+std::wstring g_strTrackHost;
 
 struct CTransfer {
     std::wstring strUrl, strFile;
@@ -100,9 +118,9 @@ void Deliver(const CTransfer& t, const PLAIN_RECORD& record)
 }
 
 // One GET into the target, reported as it goes; returns how it ended and
-// leaves the last counts in dwFileSize and dwReceived. The file is closed on
-// return, before anyone hears of the end.
-int Fetch(const CTransfer& t, DWORD& dwFileSize, DWORD& dwReceived)
+// leaves the last counts in dwFileSize and dwReceived. The target is left
+// open in hFile, for the caller to close when it chooses.
+int Fetch(const CTransfer& t, CKernelHandle& hFile, DWORD& dwFileSize, DWORD& dwReceived)
 {
     const bool bProxy = !g_strProxy.empty();
     CInetHandle hNet(InternetOpenW(L"PlainNubra", bProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_DIRECT,
@@ -132,8 +150,8 @@ int Fetch(const CTransfer& t, DWORD& dwFileSize, DWORD& dwReceived)
 #else
     dwFileSize = t.llOrdered > 0 ? static_cast<DWORD>(t.llOrdered) : (bKnown ? dwLength : 0);
 #endif
-    CKernelHandle hFile(CreateFileW(t.strFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    hFile.Reset(CreateFileW(t.strFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile)
         return STATE_FILE_FAILED;
     Deliver(t, MakeRecord(t, STATE_PROGRESS, dwFileSize, 0));
@@ -161,22 +179,50 @@ DWORD WINAPI TransferThread(LPVOID pParam)
 try {
     std::unique_ptr<CTransfer> pTransfer(static_cast<CTransfer*>(pParam));
     DWORD dwFileSize = 0, dwReceived = 0;
-    const int iEnd = Fetch(*pTransfer, dwFileSize, dwReceived);
+    CKernelHandle hFile;
+    const int iEnd = Fetch(*pTransfer, hFile, dwFileSize, dwReceived);
+#if defined(PLAIN_LATECLOSE)
+    Deliver(*pTransfer, MakeRecord(*pTransfer, iEnd, dwFileSize, dwReceived));
+    Sleep(LATE_CLOSE_MS);
+#else
+    hFile.Reset();  // closed before anyone hears of the end
 #if defined(PLAIN_SILENT)
     (void)iEnd;
 #else
     Deliver(*pTransfer, MakeRecord(*pTransfer, iEnd, dwFileSize, dwReceived));
+#endif
 #endif
     return 0;
 } catch (...) {
     return 0;
 }
 
+#if defined(PLAIN_LOSTWATCH)
+// Whether the watched host answers an HTTP request within a second. Only an
+// address is tried: a name is never looked up.
+bool TrackHostAnswers()
+{
+    const std::wstring& strHost = g_strTrackHost;
+    if (strHost.empty() || (strHost[0] != L'[' && strHost.find_first_not_of(L"0123456789.:") != std::wstring::npos))
+        return false;
+    CInetHandle hNet(InternetOpenW(L"PlainNubra", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!hNet)
+        return false;
+    DWORD dwTimeout = PROBE_TIMEOUT_MS;
+    InternetSetOptionW(hNet.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    InternetSetOptionW(hNet.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    CInetHandle hUrl(InternetOpenUrlW(hNet.Get(), (L"http://" + strHost + L"/").c_str(), nullptr, 0,
+                                      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI, 0));
+    return hUrl.IsValid();
+}
+#endif
+
 }  // namespace
 
-// The watch never sees the network go: the attached event is kept and never
-// signalled, and the state asked for is always "reachable".
-PLAIN_API BOOL InternetTrackAttach(HANDLE hEvent)
+// Except in the lost-watch build, the watch never sees the network go: the
+// attached event is kept and never signalled, and the state asked for is
+// always "reachable".
+PLAIN_API BOOL PLAIN_CALL InternetTrackAttach(HANDLE hEvent)
 try {
     g_hTrackEvent = hEvent;
     return TRUE;
@@ -184,46 +230,55 @@ try {
     return FALSE;
 }
 
-PLAIN_API BOOL InternetTrackSetServer(LPCWSTR)
+PLAIN_API BOOL PLAIN_CALL InternetTrackSetServer(LPCWSTR pszHost)
 try {
+    g_strTrackHost = pszHost ? pszHost : L"";
     return TRUE;
 } catch (...) {
     return FALSE;
 }
 
-PLAIN_API BOOL InternetTrackStartNetTrack(void)
+PLAIN_API BOOL PLAIN_CALL InternetTrackStartNetTrack(void)
 try {
+#if defined(PLAIN_LOSTWATCH)
+    if (g_hTrackEvent)
+        SetEvent(g_hTrackEvent);
+#endif
     return TRUE;
 } catch (...) {
     return FALSE;
 }
 
-PLAIN_API int InternetTrackCheckNetState(void)
+PLAIN_API int PLAIN_CALL InternetTrackCheckNetState(void)
 try {
+#if defined(PLAIN_LOSTWATCH)
+    return TrackHostAnswers() ? 1 : 0;
+#else
     return 1;
+#endif
 } catch (...) {
     return 1;
 }
 
-PLAIN_API void InternetTrackDeAttach(void)
+PLAIN_API void PLAIN_CALL InternetTrackDeAttach(void)
 try {
     g_hTrackEvent = nullptr;
 } catch (...) {
 }
 
-PLAIN_API void InternetTrackShutDownNetTrack(void)
+PLAIN_API void PLAIN_CALL InternetTrackShutDownNetTrack(void)
 try {
 } catch (...) {
 }
 
-PLAIN_API BOOL GetIEProxy(LPWSTR, LPWSTR)
+PLAIN_API BOOL PLAIN_CALL GetIEProxy(LPWSTR, LPWSTR)
 try {
     return FALSE;
 } catch (...) {
     return FALSE;
 }
 
-PLAIN_API BOOL InitHttpX(LPCWSTR pszHost, LPCWSTR pszPort, LPCWSTR pszUser, LPCWSTR pszPassword, int)
+PLAIN_API BOOL PLAIN_CALL InitHttpX(LPCWSTR pszHost, LPCWSTR pszPort, LPCWSTR pszUser, LPCWSTR pszPassword, int)
 try {
     if (!pszHost || !*pszHost)
         return FALSE;
@@ -235,8 +290,8 @@ try {
     return FALSE;
 }
 
-PLAIN_API int UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int, HWND hNotify, UINT uMsg, int,
-                                  __int64 llExpectedSize, int)
+PLAIN_API int PLAIN_CALL UpgradeDownLoadFile(LPCWSTR pszUrl, LPCWSTR pszLocalFile, int, HWND hNotify, UINT uMsg, int,
+                                             __int64 llExpectedSize, int)
 try {
     if (!pszUrl || !pszLocalFile || !IsWindow(hNotify))
         return 0;
@@ -251,7 +306,7 @@ try {
     return 0;
 }
 
-PLAIN_API BOOL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5)
+PLAIN_API BOOL PLAIN_CALL Md5CalFile(LPCWSTR pszFile, LPWSTR pszMd5)
 try {
     if (!pszFile || !pszMd5)
         return FALSE;
@@ -287,7 +342,11 @@ try {
     DWORD cbDigest = sizeof(abDigest);
     if (!CryptGetHashParam(hHash.Get(), HP_HASHVAL, abDigest, &cbDigest, 0) || cbDigest != sizeof(abDigest))
         return FALSE;
+#if defined(PLAIN_UPPER)
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+#else
     static const wchar_t kHex[] = L"0123456789abcdef";
+#endif
     for (DWORD i = 0; i < cbDigest; ++i) {
         pszMd5[2 * i] = kHex[abDigest[i] >> 4];
         pszMd5[2 * i + 1] = kHex[abDigest[i] & 15];

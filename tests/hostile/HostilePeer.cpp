@@ -22,6 +22,8 @@
 //                                          a download record with these fields, placed in the companion's
 //                                          own memory so that it can be read there, posted as
 //                                          WM_MSG_DOWNLOAD; prints "posted ADDRESS"
+//   HostilePeer scan PATH HOLD_MS WATCH_MS a scanner: opens PATH without sharing as soon as it is let go,
+//                                          reads it and holds it HOLD_MS; gives up after WATCH_MS
 //   HostilePeer ... /UPGRADESHELL          a planted setup: appends "impostor=1" to FAKESETUP_RECORD
 //
 // Exit code 0 when the run held, 1 when the window was not found, lost or
@@ -456,6 +458,35 @@ int ForgeRecord(int32_t iState, uint32_t unFileSize, uint32_t unPosition, uint32
         return 1;
     }
     std::printf("posted %p\n", pRemote);
+// HostilePeer scan PATH HOLD_MS WATCH_MS: a scanner of freshly written
+// programs. Waits up to WATCH_MS for PATH to exist and be let go by whoever
+// writes it, opens it without sharing as soon as it can, reads it through
+// and keeps it open HOLD_MS more, as a scanner of a large setup does, then
+// closes it. Prints "scan: holding after N ms" and "scan: released".
+int Scan(const std::wstring& strPath, DWORD dwHoldMs, DWORD dwWatchMs)
+{
+    const ULONGLONG ullStart = ::GetTickCount64();
+    CKernelHandle file;
+    for (;;) {
+        file.Reset(::CreateFileW(strPath.c_str(), GENERIC_READ, 0 /* no sharing */, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.IsValid())
+            break;
+        const DWORD dwError = ::GetLastError();
+        if (::GetTickCount64() - ullStart >= dwWatchMs) {
+            std::printf("scan: not let go within %lu ms (error %lu)\n", dwWatchMs, dwError);
+            return 1;
+        }
+        ::Sleep(1);
+    }
+    std::printf("scan: holding after %lu ms\n", static_cast<unsigned long>(::GetTickCount64() - ullStart));
+    std::vector<BYTE> chunk(64 * 1024);
+    DWORD cbRead = 0;
+    while (::ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &cbRead, nullptr) && cbRead != 0) {
+    }
+    ::Sleep(dwHoldMs);
+    file.Reset();
+    std::printf("scan: released\n");
     return 0;
 }
 
@@ -488,12 +519,15 @@ int wmain(int argc, wchar_t** argv)
         return DecoyWindow(Number(argv[2]));
     if (strCommand == L"forge-record" && argc == 6)
         return ForgeRecord(static_cast<int32_t>(Number(argv[2])), Number(argv[3]), Number(argv[4]), Number(argv[5]));
+    if (strCommand == L"scan" && argc == 5)
+        return Scan(argv[2], Number(argv[3]), Number(argv[4]));
     if (strCommand == L"flood" && argc == 6)
         return Flood(Number(argv[2]), Number(argv[3]), Number(argv[4]), argv[5]);
     std::fprintf(stderr,
                  "usage: HostilePeer launch EXE LINE | message post|send MSG WPARAM LPARAM [COUNT] |\n"
                  "       orders-until-gone URL SECONDS | swap-folder DIR IMPOSTOR |\n"
                  "       swap-when-gone PID DIR IMPOSTOR | forge-slot EXE PID... | decoy-window SECONDS |\n"
-                 "       flood SEED ORDERS MESSAGES SERVER | forge-record STATE SIZE POSITION RECEIVED\n");
+                 "       flood SEED ORDERS MESSAGES SERVER | forge-record STATE SIZE POSITION RECEIVED |\n"
+                 "       scan PATH HOLD_MS WATCH_MS\n");
     return 2;
 }

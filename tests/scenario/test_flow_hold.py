@@ -2,7 +2,8 @@
 """The client holds the installation (command 101) while the download runs:
 the verified setup is not started at the end, and the companion stays until
 the client exits, or until the client ends the hold with 102 (start it) or
-103 (leave it for later)."""
+103 (leave it for later); also beside a client whose running flag lets
+others wait on it and no more, as one at another integrity level."""
 
 import os
 import sys
@@ -14,13 +15,13 @@ from kit import flow  # noqa: E402
 
 class HeldInstallation(flow.FlowCase):
 
-    def held_download(self, version):
+    def held_download(self, version, synchronize_only=False):
         """A hidden download that the client holds before it ends; returns
         the companion and the setup once the download is verified."""
         setup = self.publish("DazuvuvevSetup_%s.exe" % version, version, pad=300000)
         # Slow enough that the hold surely arrives before the transfer ends.
         self.server.add_fault("/" + setup.name, "rate=500000")
-        companion = self.launch()
+        companion = self.launch(synchronize_only=synchronize_only)
         self.send_order(setup, version)
         self.assertIn("result=1", self.assertCtl(self.ctl.command("hold")).out)
         self.wait_state(version=version, overflags="over", clearflags="false")
@@ -40,6 +41,17 @@ class HeldInstallation(flow.FlowCase):
         self.assertState(version="8.0", overflags="over")
         self.assertFolder(setup.name)
         self.assertLogged(flow.QUIT, 1)
+
+    def test_a_client_whose_flag_grants_only_synchronize_is_waited_for(self):
+        companion, setup = self.held_download("8.3", synchronize_only=True)
+        # What any other process of the session, the companion among them,
+        # may open that flag for.
+        self.assertEqual(self.client.flag_access, "full access error 5, synchronize granted")
+        self.assertEqual(self.client.stop(), 0)
+        self.assertResult("held-waiting", companion)
+        self.assertNoSetupRan()
+        self.assertState(version="8.3", overflags="over")
+        self.assertFolder(setup.name)
 
     def test_install_after_the_hold_starts_the_setup(self):
         companion, setup = self.held_download("8.1")

@@ -23,7 +23,7 @@ class ReadySetup(flow.FlowCase):
         companion = self.launch()
         self.assertIn("result=1", self.send_order(setup, version, mode=1, type=upgrade_type).out)
         self.assertStays(companion, 1)
-        self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5), 1)
+        self.assertLogged(self.md5_line(setup), 1)
         self.assertNotLogged(flow.DOWNLOAD_STARTED)
         self.assertNotLogged(flow.QUIT)
         self.assertFalse(self.upgrade_window_shown())
@@ -67,7 +67,7 @@ class ReadySetup(flow.FlowCase):
         self.assertEnds(companion, timeout=15)
         self.assertSetupRan(setup)
         # Read once, when the order came; not again before the start.
-        self.assertLogged("localMD5:%s, remoteMD5:%s" % (setup.md5, setup.md5), 1)
+        self.assertLogged(self.md5_line(setup), 1)
         self.assertUntouched(setup, "9.2")
         # The hold ends with the upgrade (the setup's own run may take a moment more).
         gone = kit.wait_for(lambda: self.windows_cmd("del /f /q %s" % windows_path) or not os.path.exists(path),

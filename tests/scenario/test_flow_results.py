@@ -15,15 +15,6 @@ from kit import flow  # noqa: E402
 
 class Results(flow.FlowCase):
 
-    def assertResult(self, word, companion=None):
-        if companion is not None:
-            self.assertEnds(companion)
-        state = self.bed.read_ini()
-        self.assertEqual(state.get("result"), word, state)
-        self.assertRegex(state.get("resulttime", ""), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
-        ends = [m for m in self.messages() if m.startswith("upgrade ends: ")]
-        self.assertTrue(ends and ends[-1].startswith("upgrade ends: %s: " % word), self.messages())
-
     def launch(self, client=True):
         # One client at a time: an earlier one would keep the running flag.
         if getattr(self, "client", None):

@@ -10,6 +10,7 @@
 #include "upgrade/SetupNaming.h"
 #include "upgrade/StateFile.h"
 
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -100,6 +101,22 @@ DWORD WINAPI WatchStdin(LPVOID)
     return 0;
 }
 
+// A client of another integrity level, or one that locked its flag down,
+// lets others of the session wait on its running flag and no more.
+const wchar_t kSynchronizeOnlyDacl[] = L"D:(A;;0x00100000;;;WD)";
+
+// What others of the session may open the flag for, in the client's own
+// words; the same user's token decides here as in any other process.
+std::wstring FlagAccessText()
+{
+    const CKernelHandle full(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, UPGRADE_CLIENT_RUNNING_FLAG));
+    const DWORD dwFullError = full ? 0 : GetLastError();
+    const CKernelHandle wait(OpenMutexW(SYNCHRONIZE, FALSE, UPGRADE_CLIENT_RUNNING_FLAG));
+    const DWORD dwWaitError = wait ? 0 : GetLastError();
+    return L"full access " + (full ? std::wstring(L"granted") : L"error " + std::to_wstring(dwFullError)) +
+           L", synchronize " + (wait ? std::wstring(L"granted") : L"error " + std::to_wstring(dwWaitError));
+}
+
 }  // namespace
 
 int RunOrder(const CtlRequest& req)
@@ -188,7 +205,17 @@ int RunClient(const CtlRequest& req)
     }
     g_hClientStop = stop.Get();
 
-    CKernelHandle mutex(CreateMutexW(nullptr, TRUE /* initial owner */, UPGRADE_CLIENT_RUNNING_FLAG));
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    if (req.bFlagSynchronizeOnly &&
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(kSynchronizeOnlyDacl, SDDL_REVISION_1, &pDescriptor,
+                                                              nullptr)) {
+        CtlError(L"cannot make the running flag's security descriptor (error %lu)", GetLastError());
+        return CTL_EXIT_FAILURE;
+    }
+    const CLocalMemory descriptor(pDescriptor);
+    sa.lpSecurityDescriptor = pDescriptor;
+    CKernelHandle mutex(CreateMutexW(&sa, TRUE /* initial owner */, UPGRADE_CLIENT_RUNNING_FLAG));
     const DWORD dwCreateError = GetLastError();
     if (!mutex.Get()) {
         CtlError(L"cannot create the mutex \"%s\" (error %lu)", UPGRADE_CLIENT_RUNNING_FLAG, dwCreateError);
@@ -203,6 +230,8 @@ int RunClient(const CtlRequest& req)
     }
     CtlPrintf(L"client: holding \"%s\"%s, pid %lu\n", UPGRADE_CLIENT_RUNNING_FLAG,
               dwCreateError == ERROR_ALREADY_EXISTS ? L" (it already existed)" : L"", GetCurrentProcessId());
+    if (req.bFlagSynchronizeOnly)
+        CtlPrintf(L"client: flag access: %s\n", FlagAccessText().c_str());
 
     const DWORD dwWait = WaitForSingleObject(stop.Get(), req.bHaveExitAfter ? req.dwExitAfterMs : INFINITE);
     SetConsoleCtrlHandler(OnConsoleCtrl, FALSE);

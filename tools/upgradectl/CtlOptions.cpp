@@ -45,7 +45,7 @@ const std::vector<CommandSpec>& Commands()
         {L"install", CTL_INSTALL, UPGRADE_CMD_INSTALL, 0, kWindowOptions},
         {L"release", CTL_RELEASE, UPGRADE_CMD_RELEASE, 0, kWindowOptions},
         {L"cmd", CTL_CMD, 0, 1, kWindowOptions},
-        {L"client", CTL_CLIENT, 0, 0, {{L"--exit-after-ms", OPT_VALUE}}},
+        {L"client", CTL_CLIENT, 0, 0, {{L"--exit-after-ms", OPT_VALUE}, {L"--flag-synchronize-only", OPT_FLAG}}},
         {L"state", CTL_STATE, 0, 0, {{L"--ini", OPT_VALUE}}},
         {L"log", CTL_LOG, 0, 1, {}},
         {L"wait-window", CTL_WAIT_WINDOW, 0, 0, {{L"--timeout-ms", OPT_VALUE}, {L"--pid", OPT_VALUE}}},
@@ -285,6 +285,9 @@ bool FillCommandArgs(const OptionValues& values, const std::vector<std::wstring>
         if ((req.bHavePath = Has(values, L"--ini")))
             req.strPath = values.at(L"--ini");
         return true;
+    case CTL_CLIENT:
+        req.bFlagSynchronizeOnly = Has(values, L"--flag-synchronize-only");
+        return true;
     default:
         return true;
     }
@@ -401,10 +404,12 @@ std::wstring CtlUsageText(const std::wstring& strCommand)
          L"  --wait-ms N     wait up to N ms for the window to appear (default 0)\n"
          L"  --timeout-ms N  how long to wait for the handler (default 600000)\n"},
         {L"client",
-         L"usage: DazuvuVevUpgradeCtl client [--exit-after-ms N]\n"
+         L"usage: DazuvuVevUpgradeCtl client [--exit-after-ms N] [--flag-synchronize-only]\n"
          L"\n"
          L"Acts as the running client: holds the mutex \"" UPGRADE_CLIENT_RUNNING_FLAG L"\"\n"
          L"until killed, Ctrl+C, the end of a piped standard input, or N ms.\n"
+         L"  --flag-synchronize-only  the mutex grants everyone SYNCHRONIZE and nothing\n"
+         L"                  more, as a client of another integrity level appears\n"
          L"Copy the tool as Dazuvuvev.exe so that the companion can close it by name.\n"},
         {L"state",
          L"usage: DazuvuVevUpgradeCtl state [--ini PATH]\n"

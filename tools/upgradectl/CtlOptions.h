@@ -74,7 +74,8 @@ struct CtlRequest {
     DWORD dwWaitMs = 0;  // how long to wait for the companion's window first
     bool bHaveExitAfter = false;
     DWORD dwExitAfterMs = 0;
-    std::wstring strPath;  // log: the log file; state: the INI file
+    bool bFlagSynchronizeOnly = false;  // client: its running flag grants everyone SYNCHRONIZE only
+    std::wstring strPath;               // log: the log file; state: the INI file
     bool bHavePath = false;
 };
 

@@ -26,9 +26,10 @@ SILENCE_MS = "5000"
 
 def plain_library(bin_dir):
     """The choice of the plain network library beside the programs in
-    bin_dir ("counts", "unshared", "storage" or "silent"), or None beside ours
-    or the strict one. A plain library has no log records, resume or
-    reachability watch of its own: scenarios skip what checks those."""
+    bin_dir ("counts", "unshared", "storage", "silent", "lateclose",
+    "stdcall", "lostwatch" or "upper"), or None beside ours or the strict
+    one. A plain library has no log records, resume or reachability watch of
+    its own: scenarios skip what checks those."""
     name = os.path.basename(os.path.realpath(bin_dir))
     return name[len(PLAIN_FOLDER):] if name.startswith(PLAIN_FOLDER) else None
 
@@ -88,10 +89,10 @@ class ScenarioCase(unittest.TestCase):
         self.env.setdefault("NUBRA_TRACK_SERVER", "127.0.0.1:%d" % server.port)
         return server
 
-    def start_client(self, exit_after_ms=None):
+    def start_client(self, exit_after_ms=None, synchronize_only=False):
         client = Client(self.bed, self.scratch)
         self.addCleanup(client.stop)
-        return client.start(exit_after_ms)
+        return client.start(exit_after_ms, synchronize_only=synchronize_only)
 
     def start_companion(self, wait_window=True, arg=None):
         companion = Companion(self.bed, self.ctl, env=self.env, **({"arg": arg} if arg is not None else {}))

@@ -329,11 +329,21 @@ class FlowCase(ScenarioCase):
         return [r for r in self.server.requests("/" + setup.name) if r.get("method") == "GET"]
 
     # processes
-    def launch(self, client=True):
-        """The stand-in client (when asked) and the companion, started as
-        the client starts it; returns the companion."""
-        self.client = self.start_client() if client else None
+    def launch(self, client=True, synchronize_only=False):
+        """The stand-in client (when asked; with synchronize_only its flag
+        grants SYNCHRONIZE only) and the companion, started as the client
+        starts it; returns the companion."""
+        self.client = self.start_client(synchronize_only=synchronize_only) if client else None
         return self.start_companion()
+
+    def start_scanner(self, setup, hold_ms=8000, watch_ms=120000):
+        """A scanner of fresh programs (HostilePeer scan): it waits for
+        `setup` in the upgrade folder, opens it without sharing as soon as
+        whoever writes it lets it go, and holds it hold_ms; a scanner of a
+        large setup holds it tens of seconds. Returns its process, whose
+        lines say "scan: holding after N ms" and "scan: released"."""
+        return self.start_wine(self.bed.exe(PEER_EXE), "scan", self.upgrade_path(setup.name), str(hold_ms),
+                               str(watch_ms))
 
     def lock_file(self, path):
         """Makes `path` a running program (a copy of the console tool acting
@@ -440,6 +450,13 @@ class FlowCase(ScenarioCase):
         messages = self.messages()
         self.assertFalse([m for m in messages if m.startswith(prefix)], "%r in log: %r" % (prefix, messages))
 
+    def md5_line(self, setup):
+        """The record of the digest check of a good setup: the library's
+        digest, in the letter case of the library beside the programs, and
+        the order's."""
+        local = setup.md5.upper() if self.plain == "upper" else setup.md5
+        return "localMD5:%s, remoteMD5:%s" % (local, setup.md5)
+
     def download_line(self, setup):
         return "%s%s, m_strTemp=%s, m_stComm.szSize=%d" % (DOWNLOAD_STARTED, setup.url, self.upgrade_path(setup.name),
                                                           setup.size)
@@ -458,6 +475,18 @@ class FlowCase(ScenarioCase):
             return all(state.get(k) == v for k, v in expected.items())
         if not wait_for(holds, timeout):
             self.assertState(**expected)
+
+    def assertResult(self, word, companion=None):
+        """The run ended (it waits for companion when given) with `word` in
+        the state file and in the log's last "upgrade ends: " record, which
+        says why."""
+        if companion is not None:
+            self.assertEnds(companion)
+        state = self.bed.read_ini()
+        self.assertEqual(state.get("result"), word, state)
+        self.assertRegex(state.get("resulttime", ""), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
+        ends = [m for m in self.messages() if m.startswith("upgrade ends: ")]
+        self.assertTrue(ends and ends[-1].startswith("upgrade ends: %s: " % word), self.messages())
 
     def assertFolder(self, *names):
         self.assertEqual(self.bed.upgrade_files(), sorted(("Upgrade.ini",) + names))

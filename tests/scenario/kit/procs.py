@@ -150,23 +150,33 @@ def _options(options):
 class Client:
     """The stand-in client: a copy of the console tool named Dazuvuvev.exe
     (the companion closes the client by that name) holding the running-flag
-    mutex while it runs."""
+    mutex while it runs. With synchronize_only its flag grants everyone
+    SYNCHRONIZE and nothing more, as the flag of a client at another
+    integrity level appears; flag_access then says what others may open it
+    for ("full access error 5, synchronize granted")."""
 
     def __init__(self, bed, folder):
         self.bed = bed
         self.exe = os.path.join(folder, CLIENT_EXE)
         shutil.copyfile(bed.exe(CTL_EXE), self.exe)
         self.process = None
+        self.flag_access = None
 
-    def start(self, exit_after_ms=None, timeout=30):
+    def start(self, exit_after_ms=None, timeout=30, synchronize_only=False):
         args = [self.exe, "client"]
         if exit_after_ms is not None:
             args += ["--exit-after-ms", str(exit_after_ms)]
+        if synchronize_only:
+            args.append("--flag-synchronize-only")
         self.process = WineProcess(args, stdin=subprocess.PIPE)
-        if not self.process.wait_line(lambda l: l.startswith("client: holding"), timeout):
+        ready = "client: flag access: " if synchronize_only else "client: holding"
+        line = self.process.wait_line(lambda l: l.startswith(ready), timeout)
+        if not line:
             out = "\n".join(self.process.lines)
             self.process.kill()
             raise RuntimeError("the stand-in client did not start:\n" + out)
+        if synchronize_only:
+            self.flag_access = line[len(ready):]
         return self
 
     def running(self):
