@@ -458,6 +458,9 @@ int ForgeRecord(int32_t iState, uint32_t unFileSize, uint32_t unPosition, uint32
         return 1;
     }
     std::printf("posted %p\n", pRemote);
+    return 0;
+}
+
 // HostilePeer scan PATH HOLD_MS WATCH_MS: a scanner of freshly written
 // programs. Waits up to WATCH_MS for PATH to exist and be let go by whoever
 // writes it, opens it without sharing as soon as it can, reads it through
