@@ -233,7 +233,9 @@ bool CUpgradeDlgDUI::DeleteFileExpireEx(bool bKeepOrderDownload)
     if ((!bKeepOrderDownload && !SweepOwnSetupFiles(m_szUpgradeDir, m_strTemp)) ||
         (_wcsicmp(strRecorded.c_str(), strKeep.c_str()) != 0 && !SweepOwnSetupFiles(m_szUpgradeDir, strRecorded)))
         return false;
-    if (bSearched)
+    // "over" speaks of the order's own setup: kept, it stays as it was, and
+    // the digest decides about it.
+    if (bSearched && !bKeepOrderDownload)
         SetOverFlags(L"");
     return true;
 }

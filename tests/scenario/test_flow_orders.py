@@ -104,6 +104,18 @@ class BadOrders(flow.FlowCase):
         release()
         self.client.stop()
 
+        # The next order's pending clean-up sweeps what is free now, and
+        # keeps this order's own verified setup: nothing is fetched again.
+        companion = self.launch()
+        self.send_order(new, "7.1", mode=1)
+        self.wait_logged(lambda m: m.startswith("setup of version 7.1 already downloaded and verified"))
+        self.assertCtl(self.ctl.command("release"))
+        self.assertEnds(companion)
+        self.assertState(version="7.1", overflags="over", clearflags="false", result="ready-waiting")
+        self.assertFolder(new.name)
+        self.assertEqual(len(self.downloads(new)), 1)
+        self.client.stop()
+
         # An old file of the new setup's own name, held, is in the way of
         # the download: the order ends before anything else.
         self.bed.reset()
