@@ -2,8 +2,9 @@
 """Every end of a run leaves its word in the state file ("result", with the
 local time in "resulttime") and in the log's last record of the run, so
 that the client and support can tell the endings apart, a transfer whose
-end left no file among them."""
+end left no file and a verified setup that cannot start among them."""
 
+import hashlib
 import os
 import re
 import sys
@@ -46,6 +47,24 @@ class Results(flow.FlowCase):
         companion, _ = self.ready("16.2", 1)
         self.assertCtl(self.ctl.command("release"))
         self.assertResult("ready-waiting", companion)
+
+        # A verified file that the system cannot start: the client's install
+        # ends as "start-failed", and the setup stays ready for the next order.
+        self.bed.reset()
+        broken = os.path.join(self.server.root, "DazuvuvevSetup_16.3.exe")
+        with open(broken, "wb") as f:
+            f.write(b"not a program " * 1000)
+        setup = flow.Setup("DazuvuvevSetup_16.3.exe", os.path.getsize(broken),
+                           hashlib.md5(open(broken, "rb").read()).hexdigest(),
+                           self.server.url("DazuvuvevSetup_16.3.exe"), broken)
+        self.place_setup(setup)
+        self.bed.write_ini({"version": "16.3", "overflags": "over", "clearflags": "false"})
+        companion = self.launch()
+        self.send_order(setup, "16.3", mode=1)
+        self.assertCtl(self.ctl.command("install"))
+        self.assertResult("start-failed", companion)
+        self.assertState(overflags="over")
+        self.assertFolder(setup.name)
 
     def test_the_endings_of_a_download(self):
         for version, kind, word in (("16.3", None, "hidden"), ("16.4", "404", "download-failed"),
