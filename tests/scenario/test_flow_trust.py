@@ -30,11 +30,11 @@ class SignedSetups(flow.FlowCase):
         self.config = os.path.join(self.bed.bin, "config.ini")
         self.addCleanup(lambda: os.path.exists(self.config) and os.remove(self.config))
 
-    def pin(self, publisher="", thumbprint_of=None):
+    def pin(self, publisher="", thumbprint_of=None, digest=hashlib.sha1):
         thumbprint = ""
         if thumbprint_of:
             der = ssl.PEM_cert_to_DER_cert(open(thumbprint_of.pem).read())
-            thumbprint = "0x" + " ".join("%02X" % b for b in hashlib.sha1(der).digest())
+            thumbprint = "0x" + " ".join("%02X" % b for b in digest(der).digest())
         with open(self.config, "w", encoding="utf-8") as f:
             f.write("[APP]\r\nSetupPublisher=%s\r\nSetupPublisherThumbprints=%s\r\n" % (publisher, thumbprint))
 
@@ -134,6 +134,16 @@ class SignedSetups(flow.FlowCase):
         self.assertStarts(self.held_order(setup, "12.5"), setup)
         other = self.pki.signer("Talvex", "Talvex Setup", name="second-vendor-key")
         self.assertRefused(self.held_order(self.signed("12.6", other), "12.6"), "signed by another")
+        # The refusal names what was pinned, for support.
+        der = ssl.PEM_cert_to_DER_cert(open(self.vendor.pem).read())
+        self.assertTrue([m for m in self.messages() if m.startswith("setup refused, ")
+                         and m.endswith("pinned thumbprints (%s)" % hashlib.sha1(der).hexdigest())], self.messages())
+
+        # ... or by its SHA-256 thumbprint.
+        self.pin(thumbprint_of=self.vendor, digest=hashlib.sha256)
+        setup = self.signed("12.7", self.vendor)
+        self.assertStarts(self.held_order(setup, "12.7"), setup)
+        self.assertRefused(self.held_order(self.signed("12.8", other), "12.8"), "signed by another")
 
     def test_a_sha256_order_verifies_and_a_wrong_one_is_swept(self):
         setup = self.signed("13.0", self.vendor)
