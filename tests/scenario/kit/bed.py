@@ -133,9 +133,10 @@ class Bed:
     # reset
     def reset(self):
         """Forgets everything the companion remembers: state file, upgrade
-        folder and log (with its backups)."""
+        folder and log (with its backups and crash dumps)."""
         shutil.rmtree(self._guard(self.upgrade_dir), ignore_errors=True)
-        for path in glob.glob(glob.escape(self.log_path) + "*"):
+        for path in glob.glob(glob.escape(self.log_path) + "*") + glob.glob(
+                os.path.join(glob.escape(self.log_dir), "*.dmp")):
             os.remove(self._guard(path))
 
     # state file
