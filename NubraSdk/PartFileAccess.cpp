@@ -95,11 +95,8 @@ void DiscardPartFile(const std::wstring& strPath)
         ReplaceForeign(strPath, pszForeign);
         return;
     }
-    // Through the handle that proved the file ours, never by its name, which
-    // another program may have turned into a link meanwhile.
-    FILE_DISPOSITION_INFO info = {TRUE};
     if (file)
-        ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &info, sizeof(info));
+        DeleteOpenFile(file.Get());
 }
 
 bool WritePartFileAnew(const std::wstring& strPath, const std::string& strBytes)

@@ -80,19 +80,6 @@ bool LogPlace(std::wstring& strFolder, std::wstring& strOwnFolder)
     return false;
 }
 
-// Deletes the file at strPath only when it is the log folder's own file
-// (win/OwnFile.h), through the handle that was checked: a link goes nowhere.
-void DeleteOwnFile(const std::wstring& strPath, const std::wstring& strExpected)
-{
-    CKernelHandle file(::CreateFileW(strPath.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.IsValid() || ForeignFileReason(file.Get(), strExpected))
-        return;
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
-}
-
 // Makes room for one more dump: the oldest of the companion's own go.
 void PruneOldDumps(const std::wstring& strFolder, const std::wstring& strOwnFolder)
 {

@@ -116,11 +116,6 @@ std::string AnsiRecord(const std::wstring& strText)
     return strAnsi;
 }
 
-bool IsInUseError(DWORD dwError)
-{
-    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
-}
-
 // The log file opened for a record, waiting briefly while another program
 // holds it unless bTryOnce; *pbInUse when it was still held.
 CKernelHandle OpenLogForRecord(const std::wstring& strPath, const std::wstring& strExpected, bool bTryOnce,
@@ -132,7 +127,7 @@ CKernelHandle OpenLogForRecord(const std::wstring& strPath, const std::wstring& 
             OpenOwnFile(strPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, strExpected, ppszForeign);
         if (file.IsValid() || *ppszForeign)
             return file;
-        *pbInUse = IsInUseError(GetLastError());
+        *pbInUse = IsFileInUseError(GetLastError());
         if (!*pbInUse || bTryOnce || nTry == ARRAYSIZE(kInUsePausesMs))
             return CKernelHandle();
         Sleep(kInUsePausesMs[nTry]);

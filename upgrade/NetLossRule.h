@@ -15,7 +15,6 @@ public:
     // Takes the watch's next answer (true: reachable); true when it is the
     // loss to report.
     bool IsLoss(bool bReachable);
-    bool HasBeenReachable() const { return m_bBeenReachable; }
 
 private:
     bool m_bBeenReachable = false;

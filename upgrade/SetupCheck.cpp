@@ -1,6 +1,7 @@
 #include "upgrade/SetupCheck.h"
 
 #include "win/AwakeClock.h"
+#include "win/EnvLimit.h"
 
 #include <cwchar>
 #include <cwctype>
@@ -45,10 +46,5 @@ ULONGLONG CCheckPatience::WaitedMs(ULONGLONG ullNowMs) const
 
 ULONGLONG SetupCheckPatienceMs()
 {
-    wchar_t sz[24] = {};
-    const DWORD n = ::GetEnvironmentVariableW(kCheckPatienceEnv, sz, 24);
-    const ULONGLONG ullMs = n > 0 && n < 24 ? std::wcstoull(sz, nullptr, 10) : kCheckPatienceMs;
-    if (ullMs >= kCheckPatienceMs)
-        return kCheckPatienceMs;
-    return ullMs < kCheckPatienceFloorMs ? kCheckPatienceFloorMs : ullMs;
+    return EnvironmentLimit(kCheckPatienceEnv, kCheckPatienceFloorMs, kCheckPatienceMs);
 }

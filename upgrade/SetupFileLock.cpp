@@ -3,6 +3,7 @@
 #include "log/Log.h"
 #include "upgrade/SetupTrust.h"
 #include "win/FinalPath.h"
+#include "win/OwnFile.h"
 
 #include <cwchar>
 
@@ -87,16 +88,9 @@ CSetupFileLock::HoldResult CSetupFileLock::Failing(DWORD dwError)
 {
     Release();
     m_dwLastError = dwError;
-    switch (dwError) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
+    if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND)
         return HoldResult::Missing;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return HoldResult::Busy;
-    default:
-        return HoldResult::Failed;
-    }
+    return IsFileInUseError(dwError) ? HoldResult::Busy : HoldResult::Failed;
 }
 
 std::wstring CSetupFileLock::DigestHeld(LPCWSTR pszAlgorithm) const

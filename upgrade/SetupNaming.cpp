@@ -77,6 +77,21 @@ std::vector<std::wstring> OwnSetupFiles(const std::wstring& strSetupPath)
     return {strSetupPath, strSetupPath + kPartSuffix, strSetupPath + kPartNoteSuffix};
 }
 
+bool IsFilePresent(const std::wstring& strPath)
+{
+    const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsAnyOwnSetupFileLeft(const std::wstring& strSetupPath)
+{
+    for (const std::wstring& strFile : OwnSetupFiles(strSetupPath)) {
+        if (IsFilePresent(strFile))
+            return true;
+    }
+    return false;
+}
+
 bool IsOwnFolderPath(const std::wstring& strDir)
 {
     // "C:\..." or "\\server\share\..."; anything else would be taken

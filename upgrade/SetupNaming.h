@@ -24,6 +24,10 @@ bool IsAcceptableSetupName(const std::wstring& strDir, const std::wstring& strNa
 // and the partial download with its note, whatever the letter case of the
 // setup's name.
 std::vector<std::wstring> OwnSetupFiles(const std::wstring& strSetupPath);
+// Whether a file (not a folder) is at strPath now.
+bool IsFilePresent(const std::wstring& strPath);
+// Whether any of a setup's own files is still there.
+bool IsAnyOwnSetupFileLeft(const std::wstring& strSetupPath);
 
 // Whether the folder is an absolute path with its trailing backslash, so that
 // nothing relative to the current folder or drive can be meant.

@@ -65,11 +65,6 @@ bool ClaimStateFile(LPCWSTR pszIniPath, DWORD dwAccess, DWORD dwShare)
     return bReplaced && OpenOwnFile(pszIniPath, dwAccess, dwShare, strExpected, &pszForeign).IsValid();
 }
 
-bool IsInUseError(DWORD dwError)
-{
-    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
-}
-
 // Whether the file is there but another program's open keeps this access out.
 bool IsHeldAgainst(LPCWSTR pszIniPath, DWORD dwAccess)
 {
@@ -77,7 +72,7 @@ bool IsHeldAgainst(LPCWSTR pszIniPath, DWORD dwAccess)
                                        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     const DWORD dwError = ::GetLastError();
     const CKernelHandle file(hFile);
-    return !file.IsValid() && IsInUseError(dwError);
+    return !file.IsValid() && IsFileInUseError(dwError);
 }
 
 // Tries until the attempt succeeds, again a few times while another

@@ -6,6 +6,7 @@
 #include "upgrade/UpgradeDlgDUI.h"
 
 #include "log/Log.h"
+#include "upgrade/SetupNaming.h"
 #include "upgrade/StateFile.h"
 #include "win/AwakeClock.h"
 
@@ -20,12 +21,6 @@ LPCWSTR CheckName(int nWhat)
 {
     static const wchar_t* const kNames[] = {L"nothing", L"the state file", L"the ready setup", L"the downloaded setup"};
     return nWhat >= 0 && nWhat < 4 ? kNames[nWhat] : L"?";
-}
-
-bool IsFileThere(const std::wstring& strPath)
-{
-    const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
@@ -67,7 +62,7 @@ CheckAnswer CUpgradeDlgDUI::CheckDownloadedSetup()
 {
     // A final record counts once its file is there and whoever wrote it has
     // let it go: the hold cannot be had while anyone still writes it.
-    if (!IsFileThere(m_strTemp)) {
+    if (!IsFilePresent(m_strTemp)) {
         m_strCheckWhy = L"the transfer's end has left no file yet";
         return CheckAnswer::CouldNot;
     }
@@ -84,7 +79,7 @@ void CUpgradeDlgDUI::OnCheckTick()
     const CheckAnswer answer = TryCheck(what);
     const ULONGLONG ullNow = AwakeTickMs();
     if (answer == CheckAnswer::CouldNot) {
-        const bool bNoFile = what == CheckFor::Download && !IsFileThere(m_strTemp);
+        const bool bNoFile = what == CheckFor::Download && !IsFilePresent(m_strTemp);
         if (!m_checkPatience.IsSpent(ullNow) && !(bNoFile && m_checkPatience.WaitedMs(ullNow) >= kFinalWithoutFileMs))
             return;
     }
@@ -118,12 +113,12 @@ void CUpgradeDlgDUI::OnCheckTick()
 void CUpgradeDlgDUI::GiveUpCheck(CheckFor what)
 {
     const std::wstring strWhy = m_strCheckWhy.empty() ? L"it stayed in use by another program" : m_strCheckWhy;
-    LOG_ERROR(L"CUpgradeDlgDUI::GiveUpCheck", L"%s could not be checked within %lu s: %s; every file is kept",
-              CheckName(static_cast<int>(what)), static_cast<unsigned long>(SetupCheckPatienceMs() / 1000),
-              strWhy.c_str());
+    LOG_ERROR(L"CUpgradeDlgDUI::GiveUpCheck", L"%s could not be checked in %lu s: %s; every file is kept",
+              CheckName(static_cast<int>(what)),
+              static_cast<unsigned long>(m_checkPatience.WaitedMs(AwakeTickMs()) / 1000), strWhy.c_str());
     if (what == CheckFor::Download) {
         m_bDownloadRunning = false;
-        if (!IsFileThere(m_strTemp)) {
+        if (!IsFilePresent(m_strTemp)) {
             LOG_ERROR(L"CUpgradeDlgDUI::OnDownloadOver", L"the transfer's end left no file( %s )", m_strTemp.c_str());
             GiveFailureNotice(Notice::DownloadFailed, UpgradeResult::DownloadFailed, L"the transfer's end left no file");
             return;

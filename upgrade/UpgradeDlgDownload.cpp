@@ -12,8 +12,8 @@
 #include "upgrade/SetupNaming.h"
 #include "upgrade/StateFile.h"
 #include "win/AwakeClock.h"
+#include "win/EnvLimit.h"
 
-#include <cwchar>
 
 namespace {
 // Gives the library time to close the file, and the network watch time to
@@ -27,19 +27,11 @@ const DWORD kSettleDelayMs = 3000;
 // download over a slow link more often than that.
 const DWORD kRecordSilenceMs = 10 * 60 * 1000;
 const DWORD kRecordSilenceFloorMs = 5000;
-const wchar_t kRecordSilenceEnv[] = L"DAZUVUVEV_RECORD_SILENCE_MS";
 
 DWORD RecordSilenceLimitMs()
 {
-    wchar_t sz[16] = {};
-    const DWORD n = ::GetEnvironmentVariableW(kRecordSilenceEnv, sz, 16);
-    // Digits only: a sign, a blank or a letter leaves the limit as it is.
-    if (n == 0 || n >= 10 || std::wcsspn(sz, L"0123456789") != n)
-        return kRecordSilenceMs;
-    const unsigned long ulMs = std::wcstoul(sz, nullptr, 10);
-    if (ulMs >= kRecordSilenceMs)
-        return kRecordSilenceMs;
-    return ulMs < kRecordSilenceFloorMs ? kRecordSilenceFloorMs : static_cast<DWORD>(ulMs);
+    return static_cast<DWORD>(
+        EnvironmentLimit(L"DAZUVUVEV_RECORD_SILENCE_MS", kRecordSilenceFloorMs, kRecordSilenceMs));
 }
 
 // The loaded network library's file, for the record that blames it.
@@ -50,12 +42,6 @@ std::wstring LibraryFileName()
     if (!hLibrary || !::GetModuleFileNameW(hLibrary, szPath, MAX_PATH))
         return NUBRA_LIBRARY_NAME;
     return szPath;
-}
-
-bool IsFilePresent(const std::wstring& strPath)
-{
-    const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 }  // namespace
 
@@ -219,10 +205,7 @@ void CUpgradeDlgDUI::SweepAfterFailure(UpgradeResult result, LPCWSTR pszEndReaso
 
 std::wstring CUpgradeDlgDUI::KeptFilesText(LPCWSTR pszWhat) const
 {
-    bool bKept = false;
-    for (const std::wstring& strFile : OwnSetupFiles(m_strTemp))
-        bKept = bKept || IsFilePresent(strFile);
-    return std::wstring(pszWhat) + (bKept ? L"; its partial file is kept for a resume, older setups were swept"
+    return std::wstring(pszWhat) + (IsAnyOwnSetupFileLeft(m_strTemp) ? L"; its partial file is kept for a resume, older setups were swept"
                                           : L"; nothing of it was received, older setups were swept");
 }
 

@@ -37,10 +37,7 @@ bool CUpgradeDlgDUI::RunCleanUpStep(bool bKeepOrderDownload)
     SetClearFlags(kFlagTrue);
     // Whatever is still in use goes at the next order's clean-up; only this
     // order's own old files, where its download is to go, stop it.
-    bool bOwnLeft = false;
-    for (const std::wstring& strFile : OwnSetupFiles(m_strTemp))
-        bOwnLeft = bOwnLeft || ::GetFileAttributesW(strFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (bKeepOrderDownload || !bOwnLeft) {
+    if (bKeepOrderDownload || !IsAnyOwnSetupFileLeft(m_strTemp)) {
         LOG_WARN(L"CUpgradeDlgDUI::OnCopyData",
                  L"old setup programs could not all be swept; the next order tries again, this one goes on");
         return true;

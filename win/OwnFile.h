@@ -50,6 +50,14 @@ inline bool IsForeignReparseTag(DWORD dwTag)
     }
 }
 
+// Whether an open failed only because another program has the file open
+// (a scanner, a sync client, the client reading it): worth trying again a
+// moment later, and no evidence about the file.
+inline bool IsFileInUseError(DWORD dwError)
+{
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
+}
+
 // Why the open file is not this program's own to write; nullptr when it is.
 // strExpected is its final path as it must be; empty: not compared.
 inline LPCWSTR ForeignFileReason(HANDLE hFile, const std::wstring& strExpected)
@@ -201,4 +209,24 @@ inline bool ReplaceWithEmptyFile(const std::wstring& strPath)
     // A new file that cannot be moved stays: deleting a name that someone
     // else may have replaced meanwhile is the very thing avoided here.
     return ::MoveFileExW(szNew, strPath.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+// Deletes the file open as hFile (opened with DELETE access) through that
+// handle, never by its name, which another program may have turned into a
+// link since the handle was checked.
+inline bool DeleteOpenFile(HANDLE hFile)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return ::SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+// Deletes the file at strPath only when it is this program's own (see
+// ForeignFileReason): a link or a second name is left as it is, and so is
+// what it leads to.
+inline bool DeleteOwnFile(const std::wstring& strPath, const std::wstring& strExpected)
+{
+    const CKernelHandle file(::CreateFileW(strPath.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file.IsValid() && !ForeignFileReason(file.Get(), strExpected) && DeleteOpenFile(file.Get());
 }
