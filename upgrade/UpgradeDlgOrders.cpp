@@ -97,6 +97,8 @@ void CUpgradeDlgDUI::ContinueOrder()
 bool CUpgradeDlgDUI::ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_COMM& stOrder)
 {
     const bool bBusy = IsOrderBusy();
+    // The framework's pWnd wraps only windows of ours; the sender's is raw in wParam.
+    const HWND hSender = reinterpret_cast<HWND>(GetCurrentMessage()->wParam);
     if (cds.cbData != sizeof(UPGRADE_COMM) || !cds.lpData) {
         LOG_INFO(L"CUpgradeDlgDUI::OnCopyData", L"COPYDATASTRUCT ERROR! Address of m_stComm:%x",
                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&m_stComm)));
@@ -105,8 +107,7 @@ bool CUpgradeDlgDUI::ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_
             ExistMainThread(UpgradeResult::Refused, L"order refused, its record is malformed");
         } else {
             LOG_WARN(L"CUpgradeDlgDUI::OnCopyData", L"malformed order ignored while the download runs");
-            // The sender's window is raw in wParam, as in OnCopyData.
-            CClientNotices::TellRefused(reinterpret_cast<HWND>(GetCurrentMessage()->wParam), UPGRADE_REFUSAL_MALFORMED);
+            CClientNotices::TellRefused(hSender, UPGRADE_REFUSAL_MALFORMED);
         }
         return false;
     }
@@ -116,7 +117,6 @@ bool CUpgradeDlgDUI::ReceiveOrder(const COPYDATASTRUCT& cds, int nMode, UPGRADE_
     // One transfer per target: a second one would fail on the locked partial
     // file, and its failure would sweep the good one away.
     if (bBusy) {
-        const HWND hSender = reinterpret_cast<HWND>(GetCurrentMessage()->wParam);
         // The address goes into the log only without line breaks, which
         // would let a sender forge records of its own.
         if (LPCWSTR pszField = FindControlCharacterField(stOrder)) {
