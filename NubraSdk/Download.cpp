@@ -1,5 +1,5 @@
-// The transfer's worker thread: it runs one transfer, sends its final
-// record, and only then lets go of what the transfer set aside.
+// The transfer's worker thread, its only one: it runs the transfer, sends
+// its final record, and only then waits for WinINet to let go of it.
 #include "NubraSdk/Download.h"
 
 #include <memory>
@@ -30,9 +30,8 @@ DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)
             final.iState = DOWNLOAD_STATE_NET_FAILED;
         }
         pool->SendFinal(final);
-        // Only now: closing an answer that was not read to its end lets
-        // WinINet read on to its end under Wine, which must not hold the
-        // final record back.
+        // Only now: WinINet may take its time to let go of a request whose
+        // call a server draws out, which must not hold the final record back.
         transfer.reset();
         // Records the window may still read must stay where they are.
         if (!pool->WaitAllReleased(kReleaseWaitMs))

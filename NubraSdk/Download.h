@@ -5,13 +5,11 @@
 //   headers must arrive within the connect time-out (15 s); a read that
 //   brings nothing for the receive time-out (30 s) ends the attempt; and so
 //   does a floor: fewer than 1024 bytes in one period of 60 s is a stall.
-// - Reads return what has arrived, and a progress record follows at least
-//   once a second while bytes arrive (at most four a second). A body that
-//   arrives fast (512 KiB within 25 ms) is read in blocks of 1 MiB; one that
-//   a slowing link holds up is waited for, with a record every second, and
-//   the rest is read as it arrives. One request at a time: a request is
-//   closed, or its last block has returned, before the file is asked for
-//   again, so that the server sends each byte about once.
+// - Reads return what has arrived, and it is on disk before the next read;
+//   a progress record follows at least once a second while bytes arrive or
+//   the body is held up (at most four a second). One request at a time:
+//   before the file is asked for again, WinINet has let go of the request
+//   before, so that the server sends each byte about once.
 // - The whole call, retries included, ends within max(2 h, the ordered size
 //   at 4 KB/s) of time the machine was awake; then it fails and keeps its
 //   bytes.
@@ -24,10 +22,9 @@
 // - The disk holds no more than the server announced, or without an
 //   announcement the ordered size plus its margin; an answer beyond that, a
 //   length or range of 19 or more digits, and a redirect from https to plain
-//   http end the transfer at once (TransferBounds.h).
-// - Of a redirect's or an error's body at most 64 KiB is read; a longer one
-//   is not waited for, its connection is set aside and the next request
-//   connects afresh.
+//   http end the transfer at once (TransferRules.h).
+// - The body of a redirect or of an error is not read: its request is
+//   closed at once.
 // - A failed transfer's bytes stay beside the target for a later resume,
 //   unless they cannot be the file's: beyond what the server may send, or
 //   not vouched for by a range answer (one of another version, or without
@@ -39,11 +36,7 @@
 // Retries, refusals and stalls are told to the program's log sink
 // (LibraryLog.h), when it handed one over.
 //
-// Tests may shorten the limits, never lengthen them nor below their floors,
-// through the environment (EnvSetting.h): NUBRA_CONNECT_TIMEOUT_MS,
-// NUBRA_RECEIVE_TIMEOUT_MS, NUBRA_FLOOR_PERIOD_MS, NUBRA_RETRY_PAUSE_MS (the
-// first pause), NUBRA_RETRY_LIMIT, NUBRA_TRANSFER_DEADLINE_MS and
-// NUBRA_SIZE_CAP_BYTES.
+// Tests may shorten the limits through the environment (TransferRules.h).
 #pragma once
 
 #include <windows.h>

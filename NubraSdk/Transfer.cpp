@@ -1,20 +1,134 @@
-// The run of a transfer: its attempts and retries, and the records that
-// report it (see Transfer.h).
+// The loop of a transfer (see Transfer.h): its requests and the answers that
+// are not the file, the body into the partial file, its retries and records.
 #include "NubraSdk/Transfer.h"
 
 #include <cstdarg>
 
 #include "NubraSdk/LibraryLog.h"
+#include "NubraSdk/PartFileAccess.h"
 #include "NubraSdk/PartialFile.h"
 
 namespace nubra {
 
 const wchar_t kTransferLogFunction[] = L"Nubra_SDK::Transfer";
 
+// Shared by the transfer and WinINet's threads; WinINet's share is given
+// back when it says the handle is gone, which it says last.
+struct CRequestNotices {
+    CKernelHandle hDone{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    CKernelHandle hGone{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    DWORD dwError = ERROR_SUCCESS;
+    volatile LONG lRefs = 2;
+    void Release()
+    {
+        if (::InterlockedDecrement(&lRefs) == 0)
+            delete this;
+    }
+};
+
 namespace {
 
-// About four progress records a second at most.
+// Reads bring at most this much: memory stays this size whatever the file.
+constexpr DWORD kBufferBytes = 1024 * 1024;
+// About four progress records a second at most; one a second at least while
+// a body is held up.
 constexpr ULONGLONG kReportPeriodMs = 250;
+constexpr DWORD kHeldUpMs = 1000;
+// A body that came fast (half a mebibyte within 25 ms) and then brings less
+// than that in a second has slowed down: a record tells whoever asks why a
+// download took long that the link did.
+constexpr ULONGLONG kPaceBytes = 512 * 1024, kFastPaceMs = 25, kSlowPaceMs = 1000;
+// How long a finished transfer waits for WinINet to let go of its closed
+// requests: under Wine closing does not cut short a call that a server
+// draws out, which then ends by its own time-outs.
+constexpr DWORD kLetGoMs = 10 * 60 * 1000;
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LPVOID pvInfo, DWORD)
+{
+    auto* pNotices = reinterpret_cast<CRequestNotices*>(dwContext);
+    if (!pNotices)
+        return;
+    if (dwStatus == INTERNET_STATUS_REQUEST_COMPLETE) {
+        const auto* pResult = static_cast<const INTERNET_ASYNC_RESULT*>(pvInfo);
+        pNotices->dwError = pResult->dwResult ? ERROR_SUCCESS
+                                              : (pResult->dwError ? pResult->dwError : ERROR_INTERNET_INTERNAL_ERROR);
+        ::SetEvent(pNotices->hDone.Get());
+    } else if (dwStatus == INTERNET_STATUS_HANDLE_CLOSING) {
+        ::SetEvent(pNotices->hGone.Get());
+        pNotices->Release();
+    }
+}
+
+// Set on every handle level: some WinINet builds take a request's time-outs
+// only from the request or connection handle. A level that refuses an
+// option keeps the one it inherited, so results are not checked.
+void SetHandleTimeouts(HINTERNET h)
+{
+    DWORD dwTimeout = ConnectTimeoutMs();
+    ::InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    ::InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    dwTimeout = ReceiveTimeoutMs();
+    ::InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    ::InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+}
+
+// A header of the answer; empty when it is missing or too long.
+std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
+{
+    wchar_t sz[4096] = {};  // room for a long signed redirect address
+    DWORD cb = sizeof(sz) - sizeof(wchar_t);
+    return ::HttpQueryInfoW(hRequest, dwInfo, sz, &cb, nullptr) ? sz : L"";
+}
+
+// The announced Content-Length, -1 when there is none; false when the header
+// is there but is no length: such an answer is malformed, not one of unknown
+// size.
+bool QueryContentLength(HINTERNET hRequest, LONGLONG& llLength)
+{
+    llLength = -1;
+    wchar_t sz[64] = {};
+    DWORD cb = sizeof(sz) - sizeof(wchar_t);
+    if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, sz, &cb, nullptr))
+        return ::GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+    return ParseLength(sz, llLength);
+}
+
+DWORD CrackHttpAddress(const std::wstring& strUrl, CHttpAddress& address)
+{
+    URL_COMPONENTSW uc = {};
+    uc.dwStructSize = sizeof(uc);
+    uc.dwHostNameLength = uc.dwUrlPathLength = uc.dwExtraInfoLength = 1;  // pointers into the address
+    if (!::InternetCrackUrlW(strUrl.c_str(), 0, 0, &uc) || !uc.lpszHostName || uc.dwHostNameLength == 0)
+        return ERROR_INTERNET_INVALID_URL;
+    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
+        return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    address.strHost.assign(uc.lpszHostName, uc.dwHostNameLength);
+    address.nPort = uc.nPort;
+    address.strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : std::wstring();
+    if (uc.lpszExtraInfo)
+        address.strPath.append(uc.lpszExtraInfo, uc.dwExtraInfoLength);
+    if (address.strPath.empty())
+        address.strPath = L"/";
+    address.bSecure = uc.nScheme == INTERNET_SCHEME_HTTPS;
+    return ERROR_SUCCESS;
+}
+
+// The local clock's time as an answer's Date header would give it.
+std::wstring HttpDateNow()
+{
+    SYSTEMTIME st = {};
+    ::GetSystemTime(&st);
+    wchar_t sz[INTERNET_RFC1123_BUFSIZE + 1] = {};
+    return ::InternetTimeFromSystemTimeW(&st, INTERNET_RFC1123_FORMAT, sz, sizeof(sz) - sizeof(wchar_t)) ? sz : L"";
+}
+
+bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb)
+{
+    for (DWORD dwWritten = 0; cb; p += dwWritten, cb -= dwWritten)
+        if (!::WriteFile(hFile, p, cb, &dwWritten, nullptr) || dwWritten == 0)
+            return false;
+    return true;
+}
 
 uint32_t Clamp32(ULONGLONG v)
 {
@@ -32,87 +146,7 @@ std::wstring SecondsText(DWORD dwMs)
     return sz;
 }
 
-}  // namespace
-
-CTransfer::~CTransfer()
-{
-    // In the order they were set aside: each request before its connection.
-    for (CInetHandle& h : m_setAside)
-        h.Reset();
-}
-
-ULONGLONG CTransfer::KnownTotal() const
-{
-    if (m_ullTotal)
-        return m_ullTotal;
-    // Until a server announces the size, the order's is the best guess; the
-    // window ignores records whose size and position are both zero.
-    return m_req.llExpectedSize > 0 ? static_cast<ULONGLONG>(m_req.llExpectedSize) : 0;
-}
-
-// Counted from the bytes on disk when the call began, whatever the retries
-// did in between, so that the window's "total - unFileSize + unReceived"
-// is what is on disk now. Only an answer that makes a resume start over
-// moves the start back to zero.
-DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
-{
-    DOWNLOAD_PROGRESS rec = {};
-    rec.iState = iState;
-    const ULONGLONG ullTotal = KnownTotal();
-    const ULONGLONG ullPos = m_ullOffset + m_ullReceived;
-    rec.unFileSize = Clamp32(ullTotal > m_ullRunStart ? ullTotal - m_ullRunStart : 0);
-    rec.unPosition = Clamp32(m_ullRunStart);
-    rec.unReceived = Clamp32(ullPos > m_ullRunStart ? ullPos - m_ullRunStart : 0);
-    rec.unExtra = m_dwStatus;
-    rec.dSpeed = m_dSpeed;
-    // The library's part of the record: the target path for whoever inspects
-    // a record in a debugger, then the error code, which the program logs
-    // from the final record.
-    const size_t cchPath = (sizeof(rec.abLibrary) - sizeof(DWORD)) / sizeof(wchar_t) - 1;
-    const size_t n = m_req.strTarget.size() < cchPath ? m_req.strTarget.size() : cchPath;
-    memcpy(rec.abLibrary, m_req.strTarget.data(), n * sizeof(wchar_t));
-    memcpy(rec.abLibrary + DOWNLOAD_RECORD_ERROR_OFFSET, &m_dwError, sizeof(DWORD));
-    return rec;
-}
-
-void CTransfer::Report(bool bForce)
-{
-    const ULONGLONG ullNow = AwakeTickMs();
-    // Between records nothing needs the queue: the window's receipts free
-    // their slots when the next record is sent, which pumps first.
-    if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs)
-        return;
-    const ULONGLONG ullPos = m_ullOffset + m_ullReceived;
-    if (m_ullLastReportTick && ullNow > m_ullLastReportTick && ullPos >= m_ullLastReportPos) {
-        const double dInstant = static_cast<double>(ullPos - m_ullLastReportPos) * 1000.0 /
-                                static_cast<double>(ullNow - m_ullLastReportTick) / 1024.0;
-        // Smoothed so that the display does not jitter with every block.
-        m_dSpeed = m_dSpeed == 0 ? dInstant : 0.7 * m_dSpeed + 0.3 * dInstant;
-    }
-    m_ullLastReportTick = ullNow;
-    m_ullLastReportPos = ullPos;
-    m_pool.SendProgress(Record(DOWNLOAD_STATE_PROGRESS));
-}
-
-bool CTransfer::Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    LibraryLogV(kLogError, kTransferLogFunction, L"refused answer: ", pszFormat, args);
-    va_end(args);
-    failure.kind = FailureKind::Refused;
-    failure.dwError = dwError;
-    return false;
-}
-
-bool CTransfer::FailDeadline(CAttemptFailure& failure)
-{
-    failure.kind = FailureKind::Deadline;
-    failure.dwError = ERROR_INTERNET_TIMEOUT;
-    return false;
-}
-
-std::wstring CTransfer::ReasonText(const CAttemptFailure& failure) const
+std::wstring ReasonText(const CAttemptFailure& failure)
 {
     wchar_t sz[160] = {};
     switch (failure.kind) {
@@ -139,6 +173,473 @@ std::wstring CTransfer::ReasonText(const CAttemptFailure& failure) const
     return sz;
 }
 
+}  // namespace
+
+CRequest::~CRequest()
+{
+    Close(0, nullptr);
+}
+
+bool CRequest::Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure)
+{
+    LPCWSTR apszAccept[] = {L"*/*", nullptr};
+    // Redirects are followed by the transfer, not by WinINet, which would
+    // follow a loop for ever and to any scheme.
+    const DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                          INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION |
+                          INTERNET_FLAG_NO_AUTO_REDIRECT | (bSecure ? INTERNET_FLAG_SECURE : 0);
+    auto* pNotices = new CRequestNotices;
+    if (pNotices->hDone && pNotices->hGone)
+        m_h = ::HttpOpenRequestW(hConnect, L"GET", strPath.c_str(), nullptr, nullptr, apszAccept, dwFlags,
+                                 reinterpret_cast<DWORD_PTR>(pNotices));
+    if (!m_h) {
+        const DWORD dwError = pNotices->hDone && pNotices->hGone ? ::GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+        delete pNotices;
+        ::SetLastError(dwError);
+        return false;
+    }
+    m_pNotices = pNotices;
+    SetHandleTimeouts(m_h);
+    return true;
+}
+
+DWORD CRequest::Finish(BOOL bOk, DWORD dwWaitMs)
+{
+    const DWORD dwError = bOk ? ERROR_SUCCESS : ::GetLastError();
+    return dwError == ERROR_IO_PENDING ? Await(dwWaitMs) : dwError;
+}
+
+DWORD CRequest::Await(DWORD dwWaitMs)
+{
+    return ::WaitForSingleObject(m_pNotices->hDone.Get(), dwWaitMs) == WAIT_OBJECT_0 ? m_pNotices->dwError
+                                                                                      : WAIT_TIMEOUT;
+}
+
+bool CRequest::Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft)
+{
+    if (!m_h)
+        return true;
+    ::InternetCloseHandle(m_h);
+    m_h = nullptr;
+    const bool bGone = ::WaitForSingleObject(m_pNotices->hGone.Get(), dwWaitMs) == WAIT_OBJECT_0;
+    if (bGone || !pLeft)
+        m_pNotices->Release();
+    else
+        pLeft->push_back(m_pNotices);
+    m_pNotices = nullptr;
+    return bGone;
+}
+
+CTransfer::~CTransfer()
+{
+    const ULONGLONG ullUntil = AwakeTickMs() + kLetGoMs;
+    for (CRequestNotices* pNotices : m_left) {
+        const ULONGLONG ullNow = AwakeTickMs();
+        ::WaitForSingleObject(pNotices->hGone.Get(), ullNow < ullUntil ? static_cast<DWORD>(ullUntil - ullNow) : 0);
+        pNotices->Release();
+    }
+}
+
+// Counted from the bytes on disk when the call began, whatever the retries
+// did in between, so that the window's "total - unFileSize + unReceived" is
+// what is on disk now. Only an answer that makes a resume start over moves
+// the start back to zero.
+DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
+{
+    DOWNLOAD_PROGRESS rec = {};
+    rec.iState = iState;
+    // Until a server announces the size, the order's is the best guess; the
+    // window ignores records whose size and position are both zero.
+    const ULONGLONG ullTotal =
+        m_ullTotal ? m_ullTotal : (m_req.llExpectedSize > 0 ? static_cast<ULONGLONG>(m_req.llExpectedSize) : 0);
+    const ULONGLONG ullPos = m_ullOffset + m_ullReceived;
+    rec.unFileSize = Clamp32(ullTotal > m_ullRunStart ? ullTotal - m_ullRunStart : 0);
+    rec.unPosition = Clamp32(m_ullRunStart);
+    rec.unReceived = Clamp32(ullPos > m_ullRunStart ? ullPos - m_ullRunStart : 0);
+    rec.unExtra = m_dwStatus;
+    rec.dSpeed = m_dSpeed;
+    // The library's part: the target path for whoever inspects a record in a
+    // debugger, then the error code, which the program logs from the final
+    // record.
+    const size_t cchPath = (sizeof(rec.abLibrary) - sizeof(DWORD)) / sizeof(wchar_t) - 1;
+    const size_t n = m_req.strTarget.size() < cchPath ? m_req.strTarget.size() : cchPath;
+    memcpy(rec.abLibrary, m_req.strTarget.data(), n * sizeof(wchar_t));
+    memcpy(rec.abLibrary + DOWNLOAD_RECORD_ERROR_OFFSET, &m_dwError, sizeof(DWORD));
+    return rec;
+}
+
+void CTransfer::Report(bool bForce)
+{
+    const ULONGLONG ullNow = AwakeTickMs();
+    if (!bForce && ullNow - m_ullLastReportTick < kReportPeriodMs)
+        return;
+    const ULONGLONG ullPos = m_ullOffset + m_ullReceived;
+    if (m_ullLastReportTick && ullNow > m_ullLastReportTick && ullPos >= m_ullLastReportPos) {
+        const double dInstant = static_cast<double>(ullPos - m_ullLastReportPos) * 1000.0 /
+                                static_cast<double>(ullNow - m_ullLastReportTick) / 1024.0;
+        // Smoothed so that the display does not jitter with every read.
+        m_dSpeed = m_dSpeed == 0 ? dInstant : 0.7 * m_dSpeed + 0.3 * dInstant;
+    }
+    m_ullLastReportTick = ullNow;
+    m_ullLastReportPos = ullPos;
+    m_pool.SendProgress(Record(DOWNLOAD_STATE_PROGRESS));
+}
+
+bool CTransfer::Fail(CAttemptFailure& failure, FailureKind kind, DWORD dwError)
+{
+    failure.kind = kind;
+    failure.dwError = dwError;
+    return false;
+}
+
+bool CTransfer::Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LibraryLogV(kLogError, kTransferLogFunction, L"refused answer: ", pszFormat, args);
+    va_end(args);
+    return Fail(failure, FailureKind::Refused, dwError);
+}
+
+bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
+{
+    LibraryLog(kLogWarning, kTransferLogFunction, L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms",
+               floor.PeriodBytes(), floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
+    return Fail(failure, FailureKind::Stall, ERROR_INTERNET_TIMEOUT);
+}
+
+// An answer with an error status: how it failed, and whether its Retry-After
+// lets it be asked again.
+bool CTransfer::FailStatus(HINTERNET hRequest, CAttemptFailure& failure)
+{
+    failure.dwStatus = m_dwStatus;
+    const std::wstring strRetryAfter = QueryHeader(hRequest, HTTP_QUERY_RETRY_AFTER);
+    if (!strRetryAfter.empty()) {
+        std::wstring strNow = QueryHeader(hRequest, HTTP_QUERY_DATE);
+        failure.llRetryAfterSeconds = RetryAfterSeconds(strRetryAfter, strNow.empty() ? HttpDateNow() : strNow);
+    }
+    return Fail(failure, FailureKind::Status, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+}
+
+// Closes a request. bAwait: the file is asked for again next, so WinINet
+// must have let go of this one first, lest two answers arrive side by side.
+void CTransfer::End(CRequest& request, bool bAwait)
+{
+    request.Close(bAwait ? MsLeft() : 0, &m_left);
+}
+
+// The request for what is still missing, sent on the connection to its host;
+// true once its answer's headers are in.
+bool CTransfer::Send(CRequest& request, const CHttpAddress& address, CAttemptFailure& failure)
+{
+    if (!m_hConnect || address.strHost != m_connected.strHost || address.nPort != m_connected.nPort) {
+        m_hConnect.Reset(::InternetConnectW(m_hSession.Get(), address.strHost.c_str(), address.nPort, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 0));
+        if (!m_hConnect)
+            return Fail(failure, FailureKind::Other, ::GetLastError());
+        SetHandleTimeouts(m_hConnect.Get());
+        const CProxyConfig& proxy = m_req.proxy;
+        if (!proxy.strServer.empty() && !proxy.strUser.empty()) {
+            // Not checked: credentials that do not take effect show up as the
+            // proxy's 407, which the request reports.
+            ::InternetSetOptionW(m_hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
+                                 const_cast<wchar_t*>(proxy.strUser.c_str()), static_cast<DWORD>(proxy.strUser.size()));
+            ::InternetSetOptionW(m_hConnect.Get(), INTERNET_OPTION_PROXY_PASSWORD,
+                                 const_cast<wchar_t*>(proxy.strPassword.c_str()),
+                                 static_cast<DWORD>(proxy.strPassword.size()));
+        }
+        m_connected = address;
+    }
+    if (!request.Open(m_hConnect.Get(), address.strPath, address.bSecure))
+        return Fail(failure, FailureKind::Other, ::GetLastError());
+    m_strHeaders.clear();
+    if (m_ullOffset)
+        // The server sends the whole file instead of the range when its copy
+        // is no longer the one our bytes came from.
+        m_strHeaders = L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\nIf-Range: " + m_strValidator + L"\r\n";
+    const DWORD dwPatienceMs = ConnectTimeoutMs() < MsLeft() ? ConnectTimeoutMs() : MsLeft();
+    DWORD dwError = request.Finish(
+        ::HttpSendRequestW(request.Get(), m_strHeaders.empty() ? nullptr : m_strHeaders.c_str(),
+                           static_cast<DWORD>(m_strHeaders.size()), nullptr, 0),
+        dwPatienceMs);
+    if (dwError == WAIT_TIMEOUT) {
+        LibraryLog(kLogWarning, kTransferLogFunction, L"no answer's headers within %lu ms of the request",
+                   dwPatienceMs);
+        End(request, false);  // no byte of a body can be in it
+        return Fail(failure, FailureKind::Timeout, ERROR_INTERNET_TIMEOUT);
+    }
+    if (dwError != ERROR_SUCCESS) {
+        dwError = InternetErrorOf(dwError);
+        return Fail(failure, KindOfError(dwError), dwError);
+    }
+    DWORD cb = sizeof(m_dwStatus);
+    if (!::HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &m_dwStatus, &cb, nullptr))
+        m_dwStatus = 0;
+    return true;
+}
+
+// The request for what is still missing, through the proxy's challenge and
+// the redirects, to an answer that brings the file or its rest. An answer
+// that is not the file is not read: its request is closed (the loop's step).
+bool CTransfer::OpenResponse(CRequest& request, CAttemptFailure& failure)
+{
+    std::wstring strUrl = m_req.strUrl;
+    int nAuthRetries = 0, nRestarts = 0, nRedirects = 0;
+    for (;; End(request, false)) {
+        CHttpAddress address;
+        if (!MsLeft())
+            return Fail(failure, FailureKind::Deadline, ERROR_INTERNET_TIMEOUT);
+        failure.dwError = CrackHttpAddress(strUrl, address);
+        if (failure.dwError != ERROR_SUCCESS || !Send(request, address, failure))
+            return false;
+        // The first answer of an authenticating proxy is its challenge.
+        if (m_dwStatus == HTTP_STATUS_PROXY_AUTH_REQ && !m_req.proxy.strServer.empty() &&
+            !m_req.proxy.strUser.empty() && nAuthRetries++ == 0)
+            continue;
+        if (IsRedirectStatus(m_dwStatus)) {
+            std::wstring strNext;
+            const RedirectVerdict verdict =
+                RedirectTarget(strUrl, QueryHeader(request.Get(), HTTP_QUERY_LOCATION), strNext);
+            if (++nRedirects > kMaxRedirects)
+                return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"more than %d redirects", kMaxRedirects);
+            if (verdict == RedirectVerdict::LeavesHttps)
+                return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"a redirect from https to plain http");
+            if (verdict == RedirectVerdict::NotWeb)
+                return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"a redirect to neither http nor https");
+            if (verdict != RedirectVerdict::Follow)
+                return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"a redirect without a usable Location");
+            strUrl = strNext;
+            continue;
+        }
+        if (m_dwStatus == HTTP_STATUS_PARTIAL_CONTENT && m_ullOffset) {
+            ULONGLONG ullFirst = 0, ullLast = 0;
+            const std::wstring strRange = QueryHeader(request.Get(), HTTP_QUERY_CONTENT_RANGE);
+            if (!ParseContentRange(strRange, ullFirst, ullLast, m_llRangeTotal))
+                return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE,
+                              L"a Content-Range of %u characters that is no range of at most %u-digit numbers",
+                              static_cast<unsigned>(strRange.size()), static_cast<unsigned>(kMaxLengthDigits));
+            if (!StartOverStale(request.Get()) && ullFirst == m_ullOffset)
+                return true;
+            m_llRangeTotal = -1;  // any other range cannot be stitched onto our bytes
+        } else if (m_dwStatus == HTTP_STATUS_OK) {
+            m_ullOffset = 0;  // the server ignored the range or the file changed
+            return true;
+        } else if (m_dwStatus != 416 || !m_ullOffset) {
+            return FailStatus(request.Get(), failure);
+        }
+        // 416 or an unusable range: forget the partial file and start over.
+        if (nRestarts++ > 0)
+            return Fail(failure, FailureKind::Other, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        m_ullOffset = 0;
+        m_strValidator.clear();
+    }
+}
+
+// A range answer that does not vouch for our bytes with the validator sent (a
+// cache that ignores If-Range, and may keep another version or no
+// validators at all) would splice two versions: the partial file is dropped
+// then, and the request starts over from byte 0. True then.
+bool CTransfer::StartOverStale(HINTERNET hRequest)
+{
+    const std::wstring strETag = QueryHeader(hRequest, HTTP_QUERY_ETAG);
+    const std::wstring strLastModified = QueryHeader(hRequest, HTTP_QUERY_LAST_MODIFIED);
+    if (CarriesValidator(m_strValidator, strETag, strLastModified))
+        return false;
+    const std::wstring& strAnswer = strETag.empty() ? strLastModified : strETag;
+    LibraryLog(kLogWarning, kTransferLogFunction,
+               L"the partial file is stale: a range answer %s%s to If-Range %s; it is dropped and the file asked for "
+               L"again from byte 0",
+               strAnswer.empty() ? L"without any validator" : L"of another version: ", strAnswer.c_str(),
+               m_strValidator.c_str());
+    DiscardPartFile(MetaPathOf(m_req.strTarget));
+    DiscardPartFile(PartialPathOf(m_req.strTarget));
+    return true;
+}
+
+// The answer's size checked against the order before the partial file is
+// touched: an answer that contradicts it costs neither disk nor the bytes a
+// resume could still use.
+bool CTransfer::CheckBounds(HINTERNET hRequest, CAttemptFailure& failure)
+{
+    LONGLONG llLength = -1;
+    if (!QueryContentLength(hRequest, llLength))
+        return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE,
+                      L"a Content-Length that is no number of at most %u digits",
+                      static_cast<unsigned>(kMaxLengthDigits));
+    const LONGLONG llOrdered = m_req.llExpectedSize;
+    const ULONGLONG ullCap = llOrdered > 0 ? kUnsizedCapBytes : UnsizedCapBytes();
+    const ULONGLONG ullMargin = llOrdered > 0 ? OrderedSizeMargin(static_cast<ULONGLONG>(llOrdered)) : 0;
+    ULONGLONG ullAnnounced = 0;
+    if (m_llRangeTotal >= 0)
+        ullAnnounced = static_cast<ULONGLONG>(m_llRangeTotal);
+    else if (llLength >= 0)
+        ullAnnounced = m_ullOffset + static_cast<ULONGLONG>(llLength);
+    const DWORD dwError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    switch (BodyBounds(llOrdered, m_ullOffset, llLength, m_llRangeTotal, ullCap, m_ullMaxBody, m_bExact)) {
+    case BoundsVerdict::Accepted:
+        break;
+    case BoundsVerdict::BeyondOrder:
+        return Refuse(failure, dwError, L"a file of %llu bytes, beyond the ordered %lld bytes and their margin of %llu",
+                      ullAnnounced, llOrdered, ullMargin);
+    case BoundsVerdict::BelowOrder:
+        return Refuse(failure, dwError,
+                      L"a file of %llu bytes, short of the ordered %lld bytes by more than their margin of %llu",
+                      ullAnnounced, llOrdered, ullMargin);
+    case BoundsVerdict::BeyondCap:
+        return Refuse(failure, dwError, L"a file of %llu bytes, beyond the cap of %llu",
+                      llOrdered > 0 ? static_cast<ULONGLONG>(llOrdered) : ullAnnounced, ullCap);
+    case BoundsVerdict::Inconsistent:
+        return Refuse(failure, dwError, L"a Content-Length of %lld that is not the rest of a %lld-byte file from byte %llu",
+                      llLength, m_llRangeTotal, m_ullOffset);
+    case BoundsVerdict::OffsetBeyondFile:
+        return Refuse(failure, dwError, L"a range from byte %llu of a %llu-byte file", m_ullOffset, ullAnnounced);
+    }
+    if (m_bExact)
+        m_ullTotal = m_ullOffset + m_ullMaxBody;
+    return true;
+}
+
+// The partial file positioned where the answer's bytes belong, and the note
+// of the validator they came with.
+bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailure& failure)
+{
+    hFile = ClaimPartFile(PartialPathOf(m_req.strTarget), m_ullOffset == 0);
+    LARGE_INTEGER li, liSize;
+    li.QuadPart = static_cast<LONGLONG>(m_ullOffset);
+    if (!hFile || !::GetFileSizeEx(hFile.Get(), &liSize) || !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN))
+        return Fail(failure, FailureKind::Local, ::GetLastError());
+    // The bytes the range continues are gone (replaced since, being no longer
+    // ours): the answer cannot be stitched onto anything.
+    if (liSize.QuadPart < li.QuadPart)
+        return Fail(failure, FailureKind::Local, ERROR_HANDLE_EOF);
+    // Cut only when there is something to cut: some file systems hold the
+    // close of a truncated file up until its new contents are on disk.
+    if (liSize.QuadPart != li.QuadPart && !::SetEndOfFile(hFile.Get()))
+        return Fail(failure, FailureKind::Local, ::GetLastError());
+    // The note goes down before any byte of the new body, so that a later run
+    // never pairs these bytes with an older validator.
+    const std::wstring strMeta = MetaPathOf(m_req.strTarget);
+    m_strValidator =
+        ChooseValidator(QueryHeader(hRequest, HTTP_QUERY_ETAG), QueryHeader(hRequest, HTTP_QUERY_LAST_MODIFIED));
+    if (m_strValidator.empty())
+        DiscardPartFile(strMeta);
+    else if (!WritePartMeta(strMeta, CPartMeta{m_req.strUrl, m_strValidator, m_req.llExpectedSize}))
+        return Fail(failure, FailureKind::Local, ::GetLastError());
+    return true;
+}
+
+// The body into the file: each read takes what has arrived and goes to disk
+// before the next; when nothing has, the loop waits for WinINet's word,
+// reporting every second, and judges the floor, the receive time-out and the
+// deadline meanwhile.
+bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failure)
+{
+    m_buffer.resize(kBufferBytes);
+    ULONGLONG ullNow = AwakeTickMs(), ullLastBytes = ullNow;
+    CTransferFloor floor(ullNow, 0, FloorPeriodMs(), kFloorBytes);
+    const DWORD dwPatienceMs = ReceiveTimeoutMs();
+    ULONGLONG ullPaceStart = ullNow, ullPaceBytes = 0;
+    bool bFast = false;
+    Report(true);
+    for (bool bFirstBytes = true;;) {
+        // One byte more than may still come: receiving it proves an overrun.
+        const ULONGLONG ullLeft = m_ullMaxBody - m_ullReceived;
+        INTERNET_BUFFERSA ib = {};
+        ib.dwStructSize = sizeof(ib);
+        ib.lpvBuffer = m_buffer.data();
+        ib.dwBufferLength = ullLeft < kBufferBytes ? static_cast<DWORD>(ullLeft) + 1 : kBufferBytes;
+        DWORD dwError = ERROR_SUCCESS;
+        if (!::InternetReadFileExA(request.Get(), &ib, IRF_NO_WAIT, request.Context()))
+            dwError = ::GetLastError();
+        if (dwError == ERROR_IO_PENDING) {
+            // Nothing had arrived; the buffer stays untouched, and the bytes
+            // are read once WinINet says they are there.
+            while ((dwError = request.Await(kHeldUpMs)) == WAIT_TIMEOUT) {
+                Report(true);
+                ullNow = AwakeTickMs();
+                if (!floor.Check(ullNow, m_ullReceived))
+                    return FailStall(floor, failure);
+                if (ullNow - ullLastBytes >= dwPatienceMs || !MsLeft())
+                    return Fail(failure, MsLeft() ? FailureKind::Timeout : FailureKind::Deadline,
+                                ERROR_INTERNET_TIMEOUT);
+            }
+            if (dwError == ERROR_SUCCESS)
+                continue;
+        }
+        if (dwError != ERROR_SUCCESS) {
+            dwError = InternetErrorOf(dwError);
+            return Fail(failure, KindOfError(dwError), dwError);
+        }
+        const DWORD dwGot = ib.dwBufferLength;
+        if (dwGot > ullLeft) {
+            m_bOverrun = true;
+            if (m_bExact)
+                return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE, L"a body beyond its announced %llu bytes",
+                              m_ullMaxBody);
+            return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE,
+                          L"a body of unannounced size beyond the %llu bytes the order allows",
+                          m_ullOffset + m_ullMaxBody);
+        }
+        if (dwGot == 0)
+            break;
+        if (!WriteAll(hFile, m_buffer.data(), dwGot))
+            return Fail(failure, FailureKind::Local, ::GetLastError() ? ::GetLastError() : ERROR_WRITE_FAULT);
+        m_ullReceived += dwGot;
+        ullNow = ullLastBytes = AwakeTickMs();
+        Report(bFirstBytes);
+        bFirstBytes = false;
+        ullPaceBytes += dwGot;
+        if (ullPaceBytes >= kPaceBytes || ullNow - ullPaceStart >= kSlowPaceMs) {
+            if (bFast && ullPaceBytes < kPaceBytes)
+                LibraryLog(kLogInformation, kTransferLogFunction,
+                           L"the body slowed down: less than %llu bytes in the second before byte %llu", kPaceBytes,
+                           m_ullOffset + m_ullReceived);
+            bFast = ullPaceBytes >= kPaceBytes && (bFast || ullNow - ullPaceStart <= kFastPaceMs);
+            ullPaceStart = ullNow;
+            ullPaceBytes = 0;
+        }
+        if (!floor.Check(ullNow, m_ullReceived))
+            return FailStall(floor, failure);
+        if (!MsLeft())
+            return Fail(failure, FailureKind::Deadline, ERROR_INTERNET_TIMEOUT);
+    }
+    // A connection that closed early looks like a normal end to the reader.
+    if (m_bExact && m_ullReceived < m_ullMaxBody)
+        return Fail(failure, FailureKind::Reset, ERROR_INTERNET_CONNECTION_RESET);
+    return true;
+}
+
+ULONGLONG CTransfer::BytesOnDisk() const
+{
+    return OwnPartBytes(PartialPathOf(m_req.strTarget));
+}
+
+// A finished file takes the target's name; the bytes of a failed one stay for
+// a resume unless they cannot be the file's.
+DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
+{
+    const std::wstring strPart = PartialPathOf(m_req.strTarget);
+    const std::wstring strMeta = MetaPathOf(m_req.strTarget);
+    if (final.iState != DOWNLOAD_STATE_FINISHED) {
+        // Bytes beyond what the server may send are not the file's: nothing
+        // of such an answer is worth resuming.
+        if (m_bOverrun) {
+            DiscardPartFile(strMeta);
+            DiscardPartFile(strPart);
+        }
+        return final;
+    }
+    // No write-through: it can make the rename wait for the whole file to
+    // reach the disk, and the caller's digest check of the finished file
+    // already catches one that a crash left incomplete.
+    if (!MoveOwnPartFile(strPart, m_req.strTarget)) {
+        m_dwError = ::GetLastError();
+        return Record(DOWNLOAD_STATE_FILE_FAILED);
+    }
+    DiscardPartFile(strMeta);  // the note belongs to the partial file, which is gone
+    return final;
+}
+
 // One request and its answer into the partial file; true when the file is
 // complete.
 bool CTransfer::Attempt(CAttemptFailure& failure)
@@ -146,36 +647,17 @@ bool CTransfer::Attempt(CAttemptFailure& failure)
     m_ullReceived = 0;
     m_llRangeTotal = -1;
     m_dwStatus = 0;
-    // A block left to a helper at a stall may still be receiving: the file
-    // is asked for again only once it has stopped.
-    if (!m_helper.WaitAbandoned(MsLeft()))
-        return FailDeadline(failure);
-    // Declared in this order so that the request closes before its connection.
-    CInetHandle hConnect, hRequest;
-    if (!OpenResponse(hConnect, hRequest, failure))
-        return false;
-    if (m_ullOffset < m_ullRunStart)
-        m_ullRunStart = m_ullOffset;  // the resume starts over
-    CKernelHandle hFile;
-    if (!CheckBounds(hRequest.Get(), failure) || !OpenSink(hRequest.Get(), hFile, failure)) {
-        SetAside(hConnect, hRequest);
-        return false;
+    CRequest request;
+    bool bComplete = false;
+    if (OpenResponse(request, failure)) {
+        if (m_ullOffset < m_ullRunStart)
+            m_ullRunStart = m_ullOffset;  // the resume starts over
+        CKernelHandle hFile;  // closed before the rename, which an open handle would block
+        bComplete = CheckBounds(request.Get(), failure) && OpenSink(request.Get(), hFile, failure) &&
+                    Receive(request, hFile.Get(), failure);
     }
-    const bool bComplete = Receive(hConnect, hRequest, hFile.Get(), failure);
-    // Closed before the rename, which a handle still open would block.
-    hFile.Reset();
-    if (bComplete)
-        return true;  // its connection serves the next transfer
-    // A body that broke, went quiet or crawled is closed before the retry
-    // asks again, so that two answers never arrive side by side; closing
-    // reads on only what has already come. The rest of any other is not
-    // waited for: a fast body would be read to its end.
-    if (IsRetryable(failure)) {
-        hRequest.Reset();
-        hConnect.Reset();
-    }
-    SetAside(hConnect, hRequest);
-    return false;
+    End(request, !bComplete && IsRetryable(failure));
+    return bComplete;
 }
 
 DOWNLOAD_PROGRESS CTransfer::Run()
@@ -187,8 +669,14 @@ DOWNLOAD_PROGRESS CTransfer::Run()
     m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, m_req.llExpectedSize, m_strValidator);
     m_ullRunStart = m_ullOffset;
     m_deadline.Start(TransferDeadlineMs(m_req.llExpectedSize));
-    if (!OpenSession())
+    const bool bProxy = !m_req.proxy.strServer.empty();
+    m_hSession.Reset(::InternetOpenW(L"NubraSdk/1.0", bProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
+                                     bProxy ? m_req.proxy.strServer.c_str() : nullptr, nullptr, INTERNET_FLAG_ASYNC));
+    if (!m_hSession || ::InternetSetStatusCallbackW(m_hSession.Get(), &OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+        m_dwError = m_hSession ? ::GetLastError() : ERROR_INTERNET_INTERNAL_ERROR;
         return Record(DOWNLOAD_STATE_NET_FAILED);
+    }
+    SetHandleTimeouts(m_hSession.Get());
 
     const int nRetries = RetryLimit();
     for (int nRetry = 0;; ++nRetry) {
@@ -199,7 +687,7 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         }
         const bool bRetryable = IsRetryable(failure);
         if (bRetryable && !MsLeft())
-            FailDeadline(failure);
+            Fail(failure, FailureKind::Deadline, ERROR_INTERNET_TIMEOUT);
         m_dwError = failure.dwError;
         if (failure.kind == FailureKind::Deadline) {
             LibraryLog(kLogError, kTransferLogFunction,
@@ -214,19 +702,17 @@ DOWNLOAD_PROGRESS CTransfer::Run()
             else
                 LibraryLog(kLogError, kTransferLogFunction, L"not tried again after %s: %s",
                            ReasonText(failure).c_str(), WhyNotRetried(failure));
-            const int32_t iState =
-                failure.kind == FailureKind::Local ? DOWNLOAD_STATE_FILE_FAILED : DOWNLOAD_STATE_NET_FAILED;
-            return CloseSink(Record(iState));
+            return CloseSink(Record(failure.kind == FailureKind::Local ? DOWNLOAD_STATE_FILE_FAILED
+                                                                       : DOWNLOAD_STATE_NET_FAILED));
         }
         // From the bytes on disk, when their validator can vouch for them.
         m_ullOffset = m_strValidator.empty() ? 0 : BytesOnDisk();
         m_ullReceived = 0;
-        DWORD dwPauseMs = RetryPauseMs(nRetry + 1, FirstRetryPauseMs(), failure.llRetryAfterSeconds);
+        const DWORD dwPauseMs = RetryPauseMs(nRetry + 1, FirstRetryPauseMs(), failure.llRetryAfterSeconds);
         LibraryLog(kLogWarning, kTransferLogFunction, L"retry %d of %d in %s after %s, resuming at byte %llu",
                    nRetry + 1, nRetries, SecondsText(dwPauseMs).c_str(), ReasonText(failure).c_str(), m_ullOffset);
         // A pause beyond the deadline ends at it; the next attempt then ends the call.
-        const DWORD dwLeftMs = MsLeft();
-        ::Sleep(dwPauseMs < dwLeftMs ? dwPauseMs : dwLeftMs);
+        ::Sleep(dwPauseMs < MsLeft() ? dwPauseMs : MsLeft());
     }
 }
 

@@ -1,21 +1,26 @@
 // One transfer of a file, retries included: the worker of Download.cpp runs
-// it and sends its final record. Its members live in three files, one concern
-// each: Transfer.cpp (the run, its retries and its records),
-// TransferRequest.cpp (requests and the answers that are not the file) and
-// TransferSink.cpp (the partial file and the body into it).
+// it and sends its final record. One loop reads what has arrived, writes it,
+// reports it and decides; the rules it asks are TransferRules.h.
+//
+// WinINet runs in its asynchronous mode: a call that would wait returns
+// ERROR_IO_PENDING and WinINet completes it on a thread of its own, which
+// sets an event the loop waits on within its limits. A read asks for
+// whatever has arrived (IRF_NO_WAIT) and never waits inside WinINet, so the
+// loop is never caught in a call it would have to abandon: when an attempt
+// ends, every byte it received is on disk, and the next request asks only
+// for what never arrived. A handle is closed to end a call WinINet still
+// has; its notices live until WinINet says the handle is gone.
 #pragma once
 
 #include <windows.h>
+#include <wininet.h>
 
 #include <string>
 #include <vector>
 
 #include "NubraSdk/Download.h"
-#include "NubraSdk/HttpQuery.h"
 #include "NubraSdk/RecordPool.h"
-#include "NubraSdk/RequestHelper.h"
-#include "NubraSdk/RetryPolicy.h"
-#include "NubraSdk/TransferFloor.h"
+#include "NubraSdk/TransferRules.h"
 #include "netlib/DownloadRecord.h"
 #include "win/Handles.h"
 
@@ -24,9 +29,44 @@ namespace nubra {
 // The function the library's records name.
 extern const wchar_t kTransferLogFunction[];
 
+struct CRequestNotices;
+
+// The parts of an http or https address that a request needs.
+struct CHttpAddress {
+    std::wstring strHost;
+    INTERNET_PORT nPort = 0;
+    std::wstring strPath;  // path and query
+    bool bSecure = false;
+};
+
+// A request of the transfer's session and the notices of its calls.
+class CRequest {
+public:
+    CRequest() = default;
+    ~CRequest();
+    CRequest(const CRequest&) = delete;
+    CRequest& operator=(const CRequest&) = delete;
+    bool Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure);
+    HINTERNET Get() const { return m_h; }
+    DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(m_pNotices); }
+    // The outcome of a call that returned bOk: ERROR_SUCCESS or its error, or
+    // WAIT_TIMEOUT while WinINet still has it after dwWaitMs.
+    DWORD Finish(BOOL bOk, DWORD dwWaitMs);
+    // The same for a call that WinINet has (ERROR_IO_PENDING).
+    DWORD Await(DWORD dwWaitMs);
+    // Closes the handle; true once WinINet has let go of it within dwWaitMs.
+    // Its notices are left to pLeft, or released, when it has not.
+    bool Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft);
+
+private:
+    HINTERNET m_h = nullptr;
+    CRequestNotices* m_pNotices = nullptr;
+};
+
 class CTransfer {
 public:
     CTransfer(const CDownloadRequest& req, CRecordPool& pool) : m_req(req), m_pool(pool) {}
+    // Waits, within bounds, until WinINet has let go of every request.
     ~CTransfer();
     CTransfer(const CTransfer&) = delete;
     CTransfer& operator=(const CTransfer&) = delete;
@@ -37,60 +77,46 @@ public:
 private:
     DOWNLOAD_PROGRESS Record(int32_t iState) const;
     void Report(bool bForce);
-    ULONGLONG KnownTotal() const;
-
-    bool OpenSession();
     bool Attempt(CAttemptFailure& failure);
-    CInetHandle Connect(const CHttpAddress& address);
-    CInetHandle OpenRequest(HINTERNET hConnect, const CHttpAddress& address);
-    bool OpenResponse(CInetHandle& hConnect, CInetHandle& hRequest, CAttemptFailure& failure);
+    bool OpenResponse(CRequest& request, CAttemptFailure& failure);
+    bool Send(CRequest& request, const CHttpAddress& address, CAttemptFailure& failure);
     bool FailStatus(HINTERNET hRequest, CAttemptFailure& failure);
+    bool StartOverStale(HINTERNET hRequest);
     bool CheckBounds(HINTERNET hRequest, CAttemptFailure& failure);
     bool OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailure& failure);
-    bool Receive(CInetHandle& hConnect, CInetHandle& hRequest, HANDLE hFile, CAttemptFailure& failure);
+    bool Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failure);
     DOWNLOAD_PROGRESS CloseSink(const DOWNLOAD_PROGRESS& final);
+    void End(CRequest& request, bool bAwait);
+    bool Fail(CAttemptFailure& failure, FailureKind kind, DWORD dwError);
     bool FailStall(const CTransferFloor& floor, CAttemptFailure& failure);
-    bool FailDeadline(CAttemptFailure& failure);
-    bool StartOverStale(const std::wstring& strETag, const std::wstring& strLastModified);
-    // What is left of the call's deadline, in ms (0 once it has passed).
-    DWORD MsLeft() const { return m_deadline.MsLeft(); }
-
-    void DropAnswer(CInetHandle& hConnect, CInetHandle& hRequest);
-    void SetAside(CInetHandle& hConnect, CInetHandle& hRequest);
-    ULONGLONG BytesOnDisk() const;
-    std::wstring ReasonText(const CAttemptFailure& failure) const;
     bool Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...);
+    ULONGLONG BytesOnDisk() const;
+    DWORD MsLeft() const { return m_deadline.MsLeft(); }
 
     const CDownloadRequest& m_req;
     CRecordPool& m_pool;
-    CSharedSession m_session;
-    // Runs the calls a server can draw out, within their deadlines.
-    CRequestHelper m_helper;
-    // Requests whose answers were not read to their end, each followed by
-    // its connection: closed only after the final record (see RunDownload).
-    std::vector<CInetHandle> m_setAside;
+    CInetHandle m_hSession;
+    CInetHandle m_hConnect;
+    CHttpAddress m_connected;
+    // Extra headers of the request being sent.
+    std::wstring m_strHeaders;
+    // Requests closed while WinINet still had a call of theirs.
+    std::vector<CRequestNotices*> m_left;
+    std::vector<BYTE> m_buffer;
     // The validator of the bytes on disk, sent with If-Range.
     std::wstring m_strValidator;
     // Bytes on disk when the call began: what the records count from.
     ULONGLONG m_ullRunStart = 0;
     // Where the current attempt's answer starts, and what it brought so far.
-    ULONGLONG m_ullOffset = 0;
-    ULONGLONG m_ullReceived = 0;
+    ULONGLONG m_ullOffset = 0, m_ullReceived = 0;
     LONGLONG m_llRangeTotal = -1;
     // The file's size once an answer announced it; 0 until then.
-    ULONGLONG m_ullTotal = 0;
-    ULONGLONG m_ullMaxBody = 0;
-    bool m_bExact = false;
-    bool m_bOverrun = false;
-    // Once a body slowed down during a block, it is read only as it arrives.
-    bool m_bSlowReadsOnly = false;
-    // The whole call ends by then, retries included.
+    ULONGLONG m_ullTotal = 0, m_ullMaxBody = 0;
+    bool m_bExact = false, m_bOverrun = false;
     CTransferDeadline m_deadline;
-    DWORD m_dwStatus = 0;
-    DWORD m_dwError = 0;
+    DWORD m_dwStatus = 0, m_dwError = 0;
     double m_dSpeed = 0;
-    ULONGLONG m_ullLastReportTick = 0;
-    ULONGLONG m_ullLastReportPos = 0;
+    ULONGLONG m_ullLastReportTick = 0, m_ullLastReportPos = 0;
 };
 
 }  // namespace nubra

@@ -9,8 +9,7 @@
 
 #include "NetTestUtil.h"
 #include "NubraSdk/EnvSetting.h"
-#include "NubraSdk/RetryPolicy.h"
-#include "NubraSdk/TransferFloor.h"
+#include "NubraSdk/TransferRules.h"
 
 using nubra::CAttemptFailure;
 using nubra::FailureKind;

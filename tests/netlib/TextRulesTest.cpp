@@ -1,17 +1,15 @@
 // The library's plain rules: proxy and server settings, the Content-Range
 // answer and lengths, the validator note, the bounds of an answer and of a
-// redirect, the disk writer, and the digest's text form.
+// redirect, and the digest's text form.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include "NetTestUtil.h"
-#include "NubraSdk/BackgroundWriter.h"
 #include "NubraSdk/HostPort.h"
-#include "NubraSdk/HttpQuery.h"
 #include "NubraSdk/PartialFile.h"
 #include "NubraSdk/Proxy.h"
-#include "NubraSdk/TransferBounds.h"
+#include "NubraSdk/TransferRules.h"
 #include "netlib/NubraSdk.h"
 #include "win/Handles.h"
 
@@ -313,46 +311,4 @@ TEST(TextRules, UserProxyComesFromTheUsersSettings)
                          static_cast<DWORD>((wcslen(szOldServer) + 1) * sizeof(wchar_t)));
     else
         ::RegDeleteValueW(hKey, L"ProxyServer");
-}
-
-TEST(TextRules, TheDiskWriterKeepsOrderAndReportsAFailedWrite)
-{
-    // Blocks handed over from two alternating buffers land in order, each
-    // buffer reused only after the writer let go of it.
-    const std::wstring path = WorkPath(L"writer.bin");
-    CKernelHandle hFile(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(hFile);
-    std::string expected;
-    {
-        nubra::CBackgroundWriter writer(hFile.Get());
-        ASSERT_TRUE(writer.Start());
-        std::string buffers[2];
-        for (int i = 0; i < 6; ++i) {
-            std::string& block = buffers[i % 2];
-            // Refilled only now: the hand-over before this one waited for it.
-            block = Pattern(100000 + i, 50 + i);
-            expected += block;
-            ASSERT_TRUE(writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size())));
-        }
-        EXPECT_TRUE(writer.Finish());
-    }
-    hFile.Reset();
-    EXPECT_TRUE(ReadAll(path) == expected) << "blocks were lost or reordered";
-
-    // A handle that cannot write: the failure surfaces at the next hand-over.
-    hFile.Reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(hFile);
-    {
-        nubra::CBackgroundWriter writer(hFile.Get());
-        ASSERT_TRUE(writer.Start());
-        const std::string block(4096, 'x');
-        writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size()));
-        EXPECT_FALSE(writer.Write(reinterpret_cast<const BYTE*>(block.data()), static_cast<DWORD>(block.size())))
-            << "a failed write was reported as success";
-        EXPECT_FALSE(writer.Finish());
-        EXPECT_NE(writer.Error(), 0u);
-    }
-    hFile.Reset();
-    EXPECT_TRUE(ReadAll(path) == expected) << "a failed writer changed the file";
-    ::DeleteFileW(path.c_str());
 }
