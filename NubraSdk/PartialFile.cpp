@@ -2,6 +2,7 @@
 #include "NubraSdk/PartialFile.h"
 
 #include "NubraSdk/PartFileAccess.h"
+#include "NubraSdk/TransferRules.h"
 #include "win/Handles.h"
 #include "win/Utf8.h"
 
@@ -14,25 +15,6 @@ constexpr DWORD kMaxMetaBytes = 16 * 1024;
 const char kUrlKey[] = "url=";
 const char kValidatorKey[] = "validator=";
 const char kSizeKey[] = "size=";
-
-// At most 18 digits: no real size has more, and 19 could overflow.
-bool IsUnsignedNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
-{
-    if (nBegin >= nEnd || nEnd - nBegin > 18)
-        return false;
-    for (size_t i = nBegin; i < nEnd; ++i)
-        if (s[i] < L'0' || s[i] > L'9')
-            return false;
-    return true;
-}
-
-ULONGLONG ToNumber(const std::wstring& s, size_t nBegin, size_t nEnd)
-{
-    ULONGLONG v = 0;
-    for (size_t i = nBegin; i < nEnd; ++i)
-        v = v * 10 + static_cast<ULONGLONG>(s[i] - L'0');
-    return v;
-}
 
 }  // namespace
 
@@ -77,10 +59,8 @@ bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
             bValidator = true;
         } else if (line.compare(0, sizeof(kSizeKey) - 1, kSizeKey) == 0) {
             // Notes of older versions have no size; they resume by address only.
-            const std::wstring strSize = Utf8ToWide(line.substr(sizeof(kSizeKey) - 1));
-            if (!IsUnsignedNumber(strSize, 0, strSize.size()) || strSize.size() > 18)
+            if (!ParseLength(Utf8ToWide(line.substr(sizeof(kSizeKey) - 1)), parsed.llSize))
                 return false;
-            parsed.llSize = static_cast<LONGLONG>(ToNumber(strSize, 0, strSize.size()));
         }
     }
     if (!bUrl || !bValidator)
@@ -138,32 +118,21 @@ ULONGLONG ResumableBytes(const std::wstring& strTarget, const std::wstring& strU
 
 bool ParseContentRange(const std::wstring& strValue, ULONGLONG& ullFirst, ULONGLONG& ullLast, LONGLONG& llTotal)
 {
-    std::wstring s = strValue;
-    const size_t b = s.find_first_not_of(L' ');
-    if (b == std::wstring::npos || s.compare(b, 6, L"bytes ") != 0)
+    const size_t nStart = strValue.find_first_not_of(L' ');
+    if (nStart == std::wstring::npos || strValue.compare(nStart, 6, L"bytes ") != 0)
         return false;
-    s = s.substr(b + 6);
-    const size_t nDash = s.find(L'-');
-    const size_t nSlash = s.find(L'/');
-    if (nDash == std::wstring::npos || nSlash == std::wstring::npos || nSlash < nDash)
+    const std::wstring s = strValue.substr(nStart + 6, strValue.find_last_not_of(L' ') + 1 - nStart - 6);
+    const size_t nDash = s.find(L'-'), nSlash = s.find(L'/');
+    LONGLONG llFirst = 0, llLast = 0;
+    if (nDash == std::wstring::npos || nSlash == std::wstring::npos || nSlash < nDash ||
+        !ParseLength(s.substr(0, nDash), llFirst) || !ParseLength(s.substr(nDash + 1, nSlash - nDash - 1), llLast) ||
+        llLast < llFirst)
         return false;
-    if (!IsUnsignedNumber(s, 0, nDash) || !IsUnsignedNumber(s, nDash + 1, nSlash))
-        return false;
-    ullFirst = ToNumber(s, 0, nDash);
-    ullLast = ToNumber(s, nDash + 1, nSlash);
-    if (ullLast < ullFirst)
-        return false;
-    size_t nEnd = s.find_last_not_of(L' ');
-    if (nEnd == std::wstring::npos || nEnd <= nSlash)
-        return false;
-    if (s.compare(nSlash + 1, nEnd - nSlash, L"*") == 0) {
-        llTotal = -1;
-        return true;
-    }
-    if (!IsUnsignedNumber(s, nSlash + 1, nEnd + 1))
-        return false;
-    llTotal = static_cast<LONGLONG>(ToNumber(s, nSlash + 1, nEnd + 1));
-    return static_cast<ULONGLONG>(llTotal) > ullLast;
+    ullFirst = static_cast<ULONGLONG>(llFirst);
+    ullLast = static_cast<ULONGLONG>(llLast);
+    llTotal = -1;
+    return s.compare(nSlash + 1, std::wstring::npos, L"*") == 0 ||
+           (ParseLength(s.substr(nSlash + 1), llTotal) && llTotal > llLast);
 }
 
 }  // namespace nubra

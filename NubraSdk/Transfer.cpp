@@ -2,6 +2,7 @@
 // are not the file, the body into the partial file, its retries and records.
 #include "NubraSdk/Transfer.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 #include "NubraSdk/LibraryLog.h"
@@ -12,8 +13,9 @@ namespace nubra {
 
 const wchar_t kTransferLogFunction[] = L"Nubra_SDK::Transfer";
 
-// Shared by the transfer and WinINet's threads; WinINet's share is given
-// back when it says the handle is gone, which it says last.
+// What WinINet tells of one request from its own threads: that a call it
+// took over has completed, and last of all that the handle is gone. Shared
+// by the transfer and the handle: the last of the two to let go frees it.
 struct CRequestNotices {
     CKernelHandle hDone{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     CKernelHandle hGone{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -24,6 +26,46 @@ struct CRequestNotices {
         if (::InterlockedDecrement(&lRefs) == 0)
             delete this;
     }
+};
+
+// The parts of an http or https address that a request needs.
+struct CHttpAddress {
+    std::wstring strHost;
+    INTERNET_PORT nPort = 0;
+    std::wstring strPath;  // path and query
+    bool bSecure = false;
+};
+
+// A request of the transfer's session and the notices of its calls.
+class CRequest {
+public:
+    CRequest() = default;
+    ~CRequest() { Close(0, nullptr); }
+    CRequest(const CRequest&) = delete;
+    CRequest& operator=(const CRequest&) = delete;
+    bool Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure, const CTransferLimits& limits);
+    HINTERNET Get() const { return m_h; }
+    DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(m_pNotices); }
+    // The outcome of a call that returned bOk: ERROR_SUCCESS or its error, or
+    // WAIT_TIMEOUT while WinINet still has it after dwWaitMs.
+    DWORD Finish(BOOL bOk, DWORD dwWaitMs)
+    {
+        const DWORD dwError = bOk ? ERROR_SUCCESS : ::GetLastError();
+        return dwError == ERROR_IO_PENDING ? Await(dwWaitMs) : dwError;
+    }
+    // The same for a call that WinINet has (ERROR_IO_PENDING).
+    DWORD Await(DWORD dwWaitMs)
+    {
+        return ::WaitForSingleObject(m_pNotices->hDone.Get(), dwWaitMs) == WAIT_OBJECT_0 ? m_pNotices->dwError
+                                                                                         : WAIT_TIMEOUT;
+    }
+    // Closes the handle and waits up to dwWaitMs until WinINet has let go of
+    // it; its notices are left to pLeft when it has not (or released).
+    void Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft);
+
+private:
+    HINTERNET m_h = nullptr;
+    CRequestNotices* m_pNotices = nullptr;
 };
 
 namespace {
@@ -50,8 +92,8 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LPVOID pv
         return;
     if (dwStatus == INTERNET_STATUS_REQUEST_COMPLETE) {
         const auto* pResult = static_cast<const INTERNET_ASYNC_RESULT*>(pvInfo);
-        pNotices->dwError = pResult->dwResult ? ERROR_SUCCESS
-                                              : (pResult->dwError ? pResult->dwError : ERROR_INTERNET_INTERNAL_ERROR);
+        pNotices->dwError =
+            pResult->dwResult ? ERROR_SUCCESS : (pResult->dwError ? pResult->dwError : ERROR_INTERNET_INTERNAL_ERROR);
         ::SetEvent(pNotices->hDone.Get());
     } else if (dwStatus == INTERNET_STATUS_HANDLE_CLOSING) {
         ::SetEvent(pNotices->hGone.Get());
@@ -62,14 +104,14 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LPVOID pv
 // Set on every handle level: some WinINet builds take a request's time-outs
 // only from the request or connection handle. A level that refuses an
 // option keeps the one it inherited, so results are not checked.
-void SetHandleTimeouts(HINTERNET h)
+void SetHandleTimeouts(HINTERNET h, const CTransferLimits& limits)
 {
-    DWORD dwTimeout = ConnectTimeoutMs();
-    ::InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    ::InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    dwTimeout = ReceiveTimeoutMs();
-    ::InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
-    ::InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwTimeout, sizeof(dwTimeout));
+    DWORD dwMs = limits.dwConnectMs;
+    ::InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &dwMs, sizeof(dwMs));
+    ::InternetSetOptionW(h, INTERNET_OPTION_SEND_TIMEOUT, &dwMs, sizeof(dwMs));
+    dwMs = limits.dwReceiveMs;
+    ::InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &dwMs, sizeof(dwMs));
+    ::InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwMs, sizeof(dwMs));
 }
 
 // A header of the answer; empty when it is missing or too long.
@@ -130,20 +172,16 @@ bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb)
     return true;
 }
 
+bool Fail(CAttemptFailure& failure, FailureKind kind, DWORD dwError)
+{
+    failure.kind = kind;
+    failure.dwError = dwError;
+    return false;
+}
+
 uint32_t Clamp32(ULONGLONG v)
 {
     return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
-}
-
-// "1 s", "0.2 s": pauses as the log shows them.
-std::wstring SecondsText(DWORD dwMs)
-{
-    wchar_t sz[32] = {};
-    if (dwMs % 1000 == 0)
-        _snwprintf(sz, 31, L"%lu s", dwMs / 1000);
-    else
-        _snwprintf(sz, 31, L"%.1f s", dwMs / 1000.0);
-    return sz;
 }
 
 std::wstring ReasonText(const CAttemptFailure& failure)
@@ -175,12 +213,7 @@ std::wstring ReasonText(const CAttemptFailure& failure)
 
 }  // namespace
 
-CRequest::~CRequest()
-{
-    Close(0, nullptr);
-}
-
-bool CRequest::Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure)
+bool CRequest::Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure, const CTransferLimits& limits)
 {
     LPCWSTR apszAccept[] = {L"*/*", nullptr};
     // Redirects are followed by the transfer, not by WinINet, which would
@@ -199,35 +232,21 @@ bool CRequest::Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecur
         return false;
     }
     m_pNotices = pNotices;
-    SetHandleTimeouts(m_h);
+    SetHandleTimeouts(m_h, limits);
     return true;
 }
 
-DWORD CRequest::Finish(BOOL bOk, DWORD dwWaitMs)
-{
-    const DWORD dwError = bOk ? ERROR_SUCCESS : ::GetLastError();
-    return dwError == ERROR_IO_PENDING ? Await(dwWaitMs) : dwError;
-}
-
-DWORD CRequest::Await(DWORD dwWaitMs)
-{
-    return ::WaitForSingleObject(m_pNotices->hDone.Get(), dwWaitMs) == WAIT_OBJECT_0 ? m_pNotices->dwError
-                                                                                      : WAIT_TIMEOUT;
-}
-
-bool CRequest::Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft)
+void CRequest::Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft)
 {
     if (!m_h)
-        return true;
+        return;
     ::InternetCloseHandle(m_h);
     m_h = nullptr;
-    const bool bGone = ::WaitForSingleObject(m_pNotices->hGone.Get(), dwWaitMs) == WAIT_OBJECT_0;
-    if (bGone || !pLeft)
+    if (::WaitForSingleObject(m_pNotices->hGone.Get(), dwWaitMs) == WAIT_OBJECT_0 || !pLeft)
         m_pNotices->Release();
     else
         pLeft->push_back(m_pNotices);
     m_pNotices = nullptr;
-    return bGone;
 }
 
 CTransfer::~CTransfer()
@@ -258,12 +277,8 @@ DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
     rec.unReceived = Clamp32(ullPos > m_ullRunStart ? ullPos - m_ullRunStart : 0);
     rec.unExtra = m_dwStatus;
     rec.dSpeed = m_dSpeed;
-    // The library's part: the target path for whoever inspects a record in a
-    // debugger, then the error code, which the program logs from the final
-    // record.
-    const size_t cchPath = (sizeof(rec.abLibrary) - sizeof(DWORD)) / sizeof(wchar_t) - 1;
-    const size_t n = m_req.strTarget.size() < cchPath ? m_req.strTarget.size() : cchPath;
-    memcpy(rec.abLibrary, m_req.strTarget.data(), n * sizeof(wchar_t));
+    // The library's part: the error code, which the program logs from the
+    // final record.
     memcpy(rec.abLibrary + DOWNLOAD_RECORD_ERROR_OFFSET, &m_dwError, sizeof(DWORD));
     return rec;
 }
@@ -285,13 +300,6 @@ void CTransfer::Report(bool bForce)
     m_pool.SendProgress(Record(DOWNLOAD_STATE_PROGRESS));
 }
 
-bool CTransfer::Fail(CAttemptFailure& failure, FailureKind kind, DWORD dwError)
-{
-    failure.kind = kind;
-    failure.dwError = dwError;
-    return false;
-}
-
 bool CTransfer::Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...)
 {
     va_list args;
@@ -303,8 +311,9 @@ bool CTransfer::Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszForma
 
 bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
 {
-    LibraryLog(kLogWarning, kTransferLogFunction, L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms",
-               floor.PeriodBytes(), floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
+    LibraryLog(kLogWarning, kTransferLogFunction,
+               L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms", floor.PeriodBytes(),
+               floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
     return Fail(failure, FailureKind::Stall, ERROR_INTERNET_TIMEOUT);
 }
 
@@ -332,12 +341,13 @@ void CTransfer::End(CRequest& request, bool bAwait)
 // true once its answer's headers are in.
 bool CTransfer::Send(CRequest& request, const CHttpAddress& address, CAttemptFailure& failure)
 {
-    if (!m_hConnect || address.strHost != m_connected.strHost || address.nPort != m_connected.nPort) {
+    const std::wstring strHostPort = address.strHost + L":" + std::to_wstring(address.nPort);
+    if (!m_hConnect || strHostPort != m_strConnected) {
         m_hConnect.Reset(::InternetConnectW(m_hSession.Get(), address.strHost.c_str(), address.nPort, nullptr, nullptr,
                                             INTERNET_SERVICE_HTTP, 0, 0));
         if (!m_hConnect)
             return Fail(failure, FailureKind::Other, ::GetLastError());
-        SetHandleTimeouts(m_hConnect.Get());
+        SetHandleTimeouts(m_hConnect.Get(), m_limits);
         const CProxyConfig& proxy = m_req.proxy;
         if (!proxy.strServer.empty() && !proxy.strUser.empty()) {
             // Not checked: credentials that do not take effect show up as the
@@ -348,20 +358,20 @@ bool CTransfer::Send(CRequest& request, const CHttpAddress& address, CAttemptFai
                                  const_cast<wchar_t*>(proxy.strPassword.c_str()),
                                  static_cast<DWORD>(proxy.strPassword.size()));
         }
-        m_connected = address;
+        m_strConnected = strHostPort;
     }
-    if (!request.Open(m_hConnect.Get(), address.strPath, address.bSecure))
+    if (!request.Open(m_hConnect.Get(), address.strPath, address.bSecure, m_limits))
         return Fail(failure, FailureKind::Other, ::GetLastError());
     m_strHeaders.clear();
     if (m_ullOffset)
         // The server sends the whole file instead of the range when its copy
         // is no longer the one our bytes came from.
         m_strHeaders = L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\nIf-Range: " + m_strValidator + L"\r\n";
-    const DWORD dwPatienceMs = ConnectTimeoutMs() < MsLeft() ? ConnectTimeoutMs() : MsLeft();
-    DWORD dwError = request.Finish(
-        ::HttpSendRequestW(request.Get(), m_strHeaders.empty() ? nullptr : m_strHeaders.c_str(),
-                           static_cast<DWORD>(m_strHeaders.size()), nullptr, 0),
-        dwPatienceMs);
+    const DWORD dwPatienceMs = (std::min)(m_limits.dwConnectMs, MsLeft());
+    DWORD dwError =
+        request.Finish(::HttpSendRequestW(request.Get(), m_strHeaders.empty() ? nullptr : m_strHeaders.c_str(),
+                                          static_cast<DWORD>(m_strHeaders.size()), nullptr, 0),
+                       dwPatienceMs);
     if (dwError == WAIT_TIMEOUT) {
         LibraryLog(kLogWarning, kTransferLogFunction, L"no answer's headers within %lu ms of the request",
                    dwPatienceMs);
@@ -467,7 +477,7 @@ bool CTransfer::CheckBounds(HINTERNET hRequest, CAttemptFailure& failure)
                       L"a Content-Length that is no number of at most %u digits",
                       static_cast<unsigned>(kMaxLengthDigits));
     const LONGLONG llOrdered = m_req.llExpectedSize;
-    const ULONGLONG ullCap = llOrdered > 0 ? kUnsizedCapBytes : UnsizedCapBytes();
+    const ULONGLONG ullCap = m_limits.ullCapBytes;
     const ULONGLONG ullMargin = llOrdered > 0 ? OrderedSizeMargin(static_cast<ULONGLONG>(llOrdered)) : 0;
     ULONGLONG ullAnnounced = 0;
     if (m_llRangeTotal >= 0)
@@ -489,8 +499,9 @@ bool CTransfer::CheckBounds(HINTERNET hRequest, CAttemptFailure& failure)
         return Refuse(failure, dwError, L"a file of %llu bytes, beyond the cap of %llu",
                       llOrdered > 0 ? static_cast<ULONGLONG>(llOrdered) : ullAnnounced, ullCap);
     case BoundsVerdict::Inconsistent:
-        return Refuse(failure, dwError, L"a Content-Length of %lld that is not the rest of a %lld-byte file from byte %llu",
-                      llLength, m_llRangeTotal, m_ullOffset);
+        return Refuse(failure, dwError,
+                      L"a Content-Length of %lld that is not the rest of a %lld-byte file from byte %llu", llLength,
+                      m_llRangeTotal, m_ullOffset);
     case BoundsVerdict::OffsetBeyondFile:
         return Refuse(failure, dwError, L"a range from byte %llu of a %llu-byte file", m_ullOffset, ullAnnounced);
     }
@@ -536,8 +547,7 @@ bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failur
 {
     m_buffer.resize(kBufferBytes);
     ULONGLONG ullNow = AwakeTickMs(), ullLastBytes = ullNow;
-    CTransferFloor floor(ullNow, 0, FloorPeriodMs(), kFloorBytes);
-    const DWORD dwPatienceMs = ReceiveTimeoutMs();
+    CTransferFloor floor(ullNow, 0, m_limits.dwFloorPeriodMs, kFloorBytes);
     ULONGLONG ullPaceStart = ullNow, ullPaceBytes = 0;
     bool bFast = false;
     Report(true);
@@ -559,7 +569,7 @@ bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failur
                 ullNow = AwakeTickMs();
                 if (!floor.Check(ullNow, m_ullReceived))
                     return FailStall(floor, failure);
-                if (ullNow - ullLastBytes >= dwPatienceMs || !MsLeft())
+                if (ullNow - ullLastBytes >= m_limits.dwReceiveMs || !MsLeft())
                     return Fail(failure, MsLeft() ? FailureKind::Timeout : FailureKind::Deadline,
                                 ERROR_INTERNET_TIMEOUT);
             }
@@ -609,11 +619,6 @@ bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failur
     return true;
 }
 
-ULONGLONG CTransfer::BytesOnDisk() const
-{
-    return OwnPartBytes(PartialPathOf(m_req.strTarget));
-}
-
 // A finished file takes the target's name; the bytes of a failed one stay for
 // a resume unless they cannot be the file's.
 DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
@@ -652,7 +657,7 @@ bool CTransfer::Attempt(CAttemptFailure& failure)
     if (OpenResponse(request, failure)) {
         if (m_ullOffset < m_ullRunStart)
             m_ullRunStart = m_ullOffset;  // the resume starts over
-        CKernelHandle hFile;  // closed before the rename, which an open handle would block
+        CKernelHandle hFile;              // closed before the rename, which an open handle would block
         bComplete = CheckBounds(request.Get(), failure) && OpenSink(request.Get(), hFile, failure) &&
                     Receive(request, hFile.Get(), failure);
     }
@@ -668,7 +673,8 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         return Record(DOWNLOAD_STATE_NET_FAILED);
     m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, m_req.llExpectedSize, m_strValidator);
     m_ullRunStart = m_ullOffset;
-    m_deadline.Start(TransferDeadlineMs(m_req.llExpectedSize));
+    m_limits = TransferLimits(m_req.llExpectedSize);
+    m_deadline.Start(m_limits.ullDeadlineMs);
     const bool bProxy = !m_req.proxy.strServer.empty();
     m_hSession.Reset(::InternetOpenW(L"NubraSdk/1.0", bProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
                                      bProxy ? m_req.proxy.strServer.c_str() : nullptr, nullptr, INTERNET_FLAG_ASYNC));
@@ -676,9 +682,9 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         m_dwError = m_hSession ? ::GetLastError() : ERROR_INTERNET_INTERNAL_ERROR;
         return Record(DOWNLOAD_STATE_NET_FAILED);
     }
-    SetHandleTimeouts(m_hSession.Get());
+    SetHandleTimeouts(m_hSession.Get(), m_limits);
 
-    const int nRetries = RetryLimit();
+    const int nRetries = m_limits.nRetries;
     for (int nRetry = 0;; ++nRetry) {
         CAttemptFailure failure;
         if (Attempt(failure)) {
@@ -692,7 +698,7 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         if (failure.kind == FailureKind::Deadline) {
             LibraryLog(kLogError, kTransferLogFunction,
                        L"giving up: the call ran out its deadline of %llu ms; %llu bytes stay for a resume",
-                       m_deadline.LengthMs(), BytesOnDisk());
+                       m_deadline.LengthMs(), OwnPartBytes(PartialPathOf(m_req.strTarget)));
             return CloseSink(Record(DOWNLOAD_STATE_NET_FAILED));
         }
         if (!bRetryable || nRetry >= nRetries) {
@@ -702,15 +708,15 @@ DOWNLOAD_PROGRESS CTransfer::Run()
             else
                 LibraryLog(kLogError, kTransferLogFunction, L"not tried again after %s: %s",
                            ReasonText(failure).c_str(), WhyNotRetried(failure));
-            return CloseSink(Record(failure.kind == FailureKind::Local ? DOWNLOAD_STATE_FILE_FAILED
-                                                                       : DOWNLOAD_STATE_NET_FAILED));
+            return CloseSink(
+                Record(failure.kind == FailureKind::Local ? DOWNLOAD_STATE_FILE_FAILED : DOWNLOAD_STATE_NET_FAILED));
         }
         // From the bytes on disk, when their validator can vouch for them.
-        m_ullOffset = m_strValidator.empty() ? 0 : BytesOnDisk();
+        m_ullOffset = m_strValidator.empty() ? 0 : OwnPartBytes(PartialPathOf(m_req.strTarget));
         m_ullReceived = 0;
-        const DWORD dwPauseMs = RetryPauseMs(nRetry + 1, FirstRetryPauseMs(), failure.llRetryAfterSeconds);
-        LibraryLog(kLogWarning, kTransferLogFunction, L"retry %d of %d in %s after %s, resuming at byte %llu",
-                   nRetry + 1, nRetries, SecondsText(dwPauseMs).c_str(), ReasonText(failure).c_str(), m_ullOffset);
+        const DWORD dwPauseMs = RetryPauseMs(nRetry + 1, m_limits.dwFirstPauseMs, failure.llRetryAfterSeconds);
+        LibraryLog(kLogWarning, kTransferLogFunction, L"retry %d of %d in %g s after %s, resuming at byte %llu",
+                   nRetry + 1, nRetries, dwPauseMs / 1000.0, ReasonText(failure).c_str(), m_ullOffset);
         // A pause beyond the deadline ends at it; the next attempt then ends the call.
         ::Sleep(dwPauseMs < MsLeft() ? dwPauseMs : MsLeft());
     }

@@ -9,11 +9,10 @@
 // loop is never caught in a call it would have to abandon: when an attempt
 // ends, every byte it received is on disk, and the next request asks only
 // for what never arrived. A handle is closed to end a call WinINet still
-// has; its notices live until WinINet says the handle is gone.
+// has; what the call reports to lives until WinINet says the handle is gone.
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <string>
 #include <vector>
@@ -26,42 +25,9 @@
 
 namespace nubra {
 
-// The function the library's records name.
-extern const wchar_t kTransferLogFunction[];
-
+struct CHttpAddress;
+class CRequest;
 struct CRequestNotices;
-
-// The parts of an http or https address that a request needs.
-struct CHttpAddress {
-    std::wstring strHost;
-    INTERNET_PORT nPort = 0;
-    std::wstring strPath;  // path and query
-    bool bSecure = false;
-};
-
-// A request of the transfer's session and the notices of its calls.
-class CRequest {
-public:
-    CRequest() = default;
-    ~CRequest();
-    CRequest(const CRequest&) = delete;
-    CRequest& operator=(const CRequest&) = delete;
-    bool Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure);
-    HINTERNET Get() const { return m_h; }
-    DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(m_pNotices); }
-    // The outcome of a call that returned bOk: ERROR_SUCCESS or its error, or
-    // WAIT_TIMEOUT while WinINet still has it after dwWaitMs.
-    DWORD Finish(BOOL bOk, DWORD dwWaitMs);
-    // The same for a call that WinINet has (ERROR_IO_PENDING).
-    DWORD Await(DWORD dwWaitMs);
-    // Closes the handle; true once WinINet has let go of it within dwWaitMs.
-    // Its notices are left to pLeft, or released, when it has not.
-    bool Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft);
-
-private:
-    HINTERNET m_h = nullptr;
-    CRequestNotices* m_pNotices = nullptr;
-};
 
 class CTransfer {
 public:
@@ -87,19 +53,15 @@ private:
     bool Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failure);
     DOWNLOAD_PROGRESS CloseSink(const DOWNLOAD_PROGRESS& final);
     void End(CRequest& request, bool bAwait);
-    bool Fail(CAttemptFailure& failure, FailureKind kind, DWORD dwError);
     bool FailStall(const CTransferFloor& floor, CAttemptFailure& failure);
     bool Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...);
-    ULONGLONG BytesOnDisk() const;
     DWORD MsLeft() const { return m_deadline.MsLeft(); }
 
     const CDownloadRequest& m_req;
     CRecordPool& m_pool;
-    CInetHandle m_hSession;
-    CInetHandle m_hConnect;
-    CHttpAddress m_connected;
-    // Extra headers of the request being sent.
-    std::wstring m_strHeaders;
+    CInetHandle m_hSession, m_hConnect;
+    std::wstring m_strConnected;  // "host:port" of m_hConnect
+    std::wstring m_strHeaders;    // of the request being sent
     // Requests closed while WinINet still had a call of theirs.
     std::vector<CRequestNotices*> m_left;
     std::vector<BYTE> m_buffer;
@@ -113,6 +75,7 @@ private:
     // The file's size once an answer announced it; 0 until then.
     ULONGLONG m_ullTotal = 0, m_ullMaxBody = 0;
     bool m_bExact = false, m_bOverrun = false;
+    CTransferLimits m_limits = {};
     CTransferDeadline m_deadline;
     DWORD m_dwStatus = 0, m_dwError = 0;
     double m_dSpeed = 0;

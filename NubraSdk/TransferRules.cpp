@@ -3,6 +3,7 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "NubraSdk/EnvSetting.h"
@@ -54,36 +55,23 @@ bool CrackScheme(const std::wstring& strUrl, INTERNET_SCHEME& nScheme, bool& bHo
 
 }  // namespace
 
-DWORD ConnectTimeoutMs()
+CTransferLimits TransferLimits(LONGLONG llOrdered)
 {
-    return static_cast<DWORD>(EnvironmentLimit(L"NUBRA_CONNECT_TIMEOUT_MS", kConnectTimeoutFloorMs, kConnectTimeoutMs));
-}
-
-DWORD ReceiveTimeoutMs()
-{
-    const DWORD dwMs =
-        static_cast<DWORD>(EnvironmentLimit(L"NUBRA_RECEIVE_TIMEOUT_MS", kReceiveTimeoutFloorMs, kReceiveTimeoutMs));
-    return dwMs < FloorPeriodMs() ? dwMs : FloorPeriodMs();
-}
-
-DWORD FloorPeriodMs()
-{
-    return static_cast<DWORD>(EnvironmentLimit(L"NUBRA_FLOOR_PERIOD_MS", kFloorPeriodFloorMs, kFloorPeriodMs));
-}
-
-int RetryLimit()
-{
-    return static_cast<int>(EnvironmentLimit(L"NUBRA_RETRY_LIMIT", 0, kMaxRetries));
-}
-
-DWORD FirstRetryPauseMs()
-{
-    return static_cast<DWORD>(EnvironmentLimit(L"NUBRA_RETRY_PAUSE_MS", kFirstRetryPauseFloorMs, kFirstRetryPauseMs));
-}
-
-ULONGLONG UnsizedCapBytes()
-{
-    return EnvironmentLimit(L"NUBRA_SIZE_CAP_BYTES", kUnsizedCapFloorBytes, kUnsizedCapBytes);
+    CTransferLimits limits;
+    limits.dwConnectMs =
+        static_cast<DWORD>(EnvironmentLimit(L"NUBRA_CONNECT_TIMEOUT_MS", kConnectTimeoutFloorMs, kConnectTimeoutMs));
+    limits.dwFloorPeriodMs =
+        static_cast<DWORD>(EnvironmentLimit(L"NUBRA_FLOOR_PERIOD_MS", kFloorPeriodFloorMs, kFloorPeriodMs));
+    limits.dwReceiveMs = static_cast<DWORD>(EnvironmentLimit(L"NUBRA_RECEIVE_TIMEOUT_MS", kReceiveTimeoutFloorMs,
+                                                             (std::min)(kReceiveTimeoutMs, limits.dwFloorPeriodMs)));
+    limits.dwFirstPauseMs =
+        static_cast<DWORD>(EnvironmentLimit(L"NUBRA_RETRY_PAUSE_MS", kFirstRetryPauseFloorMs, kFirstRetryPauseMs));
+    limits.nRetries = static_cast<int>(EnvironmentLimit(L"NUBRA_RETRY_LIMIT", 0, kMaxRetries));
+    limits.ullCapBytes = llOrdered > 0
+                             ? kUnsizedCapBytes
+                             : EnvironmentLimit(L"NUBRA_SIZE_CAP_BYTES", kUnsizedCapFloorBytes, kUnsizedCapBytes);
+    limits.ullDeadlineMs = TransferDeadlineMs(llOrdered);
+    return limits;
 }
 
 ULONGLONG TransferDeadlineMs(LONGLONG llOrdered)

@@ -1,38 +1,11 @@
-// The rules of a transfer, as figures and small pure functions: its limits
-// in time, which failures are tried again and after what pause, how much an
-// answer may deliver, where a redirect may lead, and what a length is. The
-// loop of Transfer.cpp asks them; none of them touches the network.
-//
-// Time. The answer's headers must arrive within the connect time-out; a body
-// that brings nothing for the receive time-out ends the attempt, and so does
-// the floor: fewer than kFloorBytes in one period of kFloorPeriodMs is a
-// stall (one byte every few seconds satisfies every time-out). The whole
-// call, retries included, ends at a deadline: two hours, or the ordered size
-// at 4 KB/s when that takes longer. All of them run on the awake clock
-// (win/AwakeClock.h): a laptop that slept through the night wakes to a
-// transfer that goes on.
-//
-// Retries. A reset connection, a time-out, a stall, 5xx and 408 are passing
-// troubles: up to kMaxRetries retries after pauses of 1, 2 and 4 s, each
-// resuming from the bytes on disk. A 429 is tried again only with a
-// Retry-After of at most kMaxRetryAfterSeconds; no answer that asks for
-// longer is. Anything else (a refused or malformed answer, a missing file,
-// a full disk) fails at once.
-//
-// Size. The ordered size is a hint, not a contract: the caller's digest
-// decides, so a file that differs by at most OrderedSizeMargin()
-// (netlib/DownloadRecord.h: 1 MiB or 1 %) is fetched whole. An announced
-// size beyond that ends the transfer before a byte is written; a body
-// without one may run to the ordered size plus the margin; with neither an
-// order nor an announcement a cap keeps an endless body from filling the
-// disk. Never is more written than announced.
-//
-// Tests may shorten the limits through the environment, never lengthen them
-// nor below their floors (EnvSetting.h, CONTRIBUTING.md):
-// NUBRA_CONNECT_TIMEOUT_MS, NUBRA_RECEIVE_TIMEOUT_MS, NUBRA_FLOOR_PERIOD_MS,
-// NUBRA_RETRY_PAUSE_MS (the first pause; the others double it), NUBRA_RETRY_LIMIT,
-// NUBRA_TRANSFER_DEADLINE_MS (not below the ordered size at 64 KiB/s) and
-// NUBRA_SIZE_CAP_BYTES (only a transfer without an ordered size meets it).
+// The rules of a transfer as figures and small pure functions: its limits
+// in time and size, which failures are tried again and after what pause,
+// how much an answer may deliver, where a redirect may lead, what a length
+// is. The loop of Transfer.cpp asks them; none touches the network, and
+// Download.h says what they promise the caller. Time runs on the awake
+// clock (win/AwakeClock.h): a laptop that slept through the night wakes to
+// a transfer that goes on. Tests may shorten the limits through the
+// environment, never lengthen them nor below their floors (EnvSetting.h).
 #pragma once
 
 #include <windows.h>
@@ -47,27 +20,34 @@ constexpr DWORD kConnectTimeoutMs = 15000, kConnectTimeoutFloorMs = 1500;
 constexpr DWORD kReceiveTimeoutMs = 30000, kReceiveTimeoutFloorMs = 2000;
 constexpr ULONGLONG kFloorBytes = 1024;
 constexpr DWORD kFloorPeriodMs = 60000, kFloorPeriodFloorMs = 1500;
+// Two hours, or the ordered size at 4 KB/s; shortened, not below 3 s or the
+// ordered size at 64 KiB/s (a normal download over a slow link).
 constexpr ULONGLONG kMinDeadlineMs = 2 * 60 * 60 * 1000;
 constexpr ULONGLONG kDeadlinePaceBytes = 4 * 1024, kDeadlineFloorMs = 3000, kDeadlineFloorPaceBytes = 64 * 1024;
+// Pauses of 1, 2 and 4 s: shorter ones would only hammer a server that has
+// just failed.
 constexpr int kMaxRetries = 3;
 constexpr DWORD kFirstRetryPauseMs = 1000, kFirstRetryPauseFloorMs = 100;
 constexpr LONGLONG kMaxRetryAfterSeconds = 60;
-// The most a transfer without an ordered or announced size may fetch, and the
-// largest size accepted at all: an order names no larger file (its size is a
-// 32-bit signed number).
+// The most a transfer without an ordered or announced size may fetch, and
+// the largest size accepted at all: an order names no larger file.
 constexpr ULONGLONG kUnsizedCapBytes = 0x7FFFFFFFull, kUnsizedCapFloorBytes = 256 * 1024;
 constexpr int kMaxRedirects = 10;
 // Lengths have at most this many digits: more would overflow 64 bits.
 constexpr size_t kMaxLengthDigits = 18;
 
-// The limits in force, as the environment may have shortened them.
-DWORD ConnectTimeoutMs();
-// Never longer than the floor's period: a stall is judged in time.
-DWORD ReceiveTimeoutMs();
-DWORD FloorPeriodMs();
-int RetryLimit();
-DWORD FirstRetryPauseMs();
-ULONGLONG UnsizedCapBytes();
+// The limits of one transfer, as the environment (NUBRA_CONNECT_TIMEOUT_MS,
+// NUBRA_RECEIVE_TIMEOUT_MS, NUBRA_FLOOR_PERIOD_MS, NUBRA_RETRY_PAUSE_MS,
+// NUBRA_RETRY_LIMIT, NUBRA_TRANSFER_DEADLINE_MS, NUBRA_SIZE_CAP_BYTES) may
+// have shortened them. The receive time-out is never longer than the
+// floor's period, so that a stall is judged in time; the size cap applies
+// only without an ordered size, so that no value can refuse a normal upgrade.
+struct CTransferLimits {
+    DWORD dwConnectMs, dwReceiveMs, dwFloorPeriodMs, dwFirstPauseMs;
+    int nRetries;
+    ULONGLONG ullCapBytes, ullDeadlineMs;
+};
+CTransferLimits TransferLimits(LONGLONG llOrdered);
 // The deadline of a call for a file of the ordered size (<= 0: unknown).
 ULONGLONG TransferDeadlineMs(LONGLONG llOrdered);
 
