@@ -5,6 +5,8 @@
 
 namespace nubra {
 
+namespace {
+
 HMODULE AddRefThisModule()
 {
     HMODULE hModule = nullptr;
@@ -12,6 +14,8 @@ HMODULE AddRefThisModule()
                          &hModule);
     return hModule;
 }
+
+}  // namespace
 
 bool StartLibraryThread(LPTHREAD_START_ROUTINE pfn, void* pArg, HANDLE* phThread)
 {

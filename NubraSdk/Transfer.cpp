@@ -1,5 +1,5 @@
-// The loop of a transfer (see Transfer.h): its requests and the answers that
-// are not the file, the body into the partial file, its retries and records.
+// The loop of a transfer (see Transfer.h): its requests, the body into the
+// partial file, its retries and its records.
 #include "NubraSdk/Transfer.h"
 
 #include <algorithm>
@@ -28,52 +28,11 @@ struct CRequestNotices {
     }
 };
 
-// The parts of an http or https address that a request needs.
-struct CHttpAddress {
-    std::wstring strHost;
-    INTERNET_PORT nPort = 0;
-    std::wstring strPath;  // path and query
-    bool bSecure = false;
-};
-
-// A request of the transfer's session and the notices of its calls.
-class CRequest {
-public:
-    CRequest() = default;
-    ~CRequest() { Close(0, nullptr); }
-    CRequest(const CRequest&) = delete;
-    CRequest& operator=(const CRequest&) = delete;
-    bool Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure, const CTransferLimits& limits);
-    HINTERNET Get() const { return m_h; }
-    DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(m_pNotices); }
-    // The outcome of a call that returned bOk: ERROR_SUCCESS or its error, or
-    // WAIT_TIMEOUT while WinINet still has it after dwWaitMs.
-    DWORD Finish(BOOL bOk, DWORD dwWaitMs)
-    {
-        const DWORD dwError = bOk ? ERROR_SUCCESS : ::GetLastError();
-        return dwError == ERROR_IO_PENDING ? Await(dwWaitMs) : dwError;
-    }
-    // The same for a call that WinINet has (ERROR_IO_PENDING).
-    DWORD Await(DWORD dwWaitMs)
-    {
-        return ::WaitForSingleObject(m_pNotices->hDone.Get(), dwWaitMs) == WAIT_OBJECT_0 ? m_pNotices->dwError
-                                                                                         : WAIT_TIMEOUT;
-    }
-    // Closes the handle and waits up to dwWaitMs until WinINet has let go of
-    // it; its notices are left to pLeft when it has not (or released).
-    void Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft);
-
-private:
-    HINTERNET m_h = nullptr;
-    CRequestNotices* m_pNotices = nullptr;
-};
-
 namespace {
 
 // Reads bring at most this much: memory stays this size whatever the file.
 constexpr DWORD kBufferBytes = 1024 * 1024;
-// About four progress records a second at most; one a second at least while
-// a body is held up.
+// At most four progress records a second; one a second while held up.
 constexpr ULONGLONG kReportPeriodMs = 250;
 constexpr DWORD kHeldUpMs = 1000;
 // A body that came fast (half a mebibyte within 25 ms) and then brings less
@@ -88,22 +47,20 @@ constexpr DWORD kLetGoMs = 10 * 60 * 1000;
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LPVOID pvInfo, DWORD)
 {
     auto* pNotices = reinterpret_cast<CRequestNotices*>(dwContext);
-    if (!pNotices)
-        return;
-    if (dwStatus == INTERNET_STATUS_REQUEST_COMPLETE) {
+    if (pNotices && dwStatus == INTERNET_STATUS_REQUEST_COMPLETE) {
         const auto* pResult = static_cast<const INTERNET_ASYNC_RESULT*>(pvInfo);
         pNotices->dwError =
             pResult->dwResult ? ERROR_SUCCESS : (pResult->dwError ? pResult->dwError : ERROR_INTERNET_INTERNAL_ERROR);
         ::SetEvent(pNotices->hDone.Get());
-    } else if (dwStatus == INTERNET_STATUS_HANDLE_CLOSING) {
+    } else if (pNotices && dwStatus == INTERNET_STATUS_HANDLE_CLOSING) {
         ::SetEvent(pNotices->hGone.Get());
         pNotices->Release();
     }
 }
 
 // Set on every handle level: some WinINet builds take a request's time-outs
-// only from the request or connection handle. A level that refuses an
-// option keeps the one it inherited, so results are not checked.
+// only from its own handle or its connection's. Not checked: a level that
+// refuses keeps the one it inherited.
 void SetHandleTimeouts(HINTERNET h, const CTransferLimits& limits)
 {
     DWORD dwMs = limits.dwConnectMs;
@@ -122,39 +79,6 @@ std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
     return ::HttpQueryInfoW(hRequest, dwInfo, sz, &cb, nullptr) ? sz : L"";
 }
 
-// The announced Content-Length, -1 when there is none; false when the header
-// is there but is no length: such an answer is malformed, not one of unknown
-// size.
-bool QueryContentLength(HINTERNET hRequest, LONGLONG& llLength)
-{
-    llLength = -1;
-    wchar_t sz[64] = {};
-    DWORD cb = sizeof(sz) - sizeof(wchar_t);
-    if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, sz, &cb, nullptr))
-        return ::GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
-    return ParseLength(sz, llLength);
-}
-
-DWORD CrackHttpAddress(const std::wstring& strUrl, CHttpAddress& address)
-{
-    URL_COMPONENTSW uc = {};
-    uc.dwStructSize = sizeof(uc);
-    uc.dwHostNameLength = uc.dwUrlPathLength = uc.dwExtraInfoLength = 1;  // pointers into the address
-    if (!::InternetCrackUrlW(strUrl.c_str(), 0, 0, &uc) || !uc.lpszHostName || uc.dwHostNameLength == 0)
-        return ERROR_INTERNET_INVALID_URL;
-    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
-        return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
-    address.strHost.assign(uc.lpszHostName, uc.dwHostNameLength);
-    address.nPort = uc.nPort;
-    address.strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : std::wstring();
-    if (uc.lpszExtraInfo)
-        address.strPath.append(uc.lpszExtraInfo, uc.dwExtraInfoLength);
-    if (address.strPath.empty())
-        address.strPath = L"/";
-    address.bSecure = uc.nScheme == INTERNET_SCHEME_HTTPS;
-    return ERROR_SUCCESS;
-}
-
 // The local clock's time as an answer's Date header would give it.
 std::wstring HttpDateNow()
 {
@@ -164,14 +88,6 @@ std::wstring HttpDateNow()
     return ::InternetTimeFromSystemTimeW(&st, INTERNET_RFC1123_FORMAT, sz, sizeof(sz) - sizeof(wchar_t)) ? sz : L"";
 }
 
-bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb)
-{
-    for (DWORD dwWritten = 0; cb; p += dwWritten, cb -= dwWritten)
-        if (!::WriteFile(hFile, p, cb, &dwWritten, nullptr) || dwWritten == 0)
-            return false;
-    return true;
-}
-
 bool Fail(CAttemptFailure& failure, FailureKind kind, DWORD dwError)
 {
     failure.kind = kind;
@@ -179,75 +95,91 @@ bool Fail(CAttemptFailure& failure, FailureKind kind, DWORD dwError)
     return false;
 }
 
-uint32_t Clamp32(ULONGLONG v)
-{
-    return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
-}
-
 std::wstring ReasonText(const CAttemptFailure& failure)
 {
     wchar_t sz[160] = {};
-    switch (failure.kind) {
-    case FailureKind::Reset:
-        _snwprintf(sz, 159, L"connection reset (error %lu)", failure.dwError);
-        break;
-    case FailureKind::Timeout:
-        _snwprintf(sz, 159, L"time-out (error %lu)", failure.dwError);
-        break;
-    case FailureKind::Stall:
-        _snwprintf(sz, 159, L"a stall below the floor (error %lu)", failure.dwError);
-        break;
-    case FailureKind::Status:
-        if (failure.llRetryAfterSeconds >= 0)
-            _snwprintf(sz, 159, L"HTTP status %lu with Retry-After %lld s", failure.dwStatus,
-                       failure.llRetryAfterSeconds);
-        else
-            _snwprintf(sz, 159, L"HTTP status %lu", failure.dwStatus);
-        break;
-    default:
+    const FailureKind kind = failure.kind;
+    LPCWSTR pszWhat = kind == FailureKind::Reset     ? L"connection reset"
+                      : kind == FailureKind::Timeout ? L"time-out"
+                      : kind == FailureKind::Stall   ? L"a stall below the floor"
+                                                     : nullptr;
+    if (kind == FailureKind::Status && failure.llRetryAfterSeconds >= 0)
+        _snwprintf(sz, 159, L"HTTP status %lu with Retry-After %lld s", failure.dwStatus, failure.llRetryAfterSeconds);
+    else if (kind == FailureKind::Status)
+        _snwprintf(sz, 159, L"HTTP status %lu", failure.dwStatus);
+    else if (pszWhat)
+        _snwprintf(sz, 159, L"%s (error %lu)", pszWhat, failure.dwError);
+    else
         _snwprintf(sz, 159, L"error %lu", failure.dwError);
-        break;
-    }
     return sz;
 }
 
 }  // namespace
 
-bool CRequest::Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure, const CTransferLimits& limits)
-{
-    LPCWSTR apszAccept[] = {L"*/*", nullptr};
-    // Redirects are followed by the transfer, not by WinINet, which would
-    // follow a loop for ever and to any scheme.
-    const DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                          INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION |
-                          INTERNET_FLAG_NO_AUTO_REDIRECT | (bSecure ? INTERNET_FLAG_SECURE : 0);
-    auto* pNotices = new CRequestNotices;
-    if (pNotices->hDone && pNotices->hGone)
-        m_h = ::HttpOpenRequestW(hConnect, L"GET", strPath.c_str(), nullptr, nullptr, apszAccept, dwFlags,
-                                 reinterpret_cast<DWORD_PTR>(pNotices));
-    if (!m_h) {
-        const DWORD dwError = pNotices->hDone && pNotices->hGone ? ::GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
-        delete pNotices;
-        ::SetLastError(dwError);
-        return false;
-    }
-    m_pNotices = pNotices;
-    SetHandleTimeouts(m_h, limits);
-    return true;
-}
+// A request of the transfer's session and the notices of its calls.
+class CRequest {
+public:
+    CRequest() = default;
+    ~CRequest() { Close(0, nullptr); }
+    CRequest(const CRequest&) = delete;
+    CRequest& operator=(const CRequest&) = delete;
+    HINTERNET Get() const { return m_h; }
+    DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(m_pNotices); }
 
-void CRequest::Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft)
-{
-    if (!m_h)
-        return;
-    ::InternetCloseHandle(m_h);
-    m_h = nullptr;
-    if (::WaitForSingleObject(m_pNotices->hGone.Get(), dwWaitMs) == WAIT_OBJECT_0 || !pLeft)
-        m_pNotices->Release();
-    else
-        pLeft->push_back(m_pNotices);
-    m_pNotices = nullptr;
-}
+    bool Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure, const CTransferLimits& limits)
+    {
+        LPCWSTR apszAccept[] = {L"*/*", nullptr};
+        // Redirects are followed by the transfer, not by WinINet, which would
+        // follow a loop for ever and to any scheme.
+        const DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                              INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION |
+                              INTERNET_FLAG_NO_AUTO_REDIRECT | (bSecure ? INTERNET_FLAG_SECURE : 0);
+        auto* pNotices = new CRequestNotices;
+        if (pNotices->hDone && pNotices->hGone)
+            m_h = ::HttpOpenRequestW(hConnect, L"GET", strPath.c_str(), nullptr, nullptr, apszAccept, dwFlags,
+                                     reinterpret_cast<DWORD_PTR>(pNotices));
+        if (!m_h) {
+            delete pNotices;
+            return false;
+        }
+        m_pNotices = pNotices;
+        SetHandleTimeouts(m_h, limits);
+        return true;
+    }
+
+    // The outcome of a call that returned bOk: ERROR_SUCCESS or its error, or
+    // WAIT_TIMEOUT while WinINet still has it after dwWaitMs.
+    DWORD Finish(BOOL bOk, DWORD dwWaitMs)
+    {
+        const DWORD dwError = bOk ? ERROR_SUCCESS : ::GetLastError();
+        return dwError == ERROR_IO_PENDING ? Await(dwWaitMs) : dwError;
+    }
+    // The same for a call that WinINet has (ERROR_IO_PENDING).
+    DWORD Await(DWORD dwWaitMs)
+    {
+        return ::WaitForSingleObject(m_pNotices->hDone.Get(), dwWaitMs) == WAIT_OBJECT_0 ? m_pNotices->dwError
+                                                                                         : WAIT_TIMEOUT;
+    }
+
+    // Closes the handle and waits up to dwWaitMs until WinINet has let go of
+    // it; its notices go to pLeft when it has not.
+    void Close(DWORD dwWaitMs, std::vector<CRequestNotices*>* pLeft)
+    {
+        if (!m_h)
+            return;
+        ::InternetCloseHandle(m_h);
+        m_h = nullptr;
+        if (::WaitForSingleObject(m_pNotices->hGone.Get(), dwWaitMs) == WAIT_OBJECT_0 || !pLeft)
+            m_pNotices->Release();
+        else
+            pLeft->push_back(m_pNotices);
+        m_pNotices = nullptr;
+    }
+
+private:
+    HINTERNET m_h = nullptr;
+    CRequestNotices* m_pNotices = nullptr;
+};
 
 CTransfer::~CTransfer()
 {
@@ -269,16 +201,13 @@ DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
     rec.iState = iState;
     // Until a server announces the size, the order's is the best guess; the
     // window ignores records whose size and position are both zero.
-    const ULONGLONG ullTotal =
-        m_ullTotal ? m_ullTotal : (m_req.llExpectedSize > 0 ? static_cast<ULONGLONG>(m_req.llExpectedSize) : 0);
-    const ULONGLONG ullPos = m_ullOffset + m_ullReceived;
-    rec.unFileSize = Clamp32(ullTotal > m_ullRunStart ? ullTotal - m_ullRunStart : 0);
-    rec.unPosition = Clamp32(m_ullRunStart);
-    rec.unReceived = Clamp32(ullPos > m_ullRunStart ? ullPos - m_ullRunStart : 0);
+    const ULONGLONG ullTotal = m_ullTotal ? m_ullTotal : static_cast<ULONGLONG>((std::max)(m_req.llExpectedSize, 0LL));
+    const ULONGLONG ullPos = m_ullOffset + m_ullReceived, ullMax = 0xFFFFFFFFull;
+    rec.unFileSize = static_cast<uint32_t>((std::min)(ullTotal > m_ullRunStart ? ullTotal - m_ullRunStart : 0, ullMax));
+    rec.unPosition = static_cast<uint32_t>((std::min)(m_ullRunStart, ullMax));
+    rec.unReceived = static_cast<uint32_t>((std::min)(ullPos > m_ullRunStart ? ullPos - m_ullRunStart : 0, ullMax));
     rec.unExtra = m_dwStatus;
     rec.dSpeed = m_dSpeed;
-    // The library's part: the error code, which the program logs from the
-    // final record.
     memcpy(rec.abLibrary + DOWNLOAD_RECORD_ERROR_OFFSET, &m_dwError, sizeof(DWORD));
     return rec;
 }
@@ -317,33 +246,23 @@ bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
     return Fail(failure, FailureKind::Stall, ERROR_INTERNET_TIMEOUT);
 }
 
-// An answer with an error status: how it failed, and whether its Retry-After
-// lets it be asked again.
-bool CTransfer::FailStatus(HINTERNET hRequest, CAttemptFailure& failure)
+// The request for strUrl on a connection to its host; true once its answer's
+// headers are in.
+bool CTransfer::Send(CRequest& request, const std::wstring& strUrl, CAttemptFailure& failure)
 {
-    failure.dwStatus = m_dwStatus;
-    const std::wstring strRetryAfter = QueryHeader(hRequest, HTTP_QUERY_RETRY_AFTER);
-    if (!strRetryAfter.empty()) {
-        std::wstring strNow = QueryHeader(hRequest, HTTP_QUERY_DATE);
-        failure.llRetryAfterSeconds = RetryAfterSeconds(strRetryAfter, strNow.empty() ? HttpDateNow() : strNow);
-    }
-    return Fail(failure, FailureKind::Status, ERROR_HTTP_INVALID_SERVER_RESPONSE);
-}
-
-// Closes a request. bAwait: the file is asked for again next, so WinINet
-// must have let go of this one first, lest two answers arrive side by side.
-void CTransfer::End(CRequest& request, bool bAwait)
-{
-    request.Close(bAwait ? MsLeft() : 0, &m_left);
-}
-
-// The request for what is still missing, sent on the connection to its host;
-// true once its answer's headers are in.
-bool CTransfer::Send(CRequest& request, const CHttpAddress& address, CAttemptFailure& failure)
-{
-    const std::wstring strHostPort = address.strHost + L":" + std::to_wstring(address.nPort);
+    URL_COMPONENTSW uc = {};
+    uc.dwStructSize = sizeof(uc);
+    uc.dwHostNameLength = uc.dwUrlPathLength = uc.dwExtraInfoLength = 1;  // pointers into the address
+    if (!::InternetCrackUrlW(strUrl.c_str(), 0, 0, &uc) || !uc.lpszHostName || !uc.dwHostNameLength)
+        return Fail(failure, FailureKind::Other, ERROR_INTERNET_INVALID_URL);
+    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
+        return Fail(failure, FailureKind::Other, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    const std::wstring strHost(uc.lpszHostName, uc.dwHostNameLength);
+    std::wstring strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : L"";
+    strPath += uc.lpszExtraInfo ? std::wstring(uc.lpszExtraInfo, uc.dwExtraInfoLength) : L"";
+    const std::wstring strHostPort = strHost + L":" + std::to_wstring(uc.nPort);
     if (!m_hConnect || strHostPort != m_strConnected) {
-        m_hConnect.Reset(::InternetConnectW(m_hSession.Get(), address.strHost.c_str(), address.nPort, nullptr, nullptr,
+        m_hConnect.Reset(::InternetConnectW(m_hSession.Get(), strHost.c_str(), uc.nPort, nullptr, nullptr,
                                             INTERNET_SERVICE_HTTP, 0, 0));
         if (!m_hConnect)
             return Fail(failure, FailureKind::Other, ::GetLastError());
@@ -360,7 +279,8 @@ bool CTransfer::Send(CRequest& request, const CHttpAddress& address, CAttemptFai
         }
         m_strConnected = strHostPort;
     }
-    if (!request.Open(m_hConnect.Get(), address.strPath, address.bSecure, m_limits))
+    if (!request.Open(m_hConnect.Get(), strPath.empty() ? L"/" : strPath, uc.nScheme == INTERNET_SCHEME_HTTPS,
+                      m_limits))
         return Fail(failure, FailureKind::Other, ::GetLastError());
     m_strHeaders.clear();
     if (m_ullOffset)
@@ -375,13 +295,12 @@ bool CTransfer::Send(CRequest& request, const CHttpAddress& address, CAttemptFai
     if (dwError == WAIT_TIMEOUT) {
         LibraryLog(kLogWarning, kTransferLogFunction, L"no answer's headers within %lu ms of the request",
                    dwPatienceMs);
-        End(request, false);  // no byte of a body can be in it
+        request.Close(0, &m_left);  // no byte of a body can be in it
         return Fail(failure, FailureKind::Timeout, ERROR_INTERNET_TIMEOUT);
     }
-    if (dwError != ERROR_SUCCESS) {
-        dwError = InternetErrorOf(dwError);
+    dwError = InternetErrorOf(dwError);
+    if (dwError != ERROR_SUCCESS)
         return Fail(failure, KindOfError(dwError), dwError);
-    }
     DWORD cb = sizeof(m_dwStatus);
     if (!::HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &m_dwStatus, &cb, nullptr))
         m_dwStatus = 0;
@@ -395,29 +314,26 @@ bool CTransfer::OpenResponse(CRequest& request, CAttemptFailure& failure)
 {
     std::wstring strUrl = m_req.strUrl;
     int nAuthRetries = 0, nRestarts = 0, nRedirects = 0;
-    for (;; End(request, false)) {
-        CHttpAddress address;
+    for (;; request.Close(0, &m_left)) {
         if (!MsLeft())
             return Fail(failure, FailureKind::Deadline, ERROR_INTERNET_TIMEOUT);
-        failure.dwError = CrackHttpAddress(strUrl, address);
-        if (failure.dwError != ERROR_SUCCESS || !Send(request, address, failure))
+        if (!Send(request, strUrl, failure))
             return false;
         // The first answer of an authenticating proxy is its challenge.
         if (m_dwStatus == HTTP_STATUS_PROXY_AUTH_REQ && !m_req.proxy.strServer.empty() &&
             !m_req.proxy.strUser.empty() && nAuthRetries++ == 0)
             continue;
         if (IsRedirectStatus(m_dwStatus)) {
+            static const LPCWSTR apszRefused[] = {nullptr, L"a redirect without a usable Location",
+                                                  L"a redirect to neither http nor https",
+                                                  L"a redirect from https to plain http"};
             std::wstring strNext;
             const RedirectVerdict verdict =
                 RedirectTarget(strUrl, QueryHeader(request.Get(), HTTP_QUERY_LOCATION), strNext);
             if (++nRedirects > kMaxRedirects)
                 return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"more than %d redirects", kMaxRedirects);
-            if (verdict == RedirectVerdict::LeavesHttps)
-                return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"a redirect from https to plain http");
-            if (verdict == RedirectVerdict::NotWeb)
-                return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"a redirect to neither http nor https");
             if (verdict != RedirectVerdict::Follow)
-                return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"a redirect without a usable Location");
+                return Refuse(failure, ERROR_HTTP_REDIRECT_FAILED, L"%s", apszRefused[static_cast<int>(verdict)]);
             strUrl = strNext;
             continue;
         }
@@ -435,7 +351,13 @@ bool CTransfer::OpenResponse(CRequest& request, CAttemptFailure& failure)
             m_ullOffset = 0;  // the server ignored the range or the file changed
             return true;
         } else if (m_dwStatus != 416 || !m_ullOffset) {
-            return FailStatus(request.Get(), failure);
+            // An error status: whether its Retry-After lets it be asked again.
+            failure.dwStatus = m_dwStatus;
+            const std::wstring strRetryAfter = QueryHeader(request.Get(), HTTP_QUERY_RETRY_AFTER);
+            const std::wstring strNow = QueryHeader(request.Get(), HTTP_QUERY_DATE);
+            if (!strRetryAfter.empty())
+                failure.llRetryAfterSeconds = RetryAfterSeconds(strRetryAfter, strNow.empty() ? HttpDateNow() : strNow);
+            return Fail(failure, FailureKind::Status, ERROR_HTTP_INVALID_SERVER_RESPONSE);
         }
         // 416 or an unusable range: forget the partial file and start over.
         if (nRestarts++ > 0)
@@ -471,21 +393,24 @@ bool CTransfer::StartOverStale(HINTERNET hRequest)
 // resume could still use.
 bool CTransfer::CheckBounds(HINTERNET hRequest, CAttemptFailure& failure)
 {
+    const DWORD dwError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    wchar_t sz[64] = {};
+    DWORD cb = sizeof(sz) - sizeof(wchar_t);
     LONGLONG llLength = -1;
-    if (!QueryContentLength(hRequest, llLength))
-        return Refuse(failure, ERROR_HTTP_INVALID_SERVER_RESPONSE,
-                      L"a Content-Length that is no number of at most %u digits",
+    // Only a missing header means an unknown size; one that is no length
+    // (too long for the buffer included) makes the answer malformed.
+    if (::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, sz, &cb, nullptr)
+            ? !ParseLength(sz, llLength)
+            : ::GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND)
+        return Refuse(failure, dwError, L"a Content-Length that is no number of at most %u digits",
                       static_cast<unsigned>(kMaxLengthDigits));
     const LONGLONG llOrdered = m_req.llExpectedSize;
-    const ULONGLONG ullCap = m_limits.ullCapBytes;
     const ULONGLONG ullMargin = llOrdered > 0 ? OrderedSizeMargin(static_cast<ULONGLONG>(llOrdered)) : 0;
-    ULONGLONG ullAnnounced = 0;
-    if (m_llRangeTotal >= 0)
-        ullAnnounced = static_cast<ULONGLONG>(m_llRangeTotal);
-    else if (llLength >= 0)
-        ullAnnounced = m_ullOffset + static_cast<ULONGLONG>(llLength);
-    const DWORD dwError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
-    switch (BodyBounds(llOrdered, m_ullOffset, llLength, m_llRangeTotal, ullCap, m_ullMaxBody, m_bExact)) {
+    const ULONGLONG ullAnnounced = m_llRangeTotal >= 0 ? static_cast<ULONGLONG>(m_llRangeTotal)
+                                   : llLength >= 0     ? m_ullOffset + static_cast<ULONGLONG>(llLength)
+                                                       : 0;
+    switch (
+        BodyBounds(llOrdered, m_ullOffset, llLength, m_llRangeTotal, m_limits.ullCapBytes, m_ullMaxBody, m_bExact)) {
     case BoundsVerdict::Accepted:
         break;
     case BoundsVerdict::BeyondOrder:
@@ -497,7 +422,7 @@ bool CTransfer::CheckBounds(HINTERNET hRequest, CAttemptFailure& failure)
                       ullAnnounced, llOrdered, ullMargin);
     case BoundsVerdict::BeyondCap:
         return Refuse(failure, dwError, L"a file of %llu bytes, beyond the cap of %llu",
-                      llOrdered > 0 ? static_cast<ULONGLONG>(llOrdered) : ullAnnounced, ullCap);
+                      llOrdered > 0 ? static_cast<ULONGLONG>(llOrdered) : ullAnnounced, m_limits.ullCapBytes);
     case BoundsVerdict::Inconsistent:
         return Refuse(failure, dwError,
                       L"a Content-Length of %lld that is not the rest of a %lld-byte file from byte %llu", llLength,
@@ -539,16 +464,15 @@ bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailu
     return true;
 }
 
-// The body into the file: each read takes what has arrived and goes to disk
+// The body into the file: each read takes what has arrived and writes it
 // before the next; when nothing has, the loop waits for WinINet's word,
 // reporting every second, and judges the floor, the receive time-out and the
 // deadline meanwhile.
 bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failure)
 {
     m_buffer.resize(kBufferBytes);
-    ULONGLONG ullNow = AwakeTickMs(), ullLastBytes = ullNow;
+    ULONGLONG ullNow = AwakeTickMs(), ullLastBytes = ullNow, ullPaceStart = ullNow, ullPaceBytes = 0;
     CTransferFloor floor(ullNow, 0, m_limits.dwFloorPeriodMs, kFloorBytes);
-    ULONGLONG ullPaceStart = ullNow, ullPaceBytes = 0;
     bool bFast = false;
     Report(true);
     for (bool bFirstBytes = true;;) {
@@ -576,11 +500,11 @@ bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failur
             if (dwError == ERROR_SUCCESS)
                 continue;
         }
-        if (dwError != ERROR_SUCCESS) {
-            dwError = InternetErrorOf(dwError);
+        dwError = InternetErrorOf(dwError);
+        if (dwError != ERROR_SUCCESS)
             return Fail(failure, KindOfError(dwError), dwError);
-        }
         const DWORD dwGot = ib.dwBufferLength;
+        DWORD dwWritten = 0;
         if (dwGot > ullLeft) {
             m_bOverrun = true;
             if (m_bExact)
@@ -592,7 +516,7 @@ bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failur
         }
         if (dwGot == 0)
             break;
-        if (!WriteAll(hFile, m_buffer.data(), dwGot))
+        if (!::WriteFile(hFile, m_buffer.data(), dwGot, &dwWritten, nullptr) || dwWritten != dwGot)
             return Fail(failure, FailureKind::Local, ::GetLastError() ? ::GetLastError() : ERROR_WRITE_FAULT);
         m_ullReceived += dwGot;
         ullNow = ullLastBytes = AwakeTickMs();
@@ -620,14 +544,12 @@ bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failur
 }
 
 // A finished file takes the target's name; the bytes of a failed one stay for
-// a resume unless they cannot be the file's.
+// a resume unless they cannot be the file's: nothing of an answer that sent
+// more than it may is worth resuming.
 DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
 {
-    const std::wstring strPart = PartialPathOf(m_req.strTarget);
-    const std::wstring strMeta = MetaPathOf(m_req.strTarget);
+    const std::wstring strPart = PartialPathOf(m_req.strTarget), strMeta = MetaPathOf(m_req.strTarget);
     if (final.iState != DOWNLOAD_STATE_FINISHED) {
-        // Bytes beyond what the server may send are not the file's: nothing
-        // of such an answer is worth resuming.
         if (m_bOverrun) {
             DiscardPartFile(strMeta);
             DiscardPartFile(strPart);
@@ -646,7 +568,8 @@ DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
 }
 
 // One request and its answer into the partial file; true when the file is
-// complete.
+// complete. Before the file is asked for again, WinINet lets go of the
+// request, so that two answers never arrive side by side.
 bool CTransfer::Attempt(CAttemptFailure& failure)
 {
     m_ullReceived = 0;
@@ -661,16 +584,12 @@ bool CTransfer::Attempt(CAttemptFailure& failure)
         bComplete = CheckBounds(request.Get(), failure) && OpenSink(request.Get(), hFile, failure) &&
                     Receive(request, hFile.Get(), failure);
     }
-    End(request, !bComplete && IsRetryable(failure));
+    request.Close(!bComplete && IsRetryable(failure) ? MsLeft() : 0, &m_left);
     return bComplete;
 }
 
 DOWNLOAD_PROGRESS CTransfer::Run()
 {
-    CHttpAddress address;
-    m_dwError = CrackHttpAddress(m_req.strUrl, address);
-    if (m_dwError != ERROR_SUCCESS)
-        return Record(DOWNLOAD_STATE_NET_FAILED);
     m_ullOffset = ResumableBytes(m_req.strTarget, m_req.strUrl, m_req.llExpectedSize, m_strValidator);
     m_ullRunStart = m_ullOffset;
     m_limits = TransferLimits(m_req.llExpectedSize);
@@ -683,8 +602,6 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         return Record(DOWNLOAD_STATE_NET_FAILED);
     }
     SetHandleTimeouts(m_hSession.Get(), m_limits);
-
-    const int nRetries = m_limits.nRetries;
     for (int nRetry = 0;; ++nRetry) {
         CAttemptFailure failure;
         if (Attempt(failure)) {
@@ -701,7 +618,7 @@ DOWNLOAD_PROGRESS CTransfer::Run()
                        m_deadline.LengthMs(), OwnPartBytes(PartialPathOf(m_req.strTarget)));
             return CloseSink(Record(DOWNLOAD_STATE_NET_FAILED));
         }
-        if (!bRetryable || nRetry >= nRetries) {
+        if (!bRetryable || nRetry >= m_limits.nRetries) {
             if (bRetryable)
                 LibraryLog(kLogError, kTransferLogFunction, L"giving up after %d retries: %s", nRetry,
                            ReasonText(failure).c_str());
@@ -716,9 +633,9 @@ DOWNLOAD_PROGRESS CTransfer::Run()
         m_ullReceived = 0;
         const DWORD dwPauseMs = RetryPauseMs(nRetry + 1, m_limits.dwFirstPauseMs, failure.llRetryAfterSeconds);
         LibraryLog(kLogWarning, kTransferLogFunction, L"retry %d of %d in %g s after %s, resuming at byte %llu",
-                   nRetry + 1, nRetries, dwPauseMs / 1000.0, ReasonText(failure).c_str(), m_ullOffset);
+                   nRetry + 1, m_limits.nRetries, dwPauseMs / 1000.0, ReasonText(failure).c_str(), m_ullOffset);
         // A pause beyond the deadline ends at it; the next attempt then ends the call.
-        ::Sleep(dwPauseMs < MsLeft() ? dwPauseMs : MsLeft());
+        ::Sleep((std::min)(dwPauseMs, MsLeft()));
     }
 }
 

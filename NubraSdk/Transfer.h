@@ -25,7 +25,6 @@
 
 namespace nubra {
 
-struct CHttpAddress;
 class CRequest;
 struct CRequestNotices;
 
@@ -45,14 +44,12 @@ private:
     void Report(bool bForce);
     bool Attempt(CAttemptFailure& failure);
     bool OpenResponse(CRequest& request, CAttemptFailure& failure);
-    bool Send(CRequest& request, const CHttpAddress& address, CAttemptFailure& failure);
-    bool FailStatus(HINTERNET hRequest, CAttemptFailure& failure);
+    bool Send(CRequest& request, const std::wstring& strUrl, CAttemptFailure& failure);
     bool StartOverStale(HINTERNET hRequest);
     bool CheckBounds(HINTERNET hRequest, CAttemptFailure& failure);
     bool OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailure& failure);
     bool Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failure);
     DOWNLOAD_PROGRESS CloseSink(const DOWNLOAD_PROGRESS& final);
-    void End(CRequest& request, bool bAwait);
     bool FailStall(const CTransferFloor& floor, CAttemptFailure& failure);
     bool Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...);
     DWORD MsLeft() const { return m_deadline.MsLeft(); }
