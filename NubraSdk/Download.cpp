@@ -17,9 +17,11 @@ namespace {
 // records before it gives up and leaves the few hundred bytes behind.
 constexpr DWORD kReleaseWaitMs = 10 * 60 * 1000;
 
-DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)
+DWORD WINAPI DownloadThread(void* pParam)
 {
+    // Everything the thread owns goes before it ends, which returns nowhere.
     try {
+        const std::unique_ptr<CDownloadRequest> req(static_cast<CDownloadRequest*>(pParam));
         auto pool = std::make_unique<CRecordPool>(req->hNotify, req->uMsg);
         DOWNLOAD_PROGRESS final = {};
         std::unique_ptr<CTransfer> transfer;
@@ -37,20 +39,10 @@ DWORD RunDownload(std::unique_ptr<CDownloadRequest> req)
         if (!pool->WaitAllReleased(kReleaseWaitMs))
             pool.release();
     } catch (...) {
-        // Without its records the window cannot be told anything more.
+        // Nothing leaves a thread of the library; without its records the
+        // window cannot be told anything more.
     }
-    return 0;
-}
-
-DWORD WINAPI DownloadThread(void* pParam)
-{
-    DWORD dwCode = 0;
-    try {
-        dwCode = RunDownload(std::unique_ptr<CDownloadRequest>(static_cast<CDownloadRequest*>(pParam)));
-    } catch (...) {
-        // Nothing leaves a thread of the library.
-    }
-    ExitLibraryThread(dwCode);
+    ExitLibraryThread(0);
 }
 
 }  // namespace

@@ -39,9 +39,9 @@ constexpr DWORD kHeldUpMs = 1000;
 // than that in a second has slowed down: a record tells whoever asks why a
 // download took long that the link did.
 constexpr ULONGLONG kPaceBytes = 512 * 1024, kFastPaceMs = 25, kSlowPaceMs = 1000;
-// How long a finished transfer waits for WinINet to let go of its closed
-// requests: under Wine closing does not cut short a call that a server
-// draws out, which then ends by its own time-outs.
+// How long a finished transfer waits for WinINet to let go of a closed
+// request: under Wine closing does not cut short a call that a server draws
+// out, which then ends by its own time-outs.
 constexpr DWORD kLetGoMs = 10 * 60 * 1000;
 
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LPVOID pvInfo, DWORD)
@@ -116,7 +116,7 @@ std::wstring ReasonText(const CAttemptFailure& failure)
 
 }  // namespace
 
-// A request of the transfer's session and the notices of its calls.
+// A request, on a connection of its own, and the notices of its calls.
 class CRequest {
 public:
     CRequest() = default;
@@ -126,18 +126,37 @@ public:
     HINTERNET Get() const { return m_h; }
     DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(m_pNotices); }
 
-    bool Open(HINTERNET hConnect, const std::wstring& strPath, bool bSecure, const CTransferLimits& limits)
+    bool Open(HINTERNET hSession, const URL_COMPONENTSW& uc, const CDownloadRequest& req, const CTransferLimits& limits)
     {
+        const std::wstring strHost(uc.lpszHostName, uc.dwHostNameLength);
+        std::wstring strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : L"";
+        strPath += uc.lpszExtraInfo ? std::wstring(uc.lpszExtraInfo, uc.dwExtraInfoLength) : L"";
+        m_hConnect.Reset(
+            ::InternetConnectW(hSession, strHost.c_str(), uc.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+        if (!m_hConnect)
+            return false;
+        SetHandleTimeouts(m_hConnect.Get(), limits);
+        if (!req.proxy.strServer.empty() && !req.proxy.strUser.empty()) {
+            // Not checked: credentials that do not take effect show up as the
+            // proxy's 407, which the request reports.
+            ::InternetSetOptionW(m_hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
+                                 const_cast<wchar_t*>(req.proxy.strUser.c_str()),
+                                 static_cast<DWORD>(req.proxy.strUser.size()));
+            ::InternetSetOptionW(m_hConnect.Get(), INTERNET_OPTION_PROXY_PASSWORD,
+                                 const_cast<wchar_t*>(req.proxy.strPassword.c_str()),
+                                 static_cast<DWORD>(req.proxy.strPassword.size()));
+        }
         LPCWSTR apszAccept[] = {L"*/*", nullptr};
         // Redirects are followed by the transfer, not by WinINet, which would
         // follow a loop for ever and to any scheme.
         const DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                               INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION |
-                              INTERNET_FLAG_NO_AUTO_REDIRECT | (bSecure ? INTERNET_FLAG_SECURE : 0);
+                              INTERNET_FLAG_NO_AUTO_REDIRECT |
+                              (uc.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
         auto* pNotices = new CRequestNotices;
         if (pNotices->hDone && pNotices->hGone)
-            m_h = ::HttpOpenRequestW(hConnect, L"GET", strPath.c_str(), nullptr, nullptr, apszAccept, dwFlags,
-                                     reinterpret_cast<DWORD_PTR>(pNotices));
+            m_h = ::HttpOpenRequestW(m_hConnect.Get(), L"GET", strPath.empty() ? L"/" : strPath.c_str(), nullptr,
+                                     nullptr, apszAccept, dwFlags, reinterpret_cast<DWORD_PTR>(pNotices));
         if (!m_h) {
             delete pNotices;
             return false;
@@ -147,14 +166,8 @@ public:
         return true;
     }
 
-    // The outcome of a call that returned bOk: ERROR_SUCCESS or its error, or
-    // WAIT_TIMEOUT while WinINet still has it after dwWaitMs.
-    DWORD Finish(BOOL bOk, DWORD dwWaitMs)
-    {
-        const DWORD dwError = bOk ? ERROR_SUCCESS : ::GetLastError();
-        return dwError == ERROR_IO_PENDING ? Await(dwWaitMs) : dwError;
-    }
-    // The same for a call that WinINet has (ERROR_IO_PENDING).
+    // The outcome of a call that WinINet took over (ERROR_IO_PENDING): its
+    // error, or WAIT_TIMEOUT while WinINet still has it after dwWaitMs.
     DWORD Await(DWORD dwWaitMs)
     {
         return ::WaitForSingleObject(m_pNotices->hDone.Get(), dwWaitMs) == WAIT_OBJECT_0 ? m_pNotices->dwError
@@ -169,6 +182,7 @@ public:
             return;
         ::InternetCloseHandle(m_h);
         m_h = nullptr;
+        m_hConnect.Reset();
         if (::WaitForSingleObject(m_pNotices->hGone.Get(), dwWaitMs) == WAIT_OBJECT_0 || !pLeft)
             m_pNotices->Release();
         else
@@ -177,16 +191,15 @@ public:
     }
 
 private:
+    CInetHandle m_hConnect;
     HINTERNET m_h = nullptr;
     CRequestNotices* m_pNotices = nullptr;
 };
 
 CTransfer::~CTransfer()
 {
-    const ULONGLONG ullUntil = AwakeTickMs() + kLetGoMs;
     for (CRequestNotices* pNotices : m_left) {
-        const ULONGLONG ullNow = AwakeTickMs();
-        ::WaitForSingleObject(pNotices->hGone.Get(), ullNow < ullUntil ? static_cast<DWORD>(ullUntil - ullNow) : 0);
+        ::WaitForSingleObject(pNotices->hGone.Get(), kLetGoMs);
         pNotices->Release();
     }
 }
@@ -246,8 +259,7 @@ bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
     return Fail(failure, FailureKind::Stall, ERROR_INTERNET_TIMEOUT);
 }
 
-// The request for strUrl on a connection to its host; true once its answer's
-// headers are in.
+// The request for strUrl; true once its answer's headers are in.
 bool CTransfer::Send(CRequest& request, const std::wstring& strUrl, CAttemptFailure& failure)
 {
     URL_COMPONENTSW uc = {};
@@ -257,30 +269,7 @@ bool CTransfer::Send(CRequest& request, const std::wstring& strUrl, CAttemptFail
         return Fail(failure, FailureKind::Other, ERROR_INTERNET_INVALID_URL);
     if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
         return Fail(failure, FailureKind::Other, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-    const std::wstring strHost(uc.lpszHostName, uc.dwHostNameLength);
-    std::wstring strPath = uc.lpszUrlPath ? std::wstring(uc.lpszUrlPath, uc.dwUrlPathLength) : L"";
-    strPath += uc.lpszExtraInfo ? std::wstring(uc.lpszExtraInfo, uc.dwExtraInfoLength) : L"";
-    const std::wstring strHostPort = strHost + L":" + std::to_wstring(uc.nPort);
-    if (!m_hConnect || strHostPort != m_strConnected) {
-        m_hConnect.Reset(::InternetConnectW(m_hSession.Get(), strHost.c_str(), uc.nPort, nullptr, nullptr,
-                                            INTERNET_SERVICE_HTTP, 0, 0));
-        if (!m_hConnect)
-            return Fail(failure, FailureKind::Other, ::GetLastError());
-        SetHandleTimeouts(m_hConnect.Get(), m_limits);
-        const CProxyConfig& proxy = m_req.proxy;
-        if (!proxy.strServer.empty() && !proxy.strUser.empty()) {
-            // Not checked: credentials that do not take effect show up as the
-            // proxy's 407, which the request reports.
-            ::InternetSetOptionW(m_hConnect.Get(), INTERNET_OPTION_PROXY_USERNAME,
-                                 const_cast<wchar_t*>(proxy.strUser.c_str()), static_cast<DWORD>(proxy.strUser.size()));
-            ::InternetSetOptionW(m_hConnect.Get(), INTERNET_OPTION_PROXY_PASSWORD,
-                                 const_cast<wchar_t*>(proxy.strPassword.c_str()),
-                                 static_cast<DWORD>(proxy.strPassword.size()));
-        }
-        m_strConnected = strHostPort;
-    }
-    if (!request.Open(m_hConnect.Get(), strPath.empty() ? L"/" : strPath, uc.nScheme == INTERNET_SCHEME_HTTPS,
-                      m_limits))
+    if (!request.Open(m_hSession.Get(), uc, m_req, m_limits))
         return Fail(failure, FailureKind::Other, ::GetLastError());
     m_strHeaders.clear();
     if (m_ullOffset)
@@ -288,11 +277,11 @@ bool CTransfer::Send(CRequest& request, const std::wstring& strUrl, CAttemptFail
         // is no longer the one our bytes came from.
         m_strHeaders = L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\nIf-Range: " + m_strValidator + L"\r\n";
     const DWORD dwPatienceMs = (std::min)(m_limits.dwConnectMs, MsLeft());
-    DWORD dwError =
-        request.Finish(::HttpSendRequestW(request.Get(), m_strHeaders.empty() ? nullptr : m_strHeaders.c_str(),
-                                          static_cast<DWORD>(m_strHeaders.size()), nullptr, 0),
-                       dwPatienceMs);
-    if (dwError == WAIT_TIMEOUT) {
+    DWORD dwError = ::HttpSendRequestW(request.Get(), m_strHeaders.empty() ? nullptr : m_strHeaders.c_str(),
+                                       static_cast<DWORD>(m_strHeaders.size()), nullptr, 0)
+                        ? ERROR_SUCCESS
+                        : ::GetLastError();
+    if (dwError == ERROR_IO_PENDING && (dwError = request.Await(dwPatienceMs)) == WAIT_TIMEOUT) {
         LibraryLog(kLogWarning, kTransferLogFunction, L"no answer's headers within %lu ms of the request",
                    dwPatienceMs);
         request.Close(0, &m_left);  // no byte of a body can be in it

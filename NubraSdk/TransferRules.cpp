@@ -81,60 +81,20 @@ ULONGLONG TransferDeadlineMs(LONGLONG llOrdered)
                             AtPaceMs(llOrdered, kDeadlinePaceBytes, kMinDeadlineMs));
 }
 
-void CTransferDeadline::Start(ULONGLONG ullLengthMs)
+DWORD InternetErrorOf(DWORD dwError)
 {
-    m_ullLengthMs = ullLengthMs;
-    m_ullEndMs = m_pfnClock() + ullLengthMs;
-}
-
-DWORD CTransferDeadline::MsLeft() const
-{
-    const ULONGLONG ullNow = m_pfnClock();
-    if (ullNow >= m_ullEndMs)
-        return 0;
-    const ULONGLONG ullLeft = m_ullEndMs - ullNow;
-    // Below INFINITE, which no wait may be given by accident.
-    return ullLeft < INFINITE ? static_cast<DWORD>(ullLeft) : INFINITE - 1;
-}
-
-bool CTransferFloor::Check(ULONGLONG ullNowMs, ULONGLONG ullReceived)
-{
-    if (ullNowMs - m_ullStartMs < m_dwPeriodMs)
-        return true;
-    m_ullPeriodBytes = ullReceived - m_ullStartBytes;
-    m_ullPeriodMs = ullNowMs - m_ullStartMs;
-    m_ullStartMs = ullNowMs;
-    m_ullStartBytes = ullReceived;
-    return m_ullPeriodBytes >= m_ullFloorBytes;
+    return dwError == WSAECONNRESET     ? ERROR_INTERNET_CONNECTION_RESET
+           : dwError == WSAECONNABORTED ? ERROR_INTERNET_CONNECTION_ABORTED
+           : dwError == WSAETIMEDOUT    ? ERROR_INTERNET_TIMEOUT
+                                        : dwError;
 }
 
 FailureKind KindOfError(DWORD dwError)
 {
-    switch (dwError) {
-    case ERROR_INTERNET_CONNECTION_RESET:
-    case ERROR_INTERNET_CONNECTION_ABORTED:
-    case WSAECONNRESET:
-    case WSAECONNABORTED:
+    dwError = InternetErrorOf(dwError);
+    if (dwError == ERROR_INTERNET_CONNECTION_RESET || dwError == ERROR_INTERNET_CONNECTION_ABORTED)
         return FailureKind::Reset;
-    case ERROR_INTERNET_TIMEOUT:
-        return FailureKind::Timeout;
-    default:
-        return FailureKind::Other;
-    }
-}
-
-DWORD InternetErrorOf(DWORD dwError)
-{
-    switch (dwError) {
-    case WSAECONNRESET:
-        return ERROR_INTERNET_CONNECTION_RESET;
-    case WSAECONNABORTED:
-        return ERROR_INTERNET_CONNECTION_ABORTED;
-    case WSAETIMEDOUT:
-        return ERROR_INTERNET_TIMEOUT;
-    default:
-        return dwError;
-    }
+    return dwError == ERROR_INTERNET_TIMEOUT ? FailureKind::Timeout : FailureKind::Other;
 }
 
 bool IsRetryable(const CAttemptFailure& failure)

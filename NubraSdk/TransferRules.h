@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "win/AwakeClock.h"
@@ -56,10 +57,15 @@ class CTransferDeadline {
 public:
     typedef ULONGLONG (*PFN_CLOCK)();
     explicit CTransferDeadline(PFN_CLOCK pfnClock = &AwakeTickMs) : m_pfnClock(pfnClock) {}
-    void Start(ULONGLONG ullLengthMs);
+    void Start(ULONGLONG ullLengthMs) { m_ullEndMs = m_pfnClock() + (m_ullLengthMs = ullLengthMs); }
     ULONGLONG LengthMs() const { return m_ullLengthMs; }
-    // What is left, in ms (0 once it has passed), below INFINITE.
-    DWORD MsLeft() const;
+    // What is left, in ms (0 once it has passed), below INFINITE, which no
+    // wait may be given by accident.
+    DWORD MsLeft() const
+    {
+        const ULONGLONG ullNow = m_pfnClock();
+        return ullNow >= m_ullEndMs ? 0 : static_cast<DWORD>((std::min)(m_ullEndMs - ullNow, ULONGLONG{INFINITE - 1}));
+    }
 
 private:
     PFN_CLOCK m_pfnClock;
@@ -77,7 +83,16 @@ public:
     // ullReceived counts every byte so far. False when the period that has
     // just run out brought fewer than the floor; PeriodBytes() and PeriodMs()
     // then tell what it did bring.
-    bool Check(ULONGLONG ullNowMs, ULONGLONG ullReceived);
+    bool Check(ULONGLONG ullNowMs, ULONGLONG ullReceived)
+    {
+        if (ullNowMs - m_ullStartMs < m_dwPeriodMs)
+            return true;
+        m_ullPeriodBytes = ullReceived - m_ullStartBytes;
+        m_ullPeriodMs = ullNowMs - m_ullStartMs;
+        m_ullStartMs = ullNowMs;
+        m_ullStartBytes = ullReceived;
+        return m_ullPeriodBytes >= m_ullFloorBytes;
+    }
     ULONGLONG PeriodBytes() const { return m_ullPeriodBytes; }
     ULONGLONG PeriodMs() const { return m_ullPeriodMs; }
     ULONGLONG FloorBytes() const { return m_ullFloorBytes; }
