@@ -32,15 +32,12 @@ DWORD WINAPI DownloadThread(void* pParam)
             final.iState = DOWNLOAD_STATE_NET_FAILED;
         }
         pool->SendFinal(final);
-        // Only now: WinINet may take its time to let go of a request whose
-        // call a server draws out, which must not hold the final record back.
-        transfer.reset();
+        transfer.reset();  // only now: WinINet may take its time to let go
         // Records the window may still read must stay where they are.
         if (!pool->WaitAllReleased(kReleaseWaitMs))
             pool.release();
     } catch (...) {
-        // Nothing leaves a thread of the library; without its records the
-        // window cannot be told anything more.
+        // Nothing leaves a thread of the library.
     }
     ExitLibraryThread(0);
 }

@@ -5,23 +5,14 @@
 
 namespace nubra {
 
-namespace {
-
-HMODULE AddRefThisModule()
-{
-    HMODULE hModule = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&AddRefThisModule),
-                         &hModule);
-    return hModule;
-}
-
-}  // namespace
-
 bool StartLibraryThread(LPTHREAD_START_ROUTINE pfn, void* pArg, HANDLE* phThread)
 {
     // The reference is dropped here only if no thread was started; a started
     // thread owns it and gives it back in ExitLibraryThread.
-    CModule module(AddRefThisModule());
+    HMODULE hModule = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&StartLibraryThread),
+                         &hModule);
+    CModule module(hModule);
     CKernelHandle thread(::CreateThread(nullptr, 0, pfn, pArg, 0, nullptr));
     if (!thread)
         return false;

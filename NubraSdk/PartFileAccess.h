@@ -1,16 +1,12 @@
 // How the library touches the partial file and its note: as files of its
 // own in the target's folder, never through whatever another program put at
-// their names.
-//
-// Any program of the user can plant a link at "setup.exe.part" or at
-// "setup.exe.part.meta", and a hard link needs no privilege at all: a write
-// would then change, a resume grow, and a delete remove a file outside the
-// folder (some systems, Wine among them, delete a link's target). So each
-// is opened as win/OwnFile.h opens the program's state file: no link or
-// junction, one name only, its final path inside the target's folder as
-// that folder really is. A foreign file is replaced by a fresh empty one,
-// moved over its name, and the download starts again from byte 0; nothing
-// is deleted unless the open handle proved the file the library's own.
+// their names. Any program of the user can plant a link there (a hard link
+// needs no privilege): a write would change, a resume grow, a delete remove
+// a file elsewhere (Wine deletes a link's target). So each is opened as
+// win/OwnFile.h opens the state file: no link or junction, one name only,
+// its final path inside the real folder. A foreign file is replaced by an
+// empty one and the download starts from byte 0; nothing is deleted unless
+// the open handle proved the file the library's own.
 #pragma once
 
 #include <windows.h>
@@ -35,8 +31,7 @@ CKernelHandle ClaimPartFile(const std::wstring& strPath, bool bFresh);
 ULONGLONG OwnPartBytes(const std::wstring& strPath);
 
 // Gone from its name: deleted through a handle that proved it the library's
-// own, or a foreign file replaced by an empty one (which a later run reads
-// as no note and no bytes).
+// own, or a foreign file replaced by an empty one (no note, no bytes).
 void DiscardPartFile(const std::wstring& strPath);
 
 // Writes strBytes as a new file beside strPath and moves it over the name,

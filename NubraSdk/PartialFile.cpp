@@ -42,25 +42,24 @@ bool ReadPartMeta(const std::wstring& strMetaPath, CPartMeta& meta)
     if (!::ReadFile(hFile.Get(), &text[0], static_cast<DWORD>(text.size()), &dwRead, nullptr) || dwRead != text.size())
         return false;
 
+    // Line by line; a last line without its end is a torn write. Notes of
+    // older versions have no size: they resume by address only.
     CPartMeta parsed;
     bool bUrl = false, bValidator = false;
-    size_t nPos = 0;
-    while (nPos < text.size()) {
-        size_t nEnd = text.find('\n', nPos);
-        if (nEnd == std::string::npos)
-            return false;  // a torn write
+    for (size_t nPos = 0, nEnd = 0; nPos < text.size(); nPos = nEnd + 1) {
+        if ((nEnd = text.find('\n', nPos)) == std::string::npos)
+            return false;
         const std::string line = text.substr(nPos, nEnd - nPos);
-        nPos = nEnd + 1;
-        if (line.compare(0, sizeof(kUrlKey) - 1, kUrlKey) == 0) {
-            parsed.strUrl = Utf8ToWide(line.substr(sizeof(kUrlKey) - 1));
+        const std::wstring strValue = Utf8ToWide(line.substr(line.find('=') + 1));
+        auto Is = [&line](const char* pszKey) { return line.compare(0, strlen(pszKey), pszKey) == 0; };
+        if (Is(kUrlKey)) {
+            parsed.strUrl = strValue;
             bUrl = true;
-        } else if (line.compare(0, sizeof(kValidatorKey) - 1, kValidatorKey) == 0) {
-            parsed.strValidator = Utf8ToWide(line.substr(sizeof(kValidatorKey) - 1));
+        } else if (Is(kValidatorKey)) {
+            parsed.strValidator = strValue;
             bValidator = true;
-        } else if (line.compare(0, sizeof(kSizeKey) - 1, kSizeKey) == 0) {
-            // Notes of older versions have no size; they resume by address only.
-            if (!ParseLength(Utf8ToWide(line.substr(sizeof(kSizeKey) - 1)), parsed.llSize))
-                return false;
+        } else if (Is(kSizeKey) && !ParseLength(strValue, parsed.llSize)) {
+            return false;
         }
     }
     if (!bUrl || !bValidator)

@@ -13,9 +13,9 @@ namespace nubra {
 
 const wchar_t kTransferLogFunction[] = L"Nubra_SDK::Transfer";
 
-// What WinINet tells of one request from its own threads: that a call it
-// took over has completed, and last of all that the handle is gone. Shared
-// by the transfer and the handle: the last of the two to let go frees it.
+// What WinINet tells of a request from its threads: a call it took over has
+// completed, and last, the handle is gone. The transfer and the handle share
+// it; the last to let go frees it.
 struct CRequestNotices {
     CKernelHandle hDone{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     CKernelHandle hGone{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -33,11 +33,9 @@ namespace {
 // Reads bring at most this much: memory stays this size whatever the file.
 constexpr DWORD kBufferBytes = 1024 * 1024;
 // At most four progress records a second; one a second while held up.
-constexpr ULONGLONG kReportPeriodMs = 250;
-constexpr DWORD kHeldUpMs = 1000;
+constexpr DWORD kReportPeriodMs = 250, kHeldUpMs = 1000;
 // A body that came fast (half a mebibyte within 25 ms) and then brings less
-// than that in a second has slowed down: a record tells whoever asks why a
-// download took long that the link did.
+// in a second has slowed down: a record tells why a download took long.
 constexpr ULONGLONG kPaceBytes = 512 * 1024, kFastPaceMs = 25, kSlowPaceMs = 1000;
 // How long a finished transfer waits for WinINet to let go of a closed
 // request: under Wine closing does not cut short a call that a server draws
@@ -58,9 +56,8 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LPVOID pv
     }
 }
 
-// Set on every handle level: some WinINet builds take a request's time-outs
-// only from its own handle or its connection's. Not checked: a level that
-// refuses keeps the one it inherited.
+// Set on every handle level (some WinINet builds read them only from the
+// request's or connection's); a level that refuses keeps what it inherited.
 void SetHandleTimeouts(HINTERNET h, const CTransferLimits& limits)
 {
     DWORD dwMs = limits.dwConnectMs;
@@ -71,7 +68,7 @@ void SetHandleTimeouts(HINTERNET h, const CTransferLimits& limits)
     ::InternetSetOptionW(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &dwMs, sizeof(dwMs));
 }
 
-// A header of the answer; empty when it is missing or too long.
+// A header of the answer; empty when missing or too long.
 std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
 {
     wchar_t sz[4096] = {};  // room for a long signed redirect address
@@ -93,6 +90,23 @@ bool Fail(CAttemptFailure& failure, FailureKind kind, DWORD dwError)
     failure.kind = kind;
     failure.dwError = dwError;
     return false;
+}
+
+bool Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LibraryLogV(kLogError, kTransferLogFunction, L"refused answer: ", pszFormat, args);
+    va_end(args);
+    return Fail(failure, FailureKind::Refused, dwError);
+}
+
+bool FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
+{
+    LibraryLog(kLogWarning, kTransferLogFunction,
+               L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms", floor.PeriodBytes(),
+               floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
+    return Fail(failure, FailureKind::Stall, ERROR_INTERNET_TIMEOUT);
 }
 
 std::wstring ReasonText(const CAttemptFailure& failure)
@@ -205,9 +219,8 @@ CTransfer::~CTransfer()
 }
 
 // Counted from the bytes on disk when the call began, whatever the retries
-// did in between, so that the window's "total - unFileSize + unReceived" is
-// what is on disk now. Only an answer that makes a resume start over moves
-// the start back to zero.
+// did, so that the window's "total - unFileSize + unReceived" is what is on
+// disk now; only a resume that starts over moves that start back to zero.
 DOWNLOAD_PROGRESS CTransfer::Record(int32_t iState) const
 {
     DOWNLOAD_PROGRESS rec = {};
@@ -242,23 +255,6 @@ void CTransfer::Report(bool bForce)
     m_pool.SendProgress(Record(DOWNLOAD_STATE_PROGRESS));
 }
 
-bool CTransfer::Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    LibraryLogV(kLogError, kTransferLogFunction, L"refused answer: ", pszFormat, args);
-    va_end(args);
-    return Fail(failure, FailureKind::Refused, dwError);
-}
-
-bool CTransfer::FailStall(const CTransferFloor& floor, CAttemptFailure& failure)
-{
-    LibraryLog(kLogWarning, kTransferLogFunction,
-               L"stall: %llu bytes in %llu ms, below the floor of %llu bytes in %lu ms", floor.PeriodBytes(),
-               floor.PeriodMs(), floor.FloorBytes(), floor.FloorMs());
-    return Fail(failure, FailureKind::Stall, ERROR_INTERNET_TIMEOUT);
-}
-
 // The request for strUrl; true once its answer's headers are in.
 bool CTransfer::Send(CRequest& request, const std::wstring& strUrl, CAttemptFailure& failure)
 {
@@ -271,11 +267,11 @@ bool CTransfer::Send(CRequest& request, const std::wstring& strUrl, CAttemptFail
         return Fail(failure, FailureKind::Other, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
     if (!request.Open(m_hSession.Get(), uc, m_req, m_limits))
         return Fail(failure, FailureKind::Other, ::GetLastError());
-    m_strHeaders.clear();
-    if (m_ullOffset)
-        // The server sends the whole file instead of the range when its copy
-        // is no longer the one our bytes came from.
-        m_strHeaders = L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\nIf-Range: " + m_strValidator + L"\r\n";
+    // The server sends the whole file instead of the range when its copy is
+    // no longer the one our bytes came from.
+    m_strHeaders = m_ullOffset
+                       ? L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\nIf-Range: " + m_strValidator + L"\r\n"
+                       : L"";
     const DWORD dwPatienceMs = (std::min)(m_limits.dwConnectMs, MsLeft());
     DWORD dwError = ::HttpSendRequestW(request.Get(), m_strHeaders.empty() ? nullptr : m_strHeaders.c_str(),
                                        static_cast<DWORD>(m_strHeaders.size()), nullptr, 0)
@@ -297,8 +293,7 @@ bool CTransfer::Send(CRequest& request, const std::wstring& strUrl, CAttemptFail
 }
 
 // The request for what is still missing, through the proxy's challenge and
-// the redirects, to an answer that brings the file or its rest. An answer
-// that is not the file is not read: its request is closed (the loop's step).
+// the redirects, to an answer that brings it; other answers are not read.
 bool CTransfer::OpenResponse(CRequest& request, CAttemptFailure& failure)
 {
     std::wstring strUrl = m_req.strUrl;
@@ -356,10 +351,9 @@ bool CTransfer::OpenResponse(CRequest& request, CAttemptFailure& failure)
     }
 }
 
-// A range answer that does not vouch for our bytes with the validator sent (a
-// cache that ignores If-Range, and may keep another version or no
-// validators at all) would splice two versions: the partial file is dropped
-// then, and the request starts over from byte 0. True then.
+// A range answer without the validator sent (a cache that ignores If-Range
+// may keep another version, or no validators) would splice two versions:
+// the partial file is dropped and the request starts over. True then.
 bool CTransfer::StartOverStale(HINTERNET hRequest)
 {
     const std::wstring strETag = QueryHeader(hRequest, HTTP_QUERY_ETAG);
@@ -377,17 +371,15 @@ bool CTransfer::StartOverStale(HINTERNET hRequest)
     return true;
 }
 
-// The answer's size checked against the order before the partial file is
-// touched: an answer that contradicts it costs neither disk nor the bytes a
-// resume could still use.
+// The answer's size against the order, before the partial file is touched:
+// an answer that contradicts it costs neither disk nor resumable bytes.
 bool CTransfer::CheckBounds(HINTERNET hRequest, CAttemptFailure& failure)
 {
     const DWORD dwError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
     wchar_t sz[64] = {};
     DWORD cb = sizeof(sz) - sizeof(wchar_t);
     LONGLONG llLength = -1;
-    // Only a missing header means an unknown size; one that is no length
-    // (too long for the buffer included) makes the answer malformed.
+    // Only a missing length is unknown; one that is no length is malformed.
     if (::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, sz, &cb, nullptr)
             ? !ParseLength(sz, llLength)
             : ::GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND)
@@ -433,8 +425,7 @@ bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailu
     li.QuadPart = static_cast<LONGLONG>(m_ullOffset);
     if (!hFile || !::GetFileSizeEx(hFile.Get(), &liSize) || !::SetFilePointerEx(hFile.Get(), li, nullptr, FILE_BEGIN))
         return Fail(failure, FailureKind::Local, ::GetLastError());
-    // The bytes the range continues are gone (replaced since, being no longer
-    // ours): the answer cannot be stitched onto anything.
+    // The bytes the range continues are gone (replaced, being no longer ours).
     if (liSize.QuadPart < li.QuadPart)
         return Fail(failure, FailureKind::Local, ERROR_HANDLE_EOF);
     // Cut only when there is something to cut: some file systems hold the
@@ -453,10 +444,9 @@ bool CTransfer::OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailu
     return true;
 }
 
-// The body into the file: each read takes what has arrived and writes it
-// before the next; when nothing has, the loop waits for WinINet's word,
-// reporting every second, and judges the floor, the receive time-out and the
-// deadline meanwhile.
+// The body into the file: each read takes what has arrived and writes it;
+// when nothing has, the loop waits for WinINet's word, and meanwhile reports
+// every second and judges the floor, the receive time-out and the deadline.
 bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failure)
 {
     m_buffer.resize(kBufferBytes);
@@ -475,8 +465,7 @@ bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failur
         if (!::InternetReadFileExA(request.Get(), &ib, IRF_NO_WAIT, request.Context()))
             dwError = ::GetLastError();
         if (dwError == ERROR_IO_PENDING) {
-            // Nothing had arrived; the buffer stays untouched, and the bytes
-            // are read once WinINet says they are there.
+            // Nothing had arrived: the bytes are read once WinINet has them.
             while ((dwError = request.Await(kHeldUpMs)) == WAIT_TIMEOUT) {
                 Report(true);
                 ullNow = AwakeTickMs();
@@ -532,19 +521,17 @@ bool CTransfer::Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failur
     return true;
 }
 
-// A finished file takes the target's name; the bytes of a failed one stay for
-// a resume unless they cannot be the file's: nothing of an answer that sent
-// more than it may is worth resuming.
+// A finished file takes the target's name; the bytes of a failed one stay
+// for a resume, unless its answer sent more than it may.
 DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
 {
     const std::wstring strPart = PartialPathOf(m_req.strTarget), strMeta = MetaPathOf(m_req.strTarget);
-    if (final.iState != DOWNLOAD_STATE_FINISHED) {
-        if (m_bOverrun) {
-            DiscardPartFile(strMeta);
-            DiscardPartFile(strPart);
-        }
-        return final;
+    if (m_bOverrun) {
+        DiscardPartFile(strMeta);
+        DiscardPartFile(strPart);
     }
+    if (final.iState != DOWNLOAD_STATE_FINISHED)
+        return final;
     // No write-through: it can make the rename wait for the whole file to
     // reach the disk, and the caller's digest check of the finished file
     // already catches one that a crash left incomplete.
@@ -557,8 +544,8 @@ DOWNLOAD_PROGRESS CTransfer::CloseSink(const DOWNLOAD_PROGRESS& final)
 }
 
 // One request and its answer into the partial file; true when the file is
-// complete. Before the file is asked for again, WinINet lets go of the
-// request, so that two answers never arrive side by side.
+// complete. WinINet lets go of the request before the file is asked for
+// again, so that two answers never arrive side by side.
 bool CTransfer::Attempt(CAttemptFailure& failure)
 {
     m_ullReceived = 0;

@@ -1,15 +1,14 @@
-// One transfer of a file, retries included: the worker of Download.cpp runs
-// it and sends its final record. One loop reads what has arrived, writes it,
-// reports it and decides; the rules it asks are TransferRules.h.
+// One transfer of a file, retries included, run by the worker of
+// Download.cpp: one loop reads what has arrived, writes it, reports it and
+// decides, asking the rules of TransferRules.h.
 //
-// WinINet runs in its asynchronous mode: a call that would wait returns
-// ERROR_IO_PENDING and WinINet completes it on a thread of its own, which
-// sets an event the loop waits on within its limits. A read asks for
-// whatever has arrived (IRF_NO_WAIT) and never waits inside WinINet, so the
-// loop is never caught in a call it would have to abandon: when an attempt
-// ends, every byte it received is on disk, and the next request asks only
-// for what never arrived. A handle is closed to end a call WinINet still
-// has; what the call reports to lives until WinINet says the handle is gone.
+// WinINet runs asynchronously: a call that would wait returns
+// ERROR_IO_PENDING, and WinINet's own thread completes it and sets an event
+// the loop waits on within its limits. A read takes whatever has arrived
+// (IRF_NO_WAIT) and never waits inside WinINet, so no call is abandoned
+// mid-read: when an attempt ends, every byte it received is on disk, and the
+// next request asks only for what never arrived. Closing a handle ends a
+// call WinINet still has; its notices live until WinINet says it is gone.
 #pragma once
 
 #include <windows.h>
@@ -50,8 +49,6 @@ private:
     bool OpenSink(HINTERNET hRequest, CKernelHandle& hFile, CAttemptFailure& failure);
     bool Receive(CRequest& request, HANDLE hFile, CAttemptFailure& failure);
     DOWNLOAD_PROGRESS CloseSink(const DOWNLOAD_PROGRESS& final);
-    bool FailStall(const CTransferFloor& floor, CAttemptFailure& failure);
-    bool Refuse(CAttemptFailure& failure, DWORD dwError, LPCWSTR pszFormat, ...);
     DWORD MsLeft() const { return m_deadline.MsLeft(); }
 
     const CDownloadRequest& m_req;

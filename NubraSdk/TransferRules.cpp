@@ -13,16 +13,12 @@ namespace nubra {
 
 namespace {
 
-// The time a file of the ordered size takes at a pace, or ullLeast when longer.
+// The time a file of the ordered size takes at a pace, or ullLeast when
+// longer; sizes are cut at 2^50 bytes (no real file comes near) lest it overflow.
 ULONGLONG AtPaceMs(LONGLONG llOrdered, ULONGLONG ullPaceBytes, ULONGLONG ullLeast)
 {
-    // Sizes beyond this would overflow below; no real file comes near.
-    const ULONGLONG ullMaxSize = 1ull << 50;
-    if (llOrdered <= 0)
-        return ullLeast;
-    const ULONGLONG ullSize = static_cast<ULONGLONG>(llOrdered) < ullMaxSize ? llOrdered : ullMaxSize;
-    const ULONGLONG ullAtPace = ullSize * 1000 / ullPaceBytes;
-    return ullAtPace > ullLeast ? ullAtPace : ullLeast;
+    const ULONGLONG ullSize = static_cast<ULONGLONG>((std::min)((std::max)(llOrdered, 0LL), 1LL << 50));
+    return (std::max)(ullSize * 1000 / ullPaceBytes, ullLeast);
 }
 
 // Looks like "Sun, 06 Nov 1994 08:49:37 GMT" (or an older form with a time
@@ -40,17 +36,17 @@ bool SecondsOfHttpDate(const std::wstring& strDate, LONGLONG& llSeconds)
     return true;
 }
 
-// The address's scheme, and whether it names a host.
-bool CrackScheme(const std::wstring& strUrl, INTERNET_SCHEME& nScheme, bool& bHost)
+// The address's scheme, and whether it names a host; for text that is no
+// address, INTERNET_SCHEME_PARTIAL, which no whole address has.
+INTERNET_SCHEME SchemeOf(const std::wstring& strUrl, bool* pbHost = nullptr)
 {
     URL_COMPONENTSW uc = {};
     uc.dwStructSize = sizeof(uc);
     uc.dwHostNameLength = 1;
-    if (!::InternetCrackUrlW(strUrl.c_str(), 0, 0, &uc))
-        return false;
-    nScheme = uc.nScheme;
-    bHost = uc.lpszHostName && uc.dwHostNameLength;
-    return true;
+    const BOOL bCracked = ::InternetCrackUrlW(strUrl.c_str(), 0, 0, &uc);
+    if (pbHost)
+        *pbHost = bCracked && uc.lpszHostName && uc.dwHostNameLength;
+    return bCracked ? uc.nScheme : INTERNET_SCHEME_PARTIAL;
 }
 
 }  // namespace
@@ -102,18 +98,11 @@ bool IsRetryable(const CAttemptFailure& failure)
     // A server that asks for a longer pause than a run waits is not asked again.
     if (failure.llRetryAfterSeconds > kMaxRetryAfterSeconds)
         return false;
-    switch (failure.kind) {
-    case FailureKind::Reset:
-    case FailureKind::Timeout:
-    case FailureKind::Stall:
-        return true;
-    case FailureKind::Status:
-        if (failure.dwStatus == 429)
-            return failure.llRetryAfterSeconds >= 0;
-        return failure.dwStatus == 408 || (failure.dwStatus >= 500 && failure.dwStatus <= 599);
-    default:
-        return false;
-    }
+    const DWORD dwStatus = failure.dwStatus;
+    if (failure.kind == FailureKind::Status)
+        return dwStatus == 429 ? failure.llRetryAfterSeconds >= 0 : dwStatus == 408 || (dwStatus / 100 == 5);
+    return failure.kind == FailureKind::Reset || failure.kind == FailureKind::Timeout ||
+           failure.kind == FailureKind::Stall;
 }
 
 LPCWSTR WhyNotRetried(const CAttemptFailure& failure)
@@ -215,16 +204,15 @@ RedirectVerdict RedirectTarget(const std::wstring& strFrom, const std::wstring& 
         return RedirectVerdict::Malformed;
     const std::wstring strCombined(buffer.data());
 
-    INTERNET_SCHEME nScheme = INTERNET_SCHEME_UNKNOWN, nFromScheme = INTERNET_SCHEME_UNKNOWN;
-    bool bHost = false, bFromHost = false;
-    if (!CrackScheme(strCombined, nScheme, bHost))
+    bool bHost = false;
+    const INTERNET_SCHEME nScheme = SchemeOf(strCombined, &bHost);
+    if (nScheme == INTERNET_SCHEME_PARTIAL)
         return RedirectVerdict::Malformed;
     if (nScheme != INTERNET_SCHEME_HTTP && nScheme != INTERNET_SCHEME_HTTPS)
         return RedirectVerdict::NotWeb;
     if (!bHost)
         return RedirectVerdict::Malformed;
-    if (CrackScheme(strFrom, nFromScheme, bFromHost) && nFromScheme == INTERNET_SCHEME_HTTPS &&
-        nScheme != INTERNET_SCHEME_HTTPS)
+    if (SchemeOf(strFrom) == INTERNET_SCHEME_HTTPS && nScheme != INTERNET_SCHEME_HTTPS)
         return RedirectVerdict::LeavesHttps;
     strTo = strCombined;
     return RedirectVerdict::Follow;

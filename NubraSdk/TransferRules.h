@@ -21,12 +21,11 @@ constexpr DWORD kConnectTimeoutMs = 15000, kConnectTimeoutFloorMs = 1500;
 constexpr DWORD kReceiveTimeoutMs = 30000, kReceiveTimeoutFloorMs = 2000;
 constexpr ULONGLONG kFloorBytes = 1024;
 constexpr DWORD kFloorPeriodMs = 60000, kFloorPeriodFloorMs = 1500;
-// Two hours, or the ordered size at 4 KB/s; shortened, not below 3 s or the
-// ordered size at 64 KiB/s (a normal download over a slow link).
+// 2 h or the ordered size at 4 KB/s; shortened, not below 3 s or the size at
+// 64 KiB/s (a normal download over a slow link).
 constexpr ULONGLONG kMinDeadlineMs = 2 * 60 * 60 * 1000;
 constexpr ULONGLONG kDeadlinePaceBytes = 4 * 1024, kDeadlineFloorMs = 3000, kDeadlineFloorPaceBytes = 64 * 1024;
-// Pauses of 1, 2 and 4 s: shorter ones would only hammer a server that has
-// just failed.
+// Pauses of 1, 2 and 4 s: shorter ones would hammer a server that just failed.
 constexpr int kMaxRetries = 3;
 constexpr DWORD kFirstRetryPauseMs = 1000, kFirstRetryPauseFloorMs = 100;
 constexpr LONGLONG kMaxRetryAfterSeconds = 60;
@@ -37,12 +36,11 @@ constexpr int kMaxRedirects = 10;
 // Lengths have at most this many digits: more would overflow 64 bits.
 constexpr size_t kMaxLengthDigits = 18;
 
-// The limits of one transfer, as the environment (NUBRA_CONNECT_TIMEOUT_MS,
-// NUBRA_RECEIVE_TIMEOUT_MS, NUBRA_FLOOR_PERIOD_MS, NUBRA_RETRY_PAUSE_MS,
-// NUBRA_RETRY_LIMIT, NUBRA_TRANSFER_DEADLINE_MS, NUBRA_SIZE_CAP_BYTES) may
-// have shortened them. The receive time-out is never longer than the
-// floor's period, so that a stall is judged in time; the size cap applies
-// only without an ordered size, so that no value can refuse a normal upgrade.
+// The limits of one transfer, as NUBRA_CONNECT_TIMEOUT_MS, _RECEIVE_TIMEOUT_MS,
+// _FLOOR_PERIOD_MS, _RETRY_PAUSE_MS, _RETRY_LIMIT, _TRANSFER_DEADLINE_MS and
+// _SIZE_CAP_BYTES may have shortened them. The receive time-out is never
+// longer than the floor's period; the size cap applies only without an
+// ordered size, so that no value can refuse a normal upgrade.
 struct CTransferLimits {
     DWORD dwConnectMs, dwReceiveMs, dwFloorPeriodMs, dwFirstPauseMs;
     int nRetries;
@@ -59,8 +57,7 @@ public:
     explicit CTransferDeadline(PFN_CLOCK pfnClock = &AwakeTickMs) : m_pfnClock(pfnClock) {}
     void Start(ULONGLONG ullLengthMs) { m_ullEndMs = m_pfnClock() + (m_ullLengthMs = ullLengthMs); }
     ULONGLONG LengthMs() const { return m_ullLengthMs; }
-    // What is left, in ms (0 once it has passed), below INFINITE, which no
-    // wait may be given by accident.
+    // What is left, in ms (0 once it has passed), below INFINITE.
     DWORD MsLeft() const
     {
         const ULONGLONG ullNow = m_pfnClock();
@@ -81,8 +78,7 @@ public:
     {
     }
     // ullReceived counts every byte so far. False when the period that has
-    // just run out brought fewer than the floor; PeriodBytes() and PeriodMs()
-    // then tell what it did bring.
+    // just run out brought fewer than the floor (PeriodBytes in PeriodMs).
     bool Check(ULONGLONG ullNowMs, ULONGLONG ullReceived)
     {
         if (ullNowMs - m_ullStartMs < m_dwPeriodMs)
@@ -150,11 +146,10 @@ enum class BoundsVerdict {
     OffsetBeyondFile  // the range starts past the end of the file
 };
 
-// What the answer to a request from ullOffset may deliver. llOrdered is the
-// caller's size (<= 0: none), llLength the announced body length and
-// llRangeTotal the Content-Range total (-1: not announced). Unless Accepted,
-// nothing of the answer may be kept; otherwise ullMaxBody is the most body
-// bytes it may deliver and bExact tells whether fewer mean a broken transfer.
+// What the answer to a request from ullOffset may deliver, given the ordered
+// size (<= 0: none), the announced body length and Content-Range total (-1:
+// none). Unless Accepted, nothing of it may be kept; else ullMaxBody is the
+// most it may deliver, and bExact whether fewer mean a broken transfer.
 BoundsVerdict BodyBounds(LONGLONG llOrdered, ULONGLONG ullOffset, LONGLONG llLength, LONGLONG llRangeTotal,
                          ULONGLONG ullCap, ULONGLONG& ullMaxBody, bool& bExact);
 
@@ -165,13 +160,11 @@ enum class RedirectVerdict {
     NotWeb,      // leads to something other than http or https
     LeavesHttps  // from https to plain http: the rest would travel unprotected
 };
-// The address a redirect's Location leads to, resolved against the address
-// that answered.
+// Where a redirect's Location leads, resolved against the address that answered.
 RedirectVerdict RedirectTarget(const std::wstring& strFrom, const std::wstring& strLocation, std::wstring& strTo);
 bool IsRedirectStatus(DWORD dwStatus);
 
-// A length as an answer states it: 1 to kMaxLengthDigits decimal digits and
-// nothing else.
+// A length as an answer states it: 1 to kMaxLengthDigits decimal digits.
 bool ParseLength(const std::wstring& strText, LONGLONG& llLength);
 
 }  // namespace nubra
