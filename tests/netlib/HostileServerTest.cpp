@@ -1,6 +1,6 @@
 // Servers that hold a transfer without ever failing it: bytes that trickle,
-// headers sent slowly, a fast start and a slow rest, and bodies of
-// redirects and errors that do not end. Each transfer reports what arrives
+// headers sent slowly, a body that falls silent, a fast start and a slow
+// rest, and bodies of redirects and errors that do not end. Each transfer reports what arrives
 // while it arrives, and ends within bounded time (the waits below), as a
 // logged stall or time-out that leaves its bytes for a resume. The limits
 // are shortened through the environment as the library allows.
@@ -82,6 +82,29 @@ TEST(Hostile, SlowServersEndAsLoggedStallsOrTimeouts)
     records = Download(ServerUrl(L"/" + name), target, kSize);
     ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
     EXPECT_EQ(records.front().rec.unPosition, static_cast<uint32_t>(llKept)) << "the kept bytes were not resumed";
+
+    // A body that falls silent with its connection open: every byte that
+    // arrived is on disk when the silence ends the attempt, and the retry
+    // asks for exactly the rest, so the server sends the file once.
+    const std::wstring big = L"silent.exe";
+    const size_t cbBig = 1500000, cbBeforeSilence = 1000000;
+    ASSERT_TRUE(WriteAll(RootPath(big), Pattern(cbBig, 74)));
+    const std::wstring bigTarget = WorkPath(big);
+    RemoveDownload(bigTarget);
+    Control(TestPort(), L"/_control/fault?path=/" + big + L"&fault=stall=600,stall_after=" +
+                            std::to_wstring(cbBeforeSilence));
+    log.Clear();
+    records = Download(ServerUrl(L"/" + big), bigTarget, cbBig, 20000);
+    ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);
+    EXPECT_TRUE(ReadAll(bigTarget) == ReadAll(RootPath(big)));
+    EXPECT_EQ(log.With(L"resuming at byte " + std::to_wstring(cbBeforeSilence)).size(), 1u);
+    // The silent answer is logged only when the server stops; the retry now.
+    const auto resumed = WaitLogFor(TestPort(), Narrow(L"/" + big), 1);
+    ASSERT_EQ(resumed.size(), 1u);
+    EXPECT_EQ(JsonField(resumed[0], "range"), "bytes=" + std::to_string(cbBeforeSilence) + "-")
+        << "bytes that had arrived were asked for again";
+    EXPECT_EQ(JsonField(resumed[0], "sent"), std::to_string(cbBig - cbBeforeSilence));
+    RemoveDownload(bigTarget);
     RemoveDownload(target);
 }
 

@@ -299,8 +299,8 @@ class FlowCase(ScenarioCase):
             # mend the break with a retry in the same run.
             self.env["NUBRA_RETRY_LIMIT"] = "0"
         if kind == "net":
-            # The library asks again for a fast body that stops, and retries
-            # a stalled one: those answers stall from their start.
+            # The library retries a stalled answer from where it stopped:
+            # those answers stall from their start.
             self.server.add_fault("/" + setup.name, "stall=120", count=4)
         return "0" * 32 if kind == "md5" else setup.md5
 
