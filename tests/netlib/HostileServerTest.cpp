@@ -91,8 +91,8 @@ TEST(Hostile, SlowServersEndAsLoggedStallsOrTimeouts)
     ASSERT_TRUE(WriteAll(RootPath(big), Pattern(cbBig, 74)));
     const std::wstring bigTarget = WorkPath(big);
     RemoveDownload(bigTarget);
-    Control(TestPort(), L"/_control/fault?path=/" + big + L"&fault=stall=600,stall_after=" +
-                            std::to_wstring(cbBeforeSilence));
+    Control(TestPort(),
+            L"/_control/fault?path=/" + big + L"&fault=stall=600,stall_after=" + std::to_wstring(cbBeforeSilence));
     log.Clear();
     records = Download(ServerUrl(L"/" + big), bigTarget, cbBig, 20000);
     ASSERT_EQ(FinalState(records), DOWNLOAD_STATE_FINISHED);

@@ -121,6 +121,14 @@ TEST(RetryRules, TheEnvironmentOnlyShortensAndTheDeadlineRunsOnItsClock)
     EXPECT_EQ(nubra::ClampedLimit(L"1", 1500, 60000), 1500u);
     const nettest::CScopedEnv one(L"NUBRA_TRANSFER_DEADLINE_MS", L"1");
     EXPECT_EQ(nubra::TransferDeadlineMs(100 * 64 * 1024), 100000u) << "the ordered size over a slow link";
+    // One record of every limit: a receive time-out never outlasts the
+    // floor's period, and the size cap binds only a transfer without an order.
+    const nettest::CScopedEnv floor(L"NUBRA_FLOOR_PERIOD_MS", L"4000");
+    const nettest::CScopedEnv cap(L"NUBRA_SIZE_CAP_BYTES", L"300000");
+    const nubra::CTransferLimits unordered = nubra::TransferLimits(0), ordered = nubra::TransferLimits(5000000);
+    EXPECT_EQ(unordered.dwReceiveMs, 4000u);
+    EXPECT_EQ(unordered.ullCapBytes, 300000u);
+    EXPECT_EQ(ordered.ullCapBytes, nubra::kUnsizedCapBytes) << "an environment value refused an ordered download";
 
     // A clock that stands still (the machine asleep) spends nothing.
     static ULONGLONG s_ullNowMs = 1000;
