@@ -269,12 +269,12 @@ bool CTransfer::Send(CRequest& request, const std::wstring& strUrl, CAttemptFail
         return Fail(failure, FailureKind::Other, ::GetLastError());
     // The server sends the whole file instead of the range when its copy is
     // no longer the one our bytes came from.
-    m_strHeaders = m_ullOffset
-                       ? L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\nIf-Range: " + m_strValidator + L"\r\n"
-                       : L"";
+    const std::wstring strHeaders =
+        m_ullOffset ? L"Range: bytes=" + std::to_wstring(m_ullOffset) + L"-\r\nIf-Range: " + m_strValidator + L"\r\n"
+                    : L"";
     const DWORD dwPatienceMs = (std::min)(m_limits.dwConnectMs, MsLeft());
-    DWORD dwError = ::HttpSendRequestW(request.Get(), m_strHeaders.empty() ? nullptr : m_strHeaders.c_str(),
-                                       static_cast<DWORD>(m_strHeaders.size()), nullptr, 0)
+    DWORD dwError = ::HttpSendRequestW(request.Get(), strHeaders.empty() ? nullptr : strHeaders.c_str(),
+                                       static_cast<DWORD>(strHeaders.size()), nullptr, 0)
                         ? ERROR_SUCCESS
                         : ::GetLastError();
     if (dwError == ERROR_IO_PENDING && (dwError = request.Await(dwPatienceMs)) == WAIT_TIMEOUT) {

@@ -54,7 +54,6 @@ private:
     const CDownloadRequest& m_req;
     CRecordPool& m_pool;
     CInetHandle m_hSession;
-    std::wstring m_strHeaders;  // of the request being sent
     // Requests closed while WinINet still had a call of theirs.
     std::vector<CRequestNotices*> m_left;
     std::vector<BYTE> m_buffer;
