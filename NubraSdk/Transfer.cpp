@@ -308,6 +308,7 @@ bool CTransfer::OpenResponse(CRequest& request, CAttemptFailure& failure)
             !m_req.proxy.strUser.empty() && nAuthRetries++ == 0)
             continue;
         if (IsRedirectStatus(m_dwStatus)) {
+            // In the order of RedirectVerdict, Follow first.
             static const LPCWSTR apszRefused[] = {nullptr, L"a redirect without a usable Location",
                                                   L"a redirect to neither http nor https",
                                                   L"a redirect from https to plain http"};
